@@ -1,0 +1,36 @@
+// Helpers for the hand-written record texts (compact JSON with a fixed key
+// order, no escaping) and the minimal readers that find keys in them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ZezozuRiziv {
+
+// Reads an unsigned decimal as std::stoull does in base 10 (leading white
+// space skipped, digits up to the first non-digit, the rest ignored), but
+// refuses a sign: nullopt when the first non-blank character is not a digit
+// or the number does not fit in 64 bits.
+std::optional<uint64_t> read_decimal_u64(std::string_view text);
+
+// A bare record number: an empty value text reads as 0, otherwise as
+// read_decimal_u64 (nullopt fails the record).
+std::optional<uint64_t> read_record_number(std::string_view value);
+
+// The value of the first '"' + key + '":' anywhere in `text`; empty when the
+// key is missing. A quoted value steps over its opening quote and runs to the
+// next '"' (empty when there is none). A bare value runs to the first of
+// `bare_stops` (empty when there is none).
+std::string find_record_value(std::string_view text, std::string_view key, bool quoted,
+                              std::string_view bare_stops = ",}");
+
+// True when the text holds a byte below 0x20 (line breaks included).
+bool has_control_bytes(std::string_view text);
+
+// True when the text could break a record or a state key: '"', '{', '}',
+// ',', ':' or a control byte.
+bool has_record_breaking_chars(std::string_view text);
+
+}  // namespace ZezozuRiziv

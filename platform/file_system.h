@@ -1,0 +1,37 @@
+// Durable file writes over the operating system. Everything above this layer
+// sees only these functions; only platform/ includes POSIX headers.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+enum class FileAccess {
+  kDefault,    // the process's usual permissions (umask applies)
+  kOwnerOnly,  // readable and writable by the owner only (0600): secrets
+};
+
+enum class ReplaceResult {
+  kReplaced,      // the new content is in place and durable
+  kWriteFailed,   // the temporary file could not be written; the old file is untouched
+  kRenameFailed,  // the temporary file is complete but could not be moved over the old one
+};
+
+// Replaces `path` with `content` crash-safely: writes `path` + ".tmp" whole,
+// fsyncs it, renames it over `path`, then fsyncs the directory. A failed
+// write removes nothing and leaves the old file as it was.
+ReplaceResult replace_file(const std::string& path, std::string_view content,
+                           FileAccess access = FileAccess::kDefault);
+
+// Truncates `path` and writes `content` into it directly, then fsyncs it.
+// Only a fallback for when a rename is impossible: a crash midway tears it.
+bool write_file_in_place(const std::string& path, std::string_view content);
+
+// Appends `line` and a line feed to `path` (created when missing) and fsyncs
+// before returning true. When the file does not end with a line feed (the
+// torn tail of a crash) the line starts on a fresh line, so the fragment
+// cannot swallow it.
+bool append_line(const std::string& path, std::string_view line);
+
+}  // namespace platform
