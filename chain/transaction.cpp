@@ -1,1 +1,161 @@
-// (being written)
+#include "chain/transaction.h"
+
+#include <charconv>
+#include <chrono>
+#include <exception>
+#include <utility>
+
+#include "chain/record_text.h"
+#include "crypto/crypto_keys.h"
+#include "crypto/sha256.h"
+
+namespace ZezozuRiziv {
+
+namespace {
+
+uint64_t now_unix_seconds() {
+  const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(since_epoch).count());
+}
+
+void append_number(std::string& out, uint64_t value) {
+  char digits[20];  // UINT64_MAX has 20 decimal digits
+  const auto result = std::to_chars(digits, digits + sizeof(digits), value);
+  out.append(digits, result.ptr);
+}
+
+void append_quoted(std::string& out, const char* key_with_colon, const std::string& value) {
+  out += key_with_colon;
+  out += '"';
+  out += value;
+  out += '"';
+}
+
+void append_bare(std::string& out, const char* key_with_colon, uint64_t value) {
+  out += key_with_colon;
+  append_number(out, value);
+}
+
+}  // namespace
+
+std::string tx_type_to_string(TxType type) {
+  switch (type) {
+    case TxType::TRANSFER:
+      return "TRANSFER";
+    case TxType::STAKE:
+      return "STAKE";
+    case TxType::UNSTAKE:
+      return "UNSTAKE";
+    case TxType::COINBASE_REWARD:
+      return "COINBASE_REWARD";
+    case TxType::GENESIS:
+      return "GENESIS";
+  }
+  return "UNKNOWN";
+}
+
+TxType string_to_tx_type(const std::string& name) {
+  if (name == "STAKE") return TxType::STAKE;
+  if (name == "UNSTAKE") return TxType::UNSTAKE;
+  if (name == "COINBASE_REWARD") return TxType::COINBASE_REWARD;
+  if (name == "GENESIS") return TxType::GENESIS;
+  return TxType::TRANSFER;
+}
+
+Transaction::Transaction(TxType type, std::string sender, std::string recipient, uint64_t amount,
+                         uint64_t fee, uint64_t nonce, uint64_t timestamp)
+    : type(type),
+      sender(std::move(sender)),
+      recipient(std::move(recipient)),
+      amount(amount),
+      fee(fee),
+      nonce(nonce),
+      timestamp(timestamp == 0 ? now_unix_seconds() : timestamp) {
+  tx_hash = calculate_hash();
+}
+
+std::string Transaction::calculate_hash() const {
+  std::string text;
+  text.reserve(sender.size() + recipient.size() + 100);
+  text += tx_type_to_string(type);
+  text += ':';
+  text += sender;
+  text += ':';
+  text += recipient;
+  text += ':';
+  append_number(text, amount);
+  text += ':';
+  append_number(text, fee);
+  text += ':';
+  append_number(text, nonce);
+  text += ':';
+  append_number(text, timestamp);
+  return RozeveCrypto::SHA256::double_hash_string(text);
+}
+
+void Transaction::sign(const std::string& private_key) {
+  tx_hash = calculate_hash();
+  signature = RozeveCrypto::CryptoKeys::sign_message(tx_hash, private_key);
+}
+
+bool Transaction::verify() const {
+  using RozeveCrypto::CryptoKeys;
+  if (calculate_hash() != tx_hash) return false;
+  if (type == TxType::COINBASE_REWARD || type == TxType::GENESIS) return true;
+  if (!CryptoKeys::is_valid_address(sender)) return false;
+  // Only a transfer moves coins to another account; a stake's recipient is
+  // the wallet's own bookkeeping and is not checked.
+  if (type == TxType::TRANSFER && !CryptoKeys::is_valid_address(recipient)) return false;
+  if (signature.empty()) return false;
+  return CryptoKeys::verify_signature(tx_hash, signature, sender);
+}
+
+std::string Transaction::serialize() const {
+  std::string out;
+  out.reserve(sender.size() + recipient.size() + tx_hash.size() + signature.size() + 200);
+  out += '{';
+  append_quoted(out, "\"type\":", tx_type_to_string(type));
+  append_quoted(out, ",\"sender\":", sender);
+  append_quoted(out, ",\"recipient\":", recipient);
+  append_bare(out, ",\"amount\":", amount);
+  append_bare(out, ",\"fee\":", fee);
+  append_bare(out, ",\"nonce\":", nonce);
+  append_bare(out, ",\"timestamp\":", timestamp);
+  append_quoted(out, ",\"tx_hash\":", tx_hash);
+  append_quoted(out, ",\"signature\":", signature);
+  out += '}';
+  return out;
+}
+
+std::optional<Transaction> Transaction::deserialize(const std::string& text) {
+  try {
+    Transaction tx;
+    const auto text_field = [&text](const char* key, std::string& field) {
+      field = find_record_value(text, key, true);
+      // A control byte would break the one-line record it came from.
+      return !has_control_bytes(field);
+    };
+    const auto number_field = [&text](const char* key, uint64_t& field) {
+      const auto value = read_record_number(find_record_value(text, key, false));
+      if (!value) return false;
+      field = *value;
+      return true;
+    };
+
+    std::string type_name;
+    if (!text_field("type", type_name)) return std::nullopt;
+    tx.type = string_to_tx_type(type_name);
+    if (!text_field("sender", tx.sender) || !text_field("recipient", tx.recipient) ||
+        !number_field("amount", tx.amount) || !number_field("fee", tx.fee) ||
+        !number_field("nonce", tx.nonce) || !number_field("timestamp", tx.timestamp) ||
+        !text_field("tx_hash", tx.tx_hash) || !text_field("signature", tx.signature)) {
+      return std::nullopt;
+    }
+    return tx;
+  } catch (const std::exception&) {
+    // Only allocation can throw here; the record is skipped like any bad one.
+    return std::nullopt;
+  }
+}
+
+}  // namespace ZezozuRiziv

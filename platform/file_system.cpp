@@ -1,1 +1,124 @@
-// (being written)
+#include "platform/file_system.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+constexpr mode_t kDefaultMode = 0644;
+constexpr mode_t kOwnerOnlyMode = 0600;
+constexpr char kTmpSuffix[] = ".tmp";
+
+// Writes all of `data`, resuming after partial writes and signals.
+bool write_all(int fd, const char* data, size_t len) {
+  while (len > 0) {
+    const ssize_t n = ::write(fd, data, len);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    len -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool fsync_fd(int fd) {
+  while (::fsync(fd) != 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
+// A failed close may report a lost write, so it counts as a failure.
+bool close_fd(int fd) { return ::close(fd) == 0; }
+
+std::string directory_of(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// Makes a rename or a new directory entry durable.
+bool fsync_directory(const std::string& path) {
+  const int fd = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool synced = fsync_fd(fd);
+  return close_fd(fd) && synced;
+}
+
+}  // namespace
+
+ReplaceResult replace_file(const std::string& path, std::string_view content, FileAccess access) {
+  const std::string tmp = path + kTmpSuffix;
+  const mode_t mode = access == FileAccess::kOwnerOnly ? kOwnerOnlyMode : kDefaultMode;
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0) return ReplaceResult::kWriteFailed;
+
+  // An old temporary file keeps its mode through O_CREAT; a secret must not.
+  bool ok = access != FileAccess::kOwnerOnly || ::fchmod(fd, kOwnerOnlyMode) == 0;
+  ok = ok && write_all(fd, content.data(), content.size());
+  ok = ok && fsync_fd(fd);
+  ok = close_fd(fd) && ok;
+  if (!ok) {
+    ::unlink(tmp.c_str());
+    return ReplaceResult::kWriteFailed;
+  }
+
+  if (::rename(tmp.c_str(), path.c_str()) != 0) return ReplaceResult::kRenameFailed;
+  // The content is already in place; a failed directory sync only weakens
+  // durability of the name, which the caller can do nothing about.
+  fsync_directory(path);
+  return ReplaceResult::kReplaced;
+}
+
+bool write_file_in_place(const std::string& path, std::string_view content) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kDefaultMode);
+  if (fd < 0) return false;
+  bool ok = write_all(fd, content.data(), content.size());
+  ok = ok && fsync_fd(fd);
+  return close_fd(fd) && ok;
+}
+
+bool append_line(const std::string& path, std::string_view line) {
+  // Open without O_CREAT first, to know whether the file is new and its
+  // directory entry needs a sync as well.
+  bool created = false;
+  int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, kDefaultMode);
+    created = true;
+  }
+  if (fd < 0) return false;
+
+  struct stat st;
+  bool ok = ::fstat(fd, &st) == 0;
+  std::string buffer;
+  if (ok && st.st_size > 0) {
+    char last = '\n';
+    ssize_t n;
+    do {
+      n = ::pread(fd, &last, 1, st.st_size - 1);
+    } while (n < 0 && errno == EINTR);
+    ok = n == 1;
+    // A torn tail from a crash: start the new record on its own line.
+    if (ok && last != '\n') buffer.push_back('\n');
+  }
+  if (ok) {
+    buffer.append(line);
+    buffer.push_back('\n');
+    ok = write_all(fd, buffer.data(), buffer.size());
+  }
+  ok = ok && fsync_fd(fd);
+  ok = close_fd(fd) && ok;
+  if (ok && created) ok = fsync_directory(path);
+  return ok;
+}
+
+}  // namespace platform

@@ -1,1 +1,349 @@
-// (being written)
+#include "storage/storage.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <string_view>
+#include <system_error>
+
+#include "platform/file_system.h"
+
+namespace fs = std::filesystem;
+
+namespace ZezozuRiziv {
+namespace {
+
+// Read buffer of the block log; large reads keep the one-time load fast.
+constexpr std::size_t kReadBufferBytes = 1 << 20;
+// Shortest line that can hold a block: {"block_hash":"x"]}.
+constexpr std::size_t kMinBlockLineBytes = 19;
+
+char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string to_lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = ascii_lower(c);
+  return out;
+}
+
+bool file_exists(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(path, ec) && !ec;
+}
+
+// A line that can be a whole block record; a torn fragment of a crashed
+// append fails this and is skipped instead of becoming a phantom block.
+bool has_block_shape(std::string_view line) {
+  return line.size() >= kMinBlockLineBytes && line.front() == '{' && line.ends_with("]}");
+}
+
+// Tracks one line across read chunks, keeping only what has_block_shape needs.
+class LineShape {
+ public:
+  void add(const char* data, std::size_t n) {
+    if (n == 0) return;
+    if (length_ == 0) first_ = data[0];
+    length_ += n;
+    for (std::size_t i = n > 3 ? n - 3 : 0; i < n; ++i) {
+      tail_[0] = tail_[1];
+      tail_[1] = tail_[2];
+      tail_[2] = data[i];
+    }
+  }
+  // Ends the line: true when it has the shape of a block record.
+  bool finish() {
+    std::size_t length = length_;
+    char a = tail_[1], b = tail_[2];
+    if (length > 0 && b == '\r') {
+      --length;
+      a = tail_[0];
+      b = tail_[1];
+    }
+    const bool shaped = length >= kMinBlockLineBytes && first_ == '{' && a == ']' && b == '}';
+    *this = LineShape();
+    return shaped;
+  }
+
+ private:
+  std::size_t length_ = 0;
+  char first_ = 0;
+  char tail_[3] = {0, 0, 0};
+};
+
+// Lines that can be blocks, counted without holding the file, so that the
+// cache and the indexes are sized once instead of regrown.
+uint64_t count_block_lines(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return 0;
+  std::vector<char> buffer(kReadBufferBytes);
+  LineShape shape;
+  uint64_t count = 0;
+  while (in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    const std::size_t got = static_cast<std::size_t>(in.gcount());
+    const char* p = buffer.data();
+    const char* end = p + got;
+    while (p < end) {
+      const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+      if (nl == nullptr) {
+        shape.add(p, static_cast<std::size_t>(end - p));
+        break;
+      }
+      shape.add(p, static_cast<std::size_t>(nl - p));
+      if (shape.finish()) ++count;
+      p = nl + 1;
+    }
+  }
+  if (shape.finish()) ++count;
+  return count;
+}
+
+// All digits, as an unsigned 64-bit number; nullopt when it does not fit.
+std::optional<uint64_t> parse_height(const std::string& id) {
+  uint64_t n = 0;
+  for (char c : id) {
+    const uint64_t digit = static_cast<uint64_t>(c - '0');
+    if (n > (UINT64_MAX - digit) / 10) return std::nullopt;
+    n = n * 10 + digit;
+  }
+  return n;
+}
+
+}  // namespace
+
+Storage::Storage(const std::string& data_dir)
+    : data_dir_(data_dir),
+      blocks_path_(data_dir + "/blocks.dat"),
+      state_path_(data_dir + "/state.json") {
+  ensure_directory_exists();
+}
+
+void Storage::ensure_directory_exists() {
+  std::error_code ec;
+  if (!fs::exists(data_dir_, ec)) fs::create_directories(data_dir_, ec);
+}
+
+bool Storage::has_persisted_chain() const {
+  // A file-system error reads as "no chain": the caller then starts afresh.
+  std::error_code ec;
+  if (!fs::exists(blocks_path_, ec) || ec) return false;
+  const auto size = fs::file_size(blocks_path_, ec);
+  return !ec && size != 0;
+}
+
+void Storage::reset_all_data() {
+  cache_.clear();
+  block_index_.clear();
+  tx_index_.clear();
+  address_index_.clear();
+  total_txs_ = 0;
+  cache_loaded_ = false;
+
+  // remove() of a missing file is no error; any other error ends the reset,
+  // so a block log that could not go keeps its state beside it.
+  std::error_code ec;
+  fs::remove(blocks_path_, ec);
+  if (ec) return;
+  fs::remove(state_path_, ec);
+}
+
+bool Storage::save_state(const State& state) {
+  ensure_directory_exists();
+  const std::string text = state.serialize();
+  switch (platform::replace_file(state_path_, text)) {
+    case platform::ReplaceResult::kReplaced:
+      return true;
+    case platform::ReplaceResult::kRenameFailed:
+      // The temporary file stays behind; writing in place is the only way
+      // left to keep the state.
+      return platform::write_file_in_place(state_path_, text);
+    case platform::ReplaceResult::kWriteFailed:
+      break;
+  }
+  return false;
+}
+
+bool Storage::load_state(State& state) {
+  try {
+    std::error_code ec;
+    // A directory or a device under that name is not a state to read.
+    if (!fs::is_regular_file(state_path_, ec) || ec) return false;
+    std::ifstream in(state_path_, std::ios::binary);
+    if (!in) return false;
+    std::string text;
+    const auto size = fs::file_size(state_path_, ec);
+    if (!ec) text.reserve(static_cast<std::size_t>(size));
+    char buffer[1 << 14];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+      text.append(buffer, static_cast<std::size_t>(in.gcount()));
+    }
+    // An I/O error must not read as an empty state and wipe the accounts.
+    if (in.bad()) return false;
+    State loaded = State::deserialize(text);
+    state.balances = std::move(loaded.balances);
+    state.staked = std::move(loaded.staked);
+    state.nonces = std::move(loaded.nonces);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool Storage::save_block(const Block& block) {
+  const std::string text = block.serialize();
+  // A line break inside the record would split it into two unreadable lines.
+  if (text.find_first_of("\r\n") != std::string::npos) return false;
+  ensure_directory_exists();
+  ensure_cache_loaded();
+  if (!platform::append_line(blocks_path_, text)) return false;
+  cache_.push_back(block);
+  index_block_in_ram(cache_.size() - 1);
+  return true;
+}
+
+void Storage::ensure_cache_loaded() const {
+  if (cache_loaded_) return;
+  cache_.clear();
+  block_index_.clear();
+  tx_index_.clear();
+  address_index_.clear();
+  total_txs_ = 0;
+
+  if (!file_exists(blocks_path_)) {
+    cache_loaded_ = true;
+    return;
+  }
+
+  const uint64_t expected = count_block_lines(blocks_path_);
+  cache_.reserve(static_cast<std::size_t>(expected));
+  block_index_.reserve(static_cast<std::size_t>(expected));
+  tx_index_.reserve(static_cast<std::size_t>(expected));
+
+  std::vector<char> buffer(kReadBufferBytes);
+  std::ifstream in;
+  in.rdbuf()->pubsetbuf(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+  in.open(blocks_path_, std::ios::binary);
+
+  uint64_t skipped = 0;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    if (!has_block_shape(line)) {
+      ++skipped;
+      continue;
+    }
+    std::optional<Block> block;
+    try {
+      block = Block::deserialize(line);
+    } catch (const std::exception&) {
+      block.reset();
+    }
+    if (!block || block->block_hash.empty()) {
+      ++skipped;
+      continue;
+    }
+    cache_.push_back(std::move(*block));
+    index_block_in_ram(cache_.size() - 1);
+  }
+  in.close();
+  if (skipped > 0) {
+    std::cout << "[STORAGE] Ignorate " << skipped << " righe illeggibili in " << blocks_path_
+              << std::endl;
+  }
+  cache_loaded_ = true;
+}
+
+void Storage::index_block_in_ram(uint64_t position) const {
+  if (position >= cache_.size()) return;
+  const Block& block = cache_[position];
+  block_index_.insert_or_assign(normalize_hex(block.block_hash), position);
+  total_txs_ += block.transactions.size();
+  for (uint64_t j = 0; j < block.transactions.size(); ++j) {
+    const Transaction& tx = block.transactions[j];
+    std::string hash = normalize_hex(tx.tx_hash);
+    if (!hash.empty()) tx_index_.insert_or_assign(std::move(hash), Position{position, j});
+    const std::string sender = to_lower(tx.sender);
+    if (!sender.empty()) address_index_[sender].emplace_back(position, j);
+    std::string recipient = to_lower(tx.recipient);
+    if (!recipient.empty() && recipient != sender) {
+      address_index_[std::move(recipient)].emplace_back(position, j);
+    }
+  }
+}
+
+const std::vector<Block>& Storage::get_blocks_cached() const {
+  ensure_cache_loaded();
+  return cache_;
+}
+
+uint64_t Storage::get_total_txs_cached() const {
+  ensure_cache_loaded();
+  return total_txs_;
+}
+
+std::vector<Block> Storage::load_all_blocks() {
+  ensure_cache_loaded();
+  return cache_;
+}
+
+const Block* Storage::find_block_by_id(const std::string& id) const {
+  ensure_cache_loaded();
+  if (id.empty()) return nullptr;
+  const bool decimal =
+      std::all_of(id.begin(), id.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (decimal) {
+    // A height too large for 64 bits can still be a hash made of digits.
+    if (const std::optional<uint64_t> height = parse_height(id)) {
+      const uint64_t n = *height;
+      if (n < cache_.size() && cache_[n].index == n) return &cache_[n];
+      for (const Block& block : cache_) {
+        if (block.index == n) return &block;
+      }
+    }
+  }
+  const auto it = block_index_.find(normalize_hex(id));
+  if (it == block_index_.end() || it->second >= cache_.size()) return nullptr;
+  return &cache_[it->second];
+}
+
+bool Storage::find_tx_by_hash(const std::string& hash, const Block*& block,
+                              const Transaction*& tx) const {
+  ensure_cache_loaded();
+  const auto it = tx_index_.find(normalize_hex(hash));
+  if (it == tx_index_.end()) return false;
+  const auto [block_pos, tx_pos] = it->second;
+  if (block_pos >= cache_.size() || tx_pos >= cache_[block_pos].transactions.size()) return false;
+  block = &cache_[block_pos];
+  tx = &cache_[block_pos].transactions[tx_pos];
+  return true;
+}
+
+std::vector<std::pair<const Block*, const Transaction*>> Storage::get_address_txs(
+    const std::string& address, uint64_t limit) const {
+  ensure_cache_loaded();
+  std::vector<std::pair<const Block*, const Transaction*>> out;
+  const auto it = address_index_.find(to_lower(address));
+  if (it == address_index_.end()) return out;
+  const std::vector<Position>& positions = it->second;
+  out.reserve(static_cast<std::size_t>(std::min<uint64_t>(limit, positions.size())));
+  for (auto pos = positions.rbegin(); pos != positions.rend(); ++pos) {
+    if (out.size() >= limit) break;
+    const auto [block_pos, tx_pos] = *pos;
+    if (block_pos >= cache_.size() || tx_pos >= cache_[block_pos].transactions.size()) continue;
+    out.emplace_back(&cache_[block_pos], &cache_[block_pos].transactions[tx_pos]);
+  }
+  return out;
+}
+
+std::string Storage::normalize_hex(const std::string& hex) {
+  std::string out = to_lower(hex);
+  if (out.starts_with("0x")) out.erase(0, 2);
+  return out;
+}
+
+}  // namespace ZezozuRiziv
