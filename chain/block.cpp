@@ -1,7 +1,5 @@
 #include "chain/block.h"
 
-#include <charconv>
-#include <chrono>
 #include <exception>
 
 #include "chain/record_text.h"
@@ -19,29 +17,6 @@ constexpr std::string_view kBlockBareStops = ",}]";
 constexpr std::string_view kTransactionsOpening = "\"transactions\":[";
 // Fixed room for the keys and numbers of one record, on top of its texts.
 constexpr size_t kRecordOverhead = 200;
-
-uint64_t now_unix_seconds() {
-  const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
-  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(since_epoch).count());
-}
-
-void append_number(std::string& out, uint64_t value) {
-  char digits[20];  // UINT64_MAX has 20 decimal digits
-  const auto result = std::to_chars(digits, digits + sizeof(digits), value);
-  out.append(digits, result.ptr);
-}
-
-void append_quoted(std::string& out, const char* key_with_colon, const std::string& value) {
-  out += key_with_colon;
-  out += '"';
-  out += value;
-  out += '"';
-}
-
-void append_bare(std::string& out, const char* key_with_colon, uint64_t value) {
-  out += key_with_colon;
-  append_number(out, value);
-}
 
 size_t estimated_size(const Transaction& tx) {
   return tx.sender.size() + tx.recipient.size() + tx.tx_hash.size() + tx.signature.size() +
@@ -71,9 +46,9 @@ std::string Block::calculate_merkle_root() const {
 std::string Block::calculate_hash() const {
   std::string text;
   text.reserve(prev_hash.size() + merkle_root.size() + validator.size() + 50);
-  append_number(text, index);
+  append_decimal(text, index);
   text += ':';
-  append_number(text, timestamp);
+  append_decimal(text, timestamp);
   text += ':';
   text += prev_hash;
   text += ':';
@@ -113,14 +88,14 @@ std::string Block::serialize() const {
   std::string out;
   out.reserve(size);
   out += '{';
-  append_bare(out, "\"index\":", index);
-  append_bare(out, ",\"timestamp\":", timestamp);
-  append_quoted(out, ",\"prev_hash\":", prev_hash);
-  append_quoted(out, ",\"merkle_root\":", merkle_root);
-  append_quoted(out, ",\"validator\":", validator);
-  append_quoted(out, ",\"validator_signature\":", validator_signature);
-  append_quoted(out, ",\"block_hash\":", block_hash);
-  append_bare(out, ",\"tx_count\":", transactions.size());
+  append_bare_pair(out, "\"index\":", index);
+  append_bare_pair(out, ",\"timestamp\":", timestamp);
+  append_quoted_pair(out, ",\"prev_hash\":", prev_hash);
+  append_quoted_pair(out, ",\"merkle_root\":", merkle_root);
+  append_quoted_pair(out, ",\"validator\":", validator);
+  append_quoted_pair(out, ",\"validator_signature\":", validator_signature);
+  append_quoted_pair(out, ",\"block_hash\":", block_hash);
+  append_bare_pair(out, ",\"tx_count\":", transactions.size());
   out += ",\"transactions\":[";
   for (size_t i = 0; i < transactions.size(); ++i) {
     if (i > 0) out += ',';

@@ -1,5 +1,7 @@
 #include "chain/record_text.h"
 
+#include <charconv>
+
 namespace ZezozuRiziv {
 
 namespace {
@@ -62,6 +64,24 @@ std::string find_record_value(std::string_view text, std::string_view key, bool 
   const size_t end = text.find_first_of(bare_stops, start);
   if (end == std::string_view::npos) return {};
   return std::string(text.substr(start, end - start));
+}
+
+void append_decimal(std::string& out, uint64_t value) {
+  char digits[20];  // UINT64_MAX has 20 decimal digits
+  const auto result = std::to_chars(digits, digits + sizeof(digits), value);
+  out.append(digits, result.ptr);
+}
+
+void append_quoted_pair(std::string& out, std::string_view key_with_colon, std::string_view value) {
+  out += key_with_colon;
+  out += '"';
+  out += value;
+  out += '"';
+}
+
+void append_bare_pair(std::string& out, std::string_view key_with_colon, uint64_t value) {
+  out += key_with_colon;
+  append_decimal(out, value);
 }
 
 bool has_control_bytes(std::string_view text) {

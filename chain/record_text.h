@@ -26,6 +26,12 @@ std::optional<uint64_t> read_record_number(std::string_view value);
 std::string find_record_value(std::string_view text, std::string_view key, bool quoted,
                               std::string_view bare_stops = ",}");
 
+// Writers of record texts: plain decimal digits, and "key": pairs whose key
+// text carries its own leading comma when it needs one.
+void append_decimal(std::string& out, uint64_t value);
+void append_quoted_pair(std::string& out, std::string_view key_with_colon, std::string_view value);
+void append_bare_pair(std::string& out, std::string_view key_with_colon, uint64_t value);
+
 // True when the text holds a byte below 0x20 (line breaks included).
 bool has_control_bytes(std::string_view text);
 

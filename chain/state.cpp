@@ -1,7 +1,7 @@
 #include "chain/state.h"
 
-#include <charconv>
 #include <limits>
+#include <optional>
 #include <string_view>
 
 #include "chain/accounts.h"
@@ -42,7 +42,6 @@ bool checked_credit(std::map<std::string, uint64_t>& map, const std::string& key
 }
 
 void append_section(std::string& out, const std::map<std::string, uint64_t>& map) {
-  char digits[24];
   bool first = true;
   for (const auto& [address, value] : map) {
     if (!first) out += ',';
@@ -50,17 +49,49 @@ void append_section(std::string& out, const std::map<std::string, uint64_t>& map
     out += '"';
     out += address;
     out += "\":";
-    auto result = std::to_chars(digits, digits + sizeof(digits), value);
-    out.append(digits, result.ptr);
+    append_decimal(out, value);
   }
 }
 
-size_t section_size_bound(const std::map<std::string, uint64_t>& map) {
-  // Per entry: two quotes, a colon, a comma and at most 20 digits.
-  size_t size = 0;
-  for (const auto& entry : map) size += entry.first.size() + 24;
-  return size;
-}
+// Room for one entry of the state text: an address, quotes, colon, comma and
+// a number. A guess, not a bound: a second walk to measure would cost as
+// much as writing.
+constexpr size_t kStateEntryGuess = 64;
+
+// The entries of the three maps that a block can touch, as they were before
+// it, so that a failing block is undone without copying whole maps.
+class Journal {
+ public:
+  explicit Journal(State& state) : state_(state) {}
+
+  void remember(const std::string& key) {
+    for (auto* map : {&state_.balances, &state_.staked, &state_.nonces}) {
+      const auto it = map->find(key);
+      saved_.push_back(
+          {map, key, it == map->end() ? std::nullopt : std::optional<uint64_t>(it->second)});
+    }
+  }
+
+  void restore() {
+    // Every entry was saved before the first change, so order does not matter.
+    for (const Saved& entry : saved_) {
+      if (entry.value) {
+        (*entry.map)[entry.key] = *entry.value;
+      } else {
+        entry.map->erase(entry.key);
+      }
+    }
+  }
+
+ private:
+  struct Saved {
+    std::map<std::string, uint64_t>* map;
+    std::string key;
+    std::optional<uint64_t> value;  // nullopt: the entry did not exist
+  };
+  State& state_;
+  std::vector<Saved> saved_;
+};
 
 // Fills `out` with the pairs of the section named `key`; unreadable pairs are
 // dropped, everything else survives.
@@ -238,13 +269,19 @@ bool State::apply_transaction(const Transaction& tx) {
 }
 
 bool State::apply_block(const Block& block, uint64_t reward) {
-  const auto saved_balances = balances;
-  const auto saved_staked = staked;
-  const auto saved_nonces = nonces;
-  auto fail = [&] {
-    balances = saved_balances;
-    staked = saved_staked;
-    nonces = saved_nonces;
+  // Only these accounts can change: the transactions' own, the fee accounts
+  // and the validator.
+  Journal journal(*this);
+  for (const Transaction& tx : block.transactions) {
+    journal.remember(tx.sender);
+    journal.remember(tx.recipient);
+  }
+  for (const char* account : {kFeeTreasuryAddress, kIncubatorAddress, kBurnAddress}) {
+    journal.remember(account);
+  }
+  journal.remember(block.validator);
+  auto fail = [&journal] {
+    journal.restore();
     return false;
   };
 
@@ -280,8 +317,7 @@ std::vector<std::pair<std::string, uint64_t>> State::get_active_validators() con
 
 std::string State::serialize() const {
   std::string out;
-  out.reserve(64 + section_size_bound(balances) + section_size_bound(staked) +
-              section_size_bound(nonces));
+  out.reserve(64 + kStateEntryGuess * (balances.size() + staked.size() + nonces.size()));
   out += "{\"balances\":{";
   append_section(out, balances);
   out += "},\"staked\":{";

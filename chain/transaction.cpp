@@ -1,6 +1,5 @@
 #include "chain/transaction.h"
 
-#include <charconv>
 #include <chrono>
 #include <exception>
 #include <utility>
@@ -11,32 +10,10 @@
 
 namespace ZezozuRiziv {
 
-namespace {
-
 uint64_t now_unix_seconds() {
   const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(since_epoch).count());
 }
-
-void append_number(std::string& out, uint64_t value) {
-  char digits[20];  // UINT64_MAX has 20 decimal digits
-  const auto result = std::to_chars(digits, digits + sizeof(digits), value);
-  out.append(digits, result.ptr);
-}
-
-void append_quoted(std::string& out, const char* key_with_colon, const std::string& value) {
-  out += key_with_colon;
-  out += '"';
-  out += value;
-  out += '"';
-}
-
-void append_bare(std::string& out, const char* key_with_colon, uint64_t value) {
-  out += key_with_colon;
-  append_number(out, value);
-}
-
-}  // namespace
 
 std::string tx_type_to_string(TxType type) {
   switch (type) {
@@ -83,13 +60,13 @@ std::string Transaction::calculate_hash() const {
   text += ':';
   text += recipient;
   text += ':';
-  append_number(text, amount);
+  append_decimal(text, amount);
   text += ':';
-  append_number(text, fee);
+  append_decimal(text, fee);
   text += ':';
-  append_number(text, nonce);
+  append_decimal(text, nonce);
   text += ':';
-  append_number(text, timestamp);
+  append_decimal(text, timestamp);
   return RozeveCrypto::SHA256::double_hash_string(text);
 }
 
@@ -114,15 +91,15 @@ std::string Transaction::serialize() const {
   std::string out;
   out.reserve(sender.size() + recipient.size() + tx_hash.size() + signature.size() + 200);
   out += '{';
-  append_quoted(out, "\"type\":", tx_type_to_string(type));
-  append_quoted(out, ",\"sender\":", sender);
-  append_quoted(out, ",\"recipient\":", recipient);
-  append_bare(out, ",\"amount\":", amount);
-  append_bare(out, ",\"fee\":", fee);
-  append_bare(out, ",\"nonce\":", nonce);
-  append_bare(out, ",\"timestamp\":", timestamp);
-  append_quoted(out, ",\"tx_hash\":", tx_hash);
-  append_quoted(out, ",\"signature\":", signature);
+  append_quoted_pair(out, "\"type\":", tx_type_to_string(type));
+  append_quoted_pair(out, ",\"sender\":", sender);
+  append_quoted_pair(out, ",\"recipient\":", recipient);
+  append_bare_pair(out, ",\"amount\":", amount);
+  append_bare_pair(out, ",\"fee\":", fee);
+  append_bare_pair(out, ",\"nonce\":", nonce);
+  append_bare_pair(out, ",\"timestamp\":", timestamp);
+  append_quoted_pair(out, ",\"tx_hash\":", tx_hash);
+  append_quoted_pair(out, ",\"signature\":", signature);
   out += '}';
   return out;
 }

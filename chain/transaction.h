@@ -7,6 +7,9 @@
 
 namespace ZezozuRiziv {
 
+// The system clock in whole Unix seconds: the time of ledger records.
+uint64_t now_unix_seconds();
+
 enum class TxType : uint32_t {
   TRANSFER = 0,
   STAKE = 1,

@@ -424,9 +424,10 @@ TEST_F(StorageTest, GenesisTransactionIndexesItsRecipient) {
 
 TEST_F(StorageTest, EmptyAndDamagedLinesBetweenGoodBlocksAreSkipped) {
   const std::vector<Block> chain = make_chain(2);
+  std::string bad_index = hand_block_line(1, "x");
+  bad_index[9] = 'z';  // the index now reads "z"
   write_file(blocks_path(), chain[0].serialize() + "\n" + "\n" + "not a block at all\n" +
-                                hand_block_line(1, "x").replace(9, 1, "z") + "\n" +  // index "z"
-                                chain[1].serialize() + "\n");
+                                bad_index + "\n" + chain[1].serialize() + "\n");
   Storage storage(data_dir_);
   ::testing::internal::CaptureStdout();
   const std::vector<Block>& cache = storage.get_blocks_cached();
