@@ -121,4 +121,13 @@ bool append_line(const std::string& path, std::string_view line) {
   return ok;
 }
 
+bool stat_file(const std::string& path, FileInfo& info) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  info.regular = S_ISREG(st.st_mode);
+  info.modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+  info.size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
 }  // namespace platform

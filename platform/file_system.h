@@ -2,6 +2,7 @@
 // sees only these functions; only platform/ includes POSIX headers.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -33,5 +34,13 @@ bool write_file_in_place(const std::string& path, std::string_view content);
 // torn tail of a crash) the line starts on a fresh line, so the fragment
 // cannot swallow it.
 bool append_line(const std::string& path, std::string_view line);
+
+struct FileInfo {
+  bool regular = false;         // a plain file (not a directory, device, ...)
+  int64_t modified_ns = 0;      // last modification, nanoseconds since the epoch
+  uint64_t size = 0;
+};
+// One status query; false when the path does not exist or cannot be examined.
+bool stat_file(const std::string& path, FileInfo& info);
 
 }  // namespace platform

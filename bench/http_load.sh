@@ -1,0 +1,217 @@
+#!/usr/bin/env bash
+# Serves the same small page from the node's HTTP server and from nginx, both
+# on 127.0.0.1 with one request per connection, loads each with the same wrk
+# settings and prints requests per second and p99 latency side by side.
+#   bench/http_load.sh [build_dir]   (default ./build; needs bench/http_server)
+# Fails when either server gives any answer other than 2xx/3xx.
+set -euo pipefail
+
+BUILD=${1:-./build}
+# Same load for both servers; the whole run stays near 30 s.
+THREADS=4
+CONNECTIONS=64
+DURATION_S=10
+WARMUP_S=2
+# Hard stop for one wrk run, beyond its own duration.
+WRK_GRACE_S=15
+# How long a server may take to start listening.
+START_TIMEOUT_S=30
+
+SERVER_BIN=$(realpath -m "$BUILD/bench/http_server")
+if [[ ! -x "$SERVER_BIN" ]]; then
+  echo "missing $SERVER_BIN: build the http_server target first" >&2
+  exit 1
+fi
+
+install_tools() {
+  local missing=()
+  command -v wrk >/dev/null || missing+=(wrk)
+  command -v nginx >/dev/null || [[ -x /usr/sbin/nginx ]] || missing+=(nginx)
+  command -v curl >/dev/null || missing+=(curl)
+  [[ ${#missing[@]} -eq 0 ]] && return 0
+  echo "installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null ||
+    { apt-get update >/dev/null && apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null; }
+}
+install_tools
+NGINX_BIN=$(command -v nginx || echo /usr/sbin/nginx)
+
+TMP=$(mktemp -d /tmp/http_load.XXXXXX)
+# nginx's workers run as an unprivileged user and must read the page.
+chmod 755 "$TMP"
+NODE_PID=""
+NGINX_PID=""
+
+cleanup() {
+  set +e
+  if [[ -n "$NODE_PID" ]]; then
+    exec 3>&-  # end of file on the node's standard input: it stops by itself
+    for _ in $(seq 50); do kill -0 "$NODE_PID" 2>/dev/null || break; sleep 0.1; done
+    kill -0 "$NODE_PID" 2>/dev/null && echo "the node did not stop on end of input; killing it" >&2
+    kill "$NODE_PID" 2>/dev/null
+    wait "$NODE_PID" 2>/dev/null
+  fi
+  if [[ -n "$NGINX_PID" ]]; then
+    kill "$NGINX_PID" 2>/dev/null
+    wait "$NGINX_PID" 2>/dev/null
+  fi
+  rm -rf "$TMP"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
+
+# --- the page: about 2 KB of Italian text --------------------------------
+mkdir -p "$TMP/dapp" "$TMP/data" "$TMP/nginx"
+{
+  echo '<!DOCTYPE html>'
+  echo '<html lang="it"><head><meta charset="utf-8"><title>ZeriroRivi</title></head><body>'
+  echo '<h1>ZeriroRivi: energia rinnovabile sulla mappa</h1>'
+  for _ in 1 2 3 4 5 6 7 8; do
+    echo '<p>Compra una parcella esagonale di cento metri quadrati nel punto in cui ti trovi,'
+    echo 'costruisci impianti solari, eolici e di accumulo, raccogli i kWh prodotti e'
+    echo 'trasformali in RUZ sulla catena. Unisciti a una comunita energetica.</p>'
+  done
+  echo '</body></html>'
+} >"$TMP/dapp/index.html"
+chmod 644 "$TMP/dapp/index.html"
+
+# --- two free ports on the loopback address ------------------------------
+read -r NODE_PORT NGINX_PORT < <(python3 -c '
+import socket
+held = []
+for _ in range(2):
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    held.append(s)
+print(*(s.getsockname()[1] for s in held))
+')
+
+wait_listening() {  # port pid
+  for _ in $(seq $((START_TIMEOUT_S * 10))); do
+    kill -0 "$2" 2>/dev/null || return 1
+    ss -ltnH "sport = :$1" | grep -q . && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# --- the node ------------------------------------------------------------
+mkfifo "$TMP/node.in"
+# Run from the temp dir so that nothing the server reads or writes lands in
+# the caller's directory.
+(cd "$TMP" && exec "$SERVER_BIN" "$NODE_PORT" "$TMP/dapp" "$TMP/data") \
+  <"$TMP/node.in" >"$TMP/node.out" 2>&1 &
+NODE_PID=$!
+exec 3>"$TMP/node.in"
+for _ in $(seq $((START_TIMEOUT_S * 10))); do
+  grep -qx ready "$TMP/node.out" && break
+  kill -0 "$NODE_PID" 2>/dev/null || break
+  sleep 0.1
+done
+if ! grep -qx ready "$TMP/node.out"; then
+  echo "the node did not start:" >&2
+  cat "$TMP/node.out" >&2
+  exit 1
+fi
+
+# --- nginx ---------------------------------------------------------------
+cat >"$TMP/nginx.conf" <<EOF
+daemon off;
+worker_processes auto;
+pid $TMP/nginx.pid;
+error_log $TMP/nginx_error.log warn;
+events { worker_connections 4096; }
+http {
+  access_log off;
+  keepalive_timeout 0;
+  types {}
+  default_type "text/html; charset=utf-8";
+  client_body_temp_path $TMP/nginx/body;
+  proxy_temp_path $TMP/nginx/proxy;
+  fastcgi_temp_path $TMP/nginx/fastcgi;
+  uwsgi_temp_path $TMP/nginx/uwsgi;
+  scgi_temp_path $TMP/nginx/scgi;
+  server {
+    listen 127.0.0.1:$NGINX_PORT;
+    root $TMP/dapp;
+    location = / { try_files /index.html =404; }
+  }
+}
+EOF
+# 3>&-: nginx must not hold the node's standard input open.
+"$NGINX_BIN" -e "$TMP/nginx_error.log" -p "$TMP" -c "$TMP/nginx.conf" >"$TMP/nginx.out" 2>&1 3>&- &
+NGINX_PID=$!
+if ! wait_listening "$NGINX_PORT" "$NGINX_PID"; then
+  echo "nginx did not start:" >&2
+  cat "$TMP/nginx.out" "$TMP/nginx_error.log" >&2 2>/dev/null || true
+  exit 1
+fi
+
+# --- both answer 200 with the same page ----------------------------------
+for name in node nginx; do
+  port=$NODE_PORT
+  [[ $name == nginx ]] && port=$NGINX_PORT
+  code=$(curl -s --max-time 5 -o "$TMP/$name.body" -w '%{http_code}' "http://127.0.0.1:$port/" || true)
+  if [[ "$code" != 200 ]]; then
+    echo "$name answered $code instead of 200" >&2
+    exit 1
+  fi
+done
+if ! cmp -s "$TMP/dapp/index.html" "$TMP/node.body" || ! cmp -s "$TMP/dapp/index.html" "$TMP/nginx.body"; then
+  echo "the servers do not answer the same page" >&2
+  exit 1
+fi
+
+# --- load ----------------------------------------------------------------
+run_wrk() {  # port seconds output
+  timeout $(($2 + WRK_GRACE_S)) wrk -t"$THREADS" -c"$CONNECTIONS" -d"$2"s \
+    -H 'Connection: close' --latency "http://127.0.0.1:$1/" >"$3" 2>&1
+}
+
+# wrk prints latencies as 812.00us, 1.25ms or 1.02s; all become milliseconds.
+to_ms() {
+  awk -v v="$1" 'BEGIN {
+    n = v + 0
+    if (v ~ /us$/) n /= 1000; else if (v ~ /ms$/) n += 0; else if (v ~ /m$/) n *= 60000; else if (v ~ /s$/) n *= 1000
+    printf "%.3f", n }'
+}
+
+declare -A RPS P99 NON2XX ERRORS
+for name in node nginx; do
+  port=$NODE_PORT
+  [[ $name == nginx ]] && port=$NGINX_PORT
+  run_wrk "$port" "$WARMUP_S" "$TMP/$name.warmup" || true
+  run_wrk "$port" "$DURATION_S" "$TMP/$name.wrk" || { cat "$TMP/$name.wrk" >&2; exit 1; }
+  out="$TMP/$name.wrk"
+  RPS[$name]=$(awk '/^Requests\/sec:/ {print $2}' "$out")
+  P99[$name]=$(to_ms "$(awk '$1 == "99%" {print $2}' "$out")")
+  NON2XX[$name]=$(awk -F: '/Non-2xx or 3xx responses/ {gsub(/ /, "", $2); print $2}' "$out")
+  NON2XX[$name]=${NON2XX[$name]:-0}
+  ERRORS[$name]=$(awk '/Socket errors:/ {
+      n = 0; for (i = 3; i <= NF; i++) { v = $i; gsub(/,/, "", v); if (v ~ /^[0-9]+$/) n += v }
+      print n }' "$out")
+  ERRORS[$name]=${ERRORS[$name]:-0}
+  if [[ -z "${RPS[$name]}" ]]; then
+    echo "could not read wrk's output for $name:" >&2
+    cat "$out" >&2
+    exit 1
+  fi
+done
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
+
+echo
+echo "GET / ($(wc -c <"$TMP/dapp/index.html") bytes), Connection: close, wrk -t$THREADS -c$CONNECTIONS -d${DURATION_S}s"
+printf '%-8s %14s %12s %10s %14s\n' server "requests/s" "p99 (ms)" non-2xx "socket errors"
+for name in node nginx; do
+  printf '%-8s %14s %12s %10s %14s\n' "$name" "${RPS[$name]}" "${P99[$name]}" "${NON2XX[$name]}" "${ERRORS[$name]}"
+done
+printf '%-8s %14s %12s\n' "node/nginx" "$(ratio "${RPS[node]}" "${RPS[nginx]}")" "$(ratio "${P99[node]}" "${P99[nginx]}")"
+
+if [[ "${NON2XX[node]}" != 0 || "${NON2XX[nginx]}" != 0 ]]; then
+  echo "non-2xx answers seen" >&2
+  exit 1
+fi

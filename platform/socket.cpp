@@ -1,0 +1,239 @@
+#include "platform/socket.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+int fd(SocketHandle socket) { return static_cast<int>(socket); }
+
+using Clock = std::chrono::steady_clock;
+
+int remaining_ms(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// Waits until the descriptor is ready for `events`; false on time-out or error.
+bool wait_for(int descriptor, short events, int timeout_ms) {
+  pollfd item{descriptor, events, 0};
+  while (true) {
+    const int n = ::poll(&item, 1, timeout_ms);
+    if (n > 0) return true;
+    if (n == 0) return false;
+    if (errno != EINTR) return false;
+  }
+}
+
+bool parse_ipv4(const std::string& ipv4, uint16_t port, sockaddr_in& address) {
+  std::memset(&address, 0, sizeof address);
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  return ::inet_pton(AF_INET, ipv4.c_str(), &address.sin_addr) == 1;
+}
+
+}  // namespace
+
+void startup_sockets() { std::signal(SIGPIPE, SIG_IGN); }
+
+void raise_descriptor_limit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+  if (limit.rlim_cur >= limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+SocketHandle listen_tcp(const std::string& ipv4, uint16_t port, std::string& error) {
+  sockaddr_in address;
+  if (!parse_ipv4(ipv4, port, address)) {
+    error = "indirizzo non valido";
+    return kInvalidSocket;
+  }
+  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (s < 0) {
+    error = std::strerror(errno);
+    return kInvalidSocket;
+  }
+  const int one = 1;
+  ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(s, SOMAXCONN) != 0) {
+    error = std::strerror(errno);
+    ::close(s);
+    return kInvalidSocket;
+  }
+  return s;
+}
+
+uint16_t local_port(SocketHandle socket) {
+  sockaddr_in address{};
+  socklen_t len = sizeof address;
+  if (::getsockname(fd(socket), reinterpret_cast<sockaddr*>(&address), &len) != 0) return 0;
+  return ntohs(address.sin_port);
+}
+
+AcceptResult accept_tcp(SocketHandle listener, SocketHandle& client) {
+  const int s = ::accept4(fd(listener), nullptr, nullptr, SOCK_CLOEXEC);
+  if (s >= 0) {
+    client = s;
+    return AcceptResult::kAccepted;
+  }
+  switch (errno) {
+    // The connection or the moment failed, not the listener.
+    case EINTR:
+    case ECONNABORTED:
+    case EPROTO:
+    case EPERM:
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+    case ENOMEM:
+    case ETIMEDOUT:
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case ENETDOWN:
+    case ENONET:
+    case EOPNOTSUPP:
+      return AcceptResult::kRetry;
+    default:
+      return AcceptResult::kClosed;
+  }
+}
+
+SocketHandle connect_tcp(const std::string& ipv4, uint16_t port, int timeout_ms) {
+  sockaddr_in address;
+  if (!parse_ipv4(ipv4, port, address)) return kInvalidSocket;
+  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
+  if (s < 0) return kInvalidSocket;
+  bool connected = ::connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  if (!connected && errno == EINPROGRESS && wait_for(s, POLLOUT, timeout_ms)) {
+    int error = 0;
+    socklen_t len = sizeof error;
+    connected = ::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
+  }
+  // Back to a blocking socket, as every user of this layer expects.
+  if (!connected || ::fcntl(s, F_SETFL, ::fcntl(s, F_GETFL) & ~O_NONBLOCK) != 0) {
+    ::close(s);
+    return kInvalidSocket;
+  }
+  return s;
+}
+
+void set_no_delay(SocketHandle socket) {
+  const int one = 1;
+  ::setsockopt(fd(socket), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+void set_io_timeouts(SocketHandle socket, int timeout_ms) {
+  timeval tv{};
+  tv.tv_sec = timeout_ms / 1000;
+  tv.tv_usec = (timeout_ms % 1000) * 1000;
+  ::setsockopt(fd(socket), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  ::setsockopt(fd(socket), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+}
+
+long receive(SocketHandle socket, char* data, size_t len, int timeout_ms) {
+  while (true) {
+    const ssize_t n = ::recv(fd(socket), data, len, MSG_DONTWAIT);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return kFailed;
+    if (timeout_ms <= 0 || !wait_for(fd(socket), POLLIN, timeout_ms)) return kWouldBlock;
+    timeout_ms = 0;  // ready now: the next recv answers at once
+  }
+}
+
+bool receive_exact(SocketHandle socket, char* data, size_t len) {
+  while (len > 0) {
+    const ssize_t n = ::recv(fd(socket), data, len, MSG_WAITALL);
+    if (n > 0) {
+      data += n;
+      len -= static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    return false;
+  }
+  return true;
+}
+
+bool send_all(SocketHandle socket, std::string_view data, int timeout_ms) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  const char* p = data.data();
+  size_t left = data.size();
+  while (left > 0) {
+    const ssize_t n = ::send(fd(socket), p, left, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      p += n;
+      left -= static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // A client that stops reading holds us only until the deadline.
+      const int wait = remaining_ms(deadline);
+      if (wait > 0 && wait_for(fd(socket), POLLOUT, wait)) continue;
+    }
+    return false;
+  }
+  return true;
+}
+
+void shutdown_socket(SocketHandle socket) { ::shutdown(fd(socket), SHUT_RDWR); }
+
+void shutdown_sending(SocketHandle socket) { ::shutdown(fd(socket), SHUT_WR); }
+
+void close_socket(SocketHandle socket) {
+  if (socket != kInvalidSocket) ::close(fd(socket));
+}
+
+bool wait_readable(std::vector<PollItem>& items, int timeout_ms) {
+  std::vector<pollfd> fds(items.size());
+  for (size_t i = 0; i < items.size(); ++i) fds[i] = pollfd{fd(items[i].socket), POLLIN, 0};
+  int n;
+  do {
+    n = ::poll(fds.data(), fds.size(), timeout_ms);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return false;
+  for (size_t i = 0; i < items.size(); ++i) items[i].ready = fds[i].revents != 0;
+  return true;
+}
+
+Waker::Waker() {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
+    read_end_ = ends[0];
+    write_end_ = ends[1];
+  }
+}
+
+Waker::~Waker() {
+  close_socket(read_end_);
+  close_socket(write_end_);
+}
+
+void Waker::wake() {
+  const char byte = 1;
+  // A full pipe already holds a wake-up: nothing is lost.
+  [[maybe_unused]] const ssize_t n = ::write(fd(write_end_), &byte, 1);
+}
+
+void Waker::drain() {
+  char buffer[256];
+  while (::read(fd(read_end_), buffer, sizeof buffer) > 0) {
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,91 @@
+// TCP sockets over POSIX: the small set of calls the HTTP server and the
+// peer network need (blocking IPv4 sockets, numeric addresses only).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+using SocketHandle = int64_t;
+inline constexpr SocketHandle kInvalidSocket = -1;
+
+// Called once before any socket is used: a peer that hangs up mid-answer
+// must not end the process with SIGPIPE. Harmless when called again.
+void startup_sockets();
+
+// Raises the soft limit of open descriptors to the hard limit, so that a
+// full queue of accepted sockets cannot exhaust it.
+void raise_descriptor_limit();
+
+// A listening IPv4 socket with SO_REUSEADDR, bound to `ipv4` (dotted form,
+// "0.0.0.0" for every interface) and listening with SOMAXCONN. On failure
+// returns kInvalidSocket and a short reason in `error`.
+SocketHandle listen_tcp(const std::string& ipv4, uint16_t port, std::string& error);
+// The port a socket is bound to (useful after binding port 0).
+uint16_t local_port(SocketHandle socket);
+
+enum class AcceptResult {
+  kAccepted,
+  kRetry,   // a transient failure (signal, aborted handshake, no descriptor left)
+  kClosed,  // the listener was shut down or is unusable
+};
+AcceptResult accept_tcp(SocketHandle listener, SocketHandle& client);
+
+// Opens a connection to a dotted IPv4 address within `timeout_ms`; a host
+// that is not a dotted IPv4 address fails without connecting anywhere.
+SocketHandle connect_tcp(const std::string& ipv4, uint16_t port, int timeout_ms);
+
+void set_no_delay(SocketHandle socket);
+// SO_RCVTIMEO and SO_SNDTIMEO in milliseconds.
+void set_io_timeouts(SocketHandle socket, int timeout_ms);
+
+// Receives up to `len` bytes, waiting at most `timeout_ms` (0: do not wait).
+// Returns the byte count, 0 when the peer closed, kWouldBlock when nothing
+// came in time, kFailed on an error.
+inline constexpr long kWouldBlock = -2;
+inline constexpr long kFailed = -1;
+long receive(SocketHandle socket, char* data, size_t len, int timeout_ms);
+// Receives exactly `len` bytes (fewer only when the peer closes or fails).
+bool receive_exact(SocketHandle socket, char* data, size_t len);
+
+// Sends all of `data`, resuming after partial writes, for at most
+// `timeout_ms` in all. Never raises SIGPIPE. False when the socket failed.
+bool send_all(SocketHandle socket, std::string_view data, int timeout_ms);
+
+// Ends both directions: wakes a thread blocked in accept or receive on the
+// socket. The descriptor stays open until close_socket.
+void shutdown_socket(SocketHandle socket);
+// Ends only our sending direction: the peer reads the end of the stream.
+void shutdown_sending(SocketHandle socket);
+void close_socket(SocketHandle socket);
+
+// Readiness of several sockets at once.
+struct PollItem {
+  SocketHandle socket = kInvalidSocket;
+  bool ready = false;  // readable, closed or failed: a receive will not block
+};
+// Waits up to `timeout_ms` for any item to be ready; false on a poll failure.
+bool wait_readable(std::vector<PollItem>& items, int timeout_ms);
+
+// Wakes a thread waiting in wait_readable: its read end is polled like a socket.
+class Waker {
+ public:
+  Waker();
+  ~Waker();
+  Waker(const Waker&) = delete;
+  Waker& operator=(const Waker&) = delete;
+
+  SocketHandle handle() const { return read_end_; }
+  void wake();
+  void drain();
+
+ private:
+  SocketHandle read_end_ = kInvalidSocket;
+  SocketHandle write_end_ = kInvalidSocket;
+};
+
+}  // namespace platform
