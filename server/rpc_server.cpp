@@ -136,20 +136,26 @@ void RPCServer::server_loop() {
       platform::close_socket(client);
       return;
     }
-    platform::set_no_delay(client);
-    platform::set_io_timeouts(client, options_.idle_timeout_ms);
+    // Socket options are the worker's job: the acceptor only accepts. No
+    // SO_RCVTIMEO/SO_SNDTIMEO either: every receive and send here waits with
+    // its own time limit (idle_timeout_ms), which those options would not change.
     enqueue(Work{client, nullptr});
   }
 }
 
 bool RPCServer::enqueue(Work work) {
+  bool queued = false;
   {
     std::lock_guard lock(queue_mutex_);
     if (queue_.size() < options_.queue_capacity) {
       queue_.push_back(std::move(work));
-      queue_cv_.notify_one();
-      return true;
+      queued = true;
     }
+  }
+  if (queued) {
+    // Woken after the unlock, the worker does not block on the mutex at once.
+    queue_cv_.notify_one();
+    return true;
   }
   ++blocked_ddos_requests;
   if (!work.request) platform::close_socket(work.socket);
@@ -184,6 +190,7 @@ void RPCServer::worker_loop() {
 void RPCServer::handle_http_client(SocketHandle client) {
   auto request = std::make_unique<Request>(client, Clock::now());
   ++total_requests;
+  platform::set_no_delay(client);
   const auto wait_until = request->start + std::chrono::milliseconds(options_.worker_read_wait_ms);
   switch (read_available(*request, wait_until)) {
     case ReadStep::kReady:

@@ -68,6 +68,19 @@ class RPCServer {
     int64_t modified_ns = 0;  // the file's modification time when it was read
   };
 
+  // One transfer accepted through eth_sendRawTransaction.
+  struct StoredEvmTx {
+    std::string hash;  // "0x" + 64 hex digits of keccak-256 of the raw bytes
+    std::string from;  // the recovered signer, as keyed in the state
+    std::string to;
+    uint64_t value = 0;  // net atomic units credited to `to`
+    uint64_t nonce = 0;
+    uint64_t block_number = 0;
+    std::string block_hash;  // "0x" + the block's hash
+    uint64_t timestamp = 0;
+    std::string signature;  // the wallet's r, s and v, as the native record keeps them
+  };
+
   // One request being read or answered. Owns the socket: it is closed when
   // the request ends, answered or not.
   struct Request {
@@ -141,6 +154,10 @@ class RPCServer {
   std::shared_mutex& chain_lock;
   // Set by the node before start when its validator qualifies.
   std::string node_validator_address;
+  // Guarded by the chain lock: wallet transfers by hash, and the last address
+  // whose eth_getBalance met a zero balance.
+  std::unordered_map<std::string, StoredEvmTx> evm_transactions;
+  std::string current_wallet_address;
 
   std::atomic<uint64_t> total_requests{0};
   std::atomic<uint64_t> rpc_calls{0};

@@ -230,7 +230,7 @@ TEST_F(RpcServerTest, SilentFragmentIsHandedOverAfterTheIdleTimeout) {
   start_server();
   Client client(port());
   client.send("{\"method\":\"eth_chainId\",\"id\":5}");
-  EXPECT_EQ(body_of(client.read_all()), "{\"jsonrpc\":\"2.0\",\"id\":5,\"result\":null}");
+  EXPECT_EQ(body_of(client.read_all()), "{\"jsonrpc\":\"2.0\",\"id\":5,\"result\":\"0x317b5\"}");
 }
 
 TEST_F(RpcServerTest, FullQueueClosesTheNextConnectionUnanswered) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <shared_mutex>
 #include <string>
@@ -59,6 +60,11 @@ class Client {
  private:
   platform::SocketHandle socket_;
 };
+
+inline std::string read_file_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
 // The body of an HTTP answer (after the blank line).
 inline std::string body_of(const std::string& answer) {

@@ -1,0 +1,333 @@
+// The JSON-RPC as wallets use it, answered by a real server object.
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "chain/accounts.h"
+#include "server/json_rpc.h"
+#include "server_test_support.h"
+
+namespace {
+
+using rozeve_test::read_file_text;
+using rozeve_test::ServerFixture;
+using ZezozuRiziv::Block;
+using ZezozuRiziv::RPCServer;
+
+// A signed transaction of tests/data/signed_transactions.tsv, with what
+// ethers read from it.
+struct SignedTx {
+  std::string raw, hash, from, to;
+  uint64_t nonce = 0;
+  std::string value_wei;
+  uint64_t chain_id = 0;
+};
+
+std::map<std::string, SignedTx> load_signed() {
+  std::map<std::string, SignedTx> out;
+  std::ifstream in(ROZEVE_TEST_DATA_DIR "/signed_transactions.tsv");
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> f;
+    std::stringstream fields(line);
+    for (std::string cell; std::getline(fields, cell, '\t');) f.push_back(cell);
+    if (f.size() < 9) continue;
+    out[f[0]] = SignedTx{f[1], f[2], f[3], f[4], std::stoull(f[5]), f[6], std::stoull(f[7])};
+  }
+  return out;
+}
+
+const SignedTx& signed_tx(const std::string& name) {
+  static const std::map<std::string, SignedTx> all = load_signed();
+  const auto it = all.find(name);
+  EXPECT_NE(it, all.end()) << name;
+  static const SignedTx none;
+  return it == all.end() ? none : it->second;
+}
+
+std::string call(const std::string& method, const std::string& params = "[]",
+                 const std::string& id = "1") {
+  return "{\"jsonrpc\":\"2.0\",\"id\":" + id + ",\"method\":\"" + method +
+         "\",\"params\":" + params + "}";
+}
+
+class JsonRpcTest : public ServerFixture {
+ protected:
+  void SetUp() override {
+    ServerFixture::SetUp();
+    server_ = std::make_unique<RPCServer>(state_, mempool_, *storage_, chain_lock_, 0, 202677,
+                                          options_);
+  }
+  std::string rpc(const std::string& request) { return server_->process_json_rpc(request); }
+  std::string result_of(const std::string& request) {
+    const std::string answer = rpc(request);
+    const std::string head = "\"result\":";
+    const size_t at = answer.find(head);
+    return at == std::string::npos ? "<" + answer + ">" : answer.substr(at + head.size(), answer.size() - at - head.size() - 1);
+  }
+  // Genesis and `more` one-transaction blocks, stored and cached.
+  void store_chain(int more) {
+    Block block = Block::create_genesis_block("RUZtreasury");
+    ASSERT_TRUE(storage_->save_block(block));
+    for (int i = 1; i <= more; ++i) {
+      Block next(static_cast<uint64_t>(i), block.block_hash, "RUZv", {}, 1'700'000'000 + i);
+      next.seal("");
+      ASSERT_TRUE(storage_->save_block(next));
+      block = next;
+    }
+  }
+  std::string state_file() { return read_file_text(storage_->state_path()); }
+};
+
+TEST_F(JsonRpcTest, IdIsEchoedInTheFormItCame) {
+  const struct {
+    std::string id_text;  // as written in the request; empty: no id
+    std::string echoed;
+  } cases[] = {
+      {"\"abc\"", "\"abc\""}, {"7", "7"}, {"\"7\"", "\"7\""}, {"", "1"},
+      {"null", "null"},       {"-1.5e3", "-1.5e3"}, {"abc", "null"},
+      {"\"a\\\\b\"", "\"a\\\\b\""},       // an escape stays as it came
+      {"\"a\\\"b\"", "\"a\\\\\""},          // cut at the inner quote, still valid JSON
+      {"\"\x01\"", "\"\\u0001\""},
+  };
+  for (const auto& c : cases) {
+    const std::string request =
+        c.id_text.empty() ? "{\"jsonrpc\":\"2.0\",\"method\":\"eth_chainId\"}"
+                          : "{\"jsonrpc\":\"2.0\",\"id\":" + c.id_text + ",\"method\":\"eth_chainId\"}";
+    EXPECT_EQ(rpc(request), "{\"jsonrpc\":\"2.0\",\"id\":" + c.echoed + ",\"result\":\"0x317b5\"}")
+        << request;
+  }
+}
+
+TEST_F(JsonRpcTest, FixedAnswers) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"net_version", "\"202677\""},
+      {"eth_syncing", "false"},
+      {"net_listening", "true"},
+      {"eth_accounts", "[]"},
+      {"eth_gasPrice", "\"0x3b9aca00\""},
+      {"eth_maxPriorityFeePerGas", "\"0x3b9aca00\""},
+      {"eth_estimateGas", "\"0x5208\""},
+      {"web3_clientVersion", "\"ZezozuRiziv/v2.0.0-cpp17-ultra/windows\""},
+      {"eth_blockNumber", "\"0x0\""},
+      {"eth_mining", "null"},
+  };
+  for (const auto& [method, result] : cases) EXPECT_EQ(result_of(call(method)), result) << method;
+  EXPECT_EQ(result_of(call("eth_getCode", "[\"0x1000000000000000000000000000000000000001\"]")),
+            "\"0x608060405234801561001057600080fd5b50\"");
+  EXPECT_EQ(result_of(call("eth_getCode", "[\"0x3535353535353535353535353535353535353535\"]")),
+            "\"0x\"");
+}
+
+TEST_F(JsonRpcTest, FirstBalanceQueryCreditsOneHundredRuzOnce) {
+  const std::string address = "0x00000000000000000000000000000000000000AB";
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(result_of(call("eth_getBalance", "[\"" + address + "\",\"latest\"]")),
+            "\"0x56bc75e2d63100000\"");  // 10^20 wei
+  const std::string console = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(console.find("[FAUCET AUTOMATICO] Nuovo wallet MetaMask "
+                         "0x00000000000000000000000000000000000000ab -> 100 RUZ accreditati!"),
+            std::string::npos);
+  EXPECT_NE(state_file().find("\"0x00000000000000000000000000000000000000ab\":100000000"),
+            std::string::npos);
+
+  std::filesystem::remove(storage_->state_path());
+  EXPECT_EQ(result_of(call("eth_getBalance", "[\"" + address + "\"]")), "\"0x56bc75e2d63100000\"");
+  EXPECT_FALSE(std::filesystem::exists(storage_->state_path()));  // nothing written again
+}
+
+TEST_F(JsonRpcTest, OnlyRealAddressesBecomeAccounts) {
+  const std::string bad[] = {
+      "[\"0x1234\"]",
+      "[\"0x12345678901234567890123456789012345678\\\",\\\"\"]",
+      "[\"0xZZ345678901234567890123456789012345678ab\"]",
+      "[]",
+  };
+  for (const std::string& params : bad) {
+    EXPECT_EQ(result_of(call("eth_getBalance", params)), "\"0x0\"") << params;
+    EXPECT_EQ(result_of(call("eth_getTransactionCount", params)), "\"0x0\"") << params;
+  }
+  EXPECT_TRUE(state_.balances.empty());
+  EXPECT_FALSE(std::filesystem::exists(storage_->state_path()));
+}
+
+TEST_F(JsonRpcTest, BlocksAreDescribedAsAsked) {
+  store_chain(2);
+  const auto& chain = storage_->get_blocks_cached();
+  const auto number_of = [&](const std::string& params) {
+    const std::string block = result_of(call("eth_getBlockByNumber", params));
+    const size_t at = block.find("\"number\":\"");
+    return at == std::string::npos ? block : block.substr(at + 10, block.find('"', at + 10) - at - 10);
+  };
+  EXPECT_EQ(number_of("[\"0x0\",false]"), "0x0");
+  EXPECT_EQ(number_of("[\"0x1\",false]"), "0x1");
+  EXPECT_EQ(number_of("[\"latest\",false]"), "0x2");
+  EXPECT_EQ(number_of("[\"finalized\"]"), "0x2");
+  EXPECT_EQ(number_of("[\"earliest\"]"), "0x0");
+  EXPECT_EQ(number_of("[]"), "0x2");
+  EXPECT_EQ(number_of("[\"0x7\"]"), "null");
+  EXPECT_EQ(number_of("[\"soon\"]"), "null");
+
+  const Block& middle = chain[1];
+  EXPECT_EQ(result_of(call("eth_getBlockByHash", "[\"0x" + middle.block_hash + "\",false]")),
+            "{\"number\":\"0x1\",\"hash\":\"0x" + middle.block_hash + "\",\"parentHash\":\"0x" +
+                chain[0].block_hash +
+                "\",\"nonce\":\"0x0000000000000042\","
+                "\"sha3Uncles\":\"0x1dcc4de8dec75d7aab85b567b6ccd41ad312451b948a7413f0a142fd40d49347\","
+                "\"logsBloom\":\"0x00000000000000000000000000000000000000000000000000000000000000000000000000000000\","
+                "\"transactionsRoot\":\"0x56e81f171bcc55a6ff8345e692c0f86e5b48e01b996cadc001622fb5e363b421\","
+                "\"stateRoot\":\"0x56e81f171bcc55a6ff8345e692c0f86e5b48e01b996cadc001622fb5e363b421\","
+                "\"miner\":\"0x0000000000000000000000000000000000000000\",\"difficulty\":\"0x1\","
+                "\"totalDifficulty\":\"0x1\",\"extraData\":\"0x526f7a657665\",\"size\":\"0x100\","
+                "\"gasLimit\":\"0x1fffffffffffff\",\"gasUsed\":\"0x5208\","
+                "\"timestamp\":\"0x6553f101\",\"transactions\":[]}");
+  EXPECT_EQ(result_of(call("eth_getBlockByHash", "[\"0x" + std::string(64, 'a') + "\"]")), "null");
+  EXPECT_EQ(result_of(call("eth_blockNumber")), "\"0x2\"");
+}
+
+TEST_F(JsonRpcTest, BatchesAnswerEachElementInOrder) {
+  EXPECT_EQ(rpc("[" + call("eth_chainId", "[]", "1") + " , " + call("net_version", "[]", "\"b\"") + "]"),
+            "[{\"jsonrpc\":\"2.0\",\"id\":1,\"result\":\"0x317b5\"},"
+            "{\"jsonrpc\":\"2.0\",\"id\":\"b\",\"result\":\"202677\"}]");
+  EXPECT_EQ(rpc(" [ ] "),
+            "{\"jsonrpc\":\"2.0\",\"id\":null,\"error\":{\"code\":-32600,\"message\":"
+            "\"Richiesta batch vuota\"}}");
+}
+
+TEST_F(JsonRpcTest, TokenCalls) {
+  EXPECT_EQ(result_of(call("eth_call", "[{\"data\":\"0x313ce567\"}]")),
+            "\"0x0000000000000000000000000000000000000000000000000000000000000012\"");
+  EXPECT_EQ(result_of(call("eth_call", "[{\"data\":\"0x95d89b41\"}]")),
+            "\"0x0000000000000000000000000000000000000000000000000000000000000020"
+            "0000000000000000000000000000000000000000000000000000000000000003"
+            "52555a0000000000000000000000000000000000000000000000000000000000\"");
+  state_.balances["0x3535353535353535353535353535353535353535"] = 2'500'000;
+  EXPECT_EQ(result_of(call("eth_call", "[{\"data\":\"0x70a08231"
+                                       "0000000000000000000000003535353535353535353535353535353535353535\"}]")),
+            "\"0x00000000000000000000000000000000000000000000000022b1c8c1227a0000\"");  // 2.5e18
+}
+
+// --- wallet transfers ---------------------------------------------------------
+
+class WalletTransferTest : public JsonRpcTest {
+ protected:
+  void SetUp() override {
+    JsonRpcTest::SetUp();
+    store_chain(0);
+  }
+  std::string send(const SignedTx& tx) {
+    return rpc(call("eth_sendRawTransaction", "[\"" + tx.raw + "\"]", "9"));
+  }
+  size_t log_lines() {
+    std::ifstream in(storage_->blocks_path());
+    size_t n = 0;
+    for (std::string line; std::getline(in, line);) n += !line.empty();
+    return n;
+  }
+  std::string error_answer(int code, const std::string& message) {
+    return "{\"jsonrpc\":\"2.0\",\"id\":9,\"error\":{\"code\":" + std::to_string(code) +
+           ",\"message\":\"" + message + "\"}}";
+  }
+};
+
+TEST_F(WalletTransferTest, SignedTransfersMoveCoinsFromTheirSigner) {
+  const SignedTx& legacy = signed_tx("legacy, EIP-155 chain 202677, 1 RUZ");
+  const SignedTx& type1 = signed_tx("type 1, chain 202677, 2 RUZ");
+  const SignedTx& type2 = signed_tx("type 2, chain 202677, 1 RUZ");
+  state_.balances[legacy.from] = 10'000'000;  // 10 RUZ
+  // Somebody else asking for a balance must not become the sender.
+  result_of(call("eth_getBalance", "[\"0x00000000000000000000000000000000000000cd\"]"));
+
+  for (const SignedTx* tx : {&legacy, &type1, &type2}) {
+    EXPECT_EQ(send(*tx), "{\"jsonrpc\":\"2.0\",\"id\":9,\"result\":\"" + tx->hash + "\"}");
+  }
+  // 1 + 2 + 1 RUZ left the signer; the recipient got each less its 2% fee.
+  // With no staked node validator the signer takes the 0.4% validator share.
+  EXPECT_EQ(state_.get_balance(legacy.from), 6'000'000u + 4'000u + 8'000u + 4'000u);
+  EXPECT_EQ(state_.get_nonce(legacy.from), 3u);
+  EXPECT_EQ(state_.get_balance(legacy.to), 980'000u + 1'960'000u + 980'000u);
+  EXPECT_EQ(state_.get_balance("0x00000000000000000000000000000000000000cd"), 100'000'000u);
+  EXPECT_EQ(log_lines(), 4u);
+  const std::string saved = state_file();
+  EXPECT_NE(saved.find("\"" + legacy.from + "\":6016000"), std::string::npos);
+
+  const std::string record = result_of(call("eth_getTransactionByHash", "[\"" + type2.hash + "\"]"));
+  EXPECT_NE(record.find("\"hash\":\"" + type2.hash + "\""), std::string::npos) << record;
+  EXPECT_NE(record.find("\"from\":\"" + type2.from + "\""), std::string::npos) << record;
+  EXPECT_NE(record.find("\"nonce\":\"0x2\""), std::string::npos) << record;
+  EXPECT_NE(record.find("\"value\":\"0xd99a8cec7e20000\""), std::string::npos) << record;  // 0.98e18
+  EXPECT_NE(record.find("\"type\":\"0x2\""), std::string::npos) << record;
+  EXPECT_NE(record.find("\"yParity\":"), std::string::npos) << record;
+  const std::string receipt = result_of(call("eth_getTransactionReceipt", "[\"" + legacy.hash + "\"]"));
+  EXPECT_NE(receipt.find("\"to\":\"" + legacy.to + "\",\"contractAddress\":null"), std::string::npos)
+      << receipt;
+  EXPECT_NE(receipt.find("\"status\":\"0x1\""), std::string::npos);
+}
+
+TEST_F(WalletTransferTest, StoredTransfersAreFoundAfterARestart) {
+  const SignedTx& legacy = signed_tx("legacy, EIP-155 chain 202677, 1 RUZ");
+  state_.balances[legacy.from] = 10'000'000;
+  ASSERT_NE(send(legacy).find("\"result\""), std::string::npos);
+  server_.reset();
+  storage_ = std::make_unique<ZezozuRiziv::Storage>((root_ / "data").string());
+  server_ = std::make_unique<RPCServer>(state_, mempool_, *storage_, chain_lock_, 0, 202677, options_);
+
+  const std::string record = result_of(call("eth_getTransactionByHash", "[\"" + legacy.hash + "\"]"));
+  EXPECT_NE(record.find("\"from\":\"" + legacy.from + "\""), std::string::npos) << record;
+  EXPECT_NE(record.find("\"type\":\"0x0\""), std::string::npos) << record;
+  EXPECT_NE(record.find("\"v\":\"0x62f8"), std::string::npos) << record;  // 2 x 202677 + 35 or 36
+  EXPECT_NE(result_of(call("eth_getTransactionReceipt", "[\"" + legacy.hash + "\"]")), "null");
+  // Never seen: no fabricated receipt.
+  EXPECT_EQ(result_of(call("eth_getTransactionReceipt", "[\"0x" + std::string(64, '1') + "\"]")),
+            "null");
+  EXPECT_EQ(result_of(call("eth_getTransactionByHash", "[\"0x" + std::string(64, '1') + "\"]")),
+            "null");
+}
+
+TEST_F(WalletTransferTest, RefusalsChangeNothing) {
+  const SignedTx& legacy = signed_tx("legacy, EIP-155 chain 202677, 1 RUZ");
+  const SignedTx& type2 = signed_tx("type 2, chain 202677, 1 RUZ");
+  const SignedTx& other_chain = signed_tx("legacy, chain 1 (wrong chain for this node)");
+
+  // Not funded yet.
+  EXPECT_EQ(send(legacy), error_answer(-32000, "Saldo insufficiente per il trasferimento"));
+  state_.balances[legacy.from] = 10'000'000;
+  const auto before = state_.balances;
+  const std::string saved = state_file();
+
+  EXPECT_EQ(send(type2), error_answer(-32000, "Nonce non valido (atteso: 0, fornito: 2)"));
+  EXPECT_EQ(send(other_chain), error_answer(-32000, "Chain ID non valido (atteso: 202677)"));
+  EXPECT_EQ(rpc(call("eth_sendRawTransaction", "[\"0xf86e80zz\"]", "9")),
+            error_answer(-32602, "Transazione grezza non decodificabile"));
+  EXPECT_EQ(rpc(call("eth_sendRawTransaction", "[]", "9")),
+            error_answer(-32602, "Transazione grezza non decodificabile"));
+  // A changed byte inside the signed fields: someone else (unfunded) signed it.
+  std::string tampered = legacy.raw;
+  tampered[tampered.size() - 70] = tampered[tampered.size() - 70] == '1' ? '2' : '1';
+  const std::string tampered_answer = rpc(call("eth_sendRawTransaction", "[\"" + tampered + "\"]", "9"));
+  EXPECT_NE(tampered_answer.find("\"error\""), std::string::npos) << tampered_answer;
+
+  EXPECT_EQ(state_.balances, before);
+  EXPECT_EQ(state_.get_nonce(legacy.from), 0u);
+  EXPECT_EQ(state_file(), saved);
+  EXPECT_EQ(log_lines(), 1u);
+  EXPECT_TRUE(server_->evm_transactions.empty());
+
+  // The same transfer is applied once: a replay meets a used nonce.
+  ASSERT_NE(send(legacy).find("\"result\""), std::string::npos);
+  EXPECT_EQ(send(legacy), error_answer(-32000, "Nonce non valido (atteso: 1, fornito: 0)"));
+  EXPECT_EQ(log_lines(), 2u);
+}
+
+TEST_F(WalletTransferTest, LessThanOneAtomicUnitIsRefused) {
+  const SignedTx& legacy = signed_tx("legacy, EIP-155 chain 202677, 1 RUZ");
+  const SignedTx& type1 = signed_tx("type 1, chain 202677, 2 RUZ");
+  const SignedTx& type2 = signed_tx("type 2, chain 202677, 1 RUZ");
+  const SignedTx& one_wei = signed_tx("type 2, chain 202677, 1 wei");
+  state_.balances[legacy.from] = 10'000'000;
+  for (const SignedTx* tx : {&legacy, &type1, &type2}) ASSERT_NE(send(*tx).find("result"), std::string::npos);
+  EXPECT_EQ(send(one_wei), error_answer(-32000, "Importo minimo: 0.000001 RUZ (10^12 wei)"));
+  EXPECT_EQ(state_.get_nonce(legacy.from), 3u);
+}
+
+}  // namespace
