@@ -6,6 +6,7 @@
 #include "app/banner.h"
 #include "app/console.h"
 #include "app/demo.h"
+#include "app/node.h"
 #include "chain/state.h"
 #include "chain/tokenomics.h"
 #include "chain/wallet.h"
@@ -133,6 +134,7 @@ int run_command_line(int argc, char** argv) {
   }
   if (command == "wallet") return wallet_command(argc, argv);
   if (command == "chain") return chain_command(argc, argv);
+  if (command == "node" || command == "rpc") return run_node(argc, argv);
   std::cout << "Comando sconosciuto: " << command << "\n";
   return kExitOk;
 }

@@ -1,0 +1,304 @@
+#include "app/node.h"
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <shared_mutex>
+#include <sstream>
+#include <thread>
+
+#include "app/console.h"
+#include "app/peer_handlers.h"
+#include "chain/accounts.h"
+#include "chain/block.h"
+#include "chain/mempool.h"
+#include "chain/state.h"
+#include "chain/wallet.h"
+#include "p2p/p2p_node.h"
+#include "platform/process.h"
+#include "server/rpc_server.h"
+#include "storage/storage.h"
+
+namespace ZezozuRiziv {
+namespace {
+
+// The game's reward pool is funded with 500,000 RUZ.
+constexpr uint64_t kRewardPoolFunding = 500'000 * kAtomicPerCoin;
+constexpr int kWaitPollMs = 500;
+constexpr char kPublicRpcUrl[] = "https://rpc.rozeve.network";
+
+// Cleared by the stop signal; the wait loop watches it.
+std::atomic<bool> g_rpc_server_running{true};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void sigint_handler(int) { g_rpc_server_running.exchange(false); }
+
+std::string lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// Genesis: a fresh treasury holds the supply, less the pool's share.
+void create_chain(Storage& storage, State& state) {
+  std::cout << "[INIT] Generazione del blocco Genesis ufficiale della rete Rozeve...\n";
+  const Wallet treasury = Wallet::generate();
+  const Block genesis = Block::create_genesis_block(treasury.address());
+  state.apply_block(genesis, 0);
+  if (state.get_balance(treasury.address()) >= kRewardPoolFunding) {
+    state.balances[treasury.address()] -= kRewardPoolFunding;
+    state.balances[kRewardPoolAddress] += kRewardPoolFunding;
+  }
+  storage.save_block(genesis);
+  storage.save_state(state);
+  std::cout << "[INIT] Genesis Block creato! Indirizzo Treasury: " << treasury.address() << "\n"
+            << "[INIT] Dotato Game Reward Pool (" << kRewardPoolAddress << ") con 500.000 RUZ.\n";
+}
+
+// The account block 0 created the supply for.
+std::string genesis_treasury(const Storage& storage) {
+  const std::vector<Block>& chain = storage.get_blocks_cached();
+  if (chain.empty() || chain.front().index != 0) return "";
+  for (const Transaction& tx : chain.front().transactions) {
+    if (tx.type == TxType::GENESIS) return tx.recipient;
+  }
+  return "";
+}
+
+// An empty pool is refilled from the genesis treasury, never from whichever
+// user account sorts first.
+void refill_reward_pool(Storage& storage, State& state) {
+  uint64_t& pool = state.balances[kRewardPoolAddress];
+  if (pool != 0) return;
+  const std::string treasury = genesis_treasury(storage);
+  if (treasury.empty() || treasury == kRewardPoolAddress ||
+      state.get_balance(treasury) < kRewardPoolFunding) {
+    return;
+  }
+  state.balances[treasury] -= kRewardPoolFunding;
+  state.balances[kRewardPoolAddress] = kRewardPoolFunding;
+  storage.save_state(state);
+  std::cout << "[INIT] Dotato Game Reward Pool (" << kRewardPoolAddress
+            << ") con 500.000 RUZ dalla riserva!\n";
+}
+
+void print_validator_box(const NodeOptions& options, const std::string& address, uint64_t stake,
+                         bool qualified) {
+  if (address.empty()) {
+    std::cout << "\n[INFO NODO] Nessun validator.json rilevato. Avvio come Full Node sentinella.\n";
+    return;
+  }
+  const uint64_t coins = stake / kAtomicPerCoin;
+  if (qualified) {
+    std::error_code ec;
+    const bool from_file = std::filesystem::exists(options.validator_file, ec);
+    std::cout << "\n" << kRule << "\n"
+              << "  \u2605 NODO VALIDATORE AUTORIZZATO ATTIVO (ZEZOZURIZIV PoS) \u2605            \n"
+              << kRule << "\n"
+              << "  * Configurazione:       " << (from_file ? options.validator_file : "CLI flag") << "\n"
+              << "  * Indirizzo Validatore: " << address << "\n"
+              << "  * Saldo in Staking:     " << coins << " RUZ\n"
+              << "  * Stato Protocollo:     \U0001F7E2 QUALIFICATO & ATTIVO AL CONIO\n"
+              << "  * Beneficiario Fee PoS: " << address << " (0.4% Fee di Rete)\n"
+              << kRule << "\n";
+  } else {
+    std::cout << "\n" << kRule << "\n"
+              << "  [ATTENZIONE VALIDATORE] Indirizzo in configurazione non idoneo:     \n"
+              << "  * Indirizzo:            " << address << "\n"
+              << "  * Staking Registrato:   " << coins << " RUZ (Richiesti: 1.000 RUZ)\n"
+              << "  * Il nodo operera' come Full Node in attesa dello staking minimo.   \n"
+              << kRule << "\n";
+  }
+}
+
+void print_wallet_box(uint16_t p2p_port) {
+  std::cout << "\n" << kRule << "\n"
+            << "       NODO ROZEVE CHAIN ATTIVO - COMPATIBILE CON METAMASK            \n"
+            << kRule << "\n"
+            << " Configura MetaMask aggiungendo una nuova rete personalizzata:\n"
+            << "   * Nome Rete:       Rozeve Network\n"
+            << "   * Nuovo URL RPC:   " << kPublicRpcUrl << " (o http://127.0.0.1:8545)\n"
+            << "   * ID Catena:       202677\n"
+            << "   * Simbolo Valuta:  RUZ\n"
+            << "   * Server P2P:      Porta TCP " << p2p_port << "\n"
+            << kRule << "\n"
+            << " Suggerimento: appena colleghi il tuo indirizzo MetaMask, riceverai    \n"
+            << " automaticamente 100 RUZ gratuiti di benvenuto per fare test!          \n"
+            << kRule << "\n";
+}
+
+void connect_seed(P2PNode& p2p, const std::string& host, uint16_t port) {
+  std::cout << "[P2P] Connessione al peer seed: " << host << ":" << port << "...\n";
+  if (p2p.connect_to_peer(host, port)) {
+    std::cout << "[P2P CONNESSO] Collegato con successo al peer " << host << ":" << port << "!\n";
+  } else {
+    std::cout << "[P2P ATTENZIONE] Impossibile contattare il peer " << host << ":" << port
+              << " (nodo in modalita standalone).\n";
+  }
+}
+
+void wait_for_stop(bool daemon) {
+  using std::chrono::milliseconds;
+  if (!daemon) {
+    std::cout << "[NODO IN ESECUZIONE] Premi Invio per arrestare il server (o segnale di stop)...\n";
+    if (platform::wait_for_console_line(g_rpc_server_running, kWaitPollMs) !=
+        platform::ConsoleWait::kClosed) {
+      return;
+    }
+    // No console to read: run until a stop signal, as a daemon does.
+  } else {
+    std::cout << "[NODO IN MODALITA DAEMON] Server RPC in esecuzione continua in background...\n";
+  }
+  while (g_rpc_server_running.load()) std::this_thread::sleep_for(milliseconds(kWaitPollMs));
+}
+
+}  // namespace
+
+std::optional<uint16_t> parse_port(const std::string& text) {
+  if (text.empty() || text.size() > 5) return std::nullopt;
+  uint32_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<uint32_t>(c - '0');
+  }
+  if (value < 1 || value > 65535) return std::nullopt;
+  return static_cast<uint16_t>(value);
+}
+
+std::optional<NodeOptions> parse_node_options(int argc, char** argv, std::string& error) {
+  NodeOptions options;
+  const auto port_value = [&error](const std::string& option, const std::string& text,
+                                   uint16_t& port) {
+    const auto parsed = parse_port(text);
+    if (!parsed) {
+      error = "Porta non valida per " + option + ": \"" + text +
+              "\" (serve un numero da 1 a 65535)";
+      return false;
+    }
+    port = *parsed;
+    return true;
+  };
+  for (int i = 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool has_value = i + 1 < argc;
+    if (arg == "--daemon" || arg == "-d") {
+      options.daemon = true;
+    } else if ((arg == "--peer" || arg == "-p") && has_value) {
+      options.seed_peer = argv[++i];
+    } else if (arg.starts_with("--peer=")) {
+      options.seed_peer = arg.substr(7);
+    } else if (arg == "--p2p-port" && has_value) {
+      if (!port_value(arg, argv[++i], options.p2p_port)) return std::nullopt;
+    } else if (arg == "--rpc-port" && has_value) {
+      if (!port_value(arg, argv[++i], options.rpc_port)) return std::nullopt;
+    } else if ((arg == "--validator" || arg == "-v") && has_value) {
+      options.validator_address = argv[++i];
+    } else if (arg.starts_with("--validator=")) {
+      options.validator_address = arg.substr(12);
+    } else if (arg == "--validator-config" && has_value) {
+      options.validator_file = argv[++i];
+    } else if (arg == "--bind" && has_value) {
+      options.bind_address = argv[++i];
+    }
+  }
+  // The seed's port is checked now, before anything starts.
+  const size_t colon = options.seed_peer.find(':');
+  if (colon != std::string::npos) {
+    uint16_t ignored;
+    if (!port_value("--peer", options.seed_peer.substr(colon + 1), ignored)) return std::nullopt;
+  }
+  return options;
+}
+
+std::string read_validator_file(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec) || ec) return "";
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "";
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  const std::string text = buffer.str();
+  size_t key = text.find("\"validator_address\"");
+  if (key == std::string::npos) key = text.find("\"address\"");
+  if (key == std::string::npos) return "";
+  const size_t colon = text.find(':', key);
+  if (colon == std::string::npos) return "";
+  const size_t open = text.find('"', colon);
+  if (open == std::string::npos) return "";
+  const size_t close = text.find('"', open + 1);
+  if (close == std::string::npos) return "";
+  return text.substr(open + 1, close - open - 1);
+}
+
+int run_node(int argc, char** argv) {
+  // A running node's console is read by operators and scripts as it goes.
+  std::cout << std::unitbuf;
+  std::string error;
+  const std::optional<NodeOptions> parsed = parse_node_options(argc, argv, error);
+  if (!parsed) {
+    std::cout << "[NODO] " << error << "\n";
+    return 1;
+  }
+  const NodeOptions& options = *parsed;
+
+  Storage storage(kNodeDataDir);
+  State state;
+  Mempool mempool;
+  std::shared_mutex chain_lock;
+  if (!storage.has_persisted_chain()) {
+    create_chain(storage, state);
+  } else {
+    storage.load_state(state);
+    refill_reward_pool(storage, state);
+  }
+
+  std::string validator = options.validator_address;
+  if (validator.empty()) validator = read_validator_file(options.validator_file);
+  validator = lower(validator);
+
+  P2PNode p2p(options.p2p_port, options.bind_address);
+  p2p.on_transaction = [&](const Transaction& tx) {
+    handle_peer_transaction(tx, mempool, state, chain_lock);
+  };
+  p2p.on_block = [&](const Block& block) { handle_peer_block(block, storage, state, chain_lock); };
+  p2p.start_server();
+
+  ServerOptions server_options;
+  server_options.bind_address = options.bind_address;
+  RPCServer server(state, mempool, storage, chain_lock, options.rpc_port, kChainId,
+                   server_options);
+  uint64_t stake = 0;
+  if (!validator.empty()) {
+    std::shared_lock lock(chain_lock);
+    stake = state.get_stake(validator);
+  }
+  const bool qualified = !validator.empty() && stake >= kMinValidatorStake;
+  if (qualified) server.node_validator_address = validator;
+  server.start();
+
+  print_validator_box(options, validator, stake, qualified);
+  print_wallet_box(options.p2p_port);
+
+  if (!options.seed_peer.empty()) {
+    const size_t colon = options.seed_peer.find(':');
+    const std::string host = options.seed_peer.substr(0, colon);
+    const uint16_t port = colon == std::string::npos
+                              ? kDefaultP2PPort
+                              : parse_port(options.seed_peer.substr(colon + 1)).value_or(kDefaultP2PPort);
+    connect_seed(p2p, host, port);
+  }
+
+  platform::install_stop_handler(sigint_handler);
+  wait_for_stop(options.daemon);
+
+  server.stop();
+  p2p.stop_server();
+  std::cout << "[NODO] Server arrestato correttamente.\n";
+  return 0;
+}
+
+}  // namespace ZezozuRiziv

@@ -1,0 +1,26 @@
+// What the node does with what peers send.
+#pragma once
+
+#include <shared_mutex>
+
+#include "chain/block.h"
+#include "chain/mempool.h"
+#include "chain/state.h"
+#include "chain/transaction.h"
+#include "storage/storage.h"
+
+namespace ZezozuRiziv {
+
+// A verified transaction goes to the mempool (validated against the state).
+// Takes the chain lock exclusively, then the mempool's own.
+void handle_peer_transaction(const Transaction& tx, Mempool& mempool, const State& state,
+                             std::shared_mutex& chain_lock);
+
+// A verified block that extends the stored chain is applied (no reward),
+// appended and the state saved. Blocks that mint (GENESIS, COINBASE_REWARD)
+// are dropped: nothing checks a peer's minting. Takes the chain lock
+// exclusively. Returns whether the block was taken.
+bool handle_peer_block(const Block& block, Storage& storage, State& state,
+                       std::shared_mutex& chain_lock);
+
+}  // namespace ZezozuRiziv

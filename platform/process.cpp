@@ -1,0 +1,38 @@
+#include "platform/process.h"
+
+#include <cerrno>
+#include <csignal>
+#include <poll.h>
+#include <unistd.h>
+
+namespace platform {
+
+void install_stop_handler(void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a read in progress returns EINTR
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+ConsoleWait wait_for_console_line(const std::atomic<bool>& running, int poll_ms) {
+  while (running.load()) {
+    pollfd in{STDIN_FILENO, POLLIN, 0};
+    const int ready = ::poll(&in, 1, poll_ms);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return ConsoleWait::kClosed;
+    }
+    if (ready == 0) continue;
+    // Read what is there, one byte at a time, up to the end of the line.
+    char c;
+    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return ConsoleWait::kClosed;
+    if (c == '\n') return ConsoleWait::kLine;
+  }
+  return ConsoleWait::kStopped;
+}
+
+}  // namespace platform

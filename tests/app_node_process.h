@@ -1,0 +1,98 @@
+// The real rozeve binary running as a node in the background, its standard
+// input a FIFO that the test holds, its console captured in a file.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "app_test_support.h"
+#include "platform/socket.h"
+
+namespace rozeve_test {
+
+// A port that was free a moment ago on 127.0.0.1.
+inline uint16_t free_port() {
+  std::string error;
+  const auto listener = platform::listen_tcp("127.0.0.1", 0, error);
+  const uint16_t port = platform::local_port(listener);
+  platform::close_socket(listener);
+  return port;
+}
+
+class NodeProcess {
+ public:
+  NodeProcess(const std::filesystem::path& dir, const std::string& args) : dir_(dir) {
+    std::filesystem::remove(dir / "node.rc");
+    std::filesystem::remove(dir / "node.out");
+    std::filesystem::remove(dir / "node.in");
+    const std::string fifo = (dir / "node.in").string();
+    EXPECT_EQ(std::system(("mkfifo '" + fifo + "'").c_str()), 0);
+    const std::string command = "cd '" + dir.string() + "' && ( '" ROZEVE_BINARY "' node " + args +
+                                " > node.out 2>&1 < node.in & echo $! > node.pid; wait $!;"
+                                " echo $? > node.rc ) > /dev/null 2>&1 &";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    // Opening the writer waits for the node to open its end.
+    console_ = std::make_unique<std::ofstream>(fifo);
+  }
+
+  ~NodeProcess() {
+    if (!exited()) {
+      signal("KILL");
+      wait_exit(5000);
+    }
+  }
+
+  // Standard input: a line, or its end.
+  void type_line() {
+    *console_ << "\n";
+    console_->flush();
+  }
+  void close_console() { console_.reset(); }
+
+  void signal(const std::string& name) {
+    std::system(("kill -" + name + " $(cat '" + (dir_ / "node.pid").string() + "') 2>/dev/null").c_str());
+  }
+
+  std::string output() const { return read_text(dir_ / "node.out"); }
+
+  // Polls the console until `text` appears (true) or the time runs out.
+  bool wait_for_output(const std::string& text, int timeout_ms = 10000) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (output().find(text) != std::string::npos) return true;
+      if (exited()) return output().find(text) != std::string::npos;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+
+  bool exited() const {
+    const std::string rc = read_text(dir_ / "node.rc");
+    return !rc.empty() && rc.back() == '\n';
+  }
+
+  // The exit status, or nullopt when the node is still running after `timeout_ms`.
+  std::optional<int> wait_exit(int timeout_ms) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (exited()) return std::stoi(read_text(dir_ / "node.rc"));
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return std::nullopt;
+  }
+
+ private:
+  std::filesystem::path dir_;
+  std::unique_ptr<std::ofstream> console_;
+};
+
+}  // namespace rozeve_test
