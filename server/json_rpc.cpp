@@ -249,7 +249,7 @@ Answer get_balance(RPCServer& server, std::string_view request) {
       balance = kWelcomeCredit;
     }
   }
-  return Answer::ok("\"" + to_hex_wei(balance) + "\"");
+  return Answer::ok(quoted(to_hex_wei(balance)));
 }
 
 // The ABI encoding of a short string: offset word, length word, the bytes.
@@ -291,8 +291,10 @@ Answer call(RPCServer& server, std::string_view request) {
     if (owner.size() == 42 && is_hex_digits(std::string_view(owner).substr(2))) {
       wei = static_cast<unsigned __int128>(server.state.get_balance(owner)) * kWeiPerAtomic;
     }
-    std::string digits = to_hex_quantity(wei).substr(2);
-    return Answer::ok("\"0x" + std::string(64 - digits.size(), '0') + digits + "\"");
+    const std::string digits = to_hex_quantity(wei).substr(2);
+    std::string word = "0x";
+    word.append(64 - digits.size(), '0').append(digits);
+    return Answer::ok(quoted(word));
   }
   return Answer::ok("\"0x0000000000000000000000000000000000000000000000000000000000000001\"");
 }
