@@ -109,15 +109,10 @@ std::optional<Block> Block::deserialize(const std::string& text) {
   try {
     Block block;
     const auto text_field = [&text](const char* key, std::string& field) {
-      field = find_record_value(text, key, true, kBlockBareStops);
-      // A control byte would break the one-line record it came from.
-      return !has_control_bytes(field);
+      return read_text_field(text, key, field, kBlockBareStops);
     };
     const auto number_field = [&text](const char* key, uint64_t& field) {
-      const auto value = read_record_number(find_record_value(text, key, false, kBlockBareStops));
-      if (!value) return false;
-      field = *value;
-      return true;
+      return read_number_field(text, key, field, kBlockBareStops);
     };
 
     // The block's own keys precede its transactions in the text, so the

@@ -66,6 +66,20 @@ std::string find_record_value(std::string_view text, std::string_view key, bool 
   return std::string(text.substr(start, end - start));
 }
 
+bool read_text_field(std::string_view text, std::string_view key, std::string& field,
+                     std::string_view bare_stops) {
+  field = find_record_value(text, key, true, bare_stops);
+  return !has_control_bytes(field);
+}
+
+bool read_number_field(std::string_view text, std::string_view key, uint64_t& field,
+                       std::string_view bare_stops) {
+  const auto value = read_record_number(find_record_value(text, key, false, bare_stops));
+  if (!value) return false;
+  field = *value;
+  return true;
+}
+
 void append_decimal(std::string& out, uint64_t value) {
   char digits[20];  // UINT64_MAX has 20 decimal digits
   const auto result = std::to_chars(digits, digits + sizeof(digits), value);

@@ -32,6 +32,14 @@ void append_decimal(std::string& out, uint64_t value);
 void append_quoted_pair(std::string& out, std::string_view key_with_colon, std::string_view value);
 void append_bare_pair(std::string& out, std::string_view key_with_colon, uint64_t value);
 
+// The record reader's two field kinds. A quoted field holding a control byte
+// fails (it would break the one-line record it came from); a bare field
+// fails as read_record_number does. On failure `field` may hold the text read.
+bool read_text_field(std::string_view text, std::string_view key, std::string& field,
+                     std::string_view bare_stops = ",}");
+bool read_number_field(std::string_view text, std::string_view key, uint64_t& field,
+                       std::string_view bare_stops = ",}");
+
 // True when the text holds a byte below 0x20 (line breaks included).
 bool has_control_bytes(std::string_view text);
 

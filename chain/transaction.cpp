@@ -108,15 +108,10 @@ std::optional<Transaction> Transaction::deserialize(const std::string& text) {
   try {
     Transaction tx;
     const auto text_field = [&text](const char* key, std::string& field) {
-      field = find_record_value(text, key, true);
-      // A control byte would break the one-line record it came from.
-      return !has_control_bytes(field);
+      return read_text_field(text, key, field);
     };
     const auto number_field = [&text](const char* key, uint64_t& field) {
-      const auto value = read_record_number(find_record_value(text, key, false));
-      if (!value) return false;
-      field = *value;
-      return true;
+      return read_number_field(text, key, field);
     };
 
     std::string type_name;
