@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Serves the same small page from the node's HTTP server and from nginx, both
 # on 127.0.0.1 with one request per connection, loads each with the same wrk
-# settings and prints requests per second and p99 latency side by side.
+# settings and prints requests per second and p99 latency side by side; then
+# loads the node with two JSON-RPC reads (eth_blockNumber, eth_getBalance)
+# in the same run, beside its static page.
 #   bench/http_load.sh [build_dir]   (default ./build; needs bench/http_server)
 # Fails when either server gives any answer other than 2xx/3xx.
 set -euo pipefail
 
 BUILD=${1:-./build}
-# Same load for both servers; the whole run stays near 30 s.
+# Same load for every run; the whole run stays near 50 s.
 THREADS=4
 CONNECTIONS=64
 DURATION_S=10
@@ -166,10 +168,40 @@ if ! cmp -s "$TMP/dapp/index.html" "$TMP/node.body" || ! cmp -s "$TMP/dapp/index
 fi
 
 # --- load ----------------------------------------------------------------
-run_wrk() {  # port seconds output
+run_wrk() {  # port seconds output [lua script]
+  local script=()
+  [[ $# -ge 4 ]] && script=(-s "$4")
   timeout $(($2 + WRK_GRACE_S)) wrk -t"$THREADS" -c"$CONNECTIONS" -d"$2"s \
-    -H 'Connection: close' --latency "http://127.0.0.1:$1/" >"$3" 2>&1
+    -H 'Connection: close' --latency "${script[@]}" "http://127.0.0.1:$1/" >"$3" 2>&1
 }
+
+# JSON-RPC reads, POSTed to the node as a wallet sends them. Each answer is
+# deterministic and checked with curl before the load.
+readonly RPC_ADDRESS=0x00000000000000000000000000000000000000aa
+declare -A RPC_BODY=(
+  [eth_blockNumber]='{"jsonrpc":"2.0","id":1,"method":"eth_blockNumber","params":[]}'
+  [eth_getBalance]='{"jsonrpc":"2.0","id":1,"method":"eth_getBalance","params":["'$RPC_ADDRESS'","latest"]}'
+)
+declare -A RPC_ANSWER=(
+  [eth_blockNumber]='{"jsonrpc":"2.0","id":1,"result":"0x0"}'
+  [eth_getBalance]='{"jsonrpc":"2.0","id":1,"result":"0x56bc75e2d63100000"}'
+)
+for method in eth_blockNumber eth_getBalance; do
+  cat >"$TMP/$method.lua" <<LUA
+wrk.method = "POST"
+wrk.body = '${RPC_BODY[$method]}'
+wrk.headers["Content-Type"] = "application/json"
+LUA
+  # The first balance query credits the address; later ones only read.
+  for _ in 1 2; do
+    answer=$(curl -s --max-time 5 -H 'Content-Type: application/json' \
+      --data "${RPC_BODY[$method]}" "http://127.0.0.1:$NODE_PORT/" || true)
+  done
+  if [[ "$answer" != "${RPC_ANSWER[$method]}" ]]; then
+    echo "$method answered $answer instead of ${RPC_ANSWER[$method]}" >&2
+    exit 1
+  fi
+done
 
 # wrk prints latencies as 812.00us, 1.25ms or 1.02s; all become milliseconds.
 to_ms() {
@@ -180,11 +212,14 @@ to_ms() {
 }
 
 declare -A RPS P99 NON2XX ERRORS
-for name in node nginx; do
+RUNS=(node nginx eth_blockNumber eth_getBalance)
+for name in "${RUNS[@]}"; do
   port=$NODE_PORT
   [[ $name == nginx ]] && port=$NGINX_PORT
-  run_wrk "$port" "$WARMUP_S" "$TMP/$name.warmup" || true
-  run_wrk "$port" "$DURATION_S" "$TMP/$name.wrk" || { cat "$TMP/$name.wrk" >&2; exit 1; }
+  script=()
+  [[ $name == eth_* ]] && script=("$TMP/$name.lua")
+  run_wrk "$port" "$WARMUP_S" "$TMP/$name.warmup" "${script[@]}" || true
+  run_wrk "$port" "$DURATION_S" "$TMP/$name.wrk" "${script[@]}" || { cat "$TMP/$name.wrk" >&2; exit 1; }
   out="$TMP/$name.wrk"
   RPS[$name]=$(awk '/^Requests\/sec:/ {print $2}' "$out")
   P99[$name]=$(to_ms "$(awk '$1 == "99%" {print $2}' "$out")")
@@ -205,13 +240,24 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else
 
 echo
 echo "GET / ($(wc -c <"$TMP/dapp/index.html") bytes), Connection: close, wrk -t$THREADS -c$CONNECTIONS -d${DURATION_S}s"
-printf '%-8s %14s %12s %10s %14s\n' server "requests/s" "p99 (ms)" non-2xx "socket errors"
-for name in node nginx; do
-  printf '%-8s %14s %12s %10s %14s\n' "$name" "${RPS[$name]}" "${P99[$name]}" "${NON2XX[$name]}" "${ERRORS[$name]}"
+printf '%-16s %14s %12s %10s %14s\n' run "requests/s" "p99 (ms)" non-2xx "socket errors"
+for name in "${RUNS[@]}"; do
+  label=$name
+  [[ $name == node ]] && label="node GET /"
+  [[ $name == nginx ]] && label="nginx GET /"
+  [[ $name == eth_* ]] && label="node $name"
+  printf '%-16s %14s %12s %10s %14s\n' "$label" "${RPS[$name]}" "${P99[$name]}" "${NON2XX[$name]}" "${ERRORS[$name]}"
 done
-printf '%-8s %14s %12s\n' "node/nginx" "$(ratio "${RPS[node]}" "${RPS[nginx]}")" "$(ratio "${P99[node]}" "${P99[nginx]}")"
+echo
+printf '%-28s %10s %10s\n' ratio "req/s" "p99"
+printf '%-28s %10s %10s\n' "node / nginx (page)" "$(ratio "${RPS[node]}" "${RPS[nginx]}")" "$(ratio "${P99[node]}" "${P99[nginx]}")"
+for method in eth_blockNumber eth_getBalance; do
+  printf '%-28s %10s %10s\n' "$method / node page" "$(ratio "${RPS[$method]}" "${RPS[node]}")" "$(ratio "${P99[$method]}" "${P99[node]}")"
+done
 
-if [[ "${NON2XX[node]}" != 0 || "${NON2XX[nginx]}" != 0 ]]; then
-  echo "non-2xx answers seen" >&2
-  exit 1
-fi
+for name in "${RUNS[@]}"; do
+  if [[ "${NON2XX[$name]}" != 0 ]]; then
+    echo "non-2xx answers seen in the $name run" >&2
+    exit 1
+  fi
+done

@@ -29,6 +29,7 @@
 #include "chain/state.h"
 #include "chain/transaction.h"
 #include "crypto/crypto_keys.h"
+#include "bench_support.h"
 #include "storage/storage.h"
 
 namespace fs = std::filesystem;
@@ -44,27 +45,6 @@ constexpr uint64_t kStateAccounts = 100'000;  // accounts of the serialize/save 
 constexpr size_t kApplyBatch = 10'000;        // blocks prebuilt for apply_block
 constexpr uint64_t kFee = 1'000;
 constexpr uint64_t kRichBalance = 1'000'000ULL * kAtomicPerCoin;
-
-// Peak resident set of this process, in bytes (0 when unknown).
-uint64_t peak_rss_bytes() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) != 0) continue;
-    try {
-      return std::stoull(line.substr(6)) * 1024;  // the kernel reports kB
-    } catch (const std::exception&) {
-      return 0;
-    }
-  }
-  return 0;
-}
-
-uint64_t file_size_or_zero(const fs::path& path) {
-  std::error_code ec;
-  const auto size = fs::file_size(path, ec);
-  return ec ? 0 : static_cast<uint64_t>(size);
-}
 
 std::vector<KeyPair> make_address_pool() {
   std::vector<KeyPair> pool;
@@ -175,7 +155,7 @@ const State& large_state(int64_t form) {
 
 void BM_LoadChain(benchmark::State& st) {
   const fs::path& dir = chain_dir();
-  const uint64_t file_bytes = file_size_or_zero(dir / "blocks.dat");
+  const uint64_t file_bytes = rozeve_bench::file_size_or_zero(dir / "blocks.dat");
   for (auto _ : st) {
     st.PauseTiming();
     auto storage = std::make_unique<Storage>(dir.string());
@@ -194,7 +174,7 @@ void BM_LoadChain(benchmark::State& st) {
   // Process-wide: also counts the prebuilt states and the generation;
   // --load-only gives the figure of a load alone.
   st.counters["peak_rss_over_file"] =
-      file_bytes ? static_cast<double>(peak_rss_bytes()) / static_cast<double>(file_bytes) : 0.0;
+      file_bytes ? static_cast<double>(rozeve_bench::proc_status_bytes("VmHWM")) / static_cast<double>(file_bytes) : 0.0;
 }
 BENCHMARK(BM_LoadChain)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
@@ -266,7 +246,7 @@ void BM_SaveState(benchmark::State& st) {
     }
   }
   st.counters["accounts"] = static_cast<double>(kStateAccounts);
-  st.counters["file_bytes"] = static_cast<double>(file_size_or_zero(storage.state_path()));
+  st.counters["file_bytes"] = static_cast<double>(rozeve_bench::file_size_or_zero(storage.state_path()));
 }
 BENCHMARK(BM_SaveState)->ArgName("reloaded")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
@@ -278,13 +258,13 @@ int load_only(const fs::path& path) {
     std::cerr << "no blocks.dat at " << path << "\n";
     return 1;
   }
-  const uint64_t file_bytes = file_size_or_zero(file);
-  const uint64_t before = peak_rss_bytes();
+  const uint64_t file_bytes = rozeve_bench::file_size_or_zero(file);
+  const uint64_t before = rozeve_bench::proc_status_bytes("VmHWM");
   const auto start = std::chrono::steady_clock::now();
   Storage storage(dir.string());
   storage.ensure_cache_loaded();
   const auto elapsed = std::chrono::steady_clock::now() - start;
-  const uint64_t after = peak_rss_bytes();
+  const uint64_t after = rozeve_bench::proc_status_bytes("VmHWM");
   std::cout << "file_bytes " << file_bytes << "\n"
             << "blocks " << storage.get_blocks_cached().size() << "\n"
             << "load_ms " << std::chrono::duration<double, std::milli>(elapsed).count() << "\n"

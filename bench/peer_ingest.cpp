@@ -34,6 +34,7 @@
 #include <streambuf>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/peer_handlers.h"
@@ -44,6 +45,7 @@
 #include "chain/wallet.h"
 #include "p2p/p2p_node.h"
 #include "platform/socket.h"
+#include "bench_support.h"
 #include "storage/storage.h"
 
 namespace fs = std::filesystem;
@@ -62,6 +64,9 @@ constexpr uint64_t kRewardPoolFunding = 500'000 * kAtomicPerCoin;
 constexpr auto kRunDeadline = std::chrono::seconds(120);
 // How often the waiting client looks at the node's chain.
 constexpr auto kPollInterval = std::chrono::milliseconds(2);
+// Everything sent and no block applied for this long: the node dropped one
+// (it says nothing), and the rest cannot link.
+constexpr auto kStallLimit = std::chrono::seconds(10);
 constexpr int kConnectTimeoutMs = 5'000;
 
 // Counts the lines written to it and keeps nothing.
@@ -82,27 +87,6 @@ class LineCountingSink : public std::streambuf {
  private:
   uint64_t lines_ = 0;
 };
-
-// A value of /proc/self/status ("VmRSS", "VmHWM"), in bytes; 0 when unknown.
-uint64_t proc_status_bytes(const std::string& key) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind(key + ":", 0) != 0) continue;
-    try {
-      return std::stoull(line.substr(key.size() + 1)) * 1024;  // the kernel reports kB
-    } catch (const std::exception&) {
-      return 0;
-    }
-  }
-  return 0;
-}
-
-uint64_t file_size_or_zero(const fs::path& path) {
-  std::error_code ec;
-  const auto size = fs::file_size(path, ec);
-  return ec ? 0 : static_cast<uint64_t>(size);
-}
 
 std::string mib(uint64_t bytes) {
   std::ostringstream out;
@@ -192,11 +176,11 @@ int run_in(const fs::path& data_dir) {
   P2PNode node(0, "127.0.0.1");
   node.on_block = [&](const Block& block) { handle_peer_block(block, storage, state, chain_lock); };
   if (!node.start_server()) return 1;
-  const uint64_t rss_node_started = proc_status_bytes("VmRSS");
+  const uint64_t rss_node_started = rozeve_bench::proc_status_bytes("VmRSS");
 
   PreparedChain prepared;
   if (!prepare_chain(sender, recipients, validator, genesis, prepared)) return 1;
-  const uint64_t rss_before = proc_status_bytes("VmRSS");
+  const uint64_t rss_before = rozeve_bench::proc_status_bytes("VmRSS");
 
   const platform::SocketHandle client =
       platform::connect_tcp("127.0.0.1", node.bound_port(), kConnectTimeoutMs);
@@ -220,9 +204,13 @@ int run_in(const fs::path& data_dir) {
   }
   const size_t expected = kBlocks + 1;  // genesis included
   size_t length = chain_length(storage, chain_lock);
-  while (sent_all && length < expected && Clock::now() < deadline) {
+  auto last_growth = Clock::now();
+  while (sent_all && length < expected && Clock::now() < deadline &&
+         Clock::now() - last_growth < kStallLimit) {
     std::this_thread::sleep_for(kPollInterval);
-    length = chain_length(storage, chain_lock);
+    const size_t now_length = chain_length(storage, chain_lock);
+    if (now_length != length) last_growth = Clock::now();
+    length = now_length;
   }
   const auto stop = Clock::now();
 
@@ -254,11 +242,16 @@ int run_in(const fs::path& data_dir) {
     }
   }
 
+  const uint64_t rss_end_held = rozeve_bench::proc_status_bytes("VmRSS");
   // Freed before the figure so that it is the node's memory alone.
   const std::string prepared_last_hash = prepared.last_hash;
-  prepared = PreparedChain();
-  const uint64_t rss_after = proc_status_bytes("VmRSS");
-  const uint64_t hwm_after = proc_status_bytes("VmHWM");
+  {
+    // Moved out and destroyed: assigning an empty chain would keep the
+    // buffer's capacity.
+    const PreparedChain discarded = std::move(prepared);
+  }
+  const uint64_t rss_after = rozeve_bench::proc_status_bytes("VmRSS");
+  const uint64_t hwm_after = rozeve_bench::proc_status_bytes("VmHWM");
 
   // What is on disk must read back as what the node holds.
   if (fault.empty()) {
@@ -285,10 +278,12 @@ int run_in(const fs::path& data_dir) {
             << ", genesis applied)\n"
             << "vm_rss_before       " << rss_before << " (" << mib(rss_before)
             << ", frames still held)\n"
+            << "vm_rss_end          " << rss_end_held << " (" << mib(rss_end_held)
+            << ", frames still held)\n"
             << "vm_rss_after        " << rss_after << " (" << mib(rss_after) << ")\n"
             << "vm_hwm_after        " << hwm_after << " (" << mib(hwm_after) << ")\n"
-            << "blocks_dat_bytes    " << file_size_or_zero(storage.blocks_path()) << "\n"
-            << "state_json_bytes    " << file_size_or_zero(storage.state_path()) << "\n";
+            << "blocks_dat_bytes    " << rozeve_bench::file_size_or_zero(storage.blocks_path()) << "\n"
+            << "state_json_bytes    " << rozeve_bench::file_size_or_zero(storage.state_path()) << "\n";
   return 0;
 }
 
