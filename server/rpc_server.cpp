@@ -139,7 +139,13 @@ void RPCServer::server_loop() {
     // Socket options are the worker's job: the acceptor only accepts. No
     // SO_RCVTIMEO/SO_SNDTIMEO either: every receive and send here waits with
     // its own time limit (idle_timeout_ms), which those options would not change.
-    enqueue(Work{client, nullptr});
+    try {
+      enqueue(Work{client, nullptr});
+    } catch (...) {
+      // No memory for one more queued socket: drop it, keep accepting.
+      platform::close_socket(client);
+      ++blocked_ddos_requests;
+    }
   }
 }
 
@@ -277,46 +283,60 @@ bool RPCServer::advance_parked(std::unique_ptr<Request>& request, bool readable,
 }
 
 void RPCServer::slow_lane_loop() {
-  using std::chrono::milliseconds;
   std::vector<std::unique_ptr<Request>> parked;
   std::vector<platform::PollItem> items;
   while (running_) {
-    {
+    try {
+      slow_lane_round(parked, items);
+    } catch (...) {
+      // Out of memory while parking or queueing: the requests of this round
+      // are closed unanswered; the lane goes on with new ones.
+      parked.clear();
       std::lock_guard lock(slow_lane_mutex_);
-      for (auto& request : slow_lane_inbox_) parked.push_back(std::move(request));
-      slow_lane_inbox_.clear();
+      slow_lane_size_ = slow_lane_inbox_.size();
     }
-
-    // Sleep until a byte, a wake-up or the nearest time limit.
-    const auto now = Clock::now();
-    auto wake_at = now + milliseconds(1000);
-    for (const auto& request : parked) {
-      wake_at = std::min(wake_at, request->last_byte + milliseconds(options_.idle_timeout_ms));
-      if (!request->reader.empty()) {
-        wake_at =
-            std::min(wake_at, request->first_byte + milliseconds(options_.request_deadline_ms));
-      }
-    }
-    const auto wait = std::chrono::duration_cast<milliseconds>(wake_at - now).count();
-    items.assign(1, platform::PollItem{slow_lane_waker_.handle(), false});
-    for (const auto& request : parked) items.push_back(platform::PollItem{request->client, false});
-    if (!platform::wait_readable(items, static_cast<int>(std::max<int64_t>(wait, 0)))) {
-      std::this_thread::sleep_for(milliseconds(10));
-      continue;
-    }
-    if (items[0].ready) slow_lane_waker_.drain();
-
-    const auto after = Clock::now();
-    size_t kept = 0;
-    for (size_t i = 0; i < parked.size(); ++i) {
-      if (advance_parked(parked[i], items[i + 1].ready, after)) {
-        parked[kept++] = std::move(parked[i]);
-      } else {
-        --slow_lane_size_;
-      }
-    }
-    parked.resize(kept);
   }
+}
+
+void RPCServer::slow_lane_round(std::vector<std::unique_ptr<Request>>& parked,
+                                std::vector<platform::PollItem>& items) {
+  using std::chrono::milliseconds;
+  {
+    std::lock_guard lock(slow_lane_mutex_);
+    for (auto& request : slow_lane_inbox_) {
+      if (request) parked.push_back(std::move(request));
+    }
+    slow_lane_inbox_.clear();
+  }
+
+  // Sleep until a byte, a wake-up or the nearest time limit.
+  const auto now = Clock::now();
+  auto wake_at = now + milliseconds(1000);
+  for (const auto& request : parked) {
+    wake_at = std::min(wake_at, request->last_byte + milliseconds(options_.idle_timeout_ms));
+    if (!request->reader.empty()) {
+      wake_at = std::min(wake_at, request->first_byte + milliseconds(options_.request_deadline_ms));
+    }
+  }
+  const auto wait = std::chrono::duration_cast<milliseconds>(wake_at - now).count();
+  items.assign(1, platform::PollItem{slow_lane_waker_.handle(), false});
+  for (const auto& request : parked) items.push_back(platform::PollItem{request->client, false});
+  if (!platform::wait_readable(items, static_cast<int>(std::max<int64_t>(wait, 0)))) {
+    std::this_thread::sleep_for(milliseconds(10));
+    return;
+  }
+  if (items[0].ready) slow_lane_waker_.drain();
+
+  const auto after = Clock::now();
+  size_t kept = 0;
+  for (size_t i = 0; i < parked.size(); ++i) {
+    if (advance_parked(parked[i], items[i + 1].ready, after)) {
+      parked[kept++] = std::move(parked[i]);
+    } else {
+      --slow_lane_size_;
+    }
+  }
+  parked.resize(kept);
 }
 
 void RPCServer::send_http_response(Request& request, int status, std::string_view status_text,

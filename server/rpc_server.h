@@ -181,6 +181,9 @@ class RPCServer {
   void server_loop();
   void worker_loop();
   void slow_lane_loop();
+  // One wait on the parked requests and what follows from it.
+  void slow_lane_round(std::vector<std::unique_ptr<Request>>& parked,
+                       std::vector<platform::PollItem>& items);
 
   // Queues work for a worker; false (and the socket closed, counted) when full.
   bool enqueue(Work work);
