@@ -45,7 +45,9 @@ RPCServer::RPCServer(State& state, Mempool& mempool, Storage& storage,
       worker_count_(options_.worker_count.value_or(
           default_worker_count(std::thread::hardware_concurrency()))) {
   platform::startup_sockets();
-  // Loaded now, before any worker can read it concurrently.
+  // Loaded now, before any worker can read it concurrently; under the chain
+  // lock, because the peer listener may already be appending blocks.
+  std::unique_lock lock(chain_lock);
   storage.get_blocks_cached();
 }
 
