@@ -17,6 +17,7 @@
 #include "chain/mempool.h"
 #include "chain/state.h"
 #include "chain/wallet.h"
+#include "crypto/text.h"
 #include "p2p/p2p_node.h"
 #include "platform/process.h"
 #include "server/rpc_server.h"
@@ -35,13 +36,6 @@ std::atomic<bool> g_rpc_server_running{true};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
 void sigint_handler(int) { g_rpc_server_running.exchange(false); }
-
-std::string lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 // Genesis: a fresh treasury holds the supply, less the pool's share.
 void create_chain(Storage& storage, State& state) {
@@ -258,7 +252,7 @@ int run_node(int argc, char** argv) {
 
   std::string validator = options.validator_address;
   if (validator.empty()) validator = read_validator_file(options.validator_file);
-  validator = lower(validator);
+  validator = RozeveCrypto::ascii_lower(validator);
 
   P2PNode p2p(options.p2p_port, options.bind_address);
   p2p.on_transaction = [&](const Transaction& tx) {

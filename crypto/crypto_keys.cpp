@@ -6,6 +6,7 @@
 #include <random>
 
 #include "crypto/sha256.h"
+#include "crypto/text.h"
 
 namespace RozeveCrypto {
 
@@ -24,10 +25,6 @@ constexpr size_t kEthAddressLength = 42;
 constexpr size_t kSignatureLength = 64;
 // Random bytes in a private key.
 constexpr size_t kPrivateKeyBytes = 32;
-
-bool is_hex_digit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
 
 std::string checksum_of(const std::string& body) {
   return SHA256::double_hash_string(kNativePrefix + body).substr(0, kChecksumLength);
@@ -95,7 +92,7 @@ bool CryptoKeys::is_valid_address(const std::string& address) {
   if (address.size() == kEthAddressLength) {
     if (address[0] != '0' || (address[1] != 'x' && address[1] != 'X')) return false;
     for (size_t i = 2; i < address.size(); ++i) {
-      if (!is_hex_digit(address[i])) return false;
+      if (hex_digit_value(address[i]) < 0) return false;
     }
     return true;
   }

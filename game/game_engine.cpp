@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "crypto/sha256.h"
+#include "crypto/text.h"
 
 namespace ZezozuRiziv {
 
@@ -31,12 +32,8 @@ uint64_t GameEngine::now_ms() {
 
 std::string GameEngine::normalize_addr(const std::string& addr) const {
   if (addr.empty()) return kDefaultPlayerAddress;
-  std::string out = addr;
   // ASCII only: UTF-8 bytes of other letters are left exactly as received.
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
+  return RozeveCrypto::ascii_lower(addr);
 }
 
 PlayerProfile& GameEngine::get_or_create_player_unlocked(const std::string& key) {

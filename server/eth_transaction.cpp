@@ -6,6 +6,7 @@
 #include "crypto/keccak256.h"
 #include "crypto/secp256k1_recover.h"
 #include "crypto/sha256.h"
+#include "crypto/text.h"
 #include "server/rlp.h"
 
 namespace ZezozuRiziv {
@@ -29,21 +30,14 @@ constexpr size_t kNone = static_cast<size_t>(-1);
 
 using Bytes = std::vector<uint8_t>;
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Strict, unlike hex_to_bytes: every character must be a hex digit.
 std::optional<Bytes> parse_hex(std::string_view hex) {
   if (hex.empty() || hex.size() % 2 != 0) return std::nullopt;
   Bytes out;
   out.reserve(hex.size() / 2);
   for (size_t i = 0; i < hex.size(); i += 2) {
-    const int high = hex_value(hex[i]);
-    const int low = hex_value(hex[i + 1]);
+    const int high = RozeveCrypto::hex_digit_value(hex[i]);
+    const int low = RozeveCrypto::hex_digit_value(hex[i + 1]);
     if (high < 0 || low < 0) return std::nullopt;
     out.push_back(static_cast<uint8_t>(high * 16 + low));
   }

@@ -7,9 +7,14 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "crypto/text.h"
+
 namespace ZezozuRiziv::http {
 
 namespace {
+
+using RozeveCrypto::ascii_lower;
+using RozeveCrypto::hex_digit_value;
 
 constexpr std::string_view kCrlfEnd = "\r\n\r\n";
 constexpr std::string_view kLfEnd = "\n\n";
@@ -18,21 +23,12 @@ constexpr std::string_view kMethodKey = "\"method\"";
 // A new separator can start at most this many bytes before the new ones.
 constexpr size_t kSeparatorOverlap = kCrlfEnd.size() - 1;
 
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool is_blank(char c) {
   // What isspace() accepts in the "C" locale, as the std::sto* conversions see it.
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 std::string_view skip_blanks(std::string_view text) {
   size_t i = 0;
@@ -207,9 +203,9 @@ std::string url_decode(std::string_view raw) {
     const char c = raw[i];
     if (c == '+') {
       out += ' ';
-    } else if (c == '%' && i + 2 < raw.size() && hex_value(raw[i + 1]) >= 0 &&
-               hex_value(raw[i + 2]) >= 0) {
-      out += static_cast<char>(hex_value(raw[i + 1]) * 16 + hex_value(raw[i + 2]));
+    } else if (c == '%' && i + 2 < raw.size() && hex_digit_value(raw[i + 1]) >= 0 &&
+               hex_digit_value(raw[i + 2]) >= 0) {
+      out += static_cast<char>(hex_digit_value(raw[i + 1]) * 16 + hex_digit_value(raw[i + 2]));
       i += 2;
     } else {
       out += c;

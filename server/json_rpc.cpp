@@ -7,12 +7,17 @@
 #include <shared_mutex>
 
 #include "chain/accounts.h"
+#include "crypto/sha256.h"
+#include "crypto/text.h"
 #include "server/json_writer.h"
 #include "server/rpc_server.h"
 
 namespace ZezozuRiziv {
 namespace json_rpc {
 namespace {
+
+using RozeveCrypto::ascii_lower;
+using RozeveCrypto::is_hex_text;
 
 constexpr std::string_view kBlanks = " \t\r\n";
 constexpr std::string_view kBareEnd = ",}] \r\n\t";
@@ -79,20 +84,12 @@ bool is_json_number(std::string_view t) {
   return i == t.size();
 }
 
-std::string lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 std::string quoted(std::string_view text) { return json_string(text); }
 
 // A quantity of up to 64 bits ("0x" + 1 to 16 hex digits).
 std::optional<uint64_t> parse_quantity(std::string_view text) {
   if (!text.starts_with("0x") || text.size() < 3 || text.size() > 18) return std::nullopt;
-  if (!is_hex_digits(text.substr(2))) return std::nullopt;
+  if (!is_hex_text(text.substr(2))) return std::nullopt;
   uint64_t value = 0;
   for (char c : text.substr(2)) {
     const int digit = c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
@@ -102,7 +99,7 @@ std::optional<uint64_t> parse_quantity(std::string_view text) {
 }
 
 bool is_block_hash(std::string_view text) {
-  return text.size() == 66 && text.starts_with("0x") && is_hex_digits(text.substr(2));
+  return text.size() == 66 && text.starts_with("0x") && is_hex_text(text.substr(2));
 }
 
 // --- blocks -----------------------------------------------------------------
@@ -162,7 +159,7 @@ struct FoundTx {
 
 std::optional<FoundTx> find_transaction(const RPCServer& server, std::string_view hash) {
   if (hash.empty()) return std::nullopt;
-  const std::string key = lower(hash);
+  const std::string key = ascii_lower(hash);
   if (const auto it = server.evm_transactions.find(key); it != server.evm_transactions.end()) {
     const RPCServer::StoredEvmTx& r = it->second;
     return FoundTx{r.hash, r.from, r.to, r.block_hash, r.signature, r.nonce, r.value, r.block_number};
@@ -170,7 +167,7 @@ std::optional<FoundTx> find_transaction(const RPCServer& server, std::string_vie
   const Block* block = nullptr;
   const Transaction* tx = nullptr;
   if (!server.storage.find_tx_by_hash(key, block, tx)) return std::nullopt;
-  std::string stored_hash = lower(tx->tx_hash);
+  std::string stored_hash = ascii_lower(tx->tx_hash);
   if (!stored_hash.starts_with("0x")) stored_hash = "0x" + stored_hash;
   return FoundTx{stored_hash, tx->sender, tx->recipient, "0x" + block->block_hash,
                  tx->signature, tx->nonce,  tx->amount,    block->index};
@@ -254,18 +251,12 @@ Answer get_balance(RPCServer& server, std::string_view request) {
 
 // The ABI encoding of a short string: offset word, length word, the bytes.
 std::string abi_string(std::string_view text) {
-  static constexpr char kDigits[] = "0123456789abcdef";
+  const uint8_t length = static_cast<uint8_t>(text.size());  // short texts only
   std::string out = "\"0x";
   out += std::string(62, '0') + "20";
-  std::string length = std::string(64, '0');
-  length[62] = kDigits[(text.size() >> 4) & 0xf];
-  length[63] = kDigits[text.size() & 0xf];
-  out += length;
-  std::string word;
-  for (unsigned char c : text) {
-    word += kDigits[c >> 4];
-    word += kDigits[c & 0xf];
-  }
+  out += std::string(62, '0') + RozeveCrypto::bytes_to_hex(&length, 1);
+  std::string word =
+      RozeveCrypto::bytes_to_hex(reinterpret_cast<const uint8_t*>(text.data()), text.size());
   word.resize(64, '0');
   return out + word + "\"";
 }
@@ -283,12 +274,12 @@ Answer call(RPCServer& server, std::string_view request) {
   if (const size_t at = request.find("70a08231"); at != std::string_view::npos) {
     std::string owner;
     if (request.size() - at >= 72) {
-      owner = lower("0x" + std::string(request.substr(at + 32, 40)));
+      owner = ascii_lower("0x" + std::string(request.substr(at + 32, 40)));
     } else {
       owner = server.current_wallet_address;
     }
     unsigned __int128 wei = 0;
-    if (owner.size() == 42 && is_hex_digits(std::string_view(owner).substr(2))) {
+    if (owner.size() == 42 && is_hex_text(std::string_view(owner).substr(2))) {
       wei = static_cast<unsigned __int128>(server.state.get_balance(owner)) * kWeiPerAtomic;
     }
     const std::string digits = to_hex_quantity(wei).substr(2);
@@ -366,7 +357,7 @@ bool is_json_string_body(std::string_view text) {
     if (++i == text.size()) return false;
     const char e = text[i];
     if (e == 'u') {
-      if (text.size() - i < 5 || !is_hex_digits(text.substr(i + 1, 4))) return false;
+      if (text.size() - i < 5 || !is_hex_text(text.substr(i + 1, 4))) return false;
       i += 4;
     } else if (std::string_view("\"\\/bfnrt").find(e) == std::string_view::npos) {
       return false;
@@ -469,14 +460,6 @@ std::string to_hex_wei(uint64_t atomic) {
   return to_hex_quantity(static_cast<unsigned __int128>(atomic) * kWeiPerAtomic);
 }
 
-bool is_hex_digits(std::string_view text) {
-  for (char c : text) {
-    const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-    if (!hex) return false;
-  }
-  return true;
-}
-
 std::string address_param(std::string_view request) {
   const size_t params = request.find(kParamsKey);
   if (params == std::string_view::npos) return {};
@@ -485,8 +468,8 @@ std::string address_param(std::string_view request) {
   const std::string_view candidate = request.substr(at, 42);
   // Only a real address becomes a state key: a quote or a comma in a key
   // would break state.json.
-  if (!is_hex_digits(candidate.substr(2))) return {};
-  return lower(candidate);
+  if (!is_hex_text(candidate.substr(2))) return {};
+  return ascii_lower(candidate);
 }
 
 std::string hash_param(std::string_view request) {
@@ -530,11 +513,11 @@ std::optional<WalletSignature> decode_wallet_signature(std::string_view text) {
   if (type < '0' || type > '2') return std::nullopt;
   const std::string_view rs = text.substr(5, 128);
   const std::string_view v = text.substr(5 + 128 + 1);
-  if (!is_hex_digits(rs) || !is_hex_digits(v) || v.size() > 16) return std::nullopt;
+  if (!is_hex_text(rs) || !is_hex_text(v) || v.size() > 16) return std::nullopt;
   const auto quantity = [](std::string_view digits) {
     const size_t first = digits.find_first_not_of('0');
     return first == std::string_view::npos ? std::string("0x0")
-                                           : "0x" + lower(digits.substr(first));
+                                           : "0x" + ascii_lower(digits.substr(first));
   };
   return WalletSignature{type - '0', quantity(rs.substr(0, 64)), quantity(rs.substr(64)),
                          quantity(v)};

@@ -63,8 +63,6 @@ std::string hash_param(std::string_view request);
 // when there is no parameter or it is not a string.
 std::optional<std::string> first_string_param(std::string_view request);
 
-bool is_hex_digits(std::string_view text);
-
 // The wallet's signature as the native record keeps it:
 // "eth<type>:<r, 64 hex digits><s, 64 hex digits>:<v, hex>".
 struct WalletSignature {

@@ -7,6 +7,7 @@
 
 #include "chain/accounts.h"
 #include "chain/tokenomics.h"
+#include "crypto/sha256.h"
 #include "server/eth_transaction.h"
 #include "server/json_rpc.h"
 #include "server/rpc_server.h"
@@ -48,16 +49,6 @@ class BalanceChanges {
   std::map<std::string, uint64_t> changed_;
 };
 
-std::string hex_address(const std::vector<uint8_t>& bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out = "0x";
-  for (uint8_t b : bytes) {
-    out += kDigits[b >> 4];
-    out += kDigits[b & 0xf];
-  }
-  return out;
-}
-
 }  // namespace
 
 Answer send_raw_transaction(RPCServer& server, std::string_view request) {
@@ -89,7 +80,7 @@ Answer send_raw_transaction(RPCServer& server, std::string_view request) {
     return Answer::error(kServerError, "Importo minimo: 0.000001 RUZ (10^12 wei)");
   }
   const std::string& sender = tx->from;
-  const std::string recipient = hex_address(tx->to);
+  const std::string recipient = "0x" + RozeveCrypto::bytes_to_hex(tx->to);
 
   std::unique_lock lock(server.chain_lock);
   State& state = server.state;

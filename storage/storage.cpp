@@ -10,6 +10,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "crypto/text.h"
 #include "platform/file_system.h"
 
 namespace fs = std::filesystem;
@@ -21,14 +22,6 @@ namespace {
 constexpr std::size_t kReadBufferBytes = 1 << 20;
 // Shortest line that can hold a block: {"block_hash":"x"]}.
 constexpr std::size_t kMinBlockLineBytes = 19;
-
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string to_lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = ascii_lower(c);
-  return out;
-}
 
 bool file_exists(const std::string& path) {
   std::error_code ec;
@@ -267,9 +260,9 @@ void Storage::index_block_in_ram(uint64_t position) const {
     const Transaction& tx = block.transactions[j];
     std::string hash = normalize_hex(tx.tx_hash);
     if (!hash.empty()) tx_index_.insert_or_assign(std::move(hash), Position{position, j});
-    const std::string sender = to_lower(tx.sender);
+    const std::string sender = RozeveCrypto::ascii_lower(tx.sender);
     if (!sender.empty()) address_index_[sender].emplace_back(position, j);
-    std::string recipient = to_lower(tx.recipient);
+    std::string recipient = RozeveCrypto::ascii_lower(tx.recipient);
     if (!recipient.empty() && recipient != sender) {
       address_index_[std::move(recipient)].emplace_back(position, j);
     }
@@ -327,7 +320,7 @@ std::vector<std::pair<const Block*, const Transaction*>> Storage::get_address_tx
     const std::string& address, uint64_t limit) const {
   ensure_cache_loaded();
   std::vector<std::pair<const Block*, const Transaction*>> out;
-  const auto it = address_index_.find(to_lower(address));
+  const auto it = address_index_.find(RozeveCrypto::ascii_lower(address));
   if (it == address_index_.end()) return out;
   const std::vector<Position>& positions = it->second;
   out.reserve(static_cast<std::size_t>(std::min<uint64_t>(limit, positions.size())));
@@ -341,7 +334,7 @@ std::vector<std::pair<const Block*, const Transaction*>> Storage::get_address_tx
 }
 
 std::string Storage::normalize_hex(const std::string& hex) {
-  std::string out = to_lower(hex);
+  std::string out = RozeveCrypto::ascii_lower(hex);
   if (out.starts_with("0x")) out.erase(0, 2);
   return out;
 }
