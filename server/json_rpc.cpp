@@ -9,7 +9,7 @@
 #include "chain/accounts.h"
 #include "crypto/sha256.h"
 #include "crypto/text.h"
-#include "server/json_writer.h"
+#include "crypto/json_writer.h"
 #include "server/rpc_server.h"
 
 namespace ZezozuRiziv {

@@ -1,4 +1,4 @@
-#include "server/json_writer.h"
+#include "crypto/json_writer.h"
 
 #include <array>
 #include <charconv>
