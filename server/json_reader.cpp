@@ -9,6 +9,9 @@ namespace {
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+// A single JSON-RPC request holds about this many values: one allocation.
+constexpr size_t kTypicalRequestValues = 16;
+
 // UTF-16 surrogate halves, which \u escapes must pair.
 constexpr uint32_t kHighSurrogateFirst = 0xD800;
 constexpr uint32_t kLowSurrogateFirst = 0xDC00;
@@ -131,7 +134,7 @@ class JsonParser {
       case '{':
       case '[':
         if (depth >= kMaxJsonDepth) return fail(JsonError::kTooDeep);
-        return text_[pos_] == '{' ? object(depth + 1) : array(depth + 1);
+        return container(depth + 1, text_[pos_] == '{' ? JsonKind::kObject : JsonKind::kArray);
       case '"':
         return string();
       case 't':
@@ -145,27 +148,25 @@ class JsonParser {
     }
   }
 
-  bool object(int depth) {
-    const uint32_t self = open(JsonKind::kObject);
+  // An object or an array: members or elements between their brackets.
+  bool container(int depth, JsonKind kind) {
+    const bool object = kind == JsonKind::kObject;
+    const char closing = object ? '}' : ']';
+    const uint32_t self = open(kind);
     ++pos_;
     skip_blanks();
-    if (!at_end() && text_[pos_] == '}') {
+    if (!at_end() && text_[pos_] == closing) {
       ++pos_;
       close(self);
       return true;
     }
     while (true) {
-      if (at_end() || text_[pos_] != '"') return fail(JsonError::kSyntax);
-      if (!string()) return false;
-      skip_blanks();
-      if (at_end() || text_[pos_] != ':') return fail(JsonError::kSyntax);
-      ++pos_;
-      skip_blanks();
+      if (object && !member_key()) return false;
       if (!value(depth)) return false;
       ++nodes_[self].count;
       skip_blanks();
       if (at_end()) return fail(JsonError::kSyntax);
-      if (text_[pos_] == '}') break;
+      if (text_[pos_] == closing) break;
       if (text_[pos_] != ',') return fail(JsonError::kSyntax);
       ++pos_;
       skip_blanks();
@@ -175,27 +176,14 @@ class JsonParser {
     return true;
   }
 
-  bool array(int depth) {
-    const uint32_t self = open(JsonKind::kArray);
+  // A member's key and its ':', up to the value.
+  bool member_key() {
+    if (at_end() || text_[pos_] != '"') return fail(JsonError::kSyntax);
+    if (!string()) return false;
+    skip_blanks();
+    if (at_end() || text_[pos_] != ':') return fail(JsonError::kSyntax);
     ++pos_;
     skip_blanks();
-    if (!at_end() && text_[pos_] == ']') {
-      ++pos_;
-      close(self);
-      return true;
-    }
-    while (true) {
-      if (!value(depth)) return false;
-      ++nodes_[self].count;
-      skip_blanks();
-      if (at_end()) return fail(JsonError::kSyntax);
-      if (text_[pos_] == ']') break;
-      if (text_[pos_] != ',') return fail(JsonError::kSyntax);
-      ++pos_;
-      skip_blanks();
-    }
-    ++pos_;
-    close(self);
     return true;
   }
 
@@ -281,6 +269,7 @@ std::optional<JsonDocument> JsonDocument::parse(std::string_view text, JsonError
     why = JsonError::kTooLarge;
   } else {
     document.emplace(JsonDocument(text));
+    document->nodes_.reserve(kTypicalRequestValues);
     why = JsonParser(text, document->nodes_).run();
     if (why != JsonError::kNone) document.reset();
   }

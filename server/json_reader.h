@@ -26,8 +26,8 @@ enum class JsonKind : uint8_t { kNull, kBool, kNumber, kString, kArray, kObject 
 
 class JsonDocument;
 
-// One value of a document: a cheap handle, valid while the document and the
-// text it was read from live.
+// One value of a document: a cheap handle, valid while the document (not
+// moved since the value was taken) and the text it was read from live.
 class JsonValue {
  public:
   JsonKind kind() const;

@@ -1,7 +1,6 @@
 // The Ethereum JSON-RPC: envelope, batches and the read methods.
 #include "server/json_rpc.h"
 
-#include <array>
 #include <iostream>
 #include <mutex>
 #include <shared_mutex>

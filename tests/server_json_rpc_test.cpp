@@ -1,6 +1,7 @@
 // The JSON-RPC as wallets use it, answered by a real server object.
 #include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 
 #include "chain/accounts.h"
@@ -165,6 +166,34 @@ TEST_F(JsonRpcTest, WhatIsNotARequestGetsAnErrorObject) {
   EXPECT_EQ(rpc("{\"id\":1,\"method\":\"eth_chainId\",\"params\":\"" +
                 std::string(ZezozuRiziv::kMaxJsonBytes, 'a') + "\"}"),
             error_answer("null", -32700, "Richiesta JSON troppo grande"));
+}
+
+TEST_F(JsonRpcTest, EveryAnswerIsStrictJsonWhateverTheBytes) {
+  store_chain(1);
+  const std::string seeds[] = {
+      call("eth_chainId", "[]", "\"a\\\"b\""),
+      call("eth_getBlockByNumber", "[\"0x1\",false]", "7"),
+      call("eth_getTransactionByHash", "[\"0x" + std::string(64, 'a') + "\"]", "\"\\u00e9\""),
+      call("eth_getTransactionReceipt", "[\"0x" + std::string(64, 'b') + "\"]"),
+      call("eth_call", "[{\"to\":\"0x1000000000000000000000000000000000000001\",\"data\":\"0x70a08231\"}]"),
+      call("eth_sendRawTransaction", "[\"" + signed_tx("type 2, chain 202677, 1 RUZ").raw + "\"]", "null"),
+      "[" + call("eth_chainId", "[]", "1") + "," + call("net_version", "[]", "\"x\"") + "]",
+  };
+  // Deterministic damage: a byte replaced, a byte inserted, or the text cut.
+  std::mt19937 random(20260406);
+  for (int round = 0; round < 3000; ++round) {
+    std::string request = seeds[random() % std::size(seeds)];
+    const size_t at = random() % request.size();
+    const char byte = static_cast<char>(random() % 256);
+    switch (random() % 3) {
+      case 0: request[at] = byte; break;
+      case 1: request.insert(request.begin() + static_cast<std::ptrdiff_t>(at), byte); break;
+      default: request.resize(at); break;
+    }
+    const std::string answer = rpc(request);
+    ASSERT_TRUE(ZezozuRiziv::JsonDocument::parse(answer).has_value()) << request << "\n" << answer;
+  }
+  EXPECT_TRUE(state_.nonces.empty());  // no damaged transfer was taken
 }
 
 TEST_F(JsonRpcTest, FixedAnswers) {
