@@ -88,7 +88,8 @@ const Block* find_block(const Storage& storage, const std::string& asked) {
 }
 
 Answer get_block(RPCServer& server, const JsonValue& request) {
-  // Any other first parameter once answered the last block, as if asked for it.
+  // Without a string there is no block asked for: answering the last one
+  // would describe a block the caller did not name.
   const std::optional<std::string> asked = string_param(request, 0);
   if (!asked) {
     return Answer::error(kInvalidParams,
