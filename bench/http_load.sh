@@ -3,13 +3,14 @@
 # on 127.0.0.1 with one request per connection, loads each with the same wrk
 # settings and prints requests per second and p99 latency side by side; then
 # loads the node with two JSON-RPC reads (eth_blockNumber, eth_getBalance)
-# in the same run, beside its static page.
+# and a batch of ten reads as a wallet sends it, in the same run, beside its
+# static page.
 #   bench/http_load.sh [build_dir]   (default ./build; needs bench/http_server)
 # Fails when either server gives any answer other than 2xx/3xx.
 set -euo pipefail
 
 BUILD=${1:-./build}
-# Same load for every run; the whole run stays near 50 s.
+# Same load for every run; the whole run stays near 65 s.
 THREADS=4
 CONNECTIONS=64
 DURATION_S=10
@@ -178,24 +179,44 @@ run_wrk() {  # port seconds output [lua script]
 # JSON-RPC reads, POSTed to the node as a wallet sends them. Each answer is
 # deterministic and checked with curl before the load.
 readonly RPC_ADDRESS=0x00000000000000000000000000000000000000aa
+readonly FEE='"0x3b9aca00"'
+RPC_RUNS=(eth_blockNumber eth_getBalance batch10)
 declare -A RPC_BODY=(
   [eth_blockNumber]='{"jsonrpc":"2.0","id":1,"method":"eth_blockNumber","params":[]}'
   [eth_getBalance]='{"jsonrpc":"2.0","id":1,"method":"eth_getBalance","params":["'$RPC_ADDRESS'","latest"]}'
+  [batch10]='[{"jsonrpc":"2.0","id":1,"method":"eth_chainId","params":[]},
+{"jsonrpc":"2.0","id":2,"method":"eth_blockNumber","params":[]},
+{"jsonrpc":"2.0","id":3,"method":"eth_getBalance","params":["'$RPC_ADDRESS'","latest"]},
+{"jsonrpc":"2.0","id":4,"method":"eth_getTransactionCount","params":["'$RPC_ADDRESS'","pending"]},
+{"jsonrpc":"2.0","id":5,"method":"eth_gasPrice","params":[]},
+{"jsonrpc":"2.0","id":6,"method":"eth_maxPriorityFeePerGas","params":[]},
+{"jsonrpc":"2.0","id":7,"method":"eth_getBlockByNumber","params":["latest",false]},
+{"jsonrpc":"2.0","id":8,"method":"net_version","params":[]},
+{"jsonrpc":"2.0","id":9,"method":"eth_estimateGas","params":[{"to":"'$RPC_ADDRESS'","value":"0x1"}]},
+{"jsonrpc":"2.0","id":10,"method":"eth_feeHistory","params":["0x1","latest",[50]]}]'
 )
+# The bench server starts on an empty chain: no block to describe.
 declare -A RPC_ANSWER=(
   [eth_blockNumber]='{"jsonrpc":"2.0","id":1,"result":"0x0"}'
   [eth_getBalance]='{"jsonrpc":"2.0","id":1,"result":"0x56bc75e2d63100000"}'
+  [batch10]='[{"jsonrpc":"2.0","id":1,"result":"0x317b5"},{"jsonrpc":"2.0","id":2,"result":"0x0"},'\
+'{"jsonrpc":"2.0","id":3,"result":"0x56bc75e2d63100000"},{"jsonrpc":"2.0","id":4,"result":"0x0"},'\
+'{"jsonrpc":"2.0","id":5,"result":'$FEE'},{"jsonrpc":"2.0","id":6,"result":'$FEE'},'\
+'{"jsonrpc":"2.0","id":7,"result":null},{"jsonrpc":"2.0","id":8,"result":"202677"},'\
+'{"jsonrpc":"2.0","id":9,"result":"0x5208"},{"jsonrpc":"2.0","id":10,"result":{"oldestBlock":"0x0",'\
+'"reward":[['$FEE']],"baseFeePerGas":['$FEE','$FEE'],"gasUsedRatio":[0.0]}}]'
 )
-for method in eth_blockNumber eth_getBalance; do
+for method in "${RPC_RUNS[@]}"; do
+  # A Lua long string keeps the body's quotes and line breaks as they are.
   cat >"$TMP/$method.lua" <<LUA
 wrk.method = "POST"
-wrk.body = '${RPC_BODY[$method]}'
+wrk.body = [==[${RPC_BODY[$method]}]==]
 wrk.headers["Content-Type"] = "application/json"
 LUA
   # The first balance query credits the address; later ones only read.
   for _ in 1 2; do
     answer=$(curl -s --max-time 5 -H 'Content-Type: application/json' \
-      --data "${RPC_BODY[$method]}" "http://127.0.0.1:$NODE_PORT/" || true)
+      --data-binary "${RPC_BODY[$method]}" "http://127.0.0.1:$NODE_PORT/" || true)
   done
   if [[ "$answer" != "${RPC_ANSWER[$method]}" ]]; then
     echo "$method answered $answer instead of ${RPC_ANSWER[$method]}" >&2
@@ -212,12 +233,12 @@ to_ms() {
 }
 
 declare -A RPS P99 NON2XX ERRORS
-RUNS=(node nginx eth_blockNumber eth_getBalance)
+RUNS=(node nginx "${RPC_RUNS[@]}")
 for name in "${RUNS[@]}"; do
   port=$NODE_PORT
   [[ $name == nginx ]] && port=$NGINX_PORT
   script=()
-  [[ $name == eth_* ]] && script=("$TMP/$name.lua")
+  [[ -n "${RPC_BODY[$name]:-}" ]] && script=("$TMP/$name.lua")
   run_wrk "$port" "$WARMUP_S" "$TMP/$name.warmup" "${script[@]}" || true
   run_wrk "$port" "$DURATION_S" "$TMP/$name.wrk" "${script[@]}" || { cat "$TMP/$name.wrk" >&2; exit 1; }
   out="$TMP/$name.wrk"
@@ -240,18 +261,18 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else
 
 echo
 echo "GET / ($(wc -c <"$TMP/dapp/index.html") bytes), Connection: close, wrk -t$THREADS -c$CONNECTIONS -d${DURATION_S}s"
-printf '%-16s %14s %12s %10s %14s\n' run "requests/s" "p99 (ms)" non-2xx "socket errors"
+printf '%-22s %14s %12s %10s %14s\n' run "requests/s" "p99 (ms)" non-2xx "socket errors"
 for name in "${RUNS[@]}"; do
   label=$name
   [[ $name == node ]] && label="node GET /"
   [[ $name == nginx ]] && label="nginx GET /"
-  [[ $name == eth_* ]] && label="node $name"
-  printf '%-16s %14s %12s %10s %14s\n' "$label" "${RPS[$name]}" "${P99[$name]}" "${NON2XX[$name]}" "${ERRORS[$name]}"
+  [[ -n "${RPC_BODY[$name]:-}" ]] && label="node $name"
+  printf '%-22s %14s %12s %10s %14s\n' "$label" "${RPS[$name]}" "${P99[$name]}" "${NON2XX[$name]}" "${ERRORS[$name]}"
 done
 echo
 printf '%-28s %10s %10s\n' ratio "req/s" "p99"
 printf '%-28s %10s %10s\n' "node / nginx (page)" "$(ratio "${RPS[node]}" "${RPS[nginx]}")" "$(ratio "${P99[node]}" "${P99[nginx]}")"
-for method in eth_blockNumber eth_getBalance; do
+for method in "${RPC_RUNS[@]}"; do
   printf '%-28s %10s %10s\n' "$method / node page" "$(ratio "${RPS[$method]}" "${RPS[node]}")" "$(ratio "${P99[$method]}" "${P99[node]}")"
 done
 

@@ -44,51 +44,9 @@ std::optional<Bytes> parse_hex(std::string_view hex) {
   return out;
 }
 
-// RLP prefix ranges (strings from 0x80, lists from 0xc0) and the longest
-// length a prefix byte holds by itself.
+// RLP prefix ranges (strings from 0x80, lists from 0xc0).
 constexpr uint8_t kStringPrefix = 0x80;
 constexpr uint8_t kListPrefix = 0xc0;
-constexpr size_t kMaxShortLength = 55;
-
-// The prefix's size and the payload size it declares, reading only the
-// item's own `size` bytes at `at`. False when its length bytes were cut off.
-bool read_header(const uint8_t* at, size_t size, size_t& header, uint64_t& payload) {
-  const uint8_t prefix = at[0];
-  if (prefix < kStringPrefix) {
-    header = 0;
-    payload = 1;
-    return true;
-  }
-  const size_t short_length = prefix - (prefix >= kListPrefix ? kListPrefix : kStringPrefix);
-  header = 1;
-  payload = 0;
-  if (short_length <= kMaxShortLength) {
-    payload = short_length;
-    return true;
-  }
-  header += short_length - kMaxShortLength;  // at most 8 length bytes
-  if (header > size) return false;
-  for (size_t i = 1; i < header; ++i) payload = (payload << 8) | at[i];
-  return true;
-}
-
-// The lenient decoder cuts short whatever runs past its bound; a signed
-// transaction must instead be whole: every item exactly as long as its
-// prefix says, every list fully decoded (none emptied by the depth limit).
-bool is_exact(const RLPItem& item, const uint8_t* base) {
-  if (item.raw_size == 0) return false;
-  size_t header = 0;
-  uint64_t payload = 0;
-  if (!read_header(base + item.raw_offset, item.raw_size, header, payload)) return false;
-  if (payload != item.raw_size - header) return false;
-  if (!item.is_list) return true;
-  uint64_t children = 0;
-  for (const RLPItem& child : item.items) {
-    if (!is_exact(child, base)) return false;
-    children += child.raw_size;
-  }
-  return children == payload;
-}
 
 Bytes minimal(const Bytes& big_endian) {
   auto first = std::find_if(big_endian.begin(), big_endian.end(), [](uint8_t b) { return b != 0; });
@@ -174,7 +132,10 @@ std::optional<EthTransaction> decode_eth_transaction(std::string_view raw_hex,
   const uint8_t* p = bytes.data() + start;
   const uint8_t* const end = bytes.data() + bytes.size();
   const RLPItem list = decode_rlp(p, end, bytes.data());
-  if (!list.is_list || p != end || !is_exact(list, bytes.data())) {
+  // Only the canonical encoding is accepted, as Ethereum clients do: any
+  // other one of the same signed fields would be the same transfer under
+  // another hash, which anyone could send before the wallet does.
+  if (!list.is_list || p != end || !is_canonical_rlp(list, bytes.data())) {
     return fail(error, EthDecodeError::kBadEnvelope);
   }
   const size_t expected =
@@ -197,6 +158,8 @@ std::optional<EthTransaction> decode_eth_transaction(std::string_view raw_hex,
     }
     if (items[i].is_list) return fail(error, EthDecodeError::kBadEnvelope);
     if (i == to_at || i == data_at) continue;
+    // Integers too: no leading zero byte (zero is the empty string).
+    if (!items[i].data.empty() && items[i].data[0] == 0) return fail(error, EthDecodeError::kBadEnvelope);
     if (items[i].data.size() > kMaxIntegerBytes) {
       const bool signature_word = i == r_at || i == s_at;
       return fail(error, signature_word ? EthDecodeError::kBadSignature

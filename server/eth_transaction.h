@@ -29,7 +29,7 @@ struct EthTransaction {
 enum class EthDecodeError {
   kNone,
   kBadHex,        // not "0x" + an even number of hex digits, or empty
-  kBadEnvelope,   // not a list of the envelope's shape, or trailing bytes
+  kBadEnvelope,   // not a list of the envelope's shape, not canonical RLP, or trailing bytes
   kBadSignature,  // malformed, high s, or no signer recovers
 };
 

@@ -1,7 +1,6 @@
 // The Ethereum JSON-RPC: envelope, batches and the read methods.
 #include "server/json_rpc.h"
 
-#include <array>
 #include <iostream>
 #include <mutex>
 #include <shared_mutex>
@@ -20,69 +19,15 @@ using RozeveCrypto::ascii_lower;
 using RozeveCrypto::is_hex_text;
 
 constexpr std::string_view kBlanks = " \t\r\n";
-constexpr std::string_view kBareEnd = ",}] \r\n\t";
-constexpr std::string_view kHashEnd = "\",]} \r\n";
-constexpr std::string_view kParamsKey = "\"params\":";
 constexpr uint64_t kWeiPerAtomic = 1'000'000'000'000ULL;
 // What a new wallet finds on its first balance query: 100 RUZ.
 constexpr uint64_t kWelcomeCredit = 100'000'000;
 constexpr char kZeroAddress[] = "0x0000000000000000000000000000000000000000";
 constexpr char kTokenContract[] = "0x1000000000000000000000000000000000000001";
 constexpr uint64_t kEmptyChainTimestamp = 1'700'000'000;
-
-// The raw value after "key": and its blanks, and whether it was quoted.
-struct RawField {
-  std::string value;
-  bool quoted = false;
-};
-
-RawField find_field(std::string_view text, std::string_view key) {
-  std::string quoted_key;
-  quoted_key.reserve(key.size() + 2);
-  quoted_key += '"';
-  quoted_key += key;
-  quoted_key += '"';
-  const size_t at = text.find(quoted_key);
-  if (at == std::string_view::npos) return {};
-  const size_t colon = text.find(':', at + quoted_key.size());
-  if (colon == std::string_view::npos) return {};
-  const size_t start = text.find_first_not_of(kBlanks, colon + 1);
-  if (start == std::string_view::npos) return {};
-  if (text[start] == '"') {
-    const size_t close = text.find('"', start + 1);
-    const size_t end = close == std::string_view::npos ? text.size() : close;
-    return {std::string(text.substr(start + 1, end - start - 1)), true};
-  }
-  const size_t end = text.find_first_of(kBareEnd, start);
-  return {std::string(text.substr(start, end == std::string_view::npos ? end : end - start)),
-          false};
-}
-
-// A JSON number: -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?
-bool is_json_number(std::string_view t) {
-  size_t i = 0;
-  const auto digits = [&] {
-    const size_t from = i;
-    while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
-    return i > from;
-  };
-  if (i < t.size() && t[i] == '-') ++i;
-  if (i < t.size() && t[i] == '0') {
-    ++i;
-  } else if (!digits()) {
-    return false;
-  }
-  if (i < t.size() && t[i] == '.') {
-    ++i;
-    if (!digits()) return false;
-  }
-  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
-    ++i;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-    if (!digits()) return false;
-  }
-  return i == t.size();
-}
+// The fixed fee the node quotes: gas price, priority fee and every block's
+// base fee (1 gwei), so that wallets see one EIP-1559 chain.
+constexpr char kFeeQuote[] = "\"0x3b9aca00\"";
 
 std::string quoted(std::string_view text) { return json_string(text); }
 
@@ -121,16 +66,16 @@ std::string block_object(const Block& block) {
       "\"size\":\"0x100\","
       "\"gasLimit\":\"0x1fffffffffffff\","
       "\"gasUsed\":\"0x5208\",";
+  out += std::string("\"baseFeePerGas\":") + kFeeQuote + ",";
   out += "\"timestamp\":\"" + to_hex_quantity(block.timestamp) + "\",";
   out += "\"transactions\":[]}";
   return out;
 }
 
 // The block a "block" parameter names: a tag, a hex height or a hash.
-const Block* find_block(const Storage& storage, const std::optional<std::string>& param) {
+const Block* find_block(const Storage& storage, const std::string& asked) {
   const std::vector<Block>& chain = storage.get_blocks_cached();
   if (chain.empty()) return nullptr;
-  const std::string asked = param ? *param : "latest";
   if (asked == "latest" || asked == "pending" || asked == "safe" || asked == "finalized") {
     return &chain.back();
   }
@@ -142,9 +87,18 @@ const Block* find_block(const Storage& storage, const std::optional<std::string>
   return nullptr;
 }
 
-Answer get_block(RPCServer& server, std::string_view request) {
+Answer get_block(RPCServer& server, const JsonValue& request) {
+  // Without a string there is no block asked for: answering the last one
+  // would describe a block the caller did not name.
+  const std::optional<std::string> asked = string_param(request, 0);
+  if (!asked) {
+    return Answer::error(kInvalidParams,
+                         "Parametro del blocco non valido: serve una stringa con un numero "
+                         "esadecimale, un'etichetta (latest, earliest, pending, safe, finalized) "
+                         "o l'hash del blocco");
+  }
   std::shared_lock lock(server.chain_lock);
-  const Block* block = find_block(server.storage, first_string_param(request));
+  const Block* block = find_block(server.storage, *asked);
   return Answer::ok(block ? block_object(*block) : "null");
 }
 
@@ -173,7 +127,7 @@ std::optional<FoundTx> find_transaction(const RPCServer& server, std::string_vie
                  tx->signature, tx->nonce,  tx->amount,    block->index};
 }
 
-Answer get_transaction(RPCServer& server, std::string_view request) {
+Answer get_transaction(RPCServer& server, const JsonValue& request) {
   std::shared_lock lock(server.chain_lock);
   const auto found = find_transaction(server, hash_param(request));
   if (!found) return Answer::ok("null");
@@ -201,7 +155,7 @@ Answer get_transaction(RPCServer& server, std::string_view request) {
   return Answer::ok(json.take());
 }
 
-Answer get_receipt(RPCServer& server, std::string_view request) {
+Answer get_receipt(RPCServer& server, const JsonValue& request) {
   std::shared_lock lock(server.chain_lock);
   const std::string hash = hash_param(request);
   const auto found = find_transaction(server, hash);
@@ -225,7 +179,7 @@ Answer get_receipt(RPCServer& server, std::string_view request) {
 
 // --- balances ---------------------------------------------------------------
 
-Answer get_balance(RPCServer& server, std::string_view request) {
+Answer get_balance(RPCServer& server, const JsonValue& request) {
   const std::string address = address_param(request);
   if (address.empty()) return Answer::ok("\"0x0\"");
   uint64_t balance;
@@ -292,24 +246,22 @@ Answer call(RPCServer& server, std::string_view request) {
 
 // --- the method table -------------------------------------------------------
 
-Answer answer_method(RPCServer& server, std::string_view method, std::string_view request) {
+Answer answer_method(RPCServer& server, std::string_view method, const JsonValue& request) {
   if (method == "eth_chainId") return Answer::ok(quoted(to_hex_quantity(server.chain_id)));
   if (method == "net_version") return Answer::ok(quoted(std::to_string(server.chain_id)));
   if (method == "eth_syncing") return Answer::ok("false");
   if (method == "net_listening") return Answer::ok("true");
   if (method == "eth_accounts") return Answer::ok("[]");
-  if (method == "eth_gasPrice" || method == "eth_maxPriorityFeePerGas") {
-    return Answer::ok("\"0x3b9aca00\"");
-  }
+  if (method == "eth_gasPrice" || method == "eth_maxPriorityFeePerGas") return Answer::ok(kFeeQuote);
   if (method == "eth_estimateGas") return Answer::ok("\"0x5208\"");
   if (method == "eth_feeHistory") {
     return Answer::ok(
-        "{\"oldestBlock\":\"0x0\",\"reward\":[[\"0x3b9aca00\"]],\"baseFeePerGas\":[\"0x3b9aca00\","
-        "\"0x3b9aca00\"],\"gasUsedRatio\":[0.0]}");
+        std::string("{\"oldestBlock\":\"0x0\",\"reward\":[[") + kFeeQuote + "]],\"baseFeePerGas\":[" +
+        kFeeQuote + "," + kFeeQuote + "],\"gasUsedRatio\":[0.0]}");
   }
   if (method == "web3_clientVersion") return Answer::ok("\"ZezozuRiziv/v2.0.0-cpp17-ultra/windows\"");
   if (method == "eth_getCode") {
-    return Answer::ok(request.find("1000000000000000000000000000000000000001") != std::string_view::npos
+    return Answer::ok(request.raw().find("1000000000000000000000000000000000000001") != std::string_view::npos
                           ? "\"0x608060405234801561001057600080fd5b50\""
                           : "\"0x\"");
   }
@@ -329,53 +281,49 @@ Answer answer_method(RPCServer& server, std::string_view method, std::string_vie
   }
   if (method == "eth_getTransactionByHash") return get_transaction(server, request);
   if (method == "eth_getTransactionReceipt") return get_receipt(server, request);
-  if (method == "eth_call") return call(server, request);
-  if (method == "eth_sendRawTransaction") return send_raw_transaction(server, request);
+  if (method == "eth_call") return call(server, request.raw());
+  if (method == "eth_sendRawTransaction") return send_raw_transaction(server, request.raw());
   return Answer::ok("null");
 }
 
-std::string answer_one(RPCServer& server, std::string_view request) {
-  const std::string id = id_json(request);
-  return envelope(id, answer_method(server, extract_json_field(request, "method"), request));
+std::string invalid_request(std::string_view id, std::string_view why) {
+  return envelope(id, Answer::error(kInvalidRequest, "Richiesta JSON-RPC non valida: " + std::string(why)));
+}
+
+std::string answer_one(RPCServer& server, const JsonValue& request) {
+  if (!request.is_object()) return invalid_request("null", "serve un oggetto");
+  const std::optional<std::string> id = id_json(request);
+  if (!id) return invalid_request("null", "l'id deve essere una stringa, un numero o null");
+  // No method at all is answered as an unknown one: a null result.
+  std::string method;
+  if (const auto field = request.find("method")) {
+    if (!field->is_string()) return invalid_request(*id, "il metodo deve essere una stringa");
+    method = *field->string();
+  }
+  return envelope(*id, answer_method(server, method, request));
+}
+
+std::string parse_error(JsonError why) {
+  std::string message = "Richiesta JSON non valida";
+  if (why == JsonError::kTooLarge) {
+    message = "Richiesta JSON troppo grande";
+  } else if (why == JsonError::kTooDeep) {
+    message = "Richiesta JSON troppo annidata (massimo " + std::to_string(kMaxJsonDepth) + " livelli)";
+  }
+  return envelope("null", Answer::error(kParseError, message));
 }
 
 }  // namespace
 
-std::string extract_json_field(std::string_view text, std::string_view key) {
-  return find_field(text, key).value;
-}
-
-namespace {
-
-// A string id's text as it stood between its quotes, when that is valid JSON
-// string content: echoed as it came, escapes included.
-bool is_json_string_body(std::string_view text) {
-  for (size_t i = 0; i < text.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c < 0x20) return false;
-    if (c != '\\') continue;
-    if (++i == text.size()) return false;
-    const char e = text[i];
-    if (e == 'u') {
-      if (text.size() - i < 5 || !is_hex_text(text.substr(i + 1, 4))) return false;
-      i += 4;
-    } else if (std::string_view("\"\\/bfnrt").find(e) == std::string_view::npos) {
-      return false;
-    }
+std::optional<std::string> id_json(const JsonValue& request) {
+  const std::optional<JsonValue> id = request.find("id");
+  if (!id) return "1";
+  // The reader has checked the text: a string or a number is repeated as it
+  // came, escapes included, and stays valid JSON.
+  if (id->is_string() || id->is_null() || id->kind() == JsonKind::kNumber) {
+    return std::string(id->raw());
   }
-  return true;
-}
-
-}  // namespace
-
-std::string id_json(std::string_view request) {
-  const RawField id = find_field(request, "id");
-  if (id.quoted) {
-    return is_json_string_body(id.value) ? "\"" + id.value + "\"" : json_string(id.value);
-  }
-  if (id.value.empty()) return "1";
-  if (id.value == "null" || is_json_number(id.value)) return id.value;
-  return "null";
+  return std::nullopt;
 }
 
 std::string envelope(std::string_view id, const Answer& answer) {
@@ -391,51 +339,6 @@ std::string envelope(std::string_view id, const Answer& answer) {
   }
   out += '}';
   return out;
-}
-
-std::optional<std::vector<std::string_view>> split_json_array(std::string_view text) {
-  const size_t open = text.find_first_not_of(kBlanks);
-  if (open == std::string_view::npos || text[open] != '[') return std::nullopt;
-  std::vector<std::string_view> elements;
-  int depth = 0;
-  bool in_string = false;
-  size_t element_start = open + 1;
-  for (size_t i = open; i < text.size(); ++i) {
-    const char c = text[i];
-    if (in_string) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        in_string = false;
-      }
-      continue;
-    }
-    if (c == '"') {
-      in_string = true;
-    } else if (c == '[' || c == '{') {
-      ++depth;
-    } else if (c == ']' || c == '}') {
-      if (--depth < 0) return std::nullopt;
-      if (depth == 0) {
-        const std::string_view last = text.substr(element_start, i - element_start);
-        const size_t first = last.find_first_not_of(kBlanks);
-        if (first != std::string_view::npos) {
-          elements.push_back(last.substr(first, last.find_last_not_of(kBlanks) - first + 1));
-        } else if (!elements.empty()) {
-          return std::nullopt;  // "[1,]"
-        }
-        if (text.find_first_not_of(kBlanks, i + 1) != std::string_view::npos) return std::nullopt;
-        return elements;
-      }
-    } else if (c == ',' && depth == 1) {
-      const std::string_view element = text.substr(element_start, i - element_start);
-      const size_t first = element.find_first_not_of(kBlanks);
-      if (first == std::string_view::npos) return std::nullopt;
-      elements.push_back(element.substr(first, element.find_last_not_of(kBlanks) - first + 1));
-      element_start = i + 1;
-    }
-  }
-  return std::nullopt;
 }
 
 std::string to_hex_quantity(unsigned __int128 value) {
@@ -460,37 +363,30 @@ std::string to_hex_wei(uint64_t atomic) {
   return to_hex_quantity(static_cast<unsigned __int128>(atomic) * kWeiPerAtomic);
 }
 
-std::string address_param(std::string_view request) {
-  const size_t params = request.find(kParamsKey);
-  if (params == std::string_view::npos) return {};
-  const size_t at = request.find("0x", params);
-  if (at == std::string_view::npos || request.size() - at < 42) return {};
-  const std::string_view candidate = request.substr(at, 42);
+std::optional<std::string> string_param(const JsonValue& request, size_t index) {
+  const std::optional<JsonValue> params = request.find("params");
+  if (!params) return std::nullopt;
+  const std::optional<JsonValue> param = params->at(index);
+  if (!param) return std::nullopt;
+  return param->string();
+}
+
+std::string address_param(const JsonValue& request) {
+  const std::string address = string_param(request, 0).value_or("");
   // Only a real address becomes a state key: a quote or a comma in a key
   // would break state.json.
-  if (!is_hex_text(candidate.substr(2))) return {};
-  return ascii_lower(candidate);
+  if (address.size() != 42 || !address.starts_with("0x") ||
+      !is_hex_text(std::string_view(address).substr(2))) {
+    return {};
+  }
+  return ascii_lower(address);
 }
 
-std::string hash_param(std::string_view request) {
-  const size_t params = request.find(kParamsKey);
-  if (params == std::string_view::npos) return {};
-  const size_t at = request.find("0x", params);
-  if (at == std::string_view::npos) return {};
-  const size_t end = request.find_first_of(kHashEnd, at);
-  return std::string(request.substr(at, end == std::string_view::npos ? end : end - at));
-}
+std::string hash_param(const JsonValue& request) { return string_param(request, 0).value_or(""); }
 
-std::optional<std::string> first_string_param(std::string_view request) {
-  const size_t params = request.find(kParamsKey);
-  if (params == std::string_view::npos) return std::nullopt;
-  size_t i = request.find_first_not_of(kBlanks, params + kParamsKey.size());
-  if (i == std::string_view::npos || request[i] != '[') return std::nullopt;
-  i = request.find_first_not_of(kBlanks, i + 1);
-  if (i == std::string_view::npos || request[i] != '"') return std::nullopt;
-  const size_t close = request.find('"', i + 1);
-  if (close == std::string_view::npos) return std::nullopt;
-  return std::string(request.substr(i + 1, close - i - 1));
+std::string hash_param(std::string_view request_text) {
+  const std::optional<JsonDocument> document = JsonDocument::parse(request_text);
+  return document ? hash_param(document->root()) : std::string();
 }
 
 std::string encode_wallet_signature(int type, std::string_view r, std::string_view s,
@@ -526,21 +422,30 @@ std::optional<WalletSignature> decode_wallet_signature(std::string_view text) {
 }  // namespace json_rpc
 
 std::string RPCServer::process_json_rpc(const std::string& body) {
+  using namespace json_rpc;
+  // No text at all (a page or route request that nothing answered) is
+  // answered as a request without id or method.
+  if (body.find_first_not_of(kBlanks) == std::string::npos) return envelope("1", Answer::ok("null"));
+  JsonError why = JsonError::kNone;
+  const std::optional<JsonDocument> document = JsonDocument::parse(body, &why);
+  if (!document) return parse_error(why);
+  const JsonValue root = document->root();
+  if (!root.is_array()) return answer_one(*this, root);
+
   // A batch, as ethers sends by default: one answer per element, in order.
-  if (const auto elements = json_rpc::split_json_array(body)) {
-    if (elements->empty()) {
-      return json_rpc::envelope(
-          "null", json_rpc::Answer::error(json_rpc::kInvalidRequest, "Richiesta batch vuota"));
-    }
-    std::string out = "[";
-    for (size_t i = 0; i < elements->size(); ++i) {
-      if (i > 0) out += ',';
-      out += json_rpc::answer_one(*this, (*elements)[i]);
-    }
-    out += ']';
-    return out;
+  if (root.size() == 0) return envelope("null", Answer::error(kInvalidRequest, "Richiesta batch vuota"));
+  if (root.size() > kMaxBatchRequests) {
+    return envelope("null", Answer::error(kInvalidRequest,
+                                          "Richiesta batch troppo grande (massimo " +
+                                              std::to_string(kMaxBatchRequests) + " richieste)"));
   }
-  return json_rpc::answer_one(*this, body);
+  std::string out = "[";
+  for (const JsonValue& element : root.elements()) {
+    if (out.size() > 1) out += ',';
+    out += answer_one(*this, element);
+  }
+  out += ']';
+  return out;
 }
 
 }  // namespace ZezozuRiziv

@@ -1,5 +1,6 @@
 // The Ethereum JSON-RPC as a wallet sees the node: the envelope, the
-// parameter readers and the method answers, read from the raw request text.
+// parameter readers and the method answers. Requests are read with the JSON
+// reader; a text that is not a JSON-RPC request is answered with an error.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "server/json_reader.h"
+
 namespace ZezozuRiziv {
 class RPCServer;
 }
@@ -15,9 +18,14 @@ class RPCServer;
 namespace ZezozuRiziv::json_rpc {
 
 // Error codes of the JSON-RPC 2.0 specification that the node answers.
+inline constexpr int kParseError = -32700;
 inline constexpr int kInvalidRequest = -32600;
 inline constexpr int kInvalidParams = -32602;
 inline constexpr int kServerError = -32000;
+
+// A batch longer than this is refused whole, before any of it is answered:
+// each element may credit a new wallet.
+inline constexpr size_t kMaxBatchRequests = 1000;
 
 // A method's answer: a result in JSON form, or an error.
 struct Answer {
@@ -29,23 +37,14 @@ struct Answer {
   static Answer error(int code, std::string message) { return Answer{"null", code, std::move(message)}; }
 };
 
-// The value of the first "key" anywhere in the text, after its ':' and any
-// blanks: a quoted value up to the next '"', else up to the first of
-// ", } ] space CR LF tab". Empty when the key, the ':' or a value is missing.
-std::string extract_json_field(std::string_view text, std::string_view key);
-
-// The request's id as the answer repeats it: a string id quoted (escaped),
-// a number as it stands, null as null; 1 when there is none. A bare id that
-// is not a JSON number answers null, so the answer stays valid JSON.
-std::string id_json(std::string_view request);
+// The id the answer to `request` repeats, in JSON form: a string or a number
+// exactly as the request wrote it, null as null, 1 when there is none;
+// nullopt for an id of any other kind (the request is then invalid).
+std::optional<std::string> id_json(const JsonValue& request);
 
 // {"jsonrpc":"2.0","id":<id>,"result":<result>} or, for an error,
 // {"jsonrpc":"2.0","id":<id>,"error":{"code":<code>,"message":"<message>"}}.
 std::string envelope(std::string_view id, const Answer& answer);
-
-// The elements of a JSON array, as texts; nullopt when `text` is not one
-// well-formed array at the top level.
-std::optional<std::vector<std::string_view>> split_json_array(std::string_view text);
 
 // "0x" + lower-case hex without leading zeros ("0x0" for 0).
 std::string to_hex_quantity(uint64_t value);
@@ -53,15 +52,17 @@ std::string to_hex_quantity(unsigned __int128 value);
 // Atomic units as wei (x 10^12, in 128 bits), as a quantity.
 std::string to_hex_wei(uint64_t atomic);
 
-// The first "0x" after "params": and the 42 characters from it, lower-cased,
-// when they are "0x" + 40 hex digits; empty otherwise.
-std::string address_param(std::string_view request);
-// The first "0x" after "params": up to the first of " , ] } space CR LF;
-// empty when there is none.
-std::string hash_param(std::string_view request);
-// The first parameter when it is a string (without its quotes); nullopt
-// when there is no parameter or it is not a string.
-std::optional<std::string> first_string_param(std::string_view request);
+// The request's params[index] when it is a string (escapes resolved);
+// nullopt when params is not an array, is shorter, or holds another kind.
+std::optional<std::string> string_param(const JsonValue& request, size_t index);
+// The first parameter, lower-cased, when it is "0x" + 40 hex digits; empty
+// otherwise (only a real address ever becomes a state key).
+std::string address_param(const JsonValue& request);
+// The first parameter when it is a string (a hash, a raw transaction);
+// empty otherwise. The text form reads a request's text first; empty when
+// it is not JSON.
+std::string hash_param(const JsonValue& request);
+std::string hash_param(std::string_view request_text);
 
 // The wallet's signature as the native record keeps it:
 // "eth<type>:<r, 64 hex digits><s, 64 hex digits>:<v, hex>".

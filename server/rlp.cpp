@@ -30,6 +30,31 @@ bool read_length(const uint8_t*& p, const uint8_t* end, int count, uint64_t& len
   return true;
 }
 
+// The size of the prefix at `at` (with its length bytes) and the payload
+// size it declares, reading only the item's own `size` bytes. False when the
+// length bytes are cut off or the prefix is not the canonical one.
+bool read_canonical_header(const uint8_t* at, size_t size, size_t& header, uint64_t& payload) {
+  const uint8_t prefix = at[0];
+  if (prefix < kShortStringBase) {
+    header = 0;
+    payload = 1;
+    return true;
+  }
+  const bool list = prefix >= kShortListBase;
+  const size_t short_length = prefix - (list ? kShortListBase : kShortStringBase);
+  header = 1;
+  payload = 0;
+  if (short_length <= kMaxShortLength) {
+    payload = short_length;
+    // One byte below 0x80 is its own encoding.
+    return list || short_length != 1 || size < 2 || at[1] >= kShortStringBase;
+  }
+  header += short_length - kMaxShortLength;  // at most 8 length bytes
+  if (header > size || at[1] == 0) return false;
+  for (size_t i = 1; i < header; ++i) payload = (payload << 8) | at[i];
+  return payload > kMaxShortLength;
+}
+
 void append_length(std::vector<uint8_t>& out, uint8_t base, size_t len) {
   if (len <= kMaxShortLength) {
     out.push_back(static_cast<uint8_t>(base + len));
@@ -85,6 +110,23 @@ RLPItem decode_rlp(const uint8_t*& p, const uint8_t* end, const uint8_t* base, i
   }
   item.raw_size = static_cast<size_t>(p - start);
   return item;
+}
+
+bool is_canonical_rlp(const RLPItem& item, const uint8_t* base) {
+  // The decoder cuts short whatever runs past its bound: the sizes it
+  // recorded are compared with what each prefix declares.
+  if (item.raw_size == 0) return false;
+  size_t header = 0;
+  uint64_t payload = 0;
+  if (!read_canonical_header(base + item.raw_offset, item.raw_size, header, payload)) return false;
+  if (payload != item.raw_size - header) return false;
+  if (!item.is_list) return true;
+  uint64_t children = 0;
+  for (const RLPItem& child : item.items) {
+    if (!is_canonical_rlp(child, base)) return false;
+    children += child.raw_size;
+  }
+  return children == payload;
 }
 
 void append_rlp_string(std::vector<uint8_t>& out, const uint8_t* data, size_t len) {

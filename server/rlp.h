@@ -26,6 +26,13 @@ struct RLPItem {
 // byte string empty. `base` is the start of the whole input (for raw_offset).
 RLPItem decode_rlp(const uint8_t*& p, const uint8_t* end, const uint8_t* base, int depth = 0);
 
+// True when the item, and everything in it, is whole and in the one
+// canonical encoding: each item exactly as long as its prefix declares, no
+// list cut short by the depth limit, lengths without leading zero bytes and
+// in the long form only beyond 55 bytes, and a single byte below 0x80 never
+// wrapped as a one-byte string. `base` is the input given to decode_rlp.
+[[nodiscard]] bool is_canonical_rlp(const RLPItem& item, const uint8_t* base);
+
 // The canonical encoding of a byte string and of a list's header.
 void append_rlp_string(std::vector<uint8_t>& out, const uint8_t* data, size_t len);
 void append_rlp_list_header(std::vector<uint8_t>& out, size_t payload_len);

@@ -265,15 +265,69 @@ TEST(EthTransaction, LegacyChainIdBeyond64Bits) {
   EXPECT_EQ(tx->from, kSigner);
 }
 
-TEST(EthTransaction, NonCanonicalItemsHashAsSigned) {
-  // The nonce 2 written as 81 02 instead of 02: the signer signed these bytes.
-  std::vector<Bytes> fields = type2_fields();
-  fields[1] = {0x81, 0x02};
-  EthDecodeError error;
-  const auto tx = decode(signed_type2(fields), error);
-  ASSERT_TRUE(tx.has_value()) << static_cast<int>(error);
-  EXPECT_EQ(tx->from, kSigner);
-  EXPECT_EQ(tx->nonce, 2u);
+std::string replace_item(const std::string& raw, size_t position, const Bytes& encoded) {
+  Bytes type;
+  std::vector<Bytes> items = items_of(raw, type);
+  items[position] = encoded;
+  return with_items(type, items);
+}
+
+// The raw text with its outer header (after the type byte, if any) written
+// as `header_hex` instead.
+std::string with_outer_header(const std::string& raw, size_t canonical_header_bytes,
+                              const std::string& header_hex) {
+  const size_t at = raw.starts_with("0xf") ? 2 : 4;
+  return raw.substr(0, at) + header_hex + raw.substr(at + 2 * canonical_header_bytes);
+}
+
+TEST(EthTransaction, OnlyTheCanonicalEncodingIsAccepted) {
+  // Each of these is the same signed transfer written another way: every
+  // one would recover the same signer, and each would have its own hash.
+  const std::string legacy = vector_named("legacy, EIP-155 chain 202677").raw;
+  const std::string type2 = vector_named("type 2, chain 202677, 1 RUZ").raw;
+  const std::string one_wei = vector_named("type 2, chain 202677, 1 wei").raw;
+  ASSERT_TRUE(legacy.starts_with("0xf86e"));
+  ASSERT_TRUE(type2.starts_with("0x02f875"));
+  ASSERT_TRUE(one_wei.starts_with("0x02f86d"));
+  Bytes type;
+  const Bytes r_long_form = [&] {
+    Bytes r = items_of(type2, type)[10];  // a0 + 32 bytes
+    r[0] = 0x20;
+    r.insert(r.begin(), 0xb8);
+    return r;
+  }();
+  const Bytes r_item = items_of(one_wei, type)[10];
+  const std::string r_of_one_wei = bytes_to_hex(Bytes(r_item.begin() + 1, r_item.end()));
+  std::vector<Bytes> nonce_wrapped = type2_fields();
+  nonce_wrapped[1] = {0x81, 0x02};  // signed so by its signer
+  std::vector<Bytes> chain_id_padded = type2_fields();
+  chain_id_padded[0] = item("000317b5");
+
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"legacy, header f9006e", with_outer_header(legacy, 2, "f9006e")},
+      {"legacy, header fa00006e", with_outer_header(legacy, 2, "fa00006e")},
+      {"legacy, header fb0000006e", with_outer_header(legacy, 2, "fb0000006e")},
+      {"legacy, trailing byte", legacy + "00"},
+      {"type 2, header f90075", with_outer_header(type2, 2, "f90075")},
+      {"type 2, header fa000075", with_outer_header(type2, 2, "fa000075")},
+      {"type 2, header fb00000075", with_outer_header(type2, 2, "fb00000075")},
+      {"type 2, trailing byte", type2 + "80"},
+      {"type 2, r in the long form", replace_item(type2, 10, r_long_form)},
+      {"type 2, y parity 0 as 00", replace_item(one_wei, 9, {0x00})},
+      {"type 2, y parity 0 as 8100", replace_item(one_wei, 9, {0x81, 0x00})},
+      {"type 2, r with a leading zero byte", replace_item(one_wei, 10, item("00" + r_of_one_wei))},
+      {"type 2, nonce wrapped, signed", signed_type2(nonce_wrapped)},
+      {"type 2, chain id with leading zeros, signed", signed_type2(chain_id_padded)},
+  };
+  for (const auto& [name, raw] : cases) {
+    EthDecodeError error = EthDecodeError::kNone;
+    EXPECT_FALSE(decode_eth_transaction(raw, error).has_value()) << name;
+    EXPECT_EQ(error, EthDecodeError::kBadEnvelope) << name;
+  }
+  for (const std::string& raw : {legacy, type2, one_wei}) {
+    EthDecodeError error = EthDecodeError::kNone;
+    EXPECT_TRUE(decode_eth_transaction(raw, error).has_value()) << raw;
+  }
 }
 
 struct FitsCase {
@@ -287,7 +341,6 @@ TEST(EthTransaction, OversizedIntegersAreFlaggedNotRefused) {
   const std::vector<FitsCase> cases = {
       {"chain id of 65 bits", 0, "010000000000000000", false, true, true},
       {"chain id of 64 bits", 0, "ffffffffffffffff", true, true, true},
-      {"chain id with leading zeros", 0, "0000000000000317b5", true, true, true},
       {"nonce of 65 bits", 1, "010000000000000000", true, false, true},
       {"value of 129 bits", 6, "0100000000000000000000000000000000", true, true, false},
       {"value of 128 bits", 6, "ffffffffffffffffffffffffffffffff", true, true, true},
@@ -318,13 +371,6 @@ struct Refusal {
   std::string raw;
   EthDecodeError expected;
 };
-
-std::string replace_item(const std::string& raw, size_t position, const Bytes& encoded) {
-  Bytes type;
-  std::vector<Bytes> items = items_of(raw, type);
-  items[position] = encoded;
-  return with_items(type, items);
-}
 
 TEST(EthTransaction, RefusesMalformedInput) {
   const std::string type2 = vector_named("type 2, chain 202677, 1 RUZ").raw;

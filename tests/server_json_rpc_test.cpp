@@ -1,6 +1,7 @@
 // The JSON-RPC as wallets use it, answered by a real server object.
 #include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 
 #include "chain/accounts.h"
@@ -79,24 +80,120 @@ class JsonRpcTest : public ServerFixture {
   std::string state_file() { return read_file_text(storage_->state_path()); }
 };
 
+std::string error_answer(const std::string& id, int code, const std::string& message) {
+  return "{\"jsonrpc\":\"2.0\",\"id\":" + id + ",\"error\":{\"code\":" + std::to_string(code) +
+         ",\"message\":\"" + message + "\"}}";
+}
+
+const std::string kNotJson = error_answer("null", -32700, "Richiesta JSON non valida");
+const std::string kNotAnObject =
+    error_answer("null", -32600, "Richiesta JSON-RPC non valida: serve un oggetto");
+const std::string kBadId = error_answer(
+    "null", -32600, "Richiesta JSON-RPC non valida: l'id deve essere una stringa, un numero o null");
+
 TEST_F(JsonRpcTest, IdIsEchoedInTheFormItCame) {
+  const std::string chain_id = ",\"result\":\"0x317b5\"}";
   const struct {
     std::string id_text;  // as written in the request; empty: no id
-    std::string echoed;
+    std::string answer;
   } cases[] = {
-      {"\"abc\"", "\"abc\""}, {"7", "7"}, {"\"7\"", "\"7\""}, {"", "1"},
-      {"null", "null"},       {"-1.5e3", "-1.5e3"}, {"abc", "null"},
-      {"\"a\\\\b\"", "\"a\\\\b\""},       // an escape stays as it came
-      {"\"a\\\"b\"", "\"a\\\\\""},          // cut at the inner quote, still valid JSON
-      {"\"\x01\"", "\"\\u0001\""},
+      {"\"abc\"", "{\"jsonrpc\":\"2.0\",\"id\":\"abc\"" + chain_id},
+      {"7", "{\"jsonrpc\":\"2.0\",\"id\":7" + chain_id},
+      {"\"7\"", "{\"jsonrpc\":\"2.0\",\"id\":\"7\"" + chain_id},
+      {"", "{\"jsonrpc\":\"2.0\",\"id\":1" + chain_id},
+      {"null", "{\"jsonrpc\":\"2.0\",\"id\":null" + chain_id},
+      {"-1.5e3", "{\"jsonrpc\":\"2.0\",\"id\":-1.5e3" + chain_id},
+      {"18446744073709551616", "{\"jsonrpc\":\"2.0\",\"id\":18446744073709551616" + chain_id},
+      // Escapes come back exactly as they came.
+      {"\"a\\\"b\"", "{\"jsonrpc\":\"2.0\",\"id\":\"a\\\"b\"" + chain_id},
+      {"\"a\\\\b\"", "{\"jsonrpc\":\"2.0\",\"id\":\"a\\\\b\"" + chain_id},
+      {"\"\\u00e9\\ud83d\\ude00\"", "{\"jsonrpc\":\"2.0\",\"id\":\"\\u00e9\\ud83d\\ude00\"" + chain_id},
+      {"\"\xc3\xa9\"", "{\"jsonrpc\":\"2.0\",\"id\":\"\xc3\xa9\"" + chain_id},
+      {"\"}\"", "{\"jsonrpc\":\"2.0\",\"id\":\"}\"" + chain_id},
+      // Not JSON: no id can be read.
+      {"abc", kNotJson},
+      {"\"\xff\"", kNotJson},
+      {"\"\xc3\"", kNotJson},
+      {"\"\x01\"", kNotJson},
+      {"\"\\ud800\"", kNotJson},
+      {"01", kNotJson},
+      // JSON, but no id a JSON-RPC request may carry.
+      {"{}", kBadId},
+      {"[1,\"a\"]", kBadId},
+      {"true", kBadId},
   };
   for (const auto& c : cases) {
     const std::string request =
         c.id_text.empty() ? "{\"jsonrpc\":\"2.0\",\"method\":\"eth_chainId\"}"
                           : "{\"jsonrpc\":\"2.0\",\"id\":" + c.id_text + ",\"method\":\"eth_chainId\"}";
-    EXPECT_EQ(rpc(request), "{\"jsonrpc\":\"2.0\",\"id\":" + c.echoed + ",\"result\":\"0x317b5\"}")
-        << request;
+    EXPECT_EQ(rpc(request), c.answer) << request;
   }
+  // Only the top-level id counts, whatever the text holds elsewhere.
+  EXPECT_EQ(rpc("{\"params\":[{\"id\":5}],\"method\":\"eth_chainId\",\"note\":\"\\\"id\\\":6\",\"id\":\"x\"}"),
+            "{\"jsonrpc\":\"2.0\",\"id\":\"x\"" + chain_id);
+}
+
+TEST_F(JsonRpcTest, WhatIsNotARequestGetsAnErrorObject) {
+  const std::string too_deep =
+      error_answer("null", -32700, "Richiesta JSON troppo annidata (massimo 64 livelli)");
+  const auto nested_params = [](int levels) {
+    return "{\"id\":1,\"method\":\"eth_chainId\",\"params\":" + std::string(levels, '[') +
+           std::string(levels, ']') + "}";
+  };
+  const std::pair<std::string, std::string> cases[] = {
+      {"xy", kNotJson},
+      {"{", kNotJson},
+      {"{\"id\":1,\"method\":\"eth_chainId\"} x", kNotJson},
+      {"{\"id\":1,\"method\":\"eth_chainId\",}", kNotJson},
+      {"{'id':1}", kNotJson},
+      {nested_params(ZezozuRiziv::kMaxJsonDepth), too_deep},
+      {"5", kNotAnObject},
+      {"\"eth_chainId\"", kNotAnObject},
+      {"null", kNotAnObject},
+      {"{\"id\":3,\"method\":5}",
+       error_answer("3", -32600, "Richiesta JSON-RPC non valida: il metodo deve essere una stringa")},
+      {"{\"id\":3,\"method\":null}",
+       error_answer("3", -32600, "Richiesta JSON-RPC non valida: il metodo deve essere una stringa")},
+      // Well-formed requests keep their answers: no method, or an unknown
+      // one, is a null result; no text at all is a request without an id.
+      {"{\"id\":3}", "{\"jsonrpc\":\"2.0\",\"id\":3,\"result\":null}"},
+      {"{\"id\":3,\"method\":\"eth_mining\"}", "{\"jsonrpc\":\"2.0\",\"id\":3,\"result\":null}"},
+      {"", "{\"jsonrpc\":\"2.0\",\"id\":1,\"result\":null}"},
+      {" \r\n", "{\"jsonrpc\":\"2.0\",\"id\":1,\"result\":null}"},
+      {nested_params(ZezozuRiziv::kMaxJsonDepth - 1), "{\"jsonrpc\":\"2.0\",\"id\":1,\"result\":\"0x317b5\"}"},
+  };
+  for (const auto& [request, answer] : cases) EXPECT_EQ(rpc(request), answer) << request.substr(0, 80);
+  EXPECT_EQ(rpc("{\"id\":1,\"method\":\"eth_chainId\",\"params\":\"" +
+                std::string(ZezozuRiziv::kMaxJsonBytes, 'a') + "\"}"),
+            error_answer("null", -32700, "Richiesta JSON troppo grande"));
+}
+
+TEST_F(JsonRpcTest, EveryAnswerIsStrictJsonWhateverTheBytes) {
+  store_chain(1);
+  const std::string seeds[] = {
+      call("eth_chainId", "[]", "\"a\\\"b\""),
+      call("eth_getBlockByNumber", "[\"0x1\",false]", "7"),
+      call("eth_getTransactionByHash", "[\"0x" + std::string(64, 'a') + "\"]", "\"\\u00e9\""),
+      call("eth_getTransactionReceipt", "[\"0x" + std::string(64, 'b') + "\"]"),
+      call("eth_call", "[{\"to\":\"0x1000000000000000000000000000000000000001\",\"data\":\"0x70a08231\"}]"),
+      call("eth_sendRawTransaction", "[\"" + signed_tx("type 2, chain 202677, 1 RUZ").raw + "\"]", "null"),
+      "[" + call("eth_chainId", "[]", "1") + "," + call("net_version", "[]", "\"x\"") + "]",
+  };
+  // Deterministic damage: a byte replaced, a byte inserted, or the text cut.
+  std::mt19937 random(20260406);
+  for (int round = 0; round < 3000; ++round) {
+    std::string request = seeds[random() % std::size(seeds)];
+    const size_t at = random() % request.size();
+    const char byte = static_cast<char>(random() % 256);
+    switch (random() % 3) {
+      case 0: request[at] = byte; break;
+      case 1: request.insert(request.begin() + static_cast<std::ptrdiff_t>(at), byte); break;
+      default: request.resize(at); break;
+    }
+    const std::string answer = rpc(request);
+    ASSERT_TRUE(ZezozuRiziv::JsonDocument::parse(answer).has_value()) << request << "\n" << answer;
+  }
+  EXPECT_TRUE(state_.nonces.empty());  // no damaged transfer was taken
 }
 
 TEST_F(JsonRpcTest, FixedAnswers) {
@@ -164,7 +261,6 @@ TEST_F(JsonRpcTest, BlocksAreDescribedAsAsked) {
   EXPECT_EQ(number_of("[\"latest\",false]"), "0x2");
   EXPECT_EQ(number_of("[\"finalized\"]"), "0x2");
   EXPECT_EQ(number_of("[\"earliest\"]"), "0x0");
-  EXPECT_EQ(number_of("[]"), "0x2");
   EXPECT_EQ(number_of("[\"0x7\"]"), "null");
   EXPECT_EQ(number_of("[\"soon\"]"), "null");
 
@@ -180,9 +276,40 @@ TEST_F(JsonRpcTest, BlocksAreDescribedAsAsked) {
                 "\"miner\":\"0x0000000000000000000000000000000000000000\",\"difficulty\":\"0x1\","
                 "\"totalDifficulty\":\"0x1\",\"extraData\":\"0x526f7a657665\",\"size\":\"0x100\","
                 "\"gasLimit\":\"0x1fffffffffffff\",\"gasUsed\":\"0x5208\","
+                "\"baseFeePerGas\":\"0x3b9aca00\","
                 "\"timestamp\":\"0x6553f101\",\"transactions\":[]}");
   EXPECT_EQ(result_of(call("eth_getBlockByHash", "[\"0x" + std::string(64, 'a') + "\"]")), "null");
   EXPECT_EQ(result_of(call("eth_blockNumber")), "\"0x2\"");
+}
+
+TEST_F(JsonRpcTest, EveryBlockCarriesTheBaseFeeOfTheFeeHistory) {
+  store_chain(1);
+  const std::string history = result_of(call("eth_feeHistory", "[\"0x1\",\"latest\",[]]"));
+  EXPECT_NE(history.find("\"baseFeePerGas\":[\"0x3b9aca00\",\"0x3b9aca00\"]"), std::string::npos)
+      << history;
+  for (const std::string params : {"[\"latest\",false]", "[\"0x0\",true]", "[\"earliest\"]"}) {
+    const std::string block = result_of(call("eth_getBlockByNumber", params));
+    EXPECT_NE(block.find(",\"baseFeePerGas\":\"0x3b9aca00\","), std::string::npos) << block;
+  }
+  const std::string hash = storage_->get_blocks_cached().back().block_hash;
+  EXPECT_NE(result_of(call("eth_getBlockByHash", "[\"0x" + hash + "\",false]"))
+                .find(",\"baseFeePerGas\":\"0x3b9aca00\","),
+            std::string::npos);
+}
+
+TEST_F(JsonRpcTest, BlockParameterMustBeAString) {
+  store_chain(2);
+  const std::string refused = error_answer(
+      "4", -32602,
+      "Parametro del blocco non valido: serve una stringa con un numero esadecimale, "
+      "un'etichetta (latest, earliest, pending, safe, finalized) o l'hash del blocco");
+  for (const std::string method : {"eth_getBlockByNumber", "eth_getBlockByHash"}) {
+    for (const std::string params : {"[0,false]", "[]", "[null]", "[{}]", "[[\"latest\"]]", "{}",
+                                     "{\"0\":\"latest\"}", "\"latest\""}) {
+      EXPECT_EQ(rpc(call(method, params, "4")), refused) << method << " " << params;
+    }
+    EXPECT_EQ(rpc("{\"jsonrpc\":\"2.0\",\"id\":4,\"method\":\"" + method + "\"}"), refused) << method;
+  }
 }
 
 TEST_F(JsonRpcTest, BatchesAnswerEachElementInOrder) {
@@ -192,6 +319,41 @@ TEST_F(JsonRpcTest, BatchesAnswerEachElementInOrder) {
   EXPECT_EQ(rpc(" [ ] "),
             "{\"jsonrpc\":\"2.0\",\"id\":null,\"error\":{\"code\":-32600,\"message\":"
             "\"Richiesta batch vuota\"}}");
+  // An element that is not a request gets its own error, in its place.
+  EXPECT_EQ(rpc("[1," + call("eth_chainId", "[]", "2") + ",{\"id\":[],\"method\":\"eth_chainId\"}]"),
+            "[" + kNotAnObject + ",{\"jsonrpc\":\"2.0\",\"id\":2,\"result\":\"0x317b5\"}," + kBadId + "]");
+}
+
+// n distinct addresses nobody holds yet, as balance queries.
+std::string fresh_balance_batch(size_t n) {
+  std::string batch = "[";
+  for (size_t i = 0; i < n; ++i) {
+    char address[43];
+    std::snprintf(address, sizeof address, "0x%040zx", i + 1);
+    if (i > 0) batch += ',';
+    batch += call("eth_getBalance", std::string("[\"") + address + "\",\"latest\"]", std::to_string(i));
+  }
+  return batch + "]";
+}
+
+TEST_F(JsonRpcTest, BatchesAreCappedAtOneThousandRequests) {
+  ::testing::internal::CaptureStdout();
+  const std::string too_many = rpc(fresh_balance_batch(ZezozuRiziv::json_rpc::kMaxBatchRequests + 1));
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(too_many, error_answer("null", -32600,
+                                   "Richiesta batch troppo grande (massimo 1000 richieste)"));
+  EXPECT_TRUE(state_.balances.empty());  // nothing credited
+  EXPECT_FALSE(std::filesystem::exists(storage_->state_path()));
+
+  ::testing::internal::CaptureStdout();
+  const std::string answers = rpc(fresh_balance_batch(ZezozuRiziv::json_rpc::kMaxBatchRequests));
+  ::testing::internal::GetCapturedStdout();
+  const auto document = ZezozuRiziv::JsonDocument::parse(answers);
+  ASSERT_TRUE(document.has_value());
+  ASSERT_EQ(document->root().size(), 1000u);
+  EXPECT_EQ(document->root().at(999)->find("id")->raw(), "999");
+  EXPECT_EQ(document->root().at(999)->find("result")->string(), "0x56bc75e2d63100000");
+  EXPECT_EQ(state_.balances.size(), 1000u);
 }
 
 TEST_F(JsonRpcTest, TokenCalls) {
@@ -317,6 +479,48 @@ TEST_F(WalletTransferTest, RefusalsChangeNothing) {
   ASSERT_NE(send(legacy).find("\"result\""), std::string::npos);
   EXPECT_EQ(send(legacy), error_answer(-32000, "Nonce non valido (atteso: 1, fornito: 0)"));
   EXPECT_EQ(log_lines(), 2u);
+}
+
+TEST_F(WalletTransferTest, ReEncodedCopiesAreRefusedAndChangeNothing) {
+  // The same signed transfers with their outer length written in a longer
+  // form: each once decoded to the same signer under another hash.
+  const SignedTx& legacy = signed_tx("legacy, EIP-155 chain 202677, 1 RUZ");
+  const SignedTx& type2 = signed_tx("type 2, chain 202677, 1 RUZ");
+  ASSERT_EQ(legacy.raw.substr(0, 6), "0xf86e");
+  ASSERT_EQ(type2.raw.substr(0, 8), "0x02f875");
+  state_.balances[legacy.from] = 10'000'000;
+  // Nonce 2 for the type-2 one: two transfers go first.
+  const SignedTx& type1 = signed_tx("type 1, chain 202677, 2 RUZ");
+  const std::string legacy_body = legacy.raw.substr(6);
+  const std::string type2_body = type2.raw.substr(8);
+  const std::vector<std::string> legacy_copies = {"0xf9006e" + legacy_body, "0xfa00006e" + legacy_body,
+                                                  "0xfb0000006e" + legacy_body, legacy.raw + "00"};
+  const std::vector<std::string> type2_copies = {"0x02f90075" + type2_body, "0x02fa000075" + type2_body,
+                                                 "0x02fb00000075" + type2_body, type2.raw + "80"};
+  const auto refuse_all = [&](const std::vector<std::string>& copies) {
+    const auto balances = state_.balances;
+    const auto nonces = state_.nonces;
+    const size_t lines = log_lines();
+    const std::string saved = state_file();
+    for (const std::string& raw : copies) {
+      EXPECT_EQ(rpc(call("eth_sendRawTransaction", "[\"" + raw + "\"]", "9")),
+                error_answer(-32602, "Transazione grezza non decodificabile"))
+          << raw.substr(0, 14);
+    }
+    EXPECT_EQ(state_.balances, balances);
+    EXPECT_EQ(state_.nonces, nonces);
+    EXPECT_EQ(log_lines(), lines);
+    EXPECT_EQ(state_file(), saved);
+  };
+
+  refuse_all(legacy_copies);
+  EXPECT_TRUE(server_->evm_transactions.empty());
+  EXPECT_EQ(send(legacy), "{\"jsonrpc\":\"2.0\",\"id\":9,\"result\":\"" + legacy.hash + "\"}");
+  ASSERT_NE(send(type1).find("\"result\""), std::string::npos);
+  refuse_all(type2_copies);
+  EXPECT_EQ(send(type2), "{\"jsonrpc\":\"2.0\",\"id\":9,\"result\":\"" + type2.hash + "\"}");
+  EXPECT_EQ(state_.get_nonce(legacy.from), 3u);
+  EXPECT_EQ(server_->evm_transactions.size(), 3u);
 }
 
 TEST_F(WalletTransferTest, LessThanOneAtomicUnitIsRefused) {

@@ -16,6 +16,7 @@ using RozeveCrypto::hex_to_bytes;
 using ZezozuRiziv::append_rlp_list_header;
 using ZezozuRiziv::append_rlp_string;
 using ZezozuRiziv::decode_rlp;
+using ZezozuRiziv::is_canonical_rlp;
 using ZezozuRiziv::kMaxRlpDepth;
 using ZezozuRiziv::RLPItem;
 using Bytes = std::vector<uint8_t>;
@@ -255,6 +256,54 @@ TEST(RlpDecoder, HugeNestingDoesNotExhaustTheStack) {
   int depth = 0;
   for (const RLPItem* item = &root; !item->items.empty(); item = &item->items[0]) ++depth;
   EXPECT_EQ(depth, kMaxRlpDepth);
+}
+
+struct CanonicalCase {
+  std::string name;
+  std::string input_hex;
+  bool canonical;
+};
+
+TEST(RlpCanonical, OnlyTheOneEncodingIsCanonical) {
+  const std::string s56(112, 'a');  // 56 bytes of 0xaa
+  const std::vector<CanonicalCase> cases = {
+      {"single byte", "05", true},
+      {"zero byte", "00", true},
+      {"empty string", "80", true},
+      {"one byte from 0x80", "8180", true},
+      {"two bytes", "820400", true},
+      {"55 bytes", "b7" + std::string(110, 'a'), true},
+      {"56 bytes, long form", "b838" + s56, true},
+      {"empty list", "c0", true},
+      {"list of two", "c20102", true},
+      {"list of 56 bytes", "f838b7" + std::string(110, 'a'), true},
+      {"nested", "c3c20102", true},
+      {"a byte below 0x80 wrapped", "8105", false},
+      {"zero byte wrapped", "8100", false},
+      {"wrapped byte inside a list", "c28105", false},
+      {"string, long form for 3 bytes", "b803616263", false},
+      {"string, long form for 55 bytes", "b837" + std::string(110, 'a'), false},
+      {"string length with a leading zero", "b90038" + s56, false},
+      {"list, long form for 2 bytes", "f8020102", false},
+      {"list length with a leading zero", "f900020102", false},
+      {"list length with two leading zeros", "fa0000020102", false},
+      {"list cut short", "c30102", false},
+      {"string cut short", "836162", false},
+      {"list with a child cut short", "c28361", false},
+      {"long string, length bytes cut", "b9", false},
+  };
+  for (const CanonicalCase& c : cases) {
+    const Bytes input = hex_to_bytes(c.input_hex);
+    size_t consumed = 0;
+    const RLPItem item = decode_all(input, consumed);
+    EXPECT_EQ(is_canonical_rlp(item, input.data()), c.canonical) << c.name;
+  }
+  // Nesting past the decoder's depth limit is never whole.
+  const Bytes deep = nested(kMaxRlpDepth + 1);
+  size_t consumed = 0;
+  EXPECT_FALSE(is_canonical_rlp(decode_all(deep, consumed), deep.data()));
+  const Bytes limit = nested(kMaxRlpDepth);
+  EXPECT_TRUE(is_canonical_rlp(decode_all(limit, consumed), limit.data()));
 }
 
 struct EncodeCase {

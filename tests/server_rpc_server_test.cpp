@@ -13,6 +13,8 @@ using rozeve_test::ServerFixture;
 using namespace std::chrono_literals;
 
 constexpr char kNullAnswer[] = "{\"jsonrpc\":\"2.0\",\"id\":1,\"result\":null}";
+constexpr char kNotJsonAnswer[] =
+    "{\"jsonrpc\":\"2.0\",\"id\":null,\"error\":{\"code\":-32700,\"message\":\"Richiesta JSON non valida\"}}";
 
 class RpcServerTest : public ServerFixture {};
 
@@ -93,7 +95,7 @@ TEST_F(RpcServerTest, RequestSizeLimit) {
   };
   const std::string largest = request_of_size(ZezozuRiziv::http::kMaxRequestBytes);
   ASSERT_EQ(largest.size(), 262144u);
-  EXPECT_EQ(body_of(exchange(largest)), kNullAnswer);
+  EXPECT_EQ(body_of(exchange(largest)), kNotJsonAnswer);
   EXPECT_EQ(server.blocked_ddos_requests.load(), 0u);
 
   const std::string too_large = request_of_size(262145);
@@ -105,20 +107,20 @@ TEST_F(RpcServerTest, RequestSizeLimit) {
 TEST_F(RpcServerTest, WhatNoRouteAnswersGoesToTheJsonRpc) {
   auto& server = start_server();
   write_page("index.html", "<p>ciao</p>");
-  const std::vector<std::string> requests = {
-      "GET /api/unknown HTTP/1.1\r\n\r\n",
-      "GET /api/info HTTP/1.1\r\n\r\n",  // a route not served yet
-      "PUT /api/info HTTP/1.1\r\nContent-Length: 0\r\n\r\n",
-      "POST /index.html HTTP/1.1\r\nContent-Length: 0\r\n\r\n",
-      "GET /missing.html HTTP/1.1\r\n\r\n",
-      "GET /assets/../index.html HTTP/1.1\r\n\r\n",
-      "xy",  // a fragment, handed over whole when the client stops
+  const std::vector<std::pair<std::string, std::string>> requests = {
+      {"GET /api/unknown HTTP/1.1\r\n\r\n", kNullAnswer},
+      {"GET /api/info HTTP/1.1\r\n\r\n", kNullAnswer},  // a route not served yet
+      {"PUT /api/info HTTP/1.1\r\nContent-Length: 0\r\n\r\n", kNullAnswer},
+      {"POST /index.html HTTP/1.1\r\nContent-Length: 0\r\n\r\n", kNullAnswer},
+      {"GET /missing.html HTTP/1.1\r\n\r\n", kNullAnswer},
+      {"GET /assets/../index.html HTTP/1.1\r\n\r\n", kNullAnswer},
+      {"xy", kNotJsonAnswer},  // a fragment, handed over whole when the client stops
   };
-  for (const std::string& request : requests) {
+  for (const auto& [request, answer] : requests) {
     Client client(port());
     client.send(request);
     client.finish_sending();
-    EXPECT_EQ(body_of(client.read_all()), kNullAnswer) << request;
+    EXPECT_EQ(body_of(client.read_all()), answer) << request;
   }
   EXPECT_EQ(server.rpc_calls.load(), requests.size());
 }

@@ -6,32 +6,11 @@
 // Exit status: 0 when every check passed, 1 when one failed, 77 when ethers
 // cannot be loaded.
 
-import { spawn } from 'node:child_process';
-import fs from 'node:fs';
-import http from 'node:http';
-import net from 'node:net';
-import path from 'node:path';
+import { CHAIN_ID, RUZ, STEP_TIMEOUT_MS, check, checkEqual, importClient, runSession, step }
+  from './support.mjs';
 
-let ethers;
-try {
-  ({ ethers } = await import('ethers'));
-} catch (error) {
-  console.log(`ethers cannot be loaded (${error.message}): skipped`);
-  process.exit(77);
-}
+const { ethers } = await importClient('ethers');
 
-const CHAIN_ID = 202677;
-const HOST = '127.0.0.1';
-// The node's first answer, when it starts from an empty data directory.
-const STARTUP_TIMEOUT_MS = 15_000;
-// One provider call or one transfer with its receipt.
-const STEP_TIMEOUT_MS = 20_000;
-// SIGTERM to exit: the wait loop polls every 0.5 s.
-const STOP_TIMEOUT_MS = 3_000;
-// The whole run, whatever hangs.
-const RUN_TIMEOUT_MS = 240_000;
-
-const RUZ = 10n ** 18n;  // wei per RUZ as the wallet sees it
 const ruz = (text) => ethers.parseEther(text);
 
 // Deterministic keys: a fresh data directory knows none of them.
@@ -45,100 +24,6 @@ const BYSTANDER = ethers.getAddress('0x' + 'c0c0'.repeat(10));
 // The token contract the node answers eth_call for (balanceOf reads a
 // balance without the welcome credit).
 const TOKEN = '0x1000000000000000000000000000000000000001';
-
-// The node under test, so that a stuck run does not leave it behind.
-let running = null;
-
-const failures = [];
-function check(ok, what, detail = '') {
-  if (ok) {
-    console.log(`  ok    ${what}`);
-  } else {
-    console.log(`  FAIL  ${what}${detail ? ': ' + detail : ''}`);
-    failures.push(what);
-  }
-  return ok;
-}
-function checkEqual(actual, expected, what) {
-  return check(actual === expected, what, `got ${String(actual)}, expected ${String(expected)}`);
-}
-
-function withTimeout(promise, ms, what) {
-  let timer;
-  const expiry = new Promise((_, reject) => {
-    timer = setTimeout(() => reject(new Error(`${what}: no answer within ${ms} ms`)), ms);
-  });
-  return Promise.race([promise, expiry]).finally(() => clearTimeout(timer));
-}
-const step = (promise, what) => withTimeout(promise, STEP_TIMEOUT_MS, what);
-
-// Two ports that were free a moment ago, held together so they differ.
-async function freePorts(count) {
-  const servers = [];
-  try {
-    for (let i = 0; i < count; ++i) {
-      const server = net.createServer();
-      await new Promise((resolve, reject) => {
-        server.once('error', reject);
-        server.listen(0, HOST, resolve);
-      });
-      servers.push(server);
-    }
-    return servers.map((s) => s.address().port);
-  } finally {
-    await Promise.all(servers.map((s) => new Promise((resolve) => s.close(resolve))));
-  }
-}
-
-// One JSON-RPC call by hand, to know when the node is up.
-function rawCall(port, body, timeoutMs) {
-  return new Promise((resolve, reject) => {
-    const request = http.request(
-      { host: HOST, port, method: 'POST', path: '/', agent: false,
-        headers: { 'Content-Type': 'application/json' }, timeout: timeoutMs },
-      (response) => {
-        let text = '';
-        response.setEncoding('utf8');
-        response.on('data', (chunk) => { text += chunk; });
-        response.on('end', () => resolve({ status: response.statusCode, text }));
-        response.on('error', reject);
-      });
-    request.on('timeout', () => request.destroy(new Error('timeout')));
-    request.on('error', reject);
-    request.end(body);
-  });
-}
-
-async function waitForNode(port, node) {
-  const deadline = Date.now() + STARTUP_TIMEOUT_MS;
-  const body = JSON.stringify({ jsonrpc: '2.0', id: 1, method: 'eth_chainId', params: [] });
-  while (Date.now() < deadline) {
-    if (node.exitCode !== null || node.signalCode !== null) {
-      throw new Error(`the node exited during start-up (status ${node.exitCode}, signal ${node.signalCode})`);
-    }
-    try {
-      const answer = await rawCall(port, body, 1_000);
-      if (answer.status === 200) return;
-    } catch {
-      // not listening yet
-    }
-    await new Promise((resolve) => setTimeout(resolve, 100));
-  }
-  throw new Error(`the node did not answer on port ${port} within ${STARTUP_TIMEOUT_MS} ms`);
-}
-
-function waitForExit(child, ms) {
-  if (child.exitCode !== null || child.signalCode !== null) {
-    return Promise.resolve({ code: child.exitCode, signal: child.signalCode });
-  }
-  return new Promise((resolve) => {
-    const timer = setTimeout(() => resolve(null), ms);
-    child.once('exit', (code, signal) => {
-      clearTimeout(timer);
-      resolve({ code, signal });
-    });
-  });
-}
 
 // Every text ethers keeps of a refusal: its own message and the node's.
 function errorTexts(error) {
@@ -212,7 +97,7 @@ class WatchedProvider extends ethers.JsonRpcProvider {
   }
 }
 
-async function session(url) {
+async function session({ url }) {
   // ethers answers a repeated call from its own cache for 250 ms; every read
   // here follows a write and must reach the node.
   const noCache = { cacheTimeout: -1 };
@@ -244,10 +129,9 @@ async function session(url) {
       'the credit is given once');
 
     console.log('3. transfers signed by the wallet');
-    // Without a base fee in its blocks ethers picks a legacy (EIP-155) transfer.
-    const legacy = await transfer(provider, first, { to: RECIPIENT, value: ruz('1') }, 1,
+    const legacy = await transfer(provider, first, { to: RECIPIENT, value: ruz('1'), type: 0 }, 1,
       'legacy transfer');
-    checkEqual(legacy.type, 0, 'ethers chose a legacy transfer');
+    checkEqual(legacy.type, 0, 'ethers sent a legacy transfer when asked for one');
     checkEqual(await step(provider.getBalance(RECIPIENT), 'getBalance'), ruz('0.98'),
       'the recipient gets 1 RUZ less the 2% fee');
     // With no staked validator the sender is the block's validator and gets
@@ -258,13 +142,15 @@ async function session(url) {
       'the sender\'s nonce');
     checkEqual(await step(provider.getBlockNumber(), 'getBlockNumber'), 1, 'height after one transfer');
 
-    // A dynamic-fee (type 2) transfer, signed here and broadcast: its raw
-    // bytes are kept to replay them below.
-    const populated = await step(first.populateTransaction({
-      to: RECIPIENT, value: ruz('1'), type: 2,
-      maxFeePerGas: ethers.parseUnits('2', 'gwei'), maxPriorityFeePerGas: ethers.parseUnits('1', 'gwei'),
-    }), 'populateTransaction');
+    // A transfer with ethers' default fee settings, signed here and
+    // broadcast: its raw bytes are kept to replay them below. The blocks
+    // carry a base fee, so ethers picks a dynamic-fee (type 2) transfer.
+    const populated = await step(first.populateTransaction({ to: RECIPIENT, value: ruz('1') }),
+      'populateTransaction');
     checkEqual(populated.chainId, BigInt(CHAIN_ID), 'the wallet signs for the node\'s chain');
+    checkEqual(populated.type, 2, 'default fee settings give a type 2 transfer');
+    // ethers: twice the base fee of 1 gwei plus the priority fee of 1 gwei.
+    checkEqual(populated.maxFeePerGas, ethers.parseUnits('3', 'gwei'), 'maxFeePerGas from the base fee');
     const dynamicRaw = await first.signTransaction(populated);
     const dynamic = await step(provider.broadcastTransaction(dynamicRaw), 'broadcast type 2');
     checkEqual(dynamic.hash, ethers.keccak256(dynamicRaw), 'the answered hash is keccak-256 of the raw bytes');
@@ -373,73 +259,4 @@ async function session(url) {
   }
 }
 
-async function main() {
-  const [binary, workDir] = process.argv.slice(2);
-  if (!binary || !workDir) {
-    console.log('usage: node ethers_wallet.mjs <rozeve binary> <work dir>');
-    return 1;
-  }
-  fs.mkdirSync(workDir, { recursive: true });
-  const home = fs.mkdtempSync(path.join(path.resolve(workDir), 'ethers-wallet-'));
-  const [rpcPort, p2pPort] = await freePorts(2);
-  const node = spawn(path.resolve(binary),
-    ['node', '--bind', HOST, '--rpc-port', String(rpcPort), '--p2p-port', String(p2pPort), '--daemon'],
-    { cwd: home, stdio: ['ignore', 'pipe', 'pipe'] });
-  running = node;
-  let console_text = '';
-  node.stdout.on('data', (chunk) => { console_text += chunk; });
-  node.stderr.on('data', (chunk) => { console_text += chunk; });
-  const spawned = new Promise((resolve, reject) => {
-    node.once('spawn', resolve);
-    node.once('error', reject);
-  });
-
-  let ok = true;
-  try {
-    await withTimeout(spawned, STARTUP_TIMEOUT_MS, 'spawn');
-    await waitForNode(rpcPort, node);
-    await session(`http://${HOST}:${rpcPort}`);
-  } catch (error) {
-    console.log(`  FAIL  ${error.stack ?? error}`);
-    ok = false;
-  }
-
-  if (node.exitCode === null && node.signalCode === null && node.pid !== undefined) {
-    node.kill('SIGTERM');
-    const exit = await waitForExit(node, STOP_TIMEOUT_MS);
-    if (exit === null) {
-      node.kill('SIGKILL');
-      await waitForExit(node, STOP_TIMEOUT_MS);
-      check(false, `the node stops within ${STOP_TIMEOUT_MS} ms of SIGTERM`);
-    } else {
-      check(exit.code === 0 && exit.signal === null, 'the node exits with status 0 on SIGTERM',
-        `status ${exit.code}, signal ${exit.signal}`);
-    }
-  } else {
-    check(false, 'the node was still running at the end',
-      `status ${node.exitCode}, signal ${node.signalCode}`);
-  }
-
-  if (!ok || failures.length > 0) {
-    console.log(`\n${failures.length} check(s) failed${ok ? '' : ' and the session stopped early'}:`);
-    for (const f of failures) console.log(`  - ${f}`);
-    console.log(`\nnode console (last 4000 characters):\n${console_text.slice(-4000)}`);
-    console.log(`node working directory kept: ${home}`);
-    return 1;
-  }
-  fs.rmSync(home, { recursive: true, force: true });
-  console.log('\nall checks passed');
-  return 0;
-}
-
-const watchdog = setTimeout(() => {
-  console.log(`FAIL  the run took more than ${RUN_TIMEOUT_MS} ms`);
-  if (running && running.exitCode === null && running.signalCode === null) running.kill('SIGKILL');
-  process.exit(1);
-}, RUN_TIMEOUT_MS);
-watchdog.unref();
-process.exitCode = await main().catch((error) => {
-  console.log(`FAIL  ${error.stack ?? error}`);
-  return 1;
-});
-process.exit(process.exitCode);
+await runSession('ethers_wallet', session);
