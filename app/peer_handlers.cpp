@@ -23,7 +23,15 @@ bool handle_peer_block(const Block& block, Storage& storage, State& state,
   if (!block.verify()) return false;
   std::unique_lock lock(chain_lock);
   CommittedBlock committed;
-  if (!Ledger(storage, state).commit_peer_block(block, committed)) return false;
+  const LedgerResult result = Ledger(storage, state).commit_peer_block(block, committed);
+  if (!result) {
+    // An invalid block is dropped silently; a disk that failed is news.
+    if (result.error == kAppendFailedMessage || result.error == kSaveFailedMessage) {
+      std::cout << "[P2P] Blocco #" << block.index << " dal peer non registrato: " << result.error
+                << std::endl;
+    }
+    return false;
+  }
   std::cout << "[P2P] Sincronizzato blocco #" << block.index
             << " dal peer network: " << block.block_hash << std::endl;
   return true;

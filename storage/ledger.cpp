@@ -11,8 +11,6 @@
 namespace ZezozuRiziv {
 namespace {
 
-constexpr char kAppendFailed[] = "Impossibile registrare il blocco su disco: operazione annullata";
-constexpr char kSaveFailed[] = "Impossibile salvare lo stato del ledger su disco: operazione annullata";
 constexpr char kNotNext[] = "Blocco rifiutato: non segue l'ultimo blocco della catena";
 constexpr char kChainExists[] = "La catena esiste gia': blocco Genesis non creato";
 constexpr char kUnstakeFunds[] = "Fondi in staking insufficienti per il ritiro";
@@ -46,7 +44,7 @@ LedgerResult Ledger::settle_unsaved_credits() {
   if (storage_.unsaved_credits.empty()) return LedgerResult::success();
   // A block must never build on credits that a failed save could still take
   // back: they are made durable first.
-  if (!storage_.save_state(state_)) return LedgerResult::failure(kSaveFailed);
+  if (!storage_.save_state(state_)) return LedgerResult::failure(kSaveFailedMessage);
   storage_.unsaved_credits.clear();
   return LedgerResult::success();
 }
@@ -62,7 +60,7 @@ LedgerResult Ledger::commit_block(BlockKind kind, const Block& block, CommittedB
   uint64_t size_before = 0;
   if (!storage_.save_block(block, &size_before)) {
     journal.restore();
-    return LedgerResult::failure(kAppendFailed);
+    return LedgerResult::failure(kAppendFailedMessage);
   }
   // The block is durable: the change stands even if the state file lags,
   // since the catch-up at start applies the block again.
@@ -165,7 +163,7 @@ LedgerResult Ledger::undo_block(BlockUndo& undo) {
   if (!storage_.save_state(state_)) {
     std::cout << "[STORAGE] Attenzione: state.json non aggiornato dopo l'annullamento di un blocco"
               << std::endl;
-    return LedgerResult::failure(kSaveFailed);
+    return LedgerResult::failure(kSaveFailedMessage);
   }
   storage_.unsaved_credits.clear();
   return LedgerResult::success();
@@ -176,7 +174,7 @@ LedgerResult Ledger::undo_block(BlockUndo& undo) {
 LedgerResult Ledger::save_or_undo(StateJournal& journal) {
   if (!storage_.save_state(state_)) {
     journal.restore();
-    return LedgerResult::failure(kSaveFailed);
+    return LedgerResult::failure(kSaveFailedMessage);
   }
   // That save held every credit still waiting for its batch.
   storage_.unsaved_credits.clear();
@@ -304,7 +302,7 @@ LedgerResult Ledger::load_and_catch_up(CatchUpReport& report, bool save) {
   }
   state_ = std::move(loaded);
   if (save && report.replayed > 0 && !storage_.save_state(state_)) {
-    return LedgerResult::failure(kSaveFailed);
+    return LedgerResult::failure(kSaveFailedMessage);
   }
   return LedgerResult::success();
 }
@@ -349,7 +347,7 @@ LedgerResult RequestBatch::close() {
     }
   }
   unsaved.erase(std::remove_if(unsaved.begin(), unsaved.end(), mine), unsaved.end());
-  return LedgerResult::failure(kSaveFailed);
+  return LedgerResult::failure(kSaveFailedMessage);
 }
 
 }  // namespace ZezozuRiziv

@@ -24,6 +24,13 @@
 
 namespace ZezozuRiziv {
 
+// The refusals that come from the disk rather than from the change: the
+// operator must hear of them even where a refusal is otherwise silent.
+inline constexpr char kAppendFailedMessage[] =
+    "Impossibile registrare il blocco su disco: operazione annullata";
+inline constexpr char kSaveFailedMessage[] =
+    "Impossibile salvare lo stato del ledger su disco: operazione annullata";
+
 // What undo_block needs to take a committed block back.
 struct BlockUndo {
   uint64_t log_size_before = 0;  // blocks.dat before the append
