@@ -135,6 +135,7 @@ void Storage::reset_all_data() {
   address_index_.clear();
   total_txs_ = 0;
   cache_loaded_ = false;
+  unsaved_credits.clear();
 
   // remove() of a missing file is no error; any other error ends the reset,
   // so a block log that could not go keeps its state beside it.

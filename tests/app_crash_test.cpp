@@ -41,11 +41,7 @@ constexpr auto kPeerBlockWait = std::chrono::seconds(2);
 
 class NodeCrashTest : public rozeve_test::BinaryFixture {
  protected:
-  std::string args() {
-    rpc_port_ = rozeve_test::free_port();
-    return "--daemon --bind 127.0.0.1 --rpc-port " + std::to_string(rpc_port_) + " --p2p-port " +
-           std::to_string(p2p_port_ = rozeve_test::free_port());
-  }
+  std::string args() { return "--daemon " + rozeve_test::local_node_args(rpc_port_, p2p_port_); }
   uint64_t nonce_of(const std::string& address) {
     const std::string answer = rozeve_test::rpc_call(
         rpc_port_, "eth_getTransactionCount", "[\"" + address + "\",\"latest\"]");

@@ -32,10 +32,7 @@ constexpr char kPeerValidator[] = "0x4444444444444444444444444444444444444444";
 class LedgerNodeTest : public BinaryFixture {
  protected:
   std::string args(const std::string& extra = "") {
-    rpc_port_ = free_port();
-    p2p_port_ = free_port();
-    return "--bind 127.0.0.1 --rpc-port " + std::to_string(rpc_port_) + " --p2p-port " +
-           std::to_string(p2p_port_) + " " + extra;
+    return rozeve_test::local_node_args(rpc_port_, p2p_port_) + " " + extra;
   }
   fs::path data() const { return dir_ / "data"; }
   State saved_state() {
@@ -47,6 +44,12 @@ class LedgerNodeTest : public BinaryFixture {
     const std::string answer =
         rozeve_test::rpc_call(rpc_port_, "eth_getBalance", "[\"" + address + "\",\"latest\"]");
     ASSERT_NE(answer.find("\"result\":\"0x56bc75e2d63100000\""), std::string::npos) << answer;
+  }
+  // A wallet transfer of 1 RUZ to kRecipient; the JSON-RPC answer.
+  std::string send_coin(const rozeve_test::EthKey& from, uint64_t nonce) {
+    const unsigned __int128 wei = static_cast<unsigned __int128>(kCoin) * 1'000'000'000'000ULL;
+    return rozeve_test::rpc_call(rpc_port_, "eth_sendRawTransaction",
+                                 "[\"" + from.legacy_transfer(nonce, kRecipient, wei) + "\"]");
   }
   // Runs the command in the scratch directory (standard input closed).
   rozeve_test::RunResult command(const std::string& line) { return run(line); }
@@ -123,9 +126,7 @@ TEST_F(LedgerNodeTest, APeerBlockThatCannotBeWrittenChangesNothing) {
                                   "[\"" + alice.address() + "\",\"latest\"]")
                 .find("\"result\":\"0x0\""),
             std::string::npos);
-  const std::string sent = rozeve_test::rpc_call(
-      rpc_port_, "eth_sendRawTransaction",
-      "[\"" + alice.legacy_transfer(0, kRecipient, static_cast<unsigned __int128>(kCoin) * 1'000'000'000'000ULL) + "\"]");
+  const std::string sent = send_coin(alice, 0);
   EXPECT_NE(sent.find("\"result\":\"0x"), std::string::npos) << sent;
   EXPECT_EQ(saved_state().get_nonce(alice.address()), 1u);
   EXPECT_EQ(saved_state().get_balance(kRecipient), 980'000u);
@@ -221,9 +222,7 @@ TEST_F(LedgerNodeTest, TheStateCatchesUpWithTheLogAtStart) {
     welcome(alice.address());
     before_transfers = read_text(data() / "state.json");
     for (uint64_t nonce = 0; nonce < 3; ++nonce) {
-      const std::string sent = rozeve_test::rpc_call(
-          rpc_port_, "eth_sendRawTransaction",
-          "[\"" + alice.legacy_transfer(nonce, kRecipient, static_cast<unsigned __int128>(kCoin) * 1'000'000'000'000ULL) + "\"]");
+      const std::string sent = send_coin(alice, nonce);
       ASSERT_NE(sent.find("\"result\":\"0x"), std::string::npos) << sent;
     }
     live = saved_state();
@@ -242,9 +241,7 @@ TEST_F(LedgerNodeTest, TheStateCatchesUpWithTheLogAtStart) {
   EXPECT_EQ(caught_up.balances, live.balances);
   EXPECT_EQ(caught_up.nonces, live.nonces);
   // The next transfer takes the next nonce, not a reused one.
-  const std::string sent = rozeve_test::rpc_call(
-      rpc_port_, "eth_sendRawTransaction",
-      "[\"" + alice.legacy_transfer(2, kRecipient, static_cast<unsigned __int128>(kCoin) * 1'000'000'000'000ULL) + "\"]");
+  const std::string sent = send_coin(alice, 2);
   EXPECT_NE(sent.find("Nonce non valido (atteso: 3, fornito: 2)"), std::string::npos) << sent;
   node.signal("TERM");
   EXPECT_EQ(node.wait_exit(3000), 0);

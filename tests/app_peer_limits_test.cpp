@@ -30,11 +30,8 @@ constexpr auto kLockOutLimit = std::chrono::seconds(60);
 class PeerLimitsTest : public rozeve_test::BinaryFixture {
  protected:
   void start() {
-    rpc_port_ = rozeve_test::free_port();
-    p2p_port_ = rozeve_test::free_port();
     node_ = std::make_unique<NodeProcess>(
-        dir_, "--daemon --bind 127.0.0.1 --rpc-port " + std::to_string(rpc_port_) +
-                  " --p2p-port " + std::to_string(p2p_port_));
+        dir_, "--daemon " + rozeve_test::local_node_args(rpc_port_, p2p_port_));
     ASSERT_TRUE(node_->wait_for_output("[NODO IN MODALITA DAEMON]")) << node_->output();
     pid_ = rozeve_test::read_text(dir_ / "node.pid");
     while (!pid_.empty() && (pid_.back() == '\n' || pid_.back() == '\r')) pid_.pop_back();

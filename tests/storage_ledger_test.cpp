@@ -215,6 +215,30 @@ TEST_F(LedgerTest, FailedAppendUndoesTheBlockAndLaterSaveKeepsItDurable) {
   EXPECT_EQ(report.replayed, 1u);
 }
 
+TEST_F(LedgerTest, AnAcknowledgedTransferSurvivesALaterFailedBlock) {
+  // A full disk: the transfer's block is written but not its state; then a
+  // peer block cannot be appended. The transfer must stay, in memory and
+  // after a restart.
+  ASSERT_TRUE(ledger().credit(kAlice, kCoin).ok);
+  break_saves();
+  CommittedBlock acknowledged;
+  ASSERT_TRUE(ledger().commit_wallet_transfer(transfer(kAlice, kBob, 100'000), acknowledged).ok);
+  const State after_transfer = state_;
+  fs::rename(blocks_path(), blocks_path() + ".away");
+  fs::create_directory(blocks_path());
+  const Wallet peer = Wallet::generate();
+  state_.balances[peer.address()] = kCoin;
+  CommittedBlock refused;
+  EXPECT_FALSE(
+      ledger().commit_peer_block(peer_block(peer, kBob, 10'000, kAlice), refused).ok);
+  state_.balances.erase(peer.address());
+  expect_same(state_, after_transfer);
+  fs::remove(blocks_path());
+  fs::rename(blocks_path() + ".away", blocks_path());
+  mend_saves();
+  expect_same(reopened_state(), after_transfer);
+}
+
 // ---- peer blocks ----
 
 TEST_F(LedgerTest, PeerBlockAppliesAndRefusalsChangeNothing) {
