@@ -357,10 +357,16 @@ TEST_F(LedgerTest, ClaimMintsOnlyUnderTheSupplyCap) {
   const LedgerResult refused = ledger().commit_claim(kAlice, 600'000, receipt);
   EXPECT_EQ(refused.error, kPoolExhaustedMessage);
   expect_same(state_, before);
-  // Burn the pool's share into a claim within its balance: fine.
+  // A claim within the pool's balance needs no top-up.
   ASSERT_TRUE(ledger().commit_claim(kAlice, 500'000, receipt).ok);
   EXPECT_EQ(state_.get_balance(kRewardPoolAddress), 0u);
   EXPECT_EQ(state_.get_total_circulating(), start.get_total_circulating());
+  // With room under the cap, the top-up is minted: the supply grows by it alone.
+  state_.balances[kBob] = 0;
+  const uint64_t supply = state_.get_total_circulating();
+  ASSERT_TRUE(ledger().commit_claim(kAlice, 600'000, receipt).ok);
+  EXPECT_EQ(state_.get_total_circulating(), supply + 600'000 * kCoin);
+  EXPECT_EQ(receipt.pool_remaining, 0u);
 }
 
 TEST_F(LedgerTest, ClaimWithAKeyTheStateCannotCarryIsRefused) {
