@@ -10,6 +10,7 @@
 #include "chain/state.h"
 #include "chain/tokenomics.h"
 #include "chain/wallet.h"
+#include "storage/ledger.h"
 #include "storage/storage.h"
 
 namespace ZezozuRiziv {
@@ -17,14 +18,29 @@ namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitUsage = 1;
+constexpr int kExitFailure = 1;
 
 std::string fmt(uint64_t amount) { return Tokenomics::format_amount(amount); }
 
 // The read-only commands look at the node's chain, or at the demonstration's
-// when the node has none.
+// when the node has none. A damaged block log is the node's, to be reported.
 std::string choose_data_dir() {
   Storage node(kNodeDataDir);
-  return node.has_persisted_chain() ? kNodeDataDir : kDemoDataDir;
+  return node.has_persisted_chain() || node.blocks_file_health() == FileHealth::kDamaged
+             ? kNodeDataDir
+             : kDemoDataDir;
+}
+
+// The state as the node would start from it: state.json plus the logged
+// blocks it lacks, applied in memory only. False, with the damaged file
+// named, instead of zero figures.
+bool read_ledger(Storage& storage, State& state) {
+  CatchUpReport report;
+  if (LedgerResult read = Ledger(storage, state).load_and_catch_up(report, false); !read) {
+    std::cout << "[STORAGE] " << read.error << "\n";
+    return false;
+  }
+  return true;
 }
 
 // "abc" cut to `n` characters, always followed by "...".
@@ -52,7 +68,7 @@ int wallet_new() {
 int wallet_balance(const std::string& address) {
   Storage storage(choose_data_dir());
   State state;
-  storage.load_state(state);  // without a state every figure is zero
+  if (!read_ledger(storage, state)) return kExitFailure;
   std::cout << "\n=== SALDO ROZEVE PER: " << address << " ===\n"
             << "Saldo Spendibile: " << fmt(state.get_balance(address)) << "\n"
             << "Saldo in Staking: " << fmt(state.get_stake(address)) << "\n"
@@ -63,7 +79,7 @@ int wallet_balance(const std::string& address) {
 int chain_info() {
   Storage storage(choose_data_dir());
   State state;
-  storage.load_state(state);
+  if (!read_ledger(storage, state)) return kExitFailure;
   const std::vector<Block>& blocks = storage.get_blocks_cached();
   std::cout << "\n=== STATO DELLA BLOCKCHAIN ROZEVE ===\n"
             << "Altezza Catena:     " << blocks.size() << " blocchi\n"
@@ -77,6 +93,10 @@ int chain_info() {
 
 int chain_dump() {
   Storage storage(choose_data_dir());
+  if (storage.blocks_file_health() == FileHealth::kDamaged) {
+    std::cout << "[STORAGE] File danneggiato: " << storage.blocks_path() << " (illeggibile)\n";
+    return kExitFailure;
+  }
   const std::vector<Block>& blocks = storage.get_blocks_cached();
   std::cout << "\n=== REGISTRO COMPLETO BLOCCHI ROZEVE (" << blocks.size() << " blocchi) ===\n";
   for (const Block& block : blocks) {

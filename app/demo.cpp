@@ -29,10 +29,18 @@ std::string fmt(uint64_t amount) { return Tokenomics::format_amount(amount); }
 // The phases show their figures from a scratch copy of the state, where each
 // transaction is applied as it is submitted; the committed state changes only
 // through the blocks, so their rewards and fee shares really land.
-void submit(const Transaction& tx, Mempool& mempool, State& scratch) {
+void submit(const Transaction& tx, Mempool& mempool, State& scratch, std::ostream& err) {
   std::string error;
-  mempool.add_transaction(tx, scratch, error);
-  scratch.apply_transaction(tx);
+  if (!mempool.add_transaction(tx, scratch, error)) {
+    err << "ERRORE: transazione rifiutata: " << error << "\n";
+    return;
+  }
+  if (!scratch.apply_transaction(tx)) err << "ERRORE: transazione non applicata\n";
+}
+
+// The demonstration goes on after a failed write, but says so.
+void report_write(bool written, const std::string& what, std::ostream& err) {
+  if (!written) err << "ERRORE: impossibile scrivere " << what << "\n";
 }
 
 }  // namespace
@@ -62,8 +70,8 @@ void run_demo(std::ostream& out, std::ostream& err, const std::string& data_dir)
     err << "ERRORE nell'applicazione del blocco Genesis!\n";
     return;
   }
-  storage.save_block(genesis);
-  storage.save_state(state);
+  report_write(storage.save_block(genesis), storage.blocks_path(), err);
+  report_write(storage.save_state(state), storage.state_path(), err);
   out << "  -> Saldo Treasury dopo Genesis: " << fmt(state.get_balance(treasury.address()))
       << "\n\n";
 
@@ -72,16 +80,16 @@ void run_demo(std::ostream& out, std::ostream& err, const std::string& data_dir)
   State scratch = state;
   submit(treasury.create_transfer(validator.address(), kValidatorGrant, kDemoFee,
                                   scratch.get_nonce(treasury.address())),
-         mempool, scratch);
+         mempool, scratch, err);
   submit(treasury.create_transfer(helios.address(), kHeliosGrant, kDemoFee,
                                   scratch.get_nonce(treasury.address())),
-         mempool, scratch);
+         mempool, scratch, err);
   out << "  - Inviati " << fmt(kValidatorGrant) << " al Validatore 1\n"
       << "  - Inviati " << fmt(kHeliosGrant) << " all'Utente Helios\n\n";
 
   out << "[FASE 4] Deposito Staking per Registrazione Validatore PoS...\n";
   submit(validator.create_stake(kValidatorStake, kDemoFee, scratch.get_nonce(validator.address())),
-         mempool, scratch);
+         mempool, scratch, err);
   out << "  - Validatore 1 ha depositato: " << fmt(kValidatorStake) << " in Staking\n"
       << "  - Totale Staking Attivo della Rete: " << fmt(scratch.get_total_staked()) << "\n"
       << "  - Validatori Attivi: " << scratch.get_active_validators().size() << "\n\n";
@@ -101,24 +109,24 @@ void run_demo(std::ostream& out, std::ostream& err, const std::string& data_dir)
       << "    * Transazioni: " << block1.transactions.size() << "\n"
       << "    * Validatore:  " << block1.validator << "\n";
   uint64_t reward = Tokenomics::get_block_reward(1);
-  state.apply_block(block1, reward);
+  if (!state.apply_block(block1, reward)) err << "ERRORE nell'applicazione del blocco #1!\n";
   mempool.remove_transactions(txs);
-  storage.save_block(block1);
+  report_write(storage.save_block(block1), storage.blocks_path(), err);
   out << "    * Ricompensa PoS accreditata: " << fmt(reward) << "\n\n";
 
   out << "[FASE 6] Esecuzione Transazione Utente e Blocco #2...\n";
   scratch = state;
   submit(helios.create_transfer(treasury.address(), kHeliosPayment, kDemoFee,
                                 scratch.get_nonce(helios.address())),
-         mempool, scratch);
+         mempool, scratch, err);
   txs = mempool.get_best_transactions(kBlockTxLimit);
   Block block2(2, block1.block_hash, validator.address(), txs, 0);
   block2.seal(validator.private_key());
   reward = Tokenomics::get_block_reward(2);
-  state.apply_block(block2, reward);
+  if (!state.apply_block(block2, reward)) err << "ERRORE nell'applicazione del blocco #2!\n";
   mempool.remove_transactions(txs);
-  storage.save_block(block2);
-  storage.save_state(state);
+  report_write(storage.save_block(block2), storage.blocks_path(), err);
+  report_write(storage.save_state(state), storage.state_path(), err);
   out << "  - Blocco #2 confermato con Hash: " << block2.block_hash << "\n"
       << "  - Trasferimento di " << fmt(kHeliosPayment) << " eseguito con successo!\n\n";
 

@@ -21,15 +21,17 @@
 #include "p2p/p2p_node.h"
 #include "platform/process.h"
 #include "server/rpc_server.h"
+#include "platform/file_system.h"
+#include "platform/socket.h"
+#include "storage/ledger.h"
 #include "storage/storage.h"
 
 namespace ZezozuRiziv {
 namespace {
 
-// The game's reward pool is funded with 500,000 RUZ.
-constexpr uint64_t kRewardPoolFunding = 500'000 * kAtomicPerCoin;
 constexpr int kWaitPollMs = 500;
 constexpr char kPublicRpcUrl[] = "https://rpc.rozeve.network";
+constexpr int kExitFailure = 1;
 
 // Cleared by the stop signal; the wait loop watches it.
 std::atomic<bool> g_rpc_server_running{true};
@@ -37,47 +39,67 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 
 void sigint_handler(int) { g_rpc_server_running.exchange(false); }
 
-// Genesis: a fresh treasury holds the supply, less the pool's share.
-void create_chain(Storage& storage, State& state) {
-  std::cout << "[INIT] Generazione del blocco Genesis ufficiale della rete Rozeve...\n";
-  const Wallet treasury = Wallet::generate();
-  const Block genesis = Block::create_genesis_block(treasury.address());
-  state.apply_block(genesis, 0);
-  if (state.get_balance(treasury.address()) >= kRewardPoolFunding) {
-    state.balances[treasury.address()] -= kRewardPoolFunding;
-    state.balances[kRewardPoolAddress] += kRewardPoolFunding;
-  }
-  storage.save_block(genesis);
-  storage.save_state(state);
-  std::cout << "[INIT] Genesis Block creato! Indirizzo Treasury: " << treasury.address() << "\n"
-            << "[INIT] Dotato Game Reward Pool (" << kRewardPoolAddress << ") con 500.000 RUZ.\n";
+void refuse_start(const std::string& reason) {
+  std::cout << "[NODO] " << reason << ". Avvio interrotto: nessun file e' stato modificato."
+            << std::endl;
 }
 
-// The account block 0 created the supply for.
-std::string genesis_treasury(const Storage& storage) {
-  const std::vector<Block>& chain = storage.get_blocks_cached();
-  if (chain.empty() || chain.front().index != 0) return "";
-  for (const Transaction& tx : chain.front().transactions) {
-    if (tx.type == TxType::GENESIS) return tx.recipient;
+// Brings the ledger up before any other thread exists: reads state.json and
+// blocks.dat (stopping on a damaged one), applies the logged blocks the state
+// lacks, creates the chain on a first start and refills an empty pool.
+// False, with the reason printed, when the node must not run.
+bool open_ledger(Storage& storage, State& state) {
+  Ledger ledger(storage, state);
+  CatchUpReport report;
+  if (LedgerResult opened = ledger.load_and_catch_up(report, false); !opened) {
+    refuse_start(opened.error);
+    return false;
   }
-  return "";
-}
-
-// An empty pool is refilled from the genesis treasury, never from whichever
-// user account sorts first.
-void refill_reward_pool(Storage& storage, State& state) {
-  uint64_t& pool = state.balances[kRewardPoolAddress];
-  if (pool != 0) return;
-  const std::string treasury = genesis_treasury(storage);
-  if (treasury.empty() || treasury == kRewardPoolAddress ||
-      state.get_balance(treasury) < kRewardPoolFunding) {
-    return;
+  // Checked before the first write, so that a read-only or full disk stops
+  // the start instead of acknowledging what it cannot keep.
+  if (!platform::probe_writable_directory(storage.data_dir())) {
+    refuse_start("La cartella dati " + storage.data_dir() + " non e' scrivibile");
+    return false;
   }
-  state.balances[treasury] -= kRewardPoolFunding;
-  state.balances[kRewardPoolAddress] = kRewardPoolFunding;
-  storage.save_state(state);
-  std::cout << "[INIT] Dotato Game Reward Pool (" << kRewardPoolAddress
-            << ") con 500.000 RUZ dalla riserva!\n";
+  if (storage.get_blocks_cached().empty()) {
+    // A state without its log would get a second supply on top of it.
+    if (!report.state_missing) {
+      refuse_start(storage.state_path() + " esiste ma " + storage.blocks_path() +
+                   " non contiene blocchi");
+      return false;
+    }
+    std::cout << "[INIT] Generazione del blocco Genesis ufficiale della rete Rozeve...\n";
+    const Wallet treasury = Wallet::generate();
+    CommittedBlock genesis;
+    if (LedgerResult created = ledger.commit_genesis(treasury.address(), genesis);
+        !created || !genesis.state_saved) {
+      std::cout << "[INIT] Impossibile creare il blocco Genesis: "
+                << (created ? "state.json non salvato" : created.error) << std::endl;
+      return false;
+    }
+    std::cout << "[INIT] Genesis Block creato! Indirizzo Treasury: " << treasury.address() << "\n"
+              << "[INIT] Dotato Game Reward Pool (" << kRewardPoolAddress << ") con 500.000 RUZ.\n";
+    return true;
+  }
+  if (report.replayed > 0) {
+    if (!storage.save_state(state)) {
+      refuse_start("Impossibile salvare " + storage.state_path());
+      return false;
+    }
+    std::cout << "[INIT] " << (report.state_missing ? "Stato ricostruito: applicati " : "Applicati ")
+              << report.replayed << " blocchi di " << storage.blocks_path()
+              << " non inclusi in " << storage.state_path() << std::endl;
+  }
+  bool refilled = false;
+  if (LedgerResult refill = ledger.refill_reward_pool(refilled); !refill) {
+    refuse_start(refill.error);
+    return false;
+  }
+  if (refilled) {
+    std::cout << "[INIT] Dotato Game Reward Pool (" << kRewardPoolAddress
+              << ") con 500.000 RUZ dalla riserva!\n";
+  }
+  return true;
 }
 
 void print_validator_box(const NodeOptions& options, const std::string& address, uint64_t stake,
@@ -197,6 +219,11 @@ std::optional<NodeOptions> parse_node_options(int argc, char** argv, std::string
       options.validator_file = argv[++i];
     } else if (arg == "--bind" && has_value) {
       options.bind_address = argv[++i];
+      if (!platform::is_ipv4_address(options.bind_address)) {
+        error = "Indirizzo non valido per --bind: \"" + options.bind_address +
+                "\" (serve un indirizzo IPv4 come 127.0.0.1)";
+        return std::nullopt;
+      }
     }
   }
   // The seed's port is checked now, before anything starts.
@@ -243,12 +270,7 @@ int run_node(int argc, char** argv) {
   State state;
   Mempool mempool;
   std::shared_mutex chain_lock;
-  if (!storage.has_persisted_chain()) {
-    create_chain(storage, state);
-  } else {
-    storage.load_state(state);
-    refill_reward_pool(storage, state);
-  }
+  if (!open_ledger(storage, state)) return kExitFailure;
 
   std::string validator = options.validator_address;
   if (validator.empty()) validator = read_validator_file(options.validator_file);
@@ -259,7 +281,7 @@ int run_node(int argc, char** argv) {
     handle_peer_transaction(tx, mempool, state, chain_lock);
   };
   p2p.on_block = [&](const Block& block) { handle_peer_block(block, storage, state, chain_lock); };
-  p2p.start_server();
+  const bool peers_open = p2p.start_server();
 
   ServerOptions server_options;
   server_options.bind_address = options.bind_address;
@@ -272,7 +294,13 @@ int run_node(int argc, char** argv) {
   }
   const bool qualified = !validator.empty() && stake >= kMinValidatorStake;
   if (qualified) server.node_validator_address = validator;
-  server.start();
+  const bool http_open = server.start();
+  if (!peers_open && !http_open) {
+    std::cout << "[NODO] Nessuna porta aperta: il nodo non puo' servire nessuno e si arresta."
+              << std::endl;
+    p2p.stop_server();
+    return kExitFailure;
+  }
 
   print_validator_box(options, validator, stake, qualified);
   print_wallet_box(options.p2p_port);

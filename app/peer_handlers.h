@@ -16,10 +16,10 @@ namespace ZezozuRiziv {
 void handle_peer_transaction(const Transaction& tx, Mempool& mempool, const State& state,
                              std::shared_mutex& chain_lock);
 
-// A verified block that extends the stored chain is applied (no reward),
-// appended and the state saved. Blocks that mint (GENESIS, COINBASE_REWARD)
-// are dropped: nothing checks a peer's minting. Takes the chain lock
-// exclusively. Returns whether the block was taken.
+// A verified block that extends the stored chain goes through the ledger's
+// peer rule (Ledger::commit_peer_block): applied with no reward, appended,
+// then the state saved; anything it refuses changes nothing. Takes the chain
+// lock exclusively. Returns whether the block was taken.
 bool handle_peer_block(const Block& block, Storage& storage, State& state,
                        std::shared_mutex& chain_lock);
 

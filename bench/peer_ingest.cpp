@@ -46,6 +46,7 @@
 #include "p2p/p2p_node.h"
 #include "platform/socket.h"
 #include "bench_support.h"
+#include "storage/ledger.h"
 #include "storage/storage.h"
 
 namespace fs = std::filesystem;
@@ -58,8 +59,6 @@ constexpr uint64_t kBlocks = 10'000;  // sent after the genesis block
 constexpr size_t kRecipients = 4;     // transfers rotate over these wallets
 constexpr uint64_t kFee = 1'000;      // the network's minimum fee
 constexpr uint64_t kAmount = 1'000;   // atomic units per transfer
-// The node's first start moves this much from the treasury to the reward pool.
-constexpr uint64_t kRewardPoolFunding = 500'000 * kAtomicPerCoin;
 // The whole run (sending and applying) must end within this.
 constexpr auto kRunDeadline = std::chrono::seconds(120);
 // How often the waiting client looks at the node's chain.
@@ -145,14 +144,9 @@ bool prepare_chain(const Wallet& sender, const std::vector<Wallet>& recipients,
 }
 
 // The first start of a node: genesis applied, the pool funded, both saved.
-void first_start(Storage& storage, State& state, const Block& genesis,
-                 const std::string& treasury) {
-  state.apply_block(genesis, 0);
-  state.balances[treasury] -= kRewardPoolFunding;
-  state.balances[kRewardPoolAddress] += kRewardPoolFunding;
-  storage.save_block(genesis);
-  storage.save_state(state);
-  storage.ensure_cache_loaded();
+bool first_start(Storage& storage, State& state, const std::string& treasury) {
+  CommittedBlock genesis;
+  return Ledger(storage, state).commit_genesis(treasury, genesis).ok && genesis.state_saved;
 }
 
 size_t chain_length(const Storage& storage, std::shared_mutex& chain_lock) {
@@ -170,7 +164,10 @@ int run_in(const fs::path& data_dir) {
   Storage storage(data_dir.string());
   State state;
   std::shared_mutex chain_lock;
-  first_start(storage, state, genesis, sender.address());
+  if (!first_start(storage, state, sender.address())) {
+    std::cerr << "peer_ingest: the genesis block could not be written in " << data_dir << "\n";
+    return 1;
+  }
   const uint64_t start_balance = state.get_balance(sender.address());
 
   P2PNode node(0, "127.0.0.1");
@@ -260,7 +257,7 @@ int run_in(const fs::path& data_dir) {
     if (reread.get_blocks_cached().size() != expected ||
         reread.get_blocks_cached().back().block_hash != prepared_last_hash) {
       fault = "blocks.dat does not read back as the stored chain";
-    } else if (!reread.load_state(saved) || saved.get_nonce(sender.address()) != kBlocks) {
+    } else if (reread.load_state(saved) != StateLoad::kLoaded || saved.get_nonce(sender.address()) != kBlocks) {
       fault = "state.json does not read back with the sender's nonce at 10000";
     }
   }

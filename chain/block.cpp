@@ -1,5 +1,6 @@
 #include "chain/block.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "chain/record_text.h"
@@ -130,6 +131,13 @@ std::optional<Block> Block::deserialize(const std::string& text) {
     const size_t opening = text.find(kTransactionsOpening);
     if (opening == std::string::npos) return block;
     size_t pos = opening + kTransactionsOpening.size();
+    // Every record opens with its own '{': counting them bounds the work and
+    // the memory before anything is built (8 MiB of "{}" would otherwise
+    // become four million records).
+    const size_t records = static_cast<size_t>(
+        std::count(text.begin() + static_cast<std::ptrdiff_t>(pos), text.end(), '{'));
+    if (records > kMaxBlockTransactions) return std::nullopt;
+    block.transactions.reserve(records);
     while (pos < text.size()) {
       const size_t open = text.find('{', pos);
       if (open == std::string::npos) break;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "chain/limits.h"
 #include "chain/transaction.h"
 
 namespace ZezozuRiziv {
@@ -37,14 +38,15 @@ struct Block {
   // Hash and root match; above index 0 also a valid validator address, a
   // well-formed signature and verified transactions. Linkage, nonces and
   // balances are checked elsewhere.
-  bool verify() const;
+  [[nodiscard]] bool verify() const;
 
   // {"index":N,"timestamp":N,"prev_hash":"…","merkle_root":"…","validator":"…",
   //  "validator_signature":"…","block_hash":"…","tx_count":N,"transactions":[…]}
   std::string serialize() const;
   // nullopt when a number is not a number, a text field holds a control
-  // byte, or a transaction fails to read.
-  static std::optional<Block> deserialize(const std::string& text);
+  // byte, a transaction fails to read, or the array holds more than
+  // kMaxBlockTransactions records (counted before any is built).
+  [[nodiscard]] static std::optional<Block> deserialize(const std::string& text);
 
   // Block 0: one GENESIS transaction of 21,000,000 RUZ to the treasury;
   // depends on nothing but the address.

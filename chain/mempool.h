@@ -7,14 +7,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "chain/limits.h"
 #include "chain/state.h"
 #include "chain/transaction.h"
 
 namespace ZezozuRiziv {
-
-// The pool refuses further transactions beyond this many pending ones, so a
-// peer cannot grow it without bound.
-inline constexpr size_t kMaxPendingTransactions = 10'000;
 
 // Every public operation takes the pool's own mutex; when the chain lock is
 // also needed it is taken first.
@@ -24,7 +21,7 @@ class Mempool {
 
   // Refuses duplicates, GENESIS and COINBASE_REWARD, a full pool, and what
   // `state` does not validate; on false `error` holds the Italian reason.
-  bool add_transaction(const Transaction& tx, const State& state, std::string& error);
+  [[nodiscard]] bool add_transaction(const Transaction& tx, const State& state, std::string& error);
   void remove_transactions(const std::vector<Transaction>& txs);
   bool contains(const std::string& tx_hash) const;
   size_t size() const;

@@ -13,11 +13,11 @@ namespace ZezozuRiziv {
 // space skipped, digits up to the first non-digit, the rest ignored), but
 // refuses a sign: nullopt when the first non-blank character is not a digit
 // or the number does not fit in 64 bits.
-std::optional<uint64_t> read_decimal_u64(std::string_view text);
+[[nodiscard]] std::optional<uint64_t> read_decimal_u64(std::string_view text);
 
 // A bare record number: an empty value text reads as 0, otherwise as
 // read_decimal_u64 (nullopt fails the record).
-std::optional<uint64_t> read_record_number(std::string_view value);
+[[nodiscard]] std::optional<uint64_t> read_record_number(std::string_view value);
 
 // The value of the first '"' + key + '":' anywhere in `text`; empty when the
 // key is missing. A quoted value steps over its opening quote and runs to the
@@ -35,16 +35,16 @@ void append_bare_pair(std::string& out, std::string_view key_with_colon, uint64_
 // The record reader's two field kinds. A quoted field holding a control byte
 // fails (it would break the one-line record it came from); a bare field
 // fails as read_record_number does. On failure `field` may hold the text read.
-bool read_text_field(std::string_view text, std::string_view key, std::string& field,
+[[nodiscard]] bool read_text_field(std::string_view text, std::string_view key, std::string& field,
                      std::string_view bare_stops = ",}");
-bool read_number_field(std::string_view text, std::string_view key, uint64_t& field,
+[[nodiscard]] bool read_number_field(std::string_view text, std::string_view key, uint64_t& field,
                        std::string_view bare_stops = ",}");
 
 // True when the text holds a byte below 0x20 (line breaks included).
-bool has_control_bytes(std::string_view text);
+[[nodiscard]] bool has_control_bytes(std::string_view text);
 
 // True when the text could break a record or a state key: '"', '{', '}',
 // ',', ':' or a control byte.
-bool has_record_breaking_chars(std::string_view text);
+[[nodiscard]] bool has_record_breaking_chars(std::string_view text);
 
 }  // namespace ZezozuRiziv

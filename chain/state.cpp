@@ -6,6 +6,7 @@
 
 #include "chain/accounts.h"
 #include "chain/record_text.h"
+#include "chain/state_journal.h"
 #include "chain/tokenomics.h"
 
 namespace ZezozuRiziv {
@@ -41,97 +42,11 @@ bool checked_credit(std::map<std::string, uint64_t>& map, const std::string& key
   return true;
 }
 
-void append_section(std::string& out, const std::map<std::string, uint64_t>& map) {
-  bool first = true;
-  for (const auto& [address, value] : map) {
-    if (!first) out += ',';
-    first = false;
-    out += '"';
-    out += address;
-    out += "\":";
-    append_decimal(out, value);
-  }
-}
-
-// Room for one entry of the state text: an address, quotes, colon, comma and
-// a number. A guess, not a bound: a second walk to measure would cost as
-// much as writing.
-constexpr size_t kStateEntryGuess = 64;
-
-// The entries of the three maps that a block can touch, as they were before
-// it, so that a failing block is undone without copying whole maps.
-class Journal {
- public:
-  explicit Journal(State& state) : state_(state) {}
-
-  void remember(const std::string& key) {
-    for (auto* map : {&state_.balances, &state_.staked, &state_.nonces}) {
-      const auto it = map->find(key);
-      saved_.push_back(
-          {map, key, it == map->end() ? std::nullopt : std::optional<uint64_t>(it->second)});
-    }
-  }
-
-  void restore() {
-    // Every entry was saved before the first change, so order does not matter.
-    for (const Saved& entry : saved_) {
-      if (entry.value) {
-        (*entry.map)[entry.key] = *entry.value;
-      } else {
-        entry.map->erase(entry.key);
-      }
-    }
-  }
-
- private:
-  struct Saved {
-    std::map<std::string, uint64_t>* map;
-    std::string key;
-    std::optional<uint64_t> value;  // nullopt: the entry did not exist
-  };
-  State& state_;
-  std::vector<Saved> saved_;
-};
-
-// Fills `out` with the pairs of the section named `key`; unreadable pairs are
-// dropped, everything else survives.
-void parse_json_kv(const std::string& text, const std::string& key,
-                   std::map<std::string, uint64_t>& out) {
-  out.clear();
-  const std::string quoted_key = "\"" + key + "\"";
-  size_t key_pos = text.find(quoted_key);
-  if (key_pos == std::string::npos) return;
-  size_t open = text.find('{', key_pos + quoted_key.size());
-  if (open == std::string::npos) return;
-  size_t close = text.find('}', open + 1);
-  if (close == std::string::npos) return;
-  const std::string_view body = std::string_view(text).substr(open + 1, close - open - 1);
-
-  size_t pos = 0;
-  while (pos < body.size()) {
-    size_t name_open = body.find('"', pos);
-    if (name_open == std::string_view::npos) break;
-    size_t name_close = body.find('"', name_open + 1);
-    if (name_close == std::string_view::npos) break;
-    size_t colon = body.find(':', name_close + 1);
-    if (colon == std::string_view::npos) break;
-
-    const size_t value_start = colon + 1;
-    size_t value_end = body.find_first_of(",}", value_start);
-    bool last = value_end == std::string_view::npos;
-    if (last) value_end = body.size();
-    const std::string_view value = body.substr(value_start, value_end - value_start);
-    if (!value.empty()) {
-      if (auto number = read_decimal_u64(value)) {
-        out[std::string(body.substr(name_open + 1, name_close - name_open - 1))] = *number;
-      }
-    }
-    if (last) break;
-    pos = value_end + 1;
-  }
-}
-
 }  // namespace
+
+bool is_state_key_safe(std::string_view key) {
+  return !key.empty() && !has_record_breaking_chars(key);
+}
 
 uint64_t State::get_balance(const std::string& address) const { return lookup(balances, address); }
 
@@ -271,15 +186,8 @@ bool State::apply_transaction(const Transaction& tx) {
 bool State::apply_block(const Block& block, uint64_t reward) {
   // Only these accounts can change: the transactions' own, the fee accounts
   // and the validator.
-  Journal journal(*this);
-  for (const Transaction& tx : block.transactions) {
-    journal.remember(tx.sender);
-    journal.remember(tx.recipient);
-  }
-  for (const char* account : {kFeeTreasuryAddress, kIncubatorAddress, kBurnAddress}) {
-    journal.remember(account);
-  }
-  journal.remember(block.validator);
+  StateJournal journal(*this);
+  journal.remember_block_accounts(block);
   auto fail = [&journal] {
     journal.restore();
     return false;
@@ -301,6 +209,8 @@ bool State::apply_block(const Block& block, uint64_t reward) {
   }
 
   if (block.index == 0 || block.validator.empty()) return true;
+  // The validator becomes a key of the state text like any account.
+  if (!is_state_key_safe(block.validator)) return fail();
   if (!fits_sum(validator_total, reward)) return fail();
   // The entry is created even when the credit is 0.
   if (!checked_credit(balances, block.validator, validator_total + reward)) return fail();
@@ -313,27 +223,6 @@ std::vector<std::pair<std::string, uint64_t>> State::get_active_validators() con
     if (stake >= kMinValidatorStake) validators.emplace_back(address, stake);
   }
   return validators;
-}
-
-std::string State::serialize() const {
-  std::string out;
-  out.reserve(64 + kStateEntryGuess * (balances.size() + staked.size() + nonces.size()));
-  out += "{\"balances\":{";
-  append_section(out, balances);
-  out += "},\"staked\":{";
-  append_section(out, staked);
-  out += "},\"nonces\":{";
-  append_section(out, nonces);
-  out += "}}";
-  return out;
-}
-
-State State::deserialize(const std::string& text) {
-  State state;
-  parse_json_kv(text, "balances", state.balances);
-  parse_json_kv(text, "staked", state.staked);
-  parse_json_kv(text, "nonces", state.nonces);
-  return state;
 }
 
 }  // namespace ZezozuRiziv

@@ -7,7 +7,9 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -15,6 +17,18 @@
 #include "chain/transaction.h"
 
 namespace ZezozuRiziv {
+
+// A text the state text can carry as a key: not empty, and no '"', '{',
+// '}', ',', ':' or control byte. Every credit that could create a key
+// checks it first.
+[[nodiscard]] bool is_state_key_safe(std::string_view key);
+
+// The last block a saved state includes: its index and hash.
+struct StateTip {
+  uint64_t index = 0;
+  std::string hash;
+  bool operator==(const StateTip&) const = default;
+};
 
 class State {
  public:
@@ -33,22 +47,33 @@ class State {
   uint64_t get_total_staked() const;
 
   // On false, `error` holds the Italian reason; on true it is left alone.
-  bool validate_transaction(const Transaction& tx, std::string& error) const;
+  [[nodiscard]] bool validate_transaction(const Transaction& tx, std::string& error) const;
   // Validates, then applies; false (nothing changed) when validation fails
   // or a credit would overflow.
-  bool apply_transaction(const Transaction& tx);
+  [[nodiscard]] bool apply_transaction(const Transaction& tx);
   // All or nothing: applies every transaction with its fee split, then
   // credits the validator the validator shares plus `reward` (not at index 0
-  // or with an empty validator). On false the state is exactly as before.
-  bool apply_block(const Block& block, uint64_t reward);
+  // or with an empty validator, which must then be a safe key). On false
+  // the state is exactly as before.
+  [[nodiscard]] bool apply_block(const Block& block, uint64_t reward);
 
   // (address, stake) of every stake of at least 1,000 RUZ, in address order.
   std::vector<std::pair<std::string, uint64_t>> get_active_validators() const;
 
   // {"balances":{"a":N,…},"staked":{…},"nonces":{…}} on one line.
   std::string serialize() const;
+  // The same text with one more member naming the last block it includes:
+  // …,"nonces":{…},"last_block":{"index":N,"hash":"H"}}. Readers that look
+  // for the three sections by name read it unchanged.
+  std::string serialize_with_tip(const std::optional<StateTip>& tip) const;
   // Keeps the pairs that read; never fails.
   static State deserialize(const std::string& text);
+  // The reader of a saved state: nullopt unless the whole text is one state
+  // text as serialize_with_tip writes it (trailing blanks allowed), so that
+  // a truncated or damaged file is never taken for a smaller ledger. `tip`
+  // is set when the text names its last block, else reset.
+  [[nodiscard]] static std::optional<State> parse_saved(std::string_view text,
+                                                        std::optional<StateTip>& tip);
 };
 
 }  // namespace ZezozuRiziv

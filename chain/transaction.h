@@ -45,14 +45,14 @@ struct Transaction {
   void sign(const std::string& private_key);
   // Hash matches; for other than COINBASE_REWARD/GENESIS also valid addresses
   // (the recipient only for TRANSFER) and a well-formed signature.
-  bool verify() const;
+  [[nodiscard]] bool verify() const;
 
   // {"type":"…","sender":"…","recipient":"…","amount":N,"fee":N,"nonce":N,
   //  "timestamp":N,"tx_hash":"…","signature":"…"} on one line, unescaped.
   std::string serialize() const;
   // nullopt when a number is not a number (or overflows) or a text field
   // holds a control byte; missing keys read as empty texts and zeros.
-  static std::optional<Transaction> deserialize(const std::string& text);
+  [[nodiscard]] static std::optional<Transaction> deserialize(const std::string& text);
 };
 
 }  // namespace ZezozuRiziv

@@ -32,7 +32,7 @@ class Wallet {
 
   // Writes the five-line wallet file crash-safely, readable by its owner
   // only (it holds the private key); false when it could not be written.
-  bool save_to_file(const std::string& path) const;
+  [[nodiscard]] bool save_to_file(const std::string& path) const;
   // A wallet with empty fields when the file cannot be read.
   static Wallet load_from_file(const std::string& path);
 };

@@ -98,8 +98,13 @@ bool CryptoKeys::is_valid_address(const std::string& address) {
   }
   if (address.size() == kNativeAddressLength) {
     if (address.compare(0, kPrefixLength, kNativePrefix) != 0) return false;
-    // The body is not checked for hex digits; the checksum alone decides.
+    // The body is what key derivation writes: lower-case hex digits. A
+    // checksum alone would admit any 36 bytes, quotes and braces included,
+    // and an address becomes a key of the state text.
     const std::string body = address.substr(kPrefixLength, kBodyLength);
+    for (char c : body) {
+      if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    }
     return address.compare(kPrefixLength + kBodyLength, kChecksumLength, checksum_of(body)) == 0;
   }
   return false;

@@ -28,9 +28,9 @@ class CryptoKeys {
   // the message and the signature's characters are not examined.
   static bool verify_signature(const std::string& message, const std::string& signature,
                                const std::string& address);
-  // A 43-character native address with a matching checksum, or "0x"/"0X"
-  // followed by 40 hex digits.
-  static bool is_valid_address(const std::string& address);
+  // A 43-character native address ("RUZ", 36 lower-case hex digits and a
+  // matching checksum), or "0x"/"0X" followed by 40 hex digits.
+  [[nodiscard]] static bool is_valid_address(const std::string& address);
 };
 
 }  // namespace RozeveCrypto

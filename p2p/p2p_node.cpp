@@ -17,6 +17,12 @@ constexpr int kP2PSendTimeoutMs = 5000;
 // handshake) so that the loop does not spin.
 constexpr auto kAcceptRetryPause = std::chrono::milliseconds(10);
 
+int64_t steady_now_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 uint16_t read_u16(const unsigned char* p) {
   return static_cast<uint16_t>((p[0] << 8) | p[1]);
 }
@@ -53,8 +59,8 @@ void deliver(const std::string& payload, const Callback& callback) {
 
 }  // namespace
 
-P2PNode::P2PNode(uint16_t port, std::string bind_address)
-    : port_(port), bind_address_(std::move(bind_address)) {
+P2PNode::P2PNode(uint16_t port, std::string bind_address, P2PLimits limits)
+    : port_(port), bind_address_(std::move(bind_address)), limits_(limits) {
   platform::startup_sockets();
 }
 
@@ -101,20 +107,40 @@ void P2PNode::server_loop() {
   }
 }
 
+bool P2PNode::evict_idle_peer() {
+  Peer* quietest = nullptr;
+  for (Peer& peer : peers_) {
+    if (peer.evicted) continue;
+    if (quietest == nullptr || peer.last_heard_ms.load() < quietest->last_heard_ms.load()) {
+      quietest = &peer;
+    }
+  }
+  if (quietest == nullptr ||
+      steady_now_ms() - quietest->last_heard_ms.load() <= limits_.idle_eviction_ms) {
+    return false;
+  }
+  // Its reader wakes, delists and closes it; the slot is free from now.
+  quietest->evicted = true;
+  ++evicted_;
+  platform::shutdown_socket(quietest->socket);
+  return true;
+}
+
 bool P2PNode::adopt(platform::SocketHandle socket) {
   std::lock_guard<std::mutex> lock(peers_mutex_);
   // Once stop_server has set running_ false it shuts down only what is
   // listed; a socket listed later would outlive its wait, so refuse it.
-  if (!running_ || peer_sockets_.size() >= kMaxPeerConnections) {
+  const bool full = peers_.size() - evicted_ >= limits_.max_connections;
+  if (!running_ || (full && !evict_idle_peer())) {
     platform::close_socket(socket);
     return false;
   }
-  peer_sockets_.push_back(socket);
+  Peer* peer = &peers_.emplace_back(socket, steady_now_ms());
   ++live_readers_;
   try {
-    std::thread([this, socket] { handle_client(socket); }).detach();
+    std::thread([this, peer] { handle_client(peer); }).detach();
   } catch (const std::system_error&) {
-    peer_sockets_.pop_back();
+    peers_.pop_back();
     --live_readers_;
     readers_done_.notify_all();
     platform::close_socket(socket);
@@ -129,28 +155,62 @@ bool P2PNode::connect_to_peer(const std::string& host, uint16_t port) {
   return adopt(socket);
 }
 
-void P2PNode::handle_client(platform::SocketHandle socket) {
+bool P2PNode::receive_before(Peer& peer, char* data, size_t len, int64_t deadline_ms) {
+  while (len > 0) {
+    const int64_t left = deadline_ms - steady_now_ms();
+    if (left <= 0) return false;
+    const long n = platform::receive(peer.socket, data, len, static_cast<int>(left));
+    if (n == platform::kWouldBlock) continue;  // the deadline decides
+    if (n <= 0) return false;
+    peer.last_heard_ms = steady_now_ms();
+    data += n;
+    len -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool P2PNode::read_frame(Peer& peer) {
+  unsigned char header[kP2PHeaderBytes];
+  // Idle time before a frame is not bounded here: an idle peer keeps its
+  // slot until a newcomer needs it. A begun frame must end in time.
+  if (!platform::receive_exact(peer.socket, reinterpret_cast<char*>(header), 1)) return false;
+  peer.last_heard_ms = steady_now_ms();
+  const int64_t deadline = peer.last_heard_ms.load() + limits_.frame_deadline_ms;
+  if (!receive_before(peer, reinterpret_cast<char*>(header) + 1, sizeof header - 1, deadline)) {
+    return false;
+  }
+  if (!std::equal(header, header + 4, kP2PMagic)) return false;
+  const uint16_t type = read_u16(header + 4);
+  const uint32_t length = read_u32(header + 6);
+  // Checked before anything is allocated or waited for.
+  if (length > kMaxP2PPayloadBytes) return false;
+  std::string payload;
+  while (payload.size() < length) {
+    const size_t piece = std::min<size_t>(kP2PReadChunkBytes, length - payload.size());
+    const size_t have = payload.size();
+    if (payload.capacity() < have + piece) {
+      // Doubling, but never past the announced length.
+      payload.reserve(std::min<size_t>(length, std::max(2 * payload.capacity(), have + piece)));
+    }
+    payload.resize(have + piece);
+    if (!receive_before(peer, payload.data() + have, piece, deadline)) return false;
+  }
   try {
-    while (running_) {
-      unsigned char header[kP2PHeaderBytes];
-      if (!platform::receive_exact(socket, reinterpret_cast<char*>(header), sizeof header)) break;
-      if (!std::equal(header, header + 4, kP2PMagic)) break;
-      const uint16_t type = read_u16(header + 4);
-      const uint32_t length = read_u32(header + 6);
-      // Checked before anything is allocated or waited for.
-      if (length > kMaxP2PPayloadBytes) break;
-      std::string payload(length, '\0');
-      if (length > 0 && !platform::receive_exact(socket, payload.data(), length)) break;
-      try {
-        if (type == static_cast<uint16_t>(P2PMessageType::TRANSACTION)) {
-          deliver<Transaction>(payload, on_transaction);
-        } else if (type == static_cast<uint16_t>(P2PMessageType::BLOCK)) {
-          deliver<Block>(payload, on_block);
-        }
-        // Other types were read whole and are ignored: the stream stays aligned.
-      } catch (...) {
-        // A failing callback costs its own frame, not the connection.
-      }
+    if (type == static_cast<uint16_t>(P2PMessageType::TRANSACTION)) {
+      deliver<Transaction>(payload, on_transaction);
+    } else if (type == static_cast<uint16_t>(P2PMessageType::BLOCK)) {
+      deliver<Block>(payload, on_block);
+    }
+    // Other types were read whole and are ignored: the stream stays aligned.
+  } catch (...) {
+    // A failing callback costs its own frame, not the connection.
+  }
+  return true;
+}
+
+void P2PNode::handle_client(Peer* peer) {
+  try {
+    while (running_ && read_frame(*peer)) {
     }
   } catch (...) {
     // Out of memory for a payload: end this connection only.
@@ -160,8 +220,11 @@ void P2PNode::handle_client(platform::SocketHandle socket) {
   // This is the reader's last touch of the node: stop_server may return, and
   // the node be destroyed, as soon as the lock is released.
   std::lock_guard<std::mutex> lock(peers_mutex_);
-  const auto it = std::find(peer_sockets_.begin(), peer_sockets_.end(), socket);
-  if (it != peer_sockets_.end()) peer_sockets_.erase(it);
+  const platform::SocketHandle socket = peer->socket;
+  if (peer->evicted) --evicted_;
+  const auto it = std::find_if(peers_.begin(), peers_.end(),
+                               [peer](const Peer& listed) { return &listed == peer; });
+  if (it != peers_.end()) peers_.erase(it);
   platform::close_socket(socket);
   --live_readers_;
   readers_done_.notify_all();
@@ -176,7 +239,7 @@ void P2PNode::stop_server() {
   {
     std::unique_lock<std::mutex> lock(peers_mutex_);
     // Shut down, never closed: the readers wake, delist and close their own.
-    for (const platform::SocketHandle socket : peer_sockets_) platform::shutdown_socket(socket);
+    for (const Peer& peer : peers_) platform::shutdown_socket(peer.socket);
     readers_done_.wait_for(lock, std::chrono::milliseconds(kP2PStopWaitMs),
                            [this] { return live_readers_ == 0; });
   }
@@ -186,7 +249,7 @@ void P2PNode::stop_server() {
 
 size_t P2PNode::get_peer_count() const {
   std::lock_guard<std::mutex> lock(peers_mutex_);
-  return peer_sockets_.size();
+  return peers_.size() - evicted_;
 }
 
 bool P2PNode::send_raw(platform::SocketHandle socket, P2PMessageType type,
@@ -213,8 +276,8 @@ void P2PNode::broadcast(P2PMessageType type, const std::string& payload) {
   // closing, so every socket seen here is still open.
   std::lock_guard<std::mutex> lock(peers_mutex_);
   std::lock_guard<std::mutex> send_lock(send_mutex_);
-  for (const platform::SocketHandle socket : peer_sockets_) {
-    platform::send_all(socket, frame, kP2PSendTimeoutMs);
+  for (const Peer& peer : peers_) {
+    if (!peer.evicted) platform::send_all(peer.socket, frame, kP2PSendTimeoutMs);
   }
 }
 

@@ -32,15 +32,32 @@ inline constexpr size_t kP2PHeaderBytes = 10;
 // A frame announcing more than this closes its connection unread: a peer
 // must not make us allocate or wait for gigabytes.
 inline constexpr uint32_t kMaxP2PPayloadBytes = 8u << 20;
-// Connections beyond this many are accepted and closed at once.
+// Connections beyond this many are accepted and closed at once, unless one
+// of them has been silent long enough to give its slot up.
 inline constexpr size_t kMaxPeerConnections = 128;
+// A frame whose first byte has arrived must be whole within this, so that a
+// half-sent frame cannot hold its slot (or a payload buffer) for ever.
+inline constexpr int kP2PFrameDeadlineMs = 30'000;
+// When every slot is taken, a new connection takes the slot of the one that
+// has been silent longest, if it has been silent for more than this.
+inline constexpr int kP2PIdleEvictionMs = 30'000;
+// The payload is read in pieces of this size and its buffer grows only as
+// bytes really arrive: an announced length costs nothing until it is sent.
+inline constexpr size_t kP2PReadChunkBytes = 64 * 1024;
 // How long stop_server waits for the threads to end.
 inline constexpr int kP2PStopWaitMs = 3000;
+
+// The limits that keep peers from holding the node's slots; tests make them small.
+struct P2PLimits {
+  size_t max_connections = kMaxPeerConnections;
+  int frame_deadline_ms = kP2PFrameDeadlineMs;
+  int idle_eviction_ms = kP2PIdleEvictionMs;
+};
 
 class P2PNode {
  public:
   // Listens on every interface unless the node asks for one address.
-  explicit P2PNode(uint16_t port, std::string bind_address = "0.0.0.0");
+  explicit P2PNode(uint16_t port, std::string bind_address = "0.0.0.0", P2PLimits limits = {});
   ~P2PNode();
   P2PNode(const P2PNode&) = delete;
   P2PNode& operator=(const P2PNode&) = delete;
@@ -69,14 +86,31 @@ class P2PNode {
   std::function<void(const Block&)> on_block;
 
  private:
+  // One live connection. Listed in a std::list, so its address is stable
+  // for its reader.
+  struct Peer {
+    explicit Peer(platform::SocketHandle s, int64_t now_ms) : socket(s), last_heard_ms(now_ms) {}
+    const platform::SocketHandle socket;
+    std::atomic<int64_t> last_heard_ms;  // steady clock: when bytes last came in
+    bool evicted = false;                // shut down to free its slot (under peers_mutex_)
+  };
+
   void server_loop();
-  void handle_client(platform::SocketHandle socket);
+  void handle_client(Peer* peer);
+  // Reads one frame (the first byte already waited for); false ends the connection.
+  bool read_frame(Peer& peer);
+  // Receives exactly `len` bytes before `deadline_ms` (steady clock).
+  bool receive_before(Peer& peer, char* data, size_t len, int64_t deadline_ms);
   // Lists the socket and starts its reader; closes it when either fails.
   bool adopt(platform::SocketHandle socket);
+  // REQUIRES peers_mutex_: frees the slot of the longest-silent connection
+  // when it has been silent long enough; false when none qualifies.
+  bool evict_idle_peer();
   void broadcast(P2PMessageType type, const std::string& payload);
 
   const uint16_t port_;
   const std::string bind_address_;
+  const P2PLimits limits_;
   std::atomic<bool> running_{false};
   std::atomic<uint16_t> bound_port_{0};
   platform::SocketHandle listener_ = platform::kInvalidSocket;
@@ -87,7 +121,8 @@ class P2PNode {
   // one that closes it.
   mutable std::mutex peers_mutex_;
   std::condition_variable readers_done_;
-  std::list<platform::SocketHandle> peer_sockets_;
+  std::list<Peer> peers_;
+  size_t evicted_ = 0;  // listed peers already shut down for their slot
   size_t live_readers_ = 0;
   std::mutex send_mutex_;  // frames to one socket must not interleave
 };

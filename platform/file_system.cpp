@@ -86,7 +86,7 @@ bool write_file_in_place(const std::string& path, std::string_view content) {
   return close_fd(fd) && ok;
 }
 
-bool append_line(const std::string& path, std::string_view line) {
+bool append_line(const std::string& path, std::string_view line, uint64_t* size_before) {
   // Open without O_CREAT first, to know whether the file is new and its
   // directory entry needs a sync as well.
   bool created = false;
@@ -98,9 +98,14 @@ bool append_line(const std::string& path, std::string_view line) {
   if (fd < 0) return false;
 
   struct stat st;
-  bool ok = ::fstat(fd, &st) == 0;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close_fd(fd);
+    return false;
+  }
+  if (size_before != nullptr) *size_before = static_cast<uint64_t>(st.st_size);
+  bool ok = true;
   std::string buffer;
-  if (ok && st.st_size > 0) {
+  if (st.st_size > 0) {
     char last = '\n';
     ssize_t n;
     do {
@@ -110,14 +115,83 @@ bool append_line(const std::string& path, std::string_view line) {
     // A torn tail from a crash: start the new record on its own line.
     if (ok && last != '\n') buffer.push_back('\n');
   }
+  bool wrote = false;
   if (ok) {
     buffer.append(line);
     buffer.push_back('\n');
+    wrote = true;
     ok = write_all(fd, buffer.data(), buffer.size());
   }
   ok = ok && fsync_fd(fd);
+  if (!ok && wrote) {
+    // A full disk can take half a line: cut it off, or the next start would
+    // read the fragment (or a later append glued to it) as a record.
+    while (::ftruncate(fd, st.st_size) != 0 && errno == EINTR) {
+    }
+    fsync_fd(fd);
+  }
   ok = close_fd(fd) && ok;
   if (ok && created) ok = fsync_directory(path);
+  return ok;
+}
+
+bool truncate_file(const std::string& path, uint64_t size) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int rc;
+  do {
+    rc = ::ftruncate(fd, static_cast<off_t>(size));
+  } while (rc != 0 && errno == EINTR);
+  bool ok = rc == 0 && fsync_fd(fd);
+  return close_fd(fd) && ok;
+}
+
+ReadResult read_whole_file(const std::string& path, std::string& out) {
+  out.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kFailed;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close_fd(fd);
+    return ReadResult::kFailed;
+  }
+  try {
+    out.reserve(static_cast<size_t>(st.st_size));
+  } catch (...) {
+    close_fd(fd);
+    return ReadResult::kFailed;
+  }
+  char buffer[1 << 16];
+  while (true) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      close_fd(fd);
+      return ReadResult::kFailed;
+    }
+    out.append(buffer, static_cast<size_t>(n));
+  }
+  close_fd(fd);
+  return ReadResult::kRead;
+}
+
+PathKind path_kind(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    return errno == ENOENT || errno == ENOTDIR ? PathKind::kMissing : PathKind::kUnknown;
+  }
+  return S_ISREG(st.st_mode) ? PathKind::kRegular : PathKind::kOther;
+}
+
+bool probe_writable_directory(const std::string& dir) {
+  const std::string probe = dir + "/.rozeve_probe" + kTmpSuffix;
+  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kDefaultMode);
+  if (fd < 0) return false;
+  const char byte = '\n';
+  bool ok = write_all(fd, &byte, 1) && fsync_fd(fd);
+  ok = close_fd(fd) && ok;
+  ok = ::unlink(probe.c_str()) == 0 && ok;
   return ok;
 }
 

@@ -22,18 +22,41 @@ enum class ReplaceResult {
 // Replaces `path` with `content` crash-safely: writes `path` + ".tmp" whole,
 // fsyncs it, renames it over `path`, then fsyncs the directory. A failed
 // write removes nothing and leaves the old file as it was.
-ReplaceResult replace_file(const std::string& path, std::string_view content,
+[[nodiscard]] ReplaceResult replace_file(const std::string& path, std::string_view content,
                            FileAccess access = FileAccess::kDefault);
 
 // Truncates `path` and writes `content` into it directly, then fsyncs it.
 // Only a fallback for when a rename is impossible: a crash midway tears it.
-bool write_file_in_place(const std::string& path, std::string_view content);
+[[nodiscard]] bool write_file_in_place(const std::string& path, std::string_view content);
 
 // Appends `line` and a line feed to `path` (created when missing) and fsyncs
 // before returning true. When the file does not end with a line feed (the
 // torn tail of a crash) the line starts on a fresh line, so the fragment
-// cannot swallow it.
-bool append_line(const std::string& path, std::string_view line);
+// cannot swallow it. `size_before`, when given, receives the file's size
+// before the append (for truncate_file to undo it). A write or sync that
+// fails cuts the file back to that size, so a half-written line never stays.
+[[nodiscard]] bool append_line(const std::string& path, std::string_view line,
+                               uint64_t* size_before = nullptr);
+
+// Cuts `path` back to `size` bytes and fsyncs it.
+[[nodiscard]] bool truncate_file(const std::string& path, uint64_t size);
+
+enum class ReadResult {
+  kRead,     // `out` holds the whole file
+  kMissing,  // no such file
+  kFailed,   // it exists but is not a plain file, or could not be read whole
+};
+// Reads the whole file into `out` (cleared first).
+[[nodiscard]] ReadResult read_whole_file(const std::string& path, std::string& out);
+
+enum class PathKind { kMissing, kRegular, kOther, kUnknown };
+// What is at `path`: nothing, a plain file, something else (a directory, a
+// device), or it cannot be examined.
+[[nodiscard]] PathKind path_kind(const std::string& path);
+
+// Creates, writes one byte into, syncs and removes a scratch file in `dir`:
+// false when the directory cannot take a write (read-only, full, missing).
+[[nodiscard]] bool probe_writable_directory(const std::string& dir);
 
 struct FileInfo {
   bool regular = false;         // a plain file (not a directory, device, ...)
@@ -41,6 +64,6 @@ struct FileInfo {
   uint64_t size = 0;
 };
 // One status query; false when the path does not exist or cannot be examined.
-bool stat_file(const std::string& path, FileInfo& info);
+[[nodiscard]] bool stat_file(const std::string& path, FileInfo& info);
 
 }  // namespace platform

@@ -45,6 +45,11 @@ bool parse_ipv4(const std::string& ipv4, uint16_t port, sockaddr_in& address) {
 
 }  // namespace
 
+bool is_ipv4_address(const std::string& text) {
+  sockaddr_in address;
+  return parse_ipv4(text, 0, address);
+}
+
 void startup_sockets() { std::signal(SIGPIPE, SIG_IGN); }
 
 void raise_descriptor_limit() {

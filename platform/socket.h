@@ -21,6 +21,9 @@ void startup_sockets();
 // full queue of accepted sockets cannot exhaust it.
 void raise_descriptor_limit();
 
+// True when `text` is a dotted IPv4 address (what --bind accepts).
+[[nodiscard]] bool is_ipv4_address(const std::string& text);
+
 // A listening IPv4 socket with SO_REUSEADDR, bound to `ipv4` (dotted form,
 // "0.0.0.0" for every interface) and listening with SOMAXCONN. On failure
 // returns kInvalidSocket and a short reason in `error`.
@@ -50,7 +53,7 @@ inline constexpr long kWouldBlock = -2;
 inline constexpr long kFailed = -1;
 long receive(SocketHandle socket, char* data, size_t len, int timeout_ms);
 // Receives exactly `len` bytes (fewer only when the peer closes or fails).
-bool receive_exact(SocketHandle socket, char* data, size_t len);
+[[nodiscard]] bool receive_exact(SocketHandle socket, char* data, size_t len);
 
 // Sends all of `data`, resuming after partial writes, for at most
 // `timeout_ms` in all. Never raises SIGPIPE. False when the socket failed.

@@ -10,6 +10,7 @@
 #include "crypto/text.h"
 #include "crypto/json_writer.h"
 #include "server/rpc_server.h"
+#include "storage/ledger.h"
 
 namespace ZezozuRiziv {
 namespace json_rpc {
@@ -193,11 +194,15 @@ Answer get_balance(RPCServer& server, const JsonValue& request) {
     balance = server.state.get_balance(address);
     // Checked again under the exclusive lock: another request may have credited it.
     if (balance == 0) {
-      server.state.balances[address] = kWelcomeCredit;
-      server.storage.save_state(server.state);
+      // Saved now, or with the rest of the request when it opened a batch.
+      if (LedgerResult credited = Ledger(server.storage, server.state)
+                                      .credit_in_request(address, kWelcomeCredit);
+          !credited) {
+        return Answer::error(kServerError, credited.error);
+      }
       std::cout << "[FAUCET AUTOMATICO] Nuovo wallet MetaMask " << address
                 << " -> 100 RUZ accreditati!" << std::endl;
-      balance = kWelcomeCredit;
+      balance = server.state.get_balance(address);
     }
   }
   return Answer::ok(quoted(to_hex_wei(balance)));

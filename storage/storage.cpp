@@ -135,6 +135,7 @@ void Storage::reset_all_data() {
   address_index_.clear();
   total_txs_ = 0;
   cache_loaded_ = false;
+  unsaved_credits.clear();
 
   // remove() of a missing file is no error; any other error ends the reset,
   // so a block log that could not go keeps its state beside it.
@@ -146,7 +147,7 @@ void Storage::reset_all_data() {
 
 bool Storage::save_state(const State& state) {
   ensure_directory_exists();
-  const std::string text = state.serialize();
+  const std::string text = state.serialize_with_tip(chain_tip());
   switch (platform::replace_file(state_path_, text)) {
     case platform::ReplaceResult::kReplaced:
       return true;
@@ -160,42 +161,113 @@ bool Storage::save_state(const State& state) {
   return false;
 }
 
-bool Storage::load_state(State& state) {
+StateLoad Storage::load_state(State& state, std::optional<StateTip>* tip) {
   try {
-    std::error_code ec;
-    // A directory or a device under that name is not a state to read.
-    if (!fs::is_regular_file(state_path_, ec) || ec) return false;
-    std::ifstream in(state_path_, std::ios::binary);
-    if (!in) return false;
     std::string text;
-    const auto size = fs::file_size(state_path_, ec);
-    if (!ec) text.reserve(static_cast<std::size_t>(size));
-    char buffer[1 << 14];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-      text.append(buffer, static_cast<std::size_t>(in.gcount()));
+    switch (platform::read_whole_file(state_path_, text)) {
+      case platform::ReadResult::kMissing:
+        return StateLoad::kMissing;
+      case platform::ReadResult::kFailed:
+        return StateLoad::kDamaged;
+      case platform::ReadResult::kRead:
+        break;
     }
-    // An I/O error must not read as an empty state and wipe the accounts.
-    if (in.bad()) return false;
-    State loaded = State::deserialize(text);
-    state.balances = std::move(loaded.balances);
-    state.staked = std::move(loaded.staked);
-    state.nonces = std::move(loaded.nonces);
-    return true;
+    // A cut or garbled file must not read as a smaller ledger: only a whole
+    // state text counts.
+    std::optional<StateTip> named;
+    std::optional<State> loaded = State::parse_saved(text, named);
+    if (!loaded) return StateLoad::kDamaged;
+    state.balances = std::move(loaded->balances);
+    state.staked = std::move(loaded->staked);
+    state.nonces = std::move(loaded->nonces);
+    if (tip != nullptr) *tip = std::move(named);
+    return StateLoad::kLoaded;
   } catch (const std::exception&) {
-    return false;
+    return StateLoad::kDamaged;
   }
 }
 
-bool Storage::save_block(const Block& block) {
+namespace {
+
+FileHealth health_of(const std::string& path) {
+  switch (platform::path_kind(path)) {
+    case platform::PathKind::kMissing:
+      return FileHealth::kMissing;
+    case platform::PathKind::kRegular: {
+      std::ifstream in(path, std::ios::binary);
+      return in ? FileHealth::kOk : FileHealth::kDamaged;
+    }
+    case platform::PathKind::kOther:
+    case platform::PathKind::kUnknown:
+      break;
+  }
+  return FileHealth::kDamaged;
+}
+
+}  // namespace
+
+FileHealth Storage::state_file_health() const { return health_of(state_path_); }
+
+FileHealth Storage::blocks_file_health() const { return health_of(blocks_path_); }
+
+bool Storage::save_block(const Block& block, uint64_t* size_before) {
   const std::string text = block.serialize();
   // A line break inside the record would split it into two unreadable lines.
   if (text.find_first_of("\r\n") != std::string::npos) return false;
   ensure_directory_exists();
   ensure_cache_loaded();
-  if (!platform::append_line(blocks_path_, text)) return false;
+  if (!platform::append_line(blocks_path_, text, size_before)) return false;
   cache_.push_back(block);
   index_block_in_ram(cache_.size() - 1);
   return true;
+}
+
+bool Storage::undo_last_block(uint64_t size_before) {
+  ensure_cache_loaded();
+  if (cache_.empty() || !platform::truncate_file(blocks_path_, size_before)) return false;
+  const uint64_t position = cache_.size() - 1;
+  const Block& block = cache_.back();
+  const auto drop = [position](auto& index, const std::string& key) {
+    const auto it = index.find(key);
+    if (it != index.end() && it->second == position) index.erase(it);
+  };
+  drop(block_index_, normalize_hex(block.block_hash));
+  for (uint64_t j = block.transactions.size(); j-- > 0;) {
+    const Transaction& tx = block.transactions[j];
+    const std::string hash = normalize_hex(tx.tx_hash);
+    const auto it = tx_index_.find(hash);
+    if (it != tx_index_.end() && it->second.first == position) {
+      tx_index_.erase(it);
+      // An earlier block may carry the same hash: it is found again.
+      for (uint64_t b = position; b-- > 0;) {
+        const auto& txs = cache_[b].transactions;
+        const auto found = std::find_if(txs.rbegin(), txs.rend(), [&hash](const Transaction& t) {
+          return normalize_hex(t.tx_hash) == hash;
+        });
+        if (found != txs.rend()) {
+          tx_index_[hash] = Position{b, static_cast<uint64_t>(txs.rend() - found - 1)};
+          break;
+        }
+      }
+    }
+    for (const std::string& address :
+         {RozeveCrypto::ascii_lower(tx.sender), RozeveCrypto::ascii_lower(tx.recipient)}) {
+      const auto list = address_index_.find(address);
+      if (list == address_index_.end()) continue;
+      auto& positions = list->second;
+      while (!positions.empty() && positions.back().first == position) positions.pop_back();
+      if (positions.empty()) address_index_.erase(list);
+    }
+  }
+  total_txs_ -= block.transactions.size();
+  cache_.pop_back();
+  return true;
+}
+
+std::optional<StateTip> Storage::chain_tip() const {
+  ensure_cache_loaded();
+  if (cache_.empty()) return std::nullopt;
+  return StateTip{cache_.back().index, cache_.back().block_hash};
 }
 
 void Storage::ensure_cache_loaded() const {
@@ -245,7 +317,8 @@ void Storage::ensure_cache_loaded() const {
   }
   in.close();
   if (skipped > 0) {
-    std::cout << "[STORAGE] Ignorate " << skipped << " righe illeggibili in " << blocks_path_
+    // Standard error: the chain commands print exactly their own lines.
+    std::cerr << "[STORAGE] Ignorate " << skipped << " righe illeggibili in " << blocks_path_
               << std::endl;
   }
   cache_loaded_ = true;

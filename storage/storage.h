@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -18,6 +19,18 @@
 #include "chain/transaction.h"
 
 namespace ZezozuRiziv {
+
+enum class StateLoad {
+  kLoaded,   // the state (and its tip, when named) replaced the caller's
+  kMissing,  // no "state.json": the caller's state is untouched
+  kDamaged,  // it exists but is not one whole state text, or cannot be read
+};
+
+enum class FileHealth {
+  kMissing,  // nothing there: an empty chain
+  kOk,       // a plain file that can be opened for reading
+  kDamaged,  // something that cannot be read as the file (a directory, unreadable)
+};
 
 class Storage {
  public:
@@ -31,14 +44,27 @@ class Storage {
   void reset_all_data();
 
   // Replaces "state.json" crash-safely; false when nothing could be written
-  // (the old file then stays as it was).
-  bool save_state(const State& state);
-  // False, with `state` unchanged, when "state.json" is missing or unreadable.
-  bool load_state(State& state);
+  // (the old file then stays as it was). The text names the last cached
+  // block as the last block it includes. REQUIRES: `state` includes every
+  // cached block and no other.
+  [[nodiscard]] bool save_state(const State& state);
+  // Reads "state.json" whole and strictly; `state` (and `tip`) change only
+  // on kLoaded. `tip` is reset when the file names no last block (a file
+  // from before the member: it covers the whole log).
+  [[nodiscard]] StateLoad load_state(State& state, std::optional<StateTip>* tip = nullptr);
+  // What "state.json" and "blocks.dat" are: missing, fine, or damaged.
+  [[nodiscard]] FileHealth state_file_health() const;
+  [[nodiscard]] FileHealth blocks_file_health() const;
 
   // Appends one line to "blocks.dat", synced before returning true, and adds
-  // the block to the cache. Refuses a record text holding CR or LF.
-  bool save_block(const Block& block);
+  // the block to the cache. Refuses a record text holding CR or LF. A failed
+  // append leaves the file as it was. `size_before` receives the log's size
+  // before the append (for undo_last_block).
+  [[nodiscard]] bool save_block(const Block& block, uint64_t* size_before = nullptr);
+  // Undoes the last save_block: cuts the log back to `size_before` and drops
+  // the block from the cache and the indexes. False when the file could not
+  // be cut (the cache is then unchanged).
+  [[nodiscard]] bool undo_last_block(uint64_t size_before);
 
   // Reads "blocks.dat" into the cache once. Lines that do not hold a whole
   // block record are skipped.
@@ -60,8 +86,21 @@ class Storage {
   std::vector<std::pair<const Block*, const Transaction*>> get_address_txs(
       const std::string& address, uint64_t limit) const;
 
+  // The last cached block as a state tip; nullopt for an empty chain.
+  std::optional<StateTip> chain_tip() const;
+
   // Lower-cased, without a leading "0x".
   static std::string normalize_hex(const std::string& hex);
+
+  // Credits applied to the state but not yet saved: those of the request
+  // batches still open (see Ledger::RequestBatch). Only the Ledger touches
+  // them, under the chain lock held exclusively.
+  struct UnsavedCredit {
+    uint64_t batch = 0;
+    std::string account;
+    std::optional<uint64_t> before;  // nullopt: the balance entry did not exist
+  };
+  std::vector<UnsavedCredit> unsaved_credits;
 
   const std::string& data_dir() const { return data_dir_; }
   const std::string& blocks_path() const { return blocks_path_; }

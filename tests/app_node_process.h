@@ -28,6 +28,14 @@ inline uint16_t free_port() {
   return port;
 }
 
+// The node's options for two free ports on 127.0.0.1, which it sets.
+inline std::string local_node_args(uint16_t& rpc_port, uint16_t& p2p_port) {
+  rpc_port = free_port();
+  p2p_port = free_port();
+  return "--bind 127.0.0.1 --rpc-port " + std::to_string(rpc_port) + " --p2p-port " +
+         std::to_string(p2p_port);
+}
+
 class NodeProcess {
  public:
   NodeProcess(const std::filesystem::path& dir, const std::string& args) : dir_(dir) {

@@ -23,10 +23,7 @@ constexpr char kStopped[] = "[NODO] Server arrestato correttamente.";
 class NodeTest : public BinaryFixture {
  protected:
   std::string args(const std::string& extra = "") {
-    rpc_port_ = free_port();
-    p2p_port_ = free_port();
-    return "--bind 127.0.0.1 --rpc-port " + std::to_string(rpc_port_) + " --p2p-port " +
-           std::to_string(p2p_port_) + " " + extra;
+    return rozeve_test::local_node_args(rpc_port_, p2p_port_) + " " + extra;
   }
   State saved_state() { return State::deserialize(read_text(dir_ / "data" / "state.json")); }
   // Starts, waits until it runs, stops with Enter; the console.

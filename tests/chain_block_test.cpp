@@ -344,4 +344,25 @@ TEST(BlockTest, ADamagedTransactionFailsTheBlock) {
 }
 
 }  // namespace
+TEST(BlockTest, ReaderRefusesMoreTransactionsThanABlockHolds) {
+  const Transaction tx(TxType::COINBASE_REWARD, "COINBASE", "0xabc", 1, 0, 0, 1);
+  const std::string record = tx.serialize();
+  const auto block_text = [&record](size_t count) {
+    std::string text =
+        "{\"index\":1,\"timestamp\":1,\"prev_hash\":\"p\",\"merkle_root\":\"m\","
+        "\"validator\":\"v\",\"validator_signature\":\"s\",\"block_hash\":\"h\","
+        "\"tx_count\":0,\"transactions\":[";
+    for (size_t i = 0; i < count; ++i) text += (i ? "," : "") + record;
+    return text + "]}";
+  };
+  const auto full = Block::deserialize(block_text(kMaxBlockTransactions));
+  ASSERT_TRUE(full.has_value());
+  EXPECT_EQ(full->transactions.size(), kMaxBlockTransactions);
+  EXPECT_FALSE(Block::deserialize(block_text(kMaxBlockTransactions + 1)).has_value());
+  // An 8 MiB frame of empty records is refused before four million are built.
+  std::string empties = "{\"transactions\":[";
+  for (size_t i = 0; i < (8u << 20) / 3; ++i) empties += "{},";
+  EXPECT_FALSE(Block::deserialize(empties + "{}]}").has_value());
+}
+
 }  // namespace ZezozuRiziv

@@ -183,7 +183,7 @@ TEST_F(MempoolTest, ConcurrentAddsAllLand) {
     threads.emplace_back([&, t] {
       for (const Transaction& tx : batches[t]) {
         std::string error;
-        pool.add_transaction(tx, state, error);
+        EXPECT_TRUE(pool.add_transaction(tx, state, error)) << error;
         pool.get_best_transactions(5);
       }
     });

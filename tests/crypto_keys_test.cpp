@@ -98,8 +98,8 @@ std::vector<AddressCase> address_cases() {
       {"native_body_changed", replace_at(kFixedAddress, 3, '0'), false},
       {"native_body_upper_case", "RUZFBC0A2FB033179B8BF284DC9AEF0CE028349d0b7", false},
       {"native_checksum_digit_changed", replace_at(kFixedAddress, 42, '8'), false},
-      // The body is not checked for hex digits; this checksum was computed outside.
-      {"native_body_not_hex", "RUZzz-not hex body, but 36 chars long!!b27a", true},
+      // Its checksum (computed outside) matches, but the body is not hex.
+      {"native_body_not_hex", "RUZzz-not hex body, but 36 chars long!!b27a", false},
       {"native_too_short", kFixedAddress.substr(0, 42), false},
       {"native_too_long", kFixedAddress + "0", false},
       {"eth_lower", "0x" + std::string(40, 'a'), true},

@@ -159,8 +159,8 @@ class P2PNodeTest : public ::testing::Test {
 
   // A node on a free loopback port whose callbacks fill the inbox; tests
   // may replace the callbacks before starting it.
-  void make_node() {
-    node_ = std::make_unique<P2PNode>(0, "127.0.0.1");
+  void make_node(P2PLimits limits = {}) {
+    node_ = std::make_unique<P2PNode>(0, "127.0.0.1", limits);
     node_->on_transaction = [this](const Transaction& tx) { inbox_.add(tx); };
     node_->on_block = [this](const Block& block) { inbox_.add(block); };
   }
@@ -598,6 +598,70 @@ TEST_F(P2PNodeTest, BroadcastSendsOneFrameToEveryListedPeer) {
   node_->broadcast_block(block);
   EXPECT_EQ(second.receive(block_frame.size()), block_frame);
   EXPECT_TRUE(second.silent_for(50));
+}
+
+// ---- silent and slow peers, with the limits made small ----
+
+constexpr int kSmallIdleMs = 200;
+
+TEST_F(P2PNodeTest, ASilentConnectionGivesItsSlotToANewcomer) {
+  make_node(P2PLimits{4, 60'000, kSmallIdleMs});
+  start();
+  std::vector<std::unique_ptr<Client>> silent;
+  for (int i = 0; i < 4; ++i) {
+    silent.push_back(std::make_unique<Client>(port()));
+    ASSERT_TRUE(count_becomes(static_cast<size_t>(i + 1)));
+  }
+  // The first one speaks: it is no longer the one silent longest.
+  ASSERT_TRUE(silent[0]->send(frame(3, tx_text(1))));
+  ASSERT_TRUE(inbox_.wait_for_txs(1));
+  // Nobody has been silent long enough yet: the newcomer is turned away.
+  {
+    Client early(port());
+    EXPECT_TRUE(early.sees_close());
+  }
+  // Once the silence is long enough, a newcomer gets in (retried, bounded).
+  std::unique_ptr<Client> newcomer;
+  const bool admitted = eventually([&] {
+    newcomer = std::make_unique<Client>(port());
+    return newcomer->silent_for(kSmallIdleMs / 2);  // a turned-away one is closed at once
+  });
+  ASSERT_TRUE(admitted);
+  ASSERT_TRUE(newcomer->send(frame(3, tx_text(kSentinelAmount))));
+  ASSERT_TRUE(inbox_.wait_for_txs(2));
+  EXPECT_EQ(inbox_.amounts().back(), kSentinelAmount);
+  EXPECT_TRUE(silent[1]->sees_close());  // the longest silent, not the one that spoke
+  EXPECT_TRUE(silent[0]->silent_for(50));
+  EXPECT_TRUE(count_becomes(4));
+}
+
+TEST_F(P2PNodeTest, AFrameMustBeWholeWithinItsDeadline) {
+  make_node(P2PLimits{kMaxPeerConnections, 300, 60'000});
+  start();
+  Client header_only(port());
+  ASSERT_TRUE(header_only.send(header("RUZ1", 3, 10).substr(0, 5)));
+  Client half_payload(port());
+  ASSERT_TRUE(half_payload.send(header("RUZ1", 3, 1'000) + std::string(400, 'x')));
+  EXPECT_TRUE(header_only.sees_close());
+  EXPECT_TRUE(half_payload.sees_close());
+  // Idle time between frames is not a frame: a quiet peer stays.
+  Client idle(port());
+  ASSERT_TRUE(count_becomes(1));
+  EXPECT_TRUE(idle.silent_for(500));
+  ASSERT_TRUE(idle.send(frame(3, tx_text(kSentinelAmount))));
+  EXPECT_TRUE(inbox_.wait_for_txs(1));
+}
+
+TEST_F(P2PNodeTest, APayloadSentInPiecesArrivesWhole) {
+  start();
+  const std::string payload = tx_text(kSentinelAmount) + std::string(300'000, ' ');
+  const std::string whole = frame(3, payload);
+  Client client(port());
+  for (size_t at = 0; at < whole.size(); at += 70'001) {
+    ASSERT_TRUE(client.send(std::string_view(whole).substr(at, 70'001)));
+  }
+  ASSERT_TRUE(inbox_.wait_for_txs(1));
+  EXPECT_EQ(inbox_.amounts(), std::vector<uint64_t>{kSentinelAmount});
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <sstream>
 #include <string>
 
+#include "small_tmpfs.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -176,6 +178,59 @@ TEST_F(FileSystemTest, AppendInMissingDirectoryFails) {
 TEST_F(FileSystemTest, AppendToDirectoryFails) {
   fs::create_directory(path("adir"));
   EXPECT_FALSE(platform::append_line(path("adir"), "x"));
+}
+
+// ---- appends that fail, and their undo ----
+
+TEST_F(FileSystemTest, AppendReportsTheSizeBeforeAndTruncateUndoesIt) {
+  const std::string log = path("log");
+  uint64_t before = 99;
+  ASSERT_TRUE(platform::append_line(log, "one", &before));
+  EXPECT_EQ(before, 0u);
+  write_raw(log, read(log) + "torn");  // a crash's fragment
+  ASSERT_TRUE(platform::append_line(log, "two", &before));
+  EXPECT_EQ(before, 8u);
+  EXPECT_EQ(read(log), "one\ntorn\ntwo\n");
+  ASSERT_TRUE(platform::truncate_file(log, before));
+  EXPECT_EQ(read(log), "one\ntorn");
+  EXPECT_FALSE(platform::truncate_file(path("missing"), 0));
+}
+
+TEST_F(FileSystemTest, AnAppendThatMeetsAFullDiskLeavesNoHalfLine) {
+  rozeve_test::SmallTmpfs disk(dir_ / "disk", "64k");
+  ROZEVE_REQUIRE_TMPFS(disk);
+  const std::string log = (dir_ / "disk" / "log").string();
+  ASSERT_TRUE(platform::append_line(log, "first"));
+  disk.fill();
+  // Larger than anything left: at most part of it can be written.
+  EXPECT_FALSE(platform::append_line(log, std::string(200'000, 'b')));
+  EXPECT_EQ(read(log), "first\n");
+  disk.unfill();
+  ASSERT_TRUE(platform::append_line(log, "second"));
+  EXPECT_EQ(read(log), "first\nsecond\n");
+}
+
+TEST_F(FileSystemTest, ReadWholeFileTellsMissingFromUnreadable) {
+  std::string out = "old";
+  EXPECT_EQ(platform::read_whole_file(path("none"), out), platform::ReadResult::kMissing);
+  fs::create_directory(path("dir"));
+  EXPECT_EQ(platform::read_whole_file(path("dir"), out), platform::ReadResult::kFailed);
+  write_raw(path("f"), std::string(200'000, 'z'));
+  ASSERT_EQ(platform::read_whole_file(path("f"), out), platform::ReadResult::kRead);
+  EXPECT_EQ(out, std::string(200'000, 'z'));
+  EXPECT_EQ(platform::path_kind(path("none")), platform::PathKind::kMissing);
+  EXPECT_EQ(platform::path_kind(path("dir")), platform::PathKind::kOther);
+  EXPECT_EQ(platform::path_kind(path("f")), platform::PathKind::kRegular);
+}
+
+TEST_F(FileSystemTest, ProbeFindsADirectoryThatCannotTakeAWrite) {
+  EXPECT_TRUE(platform::probe_writable_directory(dir_.string()));
+  EXPECT_TRUE(fs::is_empty(dir_));  // the probe cleans up after itself
+  EXPECT_FALSE(platform::probe_writable_directory(path("missing")));
+  rozeve_test::SmallTmpfs disk(dir_ / "disk", "64k");
+  ROZEVE_REQUIRE_TMPFS(disk);
+  disk.fill();
+  EXPECT_FALSE(platform::probe_writable_directory((dir_ / "disk").string()));
 }
 
 }  // namespace

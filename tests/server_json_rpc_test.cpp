@@ -530,7 +530,9 @@ TEST_F(WalletTransferTest, LessThanOneAtomicUnitIsRefused) {
   const SignedTx& one_wei = signed_tx("type 2, chain 202677, 1 wei");
   state_.balances[legacy.from] = 10'000'000;
   for (const SignedTx* tx : {&legacy, &type1, &type2}) ASSERT_NE(send(*tx).find("result"), std::string::npos);
-  EXPECT_EQ(send(one_wei), error_answer(-32000, "Importo minimo: 0.000001 RUZ (10^12 wei)"));
+  EXPECT_EQ(send(one_wei),
+            error_answer(-32000, "Importo minimo: 0.001001 RUZ (la commissione di rete deve "
+                                 "restare sotto l'importo)"));
   EXPECT_EQ(state_.get_nonce(legacy.from), 3u);
 }
 

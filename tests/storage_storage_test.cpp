@@ -429,9 +429,9 @@ TEST_F(StorageTest, EmptyAndDamagedLinesBetweenGoodBlocksAreSkipped) {
   write_file(blocks_path(), chain[0].serialize() + "\n" + "\n" + "not a block at all\n" +
                                 bad_index + "\n" + chain[1].serialize() + "\n");
   Storage storage(data_dir_);
-  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
   const std::vector<Block>& cache = storage.get_blocks_cached();
-  const std::string console = ::testing::internal::GetCapturedStdout();
+  const std::string console = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(serialized(cache), serialized(chain));
   EXPECT_EQ(storage.find_block_by_id("1"), &cache[1]);
   // Said once, with the count of unreadable lines (the empty one is not one).
@@ -444,9 +444,9 @@ TEST_F(StorageTest, CleanLogLoadsSilently) {
     save_all(storage, make_chain(3));
   }
   Storage storage(data_dir_);
-  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
   EXPECT_EQ(storage.get_blocks_cached().size(), 3u);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
 
 TEST_F(StorageTest, LinesThatAreNotWholeRecordsAreSkipped) {
@@ -465,9 +465,9 @@ TEST_F(StorageTest, LinesThatAreNotWholeRecordsAreSkipped) {
     SCOPED_TRACE(bad);
     write_file(blocks_path(), chain[0].serialize() + "\n" + bad + "\n" + chain[2].serialize() + "\n");
     Storage storage(data_dir_);
-    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
     const std::vector<Block>& cache = storage.get_blocks_cached();
-    const std::string console = ::testing::internal::GetCapturedStdout();
+    const std::string console = ::testing::internal::GetCapturedStderr();
     ASSERT_EQ(cache.size(), 2u);
     EXPECT_EQ(cache[0].block_hash, chain[0].block_hash);
     EXPECT_EQ(cache[1].block_hash, chain[2].block_hash);
@@ -499,15 +499,15 @@ TEST_F(StorageTest, TornLastLineDoesNotSwallowTheNextBlock) {
   append_torn_line(chain[2].serialize());
   {
     Storage storage(data_dir_);
-    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
     EXPECT_EQ(storage.get_blocks_cached().size(), 2u);  // the fragment is no block
-    ::testing::internal::GetCapturedStdout();
+    ::testing::internal::GetCapturedStderr();
     ASSERT_TRUE(storage.save_block(chain[2]));
   }
   Storage reloaded(data_dir_);
-  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
   EXPECT_EQ(serialized(reloaded.get_blocks_cached()), serialized(chain));
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "[STORAGE] Ignorate 1 righe illeggibili in " + blocks_path() + "\n");
 }
 
@@ -520,9 +520,9 @@ TEST_F(StorageTest, TornTailAfterLoadDoesNotSwallowTheNextBlock) {
   ASSERT_TRUE(storage.save_block(chain[2]));
 
   Storage reloaded(data_dir_);
-  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
   EXPECT_EQ(serialized(reloaded.get_blocks_cached()), serialized(chain));
-  ::testing::internal::GetCapturedStdout();
+  ::testing::internal::GetCapturedStderr();
 }
 
 TEST_F(StorageTest, SaveBlockRefusesLineBreaksInTheRecord) {
@@ -567,7 +567,7 @@ TEST_F(StorageTest, SaveStateWritesTheStateTextAndLoadsItBack) {
 
   State loaded;
   loaded.balances["stale"] = 99;  // replaced, not merged
-  ASSERT_TRUE(storage.load_state(loaded));
+  ASSERT_EQ(storage.load_state(loaded), StateLoad::kLoaded);
   EXPECT_EQ(loaded.balances, state.balances);
   EXPECT_EQ(loaded.staked, state.staked);
   EXPECT_EQ(loaded.nonces, state.nonces);
@@ -627,7 +627,7 @@ TEST_F(StorageTest, LoadStateWithoutAFileLeavesTheState) {
   Storage storage(data_dir_);
   State state;
   state.balances["keep"] = 7;
-  EXPECT_FALSE(storage.load_state(state));
+  EXPECT_EQ(storage.load_state(state), StateLoad::kMissing);
   EXPECT_EQ(state.balances.at("keep"), 7u);
 }
 
@@ -638,28 +638,29 @@ TEST_F(StorageTest, LoadStateOfAnUnreadableFileLeavesTheState) {
   state.balances["keep"] = 7;
   state.staked["keep"] = 8;
   state.nonces["keep"] = 9;
-  EXPECT_FALSE(storage.load_state(state));
+  EXPECT_EQ(storage.load_state(state), StateLoad::kDamaged);
   EXPECT_EQ(state.balances.at("keep"), 7u);
   EXPECT_EQ(state.staked.at("keep"), 8u);
   EXPECT_EQ(state.nonces.at("keep"), 9u);
 }
 
-TEST_F(StorageTest, LoadStateOfAnEmptyFileGivesAnEmptyState) {
+TEST_F(StorageTest, LoadStateOfAnEmptyFileIsDamaged) {
+  // An empty file is a cut one, not an empty ledger.
   Storage storage(data_dir_);
   write_file(state_path(), "");
   State state;
-  state.balances["gone"] = 1;
-  EXPECT_TRUE(storage.load_state(state));
-  EXPECT_TRUE(state.balances.empty());
+  state.balances["kept"] = 1;
+  EXPECT_EQ(storage.load_state(state), StateLoad::kDamaged);
+  EXPECT_EQ(state.balances.at("kept"), 1u);
 }
 
 TEST_F(StorageTest, LoadStateReadsAHandWrittenSnapshot) {
   Storage storage(data_dir_);
   write_file(state_path(),
-             "{\"balances\":{\"0xAb\":10,\"bad\":x1,\"z\":20},\"staked\":{\"0xAb\":5},"
+             "{\"balances\":{\"0xAb\":10,\"z\":20},\"staked\":{\"0xAb\":5},"
              "\"nonces\":{\"0xAb\":2}}");
   State state;
-  ASSERT_TRUE(storage.load_state(state));
+  ASSERT_EQ(storage.load_state(state), StateLoad::kLoaded);
   EXPECT_EQ(state.balances, (std::map<std::string, uint64_t>{{"0xAb", 10}, {"z", 20}}));
   EXPECT_EQ(state.staked, (std::map<std::string, uint64_t>{{"0xAb", 5}}));
   EXPECT_EQ(state.nonces, (std::map<std::string, uint64_t>{{"0xAb", 2}}));

@@ -1,0 +1,70 @@
+// The rule of each kind of block the ledger writes. The live path and the
+// start-up catch-up apply a block through the same function, so a replayed
+// block changes the state exactly as it did when it was first written.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "chain/block.h"
+#include "chain/state.h"
+#include "chain/state_journal.h"
+
+namespace ZezozuRiziv {
+
+// What a ledger operation reports: done, or refused with an Italian message.
+struct [[nodiscard]] LedgerResult {
+  bool ok = false;
+  std::string error;  // Italian, set when !ok
+
+  static LedgerResult success() { return {true, {}}; }
+  static LedgerResult failure(std::string message) { return {false, std::move(message)}; }
+  explicit operator bool() const { return ok; }
+};
+
+// The kinds of block, told apart from the stored block alone:
+// - kGenesis: index 0 holding one GENESIS transaction;
+// - kWalletTransfer: one TRANSFER whose signature starts with "eth" (a
+//   wallet's signature, kept in the record by the JSON-RPC);
+// - kStake: one STAKE with fee 0 and an empty recipient (the stake route's);
+// - kGameClaim: one TRANSFER from the reward pool in a block whose validator
+//   is the game's validator account;
+// - kPeer: anything else.
+// A peer block can never be applied as one of the other kinds: the peer
+// rule refuses every block that classifies otherwise or carries a
+// transaction signed "eth…".
+enum class BlockKind { kGenesis, kWalletTransfer, kStake, kGameClaim, kPeer };
+BlockKind classify_block(const Block& block);
+
+// What the rules need besides the state: the recipient of block 0's GENESIS
+// transaction (the genesis treasury), empty when unknown.
+struct RuleContext {
+  std::string genesis_treasury;
+};
+
+// Pool funding at genesis and at a start that finds the pool empty: 500,000 RUZ.
+inline constexpr uint64_t kRewardPoolFunding = 500'000ULL * 1'000'000ULL;
+// Supply cap under which a claim's pool top-up may be minted: 21,000,000 RUZ.
+inline constexpr uint64_t kMaxSupply = 21'000'000ULL * 1'000'000ULL;
+
+// Applies `block` to `state` by the rule of `kind`. Every entry it changes is
+// saved in `journal` before it changes; on failure the journal is restored
+// (the state is exactly as before) and the Italian reason returned.
+// REQUIRES: the chain lock held exclusively.
+LedgerResult apply_block_rule(BlockKind kind, const Block& block, State& state,
+                              StateJournal& journal, const RuleContext& context);
+
+// The Italian messages the rules answer with, shared with their callers.
+inline constexpr char kUnsafeKeyMessage[] =
+    "Indirizzo non utilizzabile come conto: contiene caratteri non ammessi";
+inline constexpr char kPoolExhaustedMessage[] =
+    "Riserva operativa del Game Reward Pool esaurita: in attesa di rifornimento dalla "
+    "Tesoreria Genesis.";
+inline constexpr char kStakeFundsMessage[] =
+    "Saldo spendibile insufficiente per completare lo staking";
+inline constexpr char kWalletFundsMessage[] = "Saldo insufficiente per il trasferimento";
+inline constexpr char kPrivilegedRefused[] =
+    "Blocco rifiutato: riproduce un blocco che solo questo nodo puo' scrivere";
+inline constexpr char kOverflowMessage[] = "Saldo di destinazione oltre il limite consentito";
+
+}  // namespace ZezozuRiziv

@@ -1,0 +1,207 @@
+// The one write path of the ledger. Every change of the State goes through a
+// Ledger, which owns its rule and its durability: a block is applied by the
+// rule of its kind, appended and synced, then the state is saved; a change
+// without a block is saved before it counts. When persisting fails, the
+// change is undone exactly (from a journal, never by reloading a file) and
+// the caller gets the Italian reason to report. Nothing is acknowledged that
+// is not on disk.
+//
+// A Ledger keeps no state of its own, only references: any holder of the
+// chain lock builds one on the spot (`Ledger ledger(storage, state);`).
+// Every member function REQUIRES the chain lock held exclusively.
+#pragma once
+
+#include <cstdint>
+#include <shared_mutex>
+#include <string>
+
+#include "chain/block.h"
+#include "chain/state.h"
+#include "chain/state_journal.h"
+#include "chain/tokenomics.h"
+#include "storage/block_rules.h"
+#include "storage/storage.h"
+
+namespace ZezozuRiziv {
+
+// The refusals that come from the disk rather than from the change: the
+// operator must hear of them even where a refusal is otherwise silent.
+inline constexpr char kAppendFailedMessage[] =
+    "Impossibile registrare il blocco su disco: operazione annullata";
+inline constexpr char kSaveFailedMessage[] =
+    "Impossibile salvare lo stato del ledger su disco: operazione annullata";
+
+// What undo_block needs to take a committed block back.
+struct BlockUndo {
+  uint64_t log_size_before = 0;  // blocks.dat before the append
+  std::string block_hash;
+  StateJournal journal;  // the entries the block changed, as they were
+};
+
+// A block the ledger appended.
+struct CommittedBlock {
+  Block block;  // as written to blocks.dat
+  // False when the block is durable but state.json could not be saved after
+  // it (reported on the console; the catch-up at the next start replays it).
+  bool state_saved = false;
+  std::optional<BlockUndo> undo;
+};
+
+// A wallet transfer as the JSON-RPC has checked it (sender recovered from
+// the signature, chain id, recipient of 20 bytes, amount in atomic units).
+struct WalletTransfer {
+  std::string sender;     // lower-case "0x" address: the signer
+  std::string recipient;  // lower-case "0x" address
+  uint64_t amount = 0;    // gross, atomic units: what the sender pays
+  uint64_t nonce = 0;     // must equal the sender's next nonce
+  std::string validator;  // receives the validator share; named by the block
+  std::string tx_hash;    // "0x" + keccak-256 of the raw transaction
+  std::string signature;  // "eth<type>:<r><s>:<v>", kept in the record
+};
+
+// What a game claim paid (the figures of the claim's answer).
+struct ClaimReceipt {
+  uint64_t gross = 0;  // atomic units taken from the pool
+  uint64_t net = 0;    // atomic units credited to the claimant
+  FeeBreakdown fee;
+  uint64_t pool_remaining = 0;
+  CommittedBlock committed;  // block index, tx hash, undo
+};
+
+// What the start-up catch-up did.
+struct CatchUpReport {
+  uint64_t replayed = 0;        // logged blocks applied again
+  bool state_missing = false;   // no state.json: rebuilt from block 0
+};
+
+class Ledger {
+ public:
+  Ledger(Storage& storage, State& state) : storage_(storage), state_(state) {}
+
+  // --- Blocks -------------------------------------------------------------
+
+  // First start: block 0 credits the supply to `treasury_address`, then
+  // 500,000 RUZ go to the reward pool. Refused when a chain exists.
+  LedgerResult commit_genesis(const std::string& treasury_address, CommittedBlock& out);
+
+  // A peer's block (already verified with Block::verify) that extends the
+  // stored chain: applied with reward 0. Refused, changing nothing: a block
+  // that does not follow the last one, that mints (GENESIS,
+  // COINBASE_REWARD), that looks like one of the node's own blocks (a
+  // wallet signature, a zero-fee stake, a pool payment), whose validator is
+  // not a safe key, or that the state does not validate.
+  LedgerResult commit_peer_block(const Block& block, CommittedBlock& out);
+
+  // A wallet transfer: the sender pays `amount`, the recipient gets the net
+  // (amount less the fee total), the fee shares go to their accounts (the
+  // validator share to `validator`), the sender's nonce + 1. Recorded as a
+  // TRANSFER of amount = net and fee = fee total, sealed alone in a block.
+  // Refused when the fee total is not below the amount (see
+  // min_wallet_transfer), for a wrong nonce, a short balance or an overflow.
+  LedgerResult commit_wallet_transfer(const WalletTransfer& transfer, CommittedBlock& out);
+  // The smallest amount a wallet transfer may move: the fee total must stay
+  // below it (1,001 atomic units, 0.001001 RUZ).
+  static uint64_t min_wallet_transfer();
+  // "Importo minimo: 0.001001 RUZ (…)": the refusal of a smaller transfer.
+  static std::string min_wallet_transfer_message();
+
+  // Staking: `amount` atomic units from the balance of `account` to its
+  // stake, nonce + 1, recorded as a STAKE of fee 0 with an empty recipient,
+  // sealed alone in a block named for `validator`.
+  LedgerResult commit_stake(const std::string& account, uint64_t amount,
+                            const std::string& validator, CommittedBlock& out);
+
+  // A game claim of `coins` whole RUZ by `claimant` (the normalised player
+  // address): the pool is topped up when short (from the genesis treasury,
+  // else minted within the 21,000,000 RUZ supply), pays the gross, the
+  // claimant gets the net, the fee shares go to their accounts (the
+  // validator share to the game's validator account), the pool's nonce + 1;
+  // recorded as a TRANSFER from the pool, sealed alone in a block whose
+  // validator is the game's validator account. Timestamps in seconds.
+  // Refused for 0 coins, an amount beyond 64 bits, a claimant key the state
+  // text cannot carry, or a pool that cannot pay.
+  LedgerResult commit_claim(const std::string& claimant, uint64_t coins, ClaimReceipt& out);
+
+  // Takes back the last committed block (for a caller whose own save failed
+  // after it): cuts blocks.dat back, drops the block from the cache and
+  // indexes, restores the state from the journal and saves it. Refused
+  // when `undo` is not the last block's.
+  LedgerResult undo_block(BlockUndo& undo);
+
+  // --- Changes without a block -------------------------------------------
+
+  // Mints `amount` atomic units to `account` (faucet, fund command):
+  // refused for an unsafe key or an overflow; saved, or undone when the
+  // save fails.
+  LedgerResult credit(const std::string& account, uint64_t amount);
+  // The same credit made while answering a request: inside an open
+  // RequestBatch on this thread it is applied now and saved when the batch
+  // closes; otherwise it is saved at once, as credit().
+  LedgerResult credit_in_request(const std::string& account, uint64_t amount);
+  // Stake back to balance; refused when the stake is short or `amount` is 0.
+  LedgerResult unstake(const std::string& account, uint64_t amount);
+  // An empty reward pool gets 500,000 RUZ from the genesis treasury when it
+  // can pay. `refilled` tells whether anything moved.
+  LedgerResult refill_reward_pool(bool& refilled);
+
+  // --- Start-up ------------------------------------------------------------
+
+  // Loads state.json into the state and applies, by the same rules, the
+  // logged blocks after the last block it names (all of them when it is
+  // missing while blocks.dat holds blocks). With `save`, a state that moved
+  // is saved. Refused, with the file named, when blocks.dat or state.json
+  // exists but cannot be read whole, when state.json names a block the log
+  // lacks, or when a logged block does not apply.
+  LedgerResult load_and_catch_up(CatchUpReport& report, bool save);
+
+  // The recipient of block 0's GENESIS transaction; empty when unknown.
+  std::string genesis_treasury() const;
+
+ private:
+  // Builds the next block (index and previous hash from the cache) around
+  // one transaction and seals it with the empty key.
+  Block next_block(const std::string& validator, const Transaction& tx, uint64_t timestamp) const;
+  // Applies `block` by the rule of `kind`, appends it, saves the state.
+  LedgerResult commit_block(BlockKind kind, const Block& block, CommittedBlock& out);
+  // Saves the unsaved credits of open request batches before a block
+  // builds on them; refused when that save fails.
+  LedgerResult settle_unsaved_credits();
+  // Saves the state after a change without a block; undoes it on failure.
+  LedgerResult save_or_undo(StateJournal& journal);
+
+  Storage& storage_;
+  State& state_;
+};
+
+// Credits made while answering one request (a JSON-RPC batch of up to 1,000
+// balance queries), saved once before the answer is sent.
+//
+// Open one on the request's thread before answering, WITHOUT holding the
+// chain lock. While it is open, Ledger::credit_in_request on this thread
+// applies its credits without saving them. close() takes the chain lock
+// exclusively and saves them once; when that save fails it undoes all of
+// them and returns the reason, and the caller answers with an error
+// instead. A block written meanwhile by another request saves them first.
+// The destructor closes a batch that was not closed. Batches do not nest.
+class RequestBatch {
+ public:
+  RequestBatch(Storage& storage, State& state, std::shared_mutex& chain_lock);
+  ~RequestBatch();
+  RequestBatch(const RequestBatch&) = delete;
+  RequestBatch& operator=(const RequestBatch&) = delete;
+
+  LedgerResult close();
+  // The batch open on the calling thread, or null.
+  static RequestBatch* current();
+
+ private:
+  friend class Ledger;
+  Storage& storage_;
+  State& state_;
+  std::shared_mutex& chain_lock_;
+  uint64_t id_;
+  bool closed_ = false;
+  RequestBatch* outer_;
+};
+
+}  // namespace ZezozuRiziv
