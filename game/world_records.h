@@ -1,0 +1,63 @@
+// The lines of the world file game_world.dat: one '|'-separated record per
+// line, nothing quoted or escaped. Writers append whole lines (LF included)
+// and drop '|', CR and LF from every text, so no stored text can ever start
+// a line of its own; readers fill a record from the fields of one line.
+// Pure functions; the engine calls them under its lock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "game/game_records.h"
+
+namespace ZezozuRiziv {
+
+using WorldFields = std::vector<std::string_view>;
+
+// Splits `line` at every '|' into `fields` (cleared first); a '|' at the
+// very end adds no empty field. The views point into `line`.
+void split_world_line(std::string_view line, WorldFields& fields);
+
+// The engine's ad-network state as the "A" line carries it.
+struct AdLineState {
+  AdNetworksConfig* config;
+  uint64_t* google_impressions;
+  uint64_t* meta_impressions;
+  uint64_t* amazon_impressions;
+  double* total_revenue_eur;
+};
+
+void append_ads_line(std::string& out, const AdLineState& ads);
+void append_user_line(std::string& out, const UserAccount& user);
+void append_player_line(std::string& out, const PlayerProfile& player);
+void append_parcel_line(std::string& out, const ParcelRecord& parcel);
+// The "ADM" line followed by one "SB" line per scheduled boost.
+void append_admin_lines(std::string& out, const AdminConfig& admin);
+void append_category_line(std::string& out, const std::string& category);
+void append_question_line(std::string& out, const QuizQuestion& question);
+// The "CER" line, then its "CERM" and "CERMSG" lines in list order.
+void append_community_lines(std::string& out, const CERCommunity& community);
+
+// Readers. `fields[0]` is the tag. Each returns false, leaving `out` in an
+// unspecified state, when the line has fewer fields than its kind needs or
+// one of its numbers cannot be read (not a number, a sign where none may
+// stand, out of range, not finite).
+bool read_user_fields(const WorldFields& fields, UserAccount& out);
+bool read_player_fields(const WorldFields& fields, PlayerProfile& out);
+bool read_parcel_fields(const WorldFields& fields, ParcelRecord& out);
+bool read_boost_fields(const WorldFields& fields, ScheduledSuperBoost& out);
+bool read_question_fields(const WorldFields& fields, QuizQuestion& out);
+// A community without members or messages.
+bool read_community_fields(const WorldFields& fields, CERCommunity& out);
+// fields[1] names the community; the caller appends the result to it.
+bool read_member_fields(const WorldFields& fields, CERMember& out);
+bool read_message_fields(const WorldFields& fields, CERMessage& out);
+
+// "A" and "ADM" lines apply their fields one by one, stopping at the first
+// number that cannot be read; a line shorter than its kind is ignored.
+void apply_ads_fields(const WorldFields& fields, const AdLineState& ads);
+void apply_admin_fields(const WorldFields& fields, AdminConfig& admin);
+
+}  // namespace ZezozuRiziv
