@@ -50,6 +50,7 @@
 #include "game/parcel_index.h"
 #include "game/plant_table.h"
 #include "game/solar_model.h"
+#include "game/world_records.h"
 
 namespace ZezozuRiziv {
 
@@ -393,14 +394,16 @@ class GameEngine {
 
   // The world file's lines of the records that can be many, kept between
   // saves so that a save formats only what changed since the last one.
+  // A record as loaded keeps its line from the loaded file (loaded_text).
   struct WorldLines {
-    std::unordered_map<std::string, std::string> users;    // by account id
-    std::unordered_map<std::string, std::string> players;  // by player key
-    std::unordered_map<std::string, std::string> parcels;  // by parcel key
+    std::unordered_map<std::string, WorldLine> users;    // by account id
+    std::unordered_map<std::string, WorldLine> players;  // by player key
+    std::unordered_map<std::string, WorldLine> parcels;  // by parcel key
     std::unordered_set<std::string> dirty_users;
     std::unordered_set<std::string> dirty_players;
     std::unordered_set<std::string> dirty_parcels;
-    std::string snapshot;  // the file's content, reused between saves
+    std::string loaded_text;  // the world file as loaded
+    std::string snapshot;     // the file's content, reused between saves
   };
   WorldLines world_lines_;
 };

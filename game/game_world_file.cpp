@@ -1,4 +1,5 @@
 // Saving and loading the world file game_world.dat.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -22,22 +23,36 @@ constexpr uint64_t kMaxWorldFileBytes = 4ULL << 30;
 // Re-formats the cached line of every record named in `dirty` (or drops it
 // when the record is gone).
 template <typename Record, typename Append>
-void refresh_lines(std::unordered_set<std::string>& dirty, const std::unordered_map<std::string, Record>& records,
-                   std::unordered_map<std::string, std::string>& lines, Append append) {
+void refresh_lines(const std::unordered_set<std::string>& dirty,
+                   const std::unordered_map<std::string, Record>& records,
+                   std::unordered_map<std::string, WorldLine>& lines, Append append) {
   for (const std::string& key : dirty) {
     const auto it = records.find(key);
     if (it == records.end()) {
       lines.erase(key);
       continue;
     }
-    std::string& line = lines[key];
-    line.clear();
-    append(line, it->second);
+    WorldLine& line = lines[key];
+    line.loaded = {};
+    line.text.clear();
+    append(line.text, it->second);
+    line.text.pop_back();  // the line feed; the snapshot adds it
   }
 }
 
-void append_lines(std::string& out, const std::unordered_map<std::string, std::string>& lines) {
-  for (const auto& [key, line] : lines) out += line;
+void append_lines(std::string& out, const std::unordered_map<std::string, WorldLine>& lines) {
+  for (const auto& [key, line] : lines) {
+    out += line.view();
+    out += '\n';
+  }
+}
+
+// Keeps `line` (a view into the loaded text) as the line of `key`.
+void keep_loaded_line(std::unordered_map<std::string, WorldLine>& lines, const std::string& key,
+                      std::string_view line) {
+  WorldLine& cached = lines[key];
+  cached.loaded = line;
+  cached.text.clear();
 }
 
 }  // namespace
@@ -58,6 +73,7 @@ bool GameEngine::save_world_unlocked() {
   out.clear();
   append_ads_line(out, {&ads_config, &google_impressions, &meta_impressions, &amazon_impressions,
                         &total_revenue_eur});
+  out.reserve(w.loaded_text.size());
   append_lines(out, w.users);
   append_lines(out, w.players);
   append_lines(out, w.parcels);
@@ -96,12 +112,13 @@ void GameEngine::rebuild_world_lines_unlocked() {
   w.users.clear();
   w.players.clear();
   w.parcels.clear();
-  w.users.reserve(users.size());
-  w.players.reserve(players.size());
-  w.parcels.reserve(parcels.size());
-  for (const auto& [id, user] : users) append_user_line(w.users[id], user);
-  for (const auto& [key, player] : players) append_player_line(w.players[key], player);
-  for (const auto& [key, parcel] : parcels) append_parcel_line(w.parcels[key], parcel);
+  w.loaded_text.clear();
+  for (const auto& [id, user] : users) w.dirty_users.insert(id);
+  for (const auto& [key, player] : players) w.dirty_players.insert(key);
+  for (const auto& [key, parcel] : parcels) w.dirty_parcels.insert(key);
+  refresh_lines(w.dirty_users, users, w.users, append_user_line);
+  refresh_lines(w.dirty_players, players, w.players, append_player_line);
+  refresh_lines(w.dirty_parcels, parcels, w.parcels, append_parcel_line);
   w.dirty_users.clear();
   w.dirty_players.clear();
   w.dirty_parcels.clear();
@@ -127,6 +144,7 @@ void GameEngine::load_world() {
   quiz_questions.clear();
   quiz_categories.clear();
   parcel_index_.clear();
+  world_lines_ = WorldLines();
   load_failed_ = false;
   load_error_.clear();
 
@@ -146,7 +164,7 @@ void GameEngine::load_world() {
   if (ec) return fail_load_unlocked(ec.message());
   if (status.type() != std::filesystem::file_type::regular) return fail_load_unlocked("non e' un file");
 
-  std::string content;
+  std::string& content = world_lines_.loaded_text;
   try {
     std::ifstream in(world_file_path, std::ios::binary);
     if (!in) return fail_load_unlocked("apertura non riuscita");
@@ -164,6 +182,12 @@ void GameEngine::load_world() {
 
   const AdLineState ads{&ads_config, &google_impressions, &meta_impressions, &amazon_impressions,
                         &total_revenue_eur};
+  // Room for every line, so that the maps never grow while loading.
+  const size_t line_count = static_cast<size_t>(std::count(content.begin(), content.end(), '\n')) + 1;
+  players.reserve(line_count);
+  parcels.reserve(line_count);
+  world_lines_.players.reserve(line_count);
+  world_lines_.parcels.reserve(line_count);
   WorldFields f;
   uint64_t skipped = 0;
   size_t start = 0;
@@ -187,6 +211,7 @@ void GameEngine::load_world() {
         if (!u.username.empty()) username_index[RozeveCrypto::ascii_lower(u.username)] = u.id;
         if (!u.google_id.empty()) google_index[u.google_id] = u.id;
         if (!u.session_token.empty()) sessions[u.session_token] = u.id;
+        keep_loaded_line(world_lines_.users, u.id, line);
         const std::string id = u.id;
         users.insert_or_assign(id, std::move(u));
       }
@@ -194,6 +219,7 @@ void GameEngine::load_world() {
       PlayerProfile p;
       ok = read_player_fields(f, p);
       if (ok) {
+        keep_loaded_line(world_lines_.players, p.address, line);
         const std::string key = p.address;
         players.insert_or_assign(key, std::move(p));
       }
@@ -201,6 +227,7 @@ void GameEngine::load_world() {
       ParcelRecord l;
       ok = read_parcel_fields(f, l);
       if (ok) {
+        keep_loaded_line(world_lines_.parcels, l.key, line);
         const std::string key = l.key;
         parcels.insert_or_assign(key, std::move(l));
       }
@@ -246,14 +273,16 @@ void GameEngine::load_world() {
     std::cout << "[GIOCO] Ignorate " << skipped << " righe illeggibili in " << world_file_path << std::endl;
   }
 
+  parcel_index_.reserve(parcels.size(), players.size());
   for (auto& [key, parcel] : parcels) parcel_index_.add(parcel);
   if (parcels.empty()) {
     seed_initial_multiplayer_world_unlocked();
   } else {
     for (auto& [key, player] : players) recalculate_player_power_unlocked(player);
+    // Only fields the file does not carry changed: the loaded lines stand.
+    world_lines_.dirty_players.clear();
   }
   seed_default_quiz_and_cer_unlocked();
-  rebuild_world_lines_unlocked();
 }
 
 }  // namespace ZezozuRiziv

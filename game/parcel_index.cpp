@@ -73,6 +73,11 @@ void ParcelIndex::clear() {
   by_square_.clear();
 }
 
+void ParcelIndex::reserve(size_t parcels, size_t owners) {
+  by_owner_.reserve(owners);
+  by_cell_.reserve(parcels);
+}
+
 const std::vector<ParcelRecord*>& ParcelIndex::owned_by(const std::string& owner) const {
   const auto it = by_owner_.find(owner);
   return it == by_owner_.end() ? kNoParcels : it->second;

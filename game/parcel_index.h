@@ -25,6 +25,8 @@ class ParcelIndex {
   // lat and lon.
   void remove(ParcelRecord& parcel);
   void clear();
+  // Room for `parcels` lots of `owners` owners, before a bulk load.
+  void reserve(size_t parcels, size_t owners);
 
   // The parcels of `owner` (none for the empty owner), in key order.
   const std::vector<ParcelRecord*>& owned_by(const std::string& owner) const;

@@ -33,8 +33,15 @@ constexpr int kWorldDecimals = 6;
 // A text field: '|', CR and LF never reach the file.
 void put_text(std::string& out, std::string_view text) {
   out += '|';
-  for (const char c : text) {
-    if (c != '|' && c != '\r' && c != '\n') out += c;
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t bad = text.find_first_of("|\r\n", start);
+    if (bad == std::string_view::npos) {
+      out.append(text.substr(start));
+      return;
+    }
+    out.append(text.substr(start, bad - start));
+    start = bad + 1;
   }
 }
 

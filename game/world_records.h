@@ -16,6 +16,15 @@ namespace ZezozuRiziv {
 
 using WorldFields = std::vector<std::string_view>;
 
+// One record's line as a save writes it, without its line feed: the line
+// read from the file while the record is as it was loaded (read back, that
+// line gives the same record), else the line formatted since it changed.
+struct WorldLine {
+  std::string_view loaded;  // into the loaded file's text, which outlives it
+  std::string text;
+  std::string_view view() const { return text.empty() ? loaded : std::string_view(text); }
+};
+
 // Splits `line` at every '|' into `fields` (cleared first); a '|' at the
 // very end adds no empty field. The views point into `line`.
 void split_world_line(std::string_view line, WorldFields& fields);
