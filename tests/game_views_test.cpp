@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -242,6 +243,49 @@ TEST_F(GameViews, TextsInAnswersAreEscaped) {
   const std::string json = engine_->get_viewport_parcels_json(9.0, 11.0, 19.0, 21.0, "");
   EXPECT_NE(json.find("\"billboardTitle\":\"Sole \\\"pieno\\\" \\\\ e\\ttab\""), std::string::npos) << json;
   EXPECT_NE(json.find("\"plantName\":\"x\\u0001y\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ZezozuRiziv
+
+namespace ZezozuRiziv {
+namespace {
+
+class GameConcurrency : public game_test::GameFixture {};
+
+TEST_F(GameConcurrency, BuyersAndViewersShareTheWorld) {
+  auto engine = make_engine();
+  constexpr int kBuyers = 4;
+  constexpr int kLotsEach = 6;  // 300 WC buys six lots
+  std::vector<std::thread> threads;
+  for (int b = 0; b < kBuyers; ++b) {
+    threads.emplace_back([&, b] {
+      std::string out;
+      for (int i = 0; i < kLotsEach; ++i) {
+        const double lat = 20.0 + b;
+        const double lon = 20.0 + i * 1e-3;
+        const std::string key = std::to_string(b) + "_" + std::to_string(i);
+        EXPECT_TRUE(engine->buy_parcel("0xbuyer" + std::to_string(b), key, lat, lon, out, 0, 0, false)) << out;
+      }
+    });
+    threads.emplace_back([&, b] {
+      for (int i = 0; i < kLotsEach; ++i) {
+        const std::string view = engine->get_viewport_parcels_json(19.0, 25.0, 19.0, 21.0, "0xbuyer" + std::to_string(b));
+        EXPECT_EQ(view.rfind("{\"status\":\"ok\"", 0), 0u);
+        EXPECT_NE(engine->get_player_state_json("0xviewer" + std::to_string(b)).find("\"status\":\"ok\""),
+                  std::string::npos);
+        EXPECT_GE(engine->get_total_parcels_count(), 19u);
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(engine->get_total_parcels_count(), 19u + kBuyers * kLotsEach);
+  for (int b = 0; b < kBuyers; ++b) {
+    const PlayerProfile p = GameEngineTestPeer::player(*engine, "0xbuyer" + std::to_string(b));
+    EXPECT_EQ(p.coins, 0u);
+    EXPECT_EQ(p.parcels_count, static_cast<uint64_t>(kLotsEach));
+  }
+  EXPECT_EQ(game_test::lines_tagged(game_test::read_file(world_path()), "L").size(), 19u + kBuyers * kLotsEach);
 }
 
 }  // namespace

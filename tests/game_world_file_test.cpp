@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -424,6 +425,29 @@ TEST_F(GameWorldFile, ShortLinesKeepTheirDefaults) {
     EXPECT_TRUE(Peer::sessions_of(e).empty());
     EXPECT_TRUE(Peer::google_index_of(e).empty());
   });
+
+  // A save keeps the lines of unchanged records as they were read, and
+  // they read back the same; a changed record gets a full line.
+  std::string out;
+  ASSERT_TRUE(engine->build_plant("0xshort", "k2", "wind", out)) << out;
+  const std::string file = read_file(world_path());
+  EXPECT_NE(file.find("\nL|k1|45.000000|9.000000|0xshort|solar|1|6.000000|0.000000|Solare|1|RUZ\n"), std::string::npos);
+  EXPECT_NE(file.find("\nU|usr_1|Nome|n@x.it|h|s|||||5|6\n"), std::string::npos);
+  EXPECT_EQ(lines_tagged(file, "L").size(), 2u);
+  for (const std::string& line : lines_tagged(file, "L")) {
+    if (line.rfind("L|k2|", 0) == 0) {
+      EXPECT_EQ(std::count(line.begin(), line.end(), '|'), 22);
+    }
+  }
+  EXPECT_NE(file.find("\nP|0xshort|40|"), std::string::npos);  // changed: written whole
+  for (const std::string& line : lines_tagged(file, "P")) EXPECT_EQ(std::count(line.begin(), line.end(), '|'), 29);
+  auto again = make_engine();
+  EXPECT_EQ(Peer::parcel(*again, "k1").sale_currency, "WC");
+  EXPECT_FALSE(Peer::parcel(*again, "k1").for_sale);
+  EXPECT_EQ(Peer::parcel(*again, "k2").plant_type, "wind");
+  EXPECT_DOUBLE_EQ(Peer::player(*again, "0xshort").ruz, 5.0);
+  EXPECT_EQ(Peer::player(*again, "0xshort").coins, 40u);
+  EXPECT_EQ(Peer::questions(*again).size(), 6u);  // seeded at the first start, saved with the change
 }
 
 TEST_F(GameWorldFile, UnreadableNumbersDropTheWholeLine) {
