@@ -357,7 +357,7 @@ class GameEngine {
   // The six categories, three communities and six questions, each
   // collection only when it is empty. REQUIRES: game lock held exclusively.
   void seed_default_quiz_and_cer_unlocked();
-  // Reformats every cached line (after a load).
+  // Drops the loaded lines and marks every record for formatting.
   void rebuild_world_lines_unlocked();
   void fail_load_unlocked(const std::string& reason);
 
@@ -392,17 +392,14 @@ class GameEngine {
   bool load_failed_ = false;
   std::string load_error_;
 
-  // The world file's lines of the records that can be many, kept between
-  // saves so that a save formats only what changed since the last one.
-  // A record as loaded keeps its line from the loaded file (loaded_text).
+  // The world file's lines of the records that can be many (accounts,
+  // players, lots), kept between saves so that a save formats only what
+  // changed since the last one.
   struct WorldLines {
-    std::unordered_map<std::string, WorldLine> users;    // by account id
-    std::unordered_map<std::string, WorldLine> players;  // by player key
-    std::unordered_map<std::string, WorldLine> parcels;  // by parcel key
-    std::unordered_set<std::string> dirty_users;
-    std::unordered_set<std::string> dirty_players;
-    std::unordered_set<std::string> dirty_parcels;
-    std::string loaded_text;  // the world file as loaded
+    RecordLines users;    // by account id
+    RecordLines players;  // by player key
+    RecordLines parcels;  // by parcel key
+    std::string loaded_text;  // the world file as loaded; `loaded` points into it
     std::string snapshot;     // the file's content, reused between saves
   };
   WorldLines world_lines_;

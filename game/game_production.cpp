@@ -10,7 +10,7 @@
 namespace ZezozuRiziv {
 
 void GameEngine::reference_position_unlocked(const PlayerProfile& player, double& lat, double& lon) const {
-  const std::vector<ParcelRecord*>& owned = parcel_index_.owned_by(player.address);
+  const ParcelSpan owned = parcel_index_.owned_by(player.address);
   if (!owned.empty()) {
     lat = owned.front()->lat;
     lon = owned.front()->lon;

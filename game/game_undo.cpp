@@ -86,12 +86,12 @@ void GameEngine::UndoScope::undo() {
     } else if (it != e.parcels.end()) {
       e.parcels.erase(it);
     }
-    e.world_lines_.dirty_parcels.insert(key);
+    e.world_lines_.parcels.dirty.insert(key);
   }
   parcels_.clear();
 
-  restore(players_, e.players, &e.world_lines_.dirty_players);
-  restore(users_, e.users, &e.world_lines_.dirty_users);
+  restore(players_, e.players, &e.world_lines_.players.dirty);
+  restore(users_, e.users, &e.world_lines_.users.dirty);
   restore(email_index_, e.email_index, nullptr);
   restore(username_index_, e.username_index, nullptr);
   restore(google_index_, e.google_index, nullptr);
@@ -113,17 +113,17 @@ void GameEngine::UndoScope::undo() {
 
 void GameEngine::touch_player_unlocked(const std::string& address) {
   if (active_undo_ != nullptr) remember(active_undo_->players_, players, address);
-  world_lines_.dirty_players.insert(address);
+  world_lines_.players.dirty.insert(address);
 }
 
 void GameEngine::touch_parcel_unlocked(const std::string& key) {
   if (active_undo_ != nullptr) remember(active_undo_->parcels_, parcels, key);
-  world_lines_.dirty_parcels.insert(key);
+  world_lines_.parcels.dirty.insert(key);
 }
 
 void GameEngine::touch_user_unlocked(const std::string& id) {
   if (active_undo_ != nullptr) remember(active_undo_->users_, users, id);
-  world_lines_.dirty_users.insert(id);
+  world_lines_.users.dirty.insert(id);
 }
 
 void GameEngine::touch_email_index_unlocked(const std::string& email) {

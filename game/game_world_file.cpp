@@ -1,6 +1,7 @@
 // Saving and loading the world file game_world.dat.
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <fstream>
 #include <iostream>
 #include <mutex>
@@ -20,39 +21,48 @@ namespace {
 // rather than half loaded.
 constexpr uint64_t kMaxWorldFileBytes = 4ULL << 30;
 
-// Re-formats the cached line of every record named in `dirty` (or drops it
-// when the record is gone).
+// Formats the line of every record touched since the last save (an empty
+// line for a record that is gone).
 template <typename Record, typename Append>
-void refresh_lines(const std::unordered_set<std::string>& dirty,
-                   const std::unordered_map<std::string, Record>& records,
-                   std::unordered_map<std::string, WorldLine>& lines, Append append) {
-  for (const std::string& key : dirty) {
+void refresh_lines(RecordLines& lines, const std::unordered_map<std::string, Record>& records,
+                   Append append) {
+  for (const std::string& key : lines.dirty) {
     const auto it = records.find(key);
+    std::optional<std::string>& line = lines.changed[key];
     if (it == records.end()) {
-      lines.erase(key);
+      line.reset();
       continue;
     }
-    WorldLine& line = lines[key];
-    line.loaded = {};
-    line.text.clear();
-    append(line.text, it->second);
-    line.text.pop_back();  // the line feed; the snapshot adds it
+    if (!line) line.emplace();
+    line->clear();
+    append(*line, it->second);
+    line->pop_back();  // the line feed; the snapshot adds it
   }
 }
 
-void append_lines(std::string& out, const std::unordered_map<std::string, WorldLine>& lines) {
-  for (const auto& [key, line] : lines) {
-    out += line.view();
+// The lines of one kind: those read from the file for records unchanged
+// since, then those formatted since.
+void append_lines(std::string& out, const RecordLines& lines) {
+  const bool any_changed = !lines.changed.empty();
+  for (const LoadedLine& loaded : lines.loaded) {
+    if (any_changed && lines.changed.find(loaded.key) != lines.changed.end()) continue;
+    out += loaded.line;
+    out += '\n';
+  }
+  for (const auto& [key, line] : lines.changed) {
+    if (!line) continue;
+    out += *line;
     out += '\n';
   }
 }
 
-// Keeps `line` (a view into the loaded text) as the line of `key`.
-void keep_loaded_line(std::unordered_map<std::string, WorldLine>& lines, const std::string& key,
-                      std::string_view line) {
-  WorldLine& cached = lines[key];
-  cached.loaded = line;
-  cached.text.clear();
+// Keeps the line a record was read from. A key read a second time replaces
+// the first record: its line is formatted anew at the next save, so the
+// older line is never written again.
+// `key` and `line` point into the loaded text.
+void keep_loaded_line(RecordLines& lines, bool replaced, std::string_view key, std::string_view line) {
+  lines.loaded.push_back({key, line});
+  if (replaced) lines.dirty.emplace(key);
 }
 
 }  // namespace
@@ -65,9 +75,9 @@ bool GameEngine::save_world_unlocked() {
     return false;
   }
   WorldLines& w = world_lines_;
-  refresh_lines(w.dirty_users, users, w.users, append_user_line);
-  refresh_lines(w.dirty_players, players, w.players, append_player_line);
-  refresh_lines(w.dirty_parcels, parcels, w.parcels, append_parcel_line);
+  refresh_lines(w.users, users, append_user_line);
+  refresh_lines(w.players, players, append_player_line);
+  refresh_lines(w.parcels, parcels, append_parcel_line);
 
   std::string& out = w.snapshot;
   out.clear();
@@ -101,27 +111,21 @@ bool GameEngine::save_world_unlocked() {
   }
   // Lines already match the records; a failure keeps them marked, so the
   // undone records are formatted again next time.
-  w.dirty_users.clear();
-  w.dirty_players.clear();
-  w.dirty_parcels.clear();
+  w.users.dirty.clear();
+  w.players.dirty.clear();
+  w.parcels.dirty.clear();
   return true;
 }
 
 void GameEngine::rebuild_world_lines_unlocked() {
   WorldLines& w = world_lines_;
-  w.users.clear();
-  w.players.clear();
-  w.parcels.clear();
+  w.users = RecordLines();
+  w.players = RecordLines();
+  w.parcels = RecordLines();
   w.loaded_text.clear();
-  for (const auto& [id, user] : users) w.dirty_users.insert(id);
-  for (const auto& [key, player] : players) w.dirty_players.insert(key);
-  for (const auto& [key, parcel] : parcels) w.dirty_parcels.insert(key);
-  refresh_lines(w.dirty_users, users, w.users, append_user_line);
-  refresh_lines(w.dirty_players, players, w.players, append_player_line);
-  refresh_lines(w.dirty_parcels, parcels, w.parcels, append_parcel_line);
-  w.dirty_users.clear();
-  w.dirty_players.clear();
-  w.dirty_parcels.clear();
+  for (const auto& [id, user] : users) w.users.dirty.insert(id);
+  for (const auto& [key, player] : players) w.players.dirty.insert(key);
+  for (const auto& [key, parcel] : parcels) w.parcels.dirty.insert(key);
 }
 
 void GameEngine::fail_load_unlocked(const std::string& reason) {
@@ -186,8 +190,6 @@ void GameEngine::load_world() {
   const size_t line_count = static_cast<size_t>(std::count(content.begin(), content.end(), '\n')) + 1;
   players.reserve(line_count);
   parcels.reserve(line_count);
-  world_lines_.players.reserve(line_count);
-  world_lines_.parcels.reserve(line_count);
   WorldFields f;
   uint64_t skipped = 0;
   size_t start = 0;
@@ -211,25 +213,25 @@ void GameEngine::load_world() {
         if (!u.username.empty()) username_index[RozeveCrypto::ascii_lower(u.username)] = u.id;
         if (!u.google_id.empty()) google_index[u.google_id] = u.id;
         if (!u.session_token.empty()) sessions[u.session_token] = u.id;
-        keep_loaded_line(world_lines_.users, u.id, line);
         const std::string id = u.id;
-        users.insert_or_assign(id, std::move(u));
+        const auto [it, inserted] = users.insert_or_assign(id, std::move(u));
+        keep_loaded_line(world_lines_.users, !inserted, f[1], line);
       }
     } else if (tag == "P") {
       PlayerProfile p;
       ok = read_player_fields(f, p);
       if (ok) {
-        keep_loaded_line(world_lines_.players, p.address, line);
         const std::string key = p.address;
-        players.insert_or_assign(key, std::move(p));
+        const auto [it, inserted] = players.insert_or_assign(key, std::move(p));
+        keep_loaded_line(world_lines_.players, !inserted, f[1], line);
       }
     } else if (tag == "L") {
       ParcelRecord l;
       ok = read_parcel_fields(f, l);
       if (ok) {
-        keep_loaded_line(world_lines_.parcels, l.key, line);
         const std::string key = l.key;
-        parcels.insert_or_assign(key, std::move(l));
+        const auto [it, inserted] = parcels.insert_or_assign(key, std::move(l));
+        keep_loaded_line(world_lines_.parcels, !inserted, f[1], line);
       }
     } else if (tag == "ADM") {
       apply_admin_fields(f, admin);
@@ -273,14 +275,16 @@ void GameEngine::load_world() {
     std::cout << "[GIOCO] Ignorate " << skipped << " righe illeggibili in " << world_file_path << std::endl;
   }
 
+  std::unordered_set<std::string> read_twice = world_lines_.players.dirty;
   parcel_index_.reserve(parcels.size(), players.size());
   for (auto& [key, parcel] : parcels) parcel_index_.add(parcel);
   if (parcels.empty()) {
     seed_initial_multiplayer_world_unlocked();
   } else {
     for (auto& [key, player] : players) recalculate_player_power_unlocked(player);
-    // Only fields the file does not carry changed: the loaded lines stand.
-    world_lines_.dirty_players.clear();
+    // Only fields the file does not carry changed: the loaded lines stand,
+    // except those of keys read twice.
+    world_lines_.players.dirty = std::move(read_twice);
   }
   seed_default_quiz_and_cer_unlocked();
 }

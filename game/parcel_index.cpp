@@ -6,8 +6,6 @@ namespace ZezozuRiziv {
 
 namespace {
 
-const std::vector<ParcelRecord*> kNoParcels;
-
 // Widening of the search rectangle of find_near, so that rounding of the
 // bounds never hides a parcel that the exact test accepts.
 constexpr double kNearSlackDegrees = 1e-9;
@@ -16,15 +14,6 @@ constexpr double kNearSlackDegrees = 1e-9;
 // first never depends on the history of changes (an undone change leaves
 // the lists exactly as they were).
 bool key_before(const ParcelRecord* a, const ParcelRecord* b) { return a->key < b->key; }
-
-void insert_sorted(std::vector<ParcelRecord*>& list, ParcelRecord* parcel) {
-  list.insert(std::lower_bound(list.begin(), list.end(), parcel, key_before), parcel);
-}
-
-void erase_sorted(std::vector<ParcelRecord*>& list, ParcelRecord* parcel) {
-  const auto it = std::lower_bound(list.begin(), list.end(), parcel, key_before);
-  if (it != list.end() && *it == parcel) list.erase(it);
-}
 
 // Squares have no order to keep: the last element fills the gap.
 void erase_unordered(std::vector<ParcelRecord*>& list, ParcelRecord* parcel) {
@@ -36,9 +25,34 @@ void erase_unordered(std::vector<ParcelRecord*>& list, ParcelRecord* parcel) {
 
 }  // namespace
 
+void ParcelList::insert(ParcelRecord* parcel) {
+  if (empty()) {
+    one_ = parcel;
+    return;
+  }
+  if (many_.empty()) {
+    many_.push_back(one_);
+    one_ = nullptr;
+  }
+  many_.insert(std::lower_bound(many_.begin(), many_.end(), parcel, key_before), parcel);
+}
+
+void ParcelList::erase(ParcelRecord* parcel) {
+  if (many_.empty()) {
+    if (one_ == parcel) one_ = nullptr;
+    return;
+  }
+  const auto it = std::lower_bound(many_.begin(), many_.end(), parcel, key_before);
+  if (it != many_.end() && *it == parcel) many_.erase(it);
+  if (many_.size() == 1) {
+    one_ = many_.front();
+    many_.clear();
+  }
+}
+
 void ParcelIndex::add(ParcelRecord& parcel) {
-  if (!parcel.owner.empty()) insert_sorted(by_owner_[parcel.owner], &parcel);
-  insert_sorted(by_cell_[hex_cell_of(parcel.lat, parcel.lon)], &parcel);
+  if (!parcel.owner.empty()) by_owner_[parcel.owner].insert(&parcel);
+  by_cell_[hex_cell_of(parcel.lat, parcel.lon)].insert(&parcel);
   const int64_t a = square_of(parcel.lat);
   const int64_t o = square_of(parcel.lon);
   Square& square = by_square_[grid_key(a, o)];
@@ -51,13 +65,13 @@ void ParcelIndex::remove(ParcelRecord& parcel) {
   if (!parcel.owner.empty()) {
     const auto it = by_owner_.find(parcel.owner);
     if (it != by_owner_.end()) {
-      erase_sorted(it->second, &parcel);
+      it->second.erase(&parcel);
       if (it->second.empty()) by_owner_.erase(it);
     }
   }
   const auto cell = by_cell_.find(hex_cell_of(parcel.lat, parcel.lon));
   if (cell != by_cell_.end()) {
-    erase_sorted(cell->second, &parcel);
+    cell->second.erase(&parcel);
     if (cell->second.empty()) by_cell_.erase(cell);
   }
   const auto square = by_square_.find(grid_key(square_of(parcel.lat), square_of(parcel.lon)));
@@ -78,14 +92,14 @@ void ParcelIndex::reserve(size_t parcels, size_t owners) {
   by_cell_.reserve(parcels);
 }
 
-const std::vector<ParcelRecord*>& ParcelIndex::owned_by(const std::string& owner) const {
+ParcelSpan ParcelIndex::owned_by(const std::string& owner) const {
   const auto it = by_owner_.find(owner);
-  return it == by_owner_.end() ? kNoParcels : it->second;
+  return it == by_owner_.end() ? ParcelSpan() : it->second.items();
 }
 
-const std::vector<ParcelRecord*>& ParcelIndex::in_hex_cell(HexCell cell) const {
+ParcelSpan ParcelIndex::in_hex_cell(HexCell cell) const {
   const auto it = by_cell_.find(cell);
-  return it == by_cell_.end() ? kNoParcels : it->second;
+  return it == by_cell_.end() ? ParcelSpan() : it->second.items();
 }
 
 ParcelRecord* ParcelIndex::find_near(double lat, double lon, double dlat, double dlon) const {

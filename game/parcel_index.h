@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -16,6 +17,25 @@
 #include "game/hex_grid.h"
 
 namespace ZezozuRiziv {
+
+// A list of parcels in key order that holds one parcel without allocating:
+// most cells hold one lot.
+class ParcelList {
+ public:
+  void insert(ParcelRecord* parcel);
+  void erase(ParcelRecord* parcel);
+  bool empty() const { return one_ == nullptr && many_.empty(); }
+  std::span<ParcelRecord* const> items() const {
+    if (!many_.empty()) return many_;
+    return one_ == nullptr ? std::span<ParcelRecord* const>() : std::span<ParcelRecord* const>(&one_, 1);
+  }
+
+ private:
+  ParcelRecord* one_ = nullptr;       // the only parcel while `many_` is empty
+  std::vector<ParcelRecord*> many_;   // every parcel once there are two or more
+};
+
+using ParcelSpan = std::span<ParcelRecord* const>;
 
 class ParcelIndex {
  public:
@@ -29,9 +49,10 @@ class ParcelIndex {
   void reserve(size_t parcels, size_t owners);
 
   // The parcels of `owner` (none for the empty owner), in key order.
-  const std::vector<ParcelRecord*>& owned_by(const std::string& owner) const;
+  // The views stay valid until the index changes.
+  ParcelSpan owned_by(const std::string& owner) const;
   // The parcels whose centre lies in `cell`, in key order.
-  const std::vector<ParcelRecord*>& in_hex_cell(HexCell cell) const;
+  ParcelSpan in_hex_cell(HexCell cell) const;
 
   // Calls visit(parcel) for every parcel with lat_min <= lat <= lat_max
   // and lon_min <= lon <= lon_max until visit returns false. Nothing lies
@@ -57,8 +78,8 @@ class ParcelIndex {
     return (static_cast<uint64_t>(lat_square) << 32) ^ (static_cast<uint64_t>(lon_square) & 0xFFFFFFFFULL);
   }
 
-  std::unordered_map<std::string, std::vector<ParcelRecord*>> by_owner_;
-  std::unordered_map<HexCell, std::vector<ParcelRecord*>, HexCellHash> by_cell_;
+  std::unordered_map<std::string, ParcelList> by_owner_;
+  std::unordered_map<HexCell, ParcelList, HexCellHash> by_cell_;
   struct Square {
     int64_t lat_square = 0;
     int64_t lon_square = 0;

@@ -6,8 +6,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "game/game_records.h"
@@ -16,13 +20,32 @@ namespace ZezozuRiziv {
 
 using WorldFields = std::vector<std::string_view>;
 
-// One record's line as a save writes it, without its line feed: the line
-// read from the file while the record is as it was loaded (read back, that
-// line gives the same record), else the line formatted since it changed.
-struct WorldLine {
-  std::string_view loaded;  // into the loaded file's text, which outlives it
-  std::string text;
-  std::string_view view() const { return text.empty() ? loaded : std::string_view(text); }
+// A record's line as read from the world file (no line feed), and its key;
+// both point into the loaded file's text.
+struct LoadedLine {
+  std::string_view key;
+  std::string_view line;
+};
+
+// Hash and equality that let maps keyed by text be searched with a view.
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
+};
+struct TextEqual {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const { return a == b; }
+};
+
+// The lines of one kind of record that can be many, kept between saves. A
+// record as loaded keeps the line it was read from (read back, that line
+// gives the same record); a record touched since is formatted anew.
+struct RecordLines {
+  std::vector<LoadedLine> loaded;  // in file order; superseded by `changed`
+  // Lines formatted since the load (no line feed), by key; empty: the
+  // record is gone.
+  std::unordered_map<std::string, std::optional<std::string>, TextHash, TextEqual> changed;
+  std::unordered_set<std::string> dirty;  // keys touched since the last save
 };
 
 // Splits `line` at every '|' into `fields` (cleared first); a '|' at the

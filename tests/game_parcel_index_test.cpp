@@ -129,16 +129,43 @@ TEST_F(GameParcelIndex, OwnersCellsAndNeighbourhoodsMatchTheWalk) {
   }
 }
 
+TEST(GameParcelList, OneTwoAndBackToOne) {
+  ParcelRecord a;
+  a.key = "a";
+  ParcelRecord b;
+  b.key = "b";
+  ParcelRecord c;
+  c.key = "c";
+  ParcelList list;
+  EXPECT_TRUE(list.empty());
+  EXPECT_TRUE(list.items().empty());
+  list.insert(&c);
+  ASSERT_EQ(list.items().size(), 1u);
+  list.insert(&a);
+  list.insert(&b);
+  ASSERT_EQ(list.items().size(), 3u);
+  EXPECT_EQ(list.items()[0], &a);  // key order
+  EXPECT_EQ(list.items()[2], &c);
+  list.erase(&a);
+  list.erase(&c);
+  ASSERT_EQ(list.items().size(), 1u);
+  EXPECT_EQ(list.items()[0], &b);
+  list.erase(&a);  // not there: nothing happens
+  list.erase(&b);
+  EXPECT_TRUE(list.empty());
+}
+
 TEST_F(GameParcelIndex, RemovingAndReAddingLeavesTheSameLists) {
   ParcelRecord& p = parcels.at("lot42");
-  const std::vector<ParcelRecord*> owned = index.owned_by(p.owner);
-  const std::vector<ParcelRecord*> cell = index.in_hex_cell(hex_cell_of(p.lat, p.lon));
+  const auto list = [](ParcelSpan span) { return std::vector<ParcelRecord*>(span.begin(), span.end()); };
+  const std::vector<ParcelRecord*> owned = list(index.owned_by(p.owner));
+  const std::vector<ParcelRecord*> cell = list(index.in_hex_cell(hex_cell_of(p.lat, p.lon)));
   index.remove(p);
   EXPECT_EQ(std::count(index.owned_by(p.owner).begin(), index.owned_by(p.owner).end(), &p), 0);
   EXPECT_TRUE(index_rect(p.lat, p.lat, p.lon, p.lon).count("lot42") == 0);
   index.add(p);
-  EXPECT_EQ(index.owned_by(p.owner), owned);
-  EXPECT_EQ(index.in_hex_cell(hex_cell_of(p.lat, p.lon)), cell);
+  EXPECT_EQ(list(index.owned_by(p.owner)), owned);
+  EXPECT_EQ(list(index.in_hex_cell(hex_cell_of(p.lat, p.lon))), cell);
 }
 
 }  // namespace

@@ -480,6 +480,23 @@ TEST_F(GameWorldFile, UnreadableNumbersDropTheWholeLine) {
   });
 }
 
+TEST_F(GameWorldFile, AKeyReadTwiceKeepsTheLaterRecordAndOneLine) {
+  plant_world(
+      "P|0xdup|1|1.000000|1.000000|0|0\n"
+      "L|lot|45.000000|9.000000|0xdup||0|0.000000|0.000000|first\n"
+      "P|0xdup|2|2.000000|2.000000|0|0\n"
+      "L|lot|45.000000|9.000000|0xdup||0|0.000000|0.000000|second\n");
+  auto engine = make_engine();
+  EXPECT_EQ(Peer::player(*engine, "0xdup").coins, 2u);
+  EXPECT_EQ(Peer::parcel(*engine, "lot").plant_name, "second");
+  ASSERT_TRUE(engine->save_world());
+  const std::string file = read_file(world_path());
+  EXPECT_EQ(lines_tagged(file, "P").size(), 1u);
+  EXPECT_EQ(lines_tagged(file, "L").size(), 1u);
+  EXPECT_NE(file.find("\nP|0xdup|2|2.000000|"), std::string::npos);
+  EXPECT_NE(file.find("|second|"), std::string::npos);
+}
+
 TEST_F(GameWorldFile, OnlyAdsAndAdminLinesYieldASeededWorldInMemory) {
   plant_world("A|g|m|p|a|s|1|2|3|4.000000\nADM|hash|0||0\n");
   auto engine = make_engine();
