@@ -399,7 +399,10 @@ class GameEngine {
     RecordLines users;    // by account id
     RecordLines players;  // by player key
     RecordLines parcels;  // by parcel key
-    std::string loaded_text;  // the world file as loaded; `loaded` points into it
+    // The world file as loaded; `loaded` lines point into it. Not a
+    // std::string: a string would be zero-filled before the read.
+    std::unique_ptr<char[]> loaded_bytes;
+    std::string_view loaded_text;
     std::string snapshot;     // the file's content, reused between saves
   };
   WorldLines world_lines_;

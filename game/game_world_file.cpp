@@ -4,6 +4,7 @@
 #include <optional>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <system_error>
 
@@ -122,7 +123,8 @@ void GameEngine::rebuild_world_lines_unlocked() {
   w.users = RecordLines();
   w.players = RecordLines();
   w.parcels = RecordLines();
-  w.loaded_text.clear();
+  w.loaded_bytes.reset();
+  w.loaded_text = {};
   for (const auto& [id, user] : users) w.users.dirty.insert(id);
   for (const auto& [key, player] : players) w.players.dirty.insert(key);
   for (const auto& [key, parcel] : parcels) w.parcels.dirty.insert(key);
@@ -168,7 +170,7 @@ void GameEngine::load_world() {
   if (ec) return fail_load_unlocked(ec.message());
   if (status.type() != std::filesystem::file_type::regular) return fail_load_unlocked("non e' un file");
 
-  std::string& content = world_lines_.loaded_text;
+  std::string_view content;
   try {
     std::ifstream in(world_file_path, std::ios::binary);
     if (!in) return fail_load_unlocked("apertura non riuscita");
@@ -176,10 +178,12 @@ void GameEngine::load_world() {
     const std::streamoff size = in.tellg();
     if (size < 0) return fail_load_unlocked("dimensione illeggibile");
     if (static_cast<uint64_t>(size) > kMaxWorldFileBytes) return fail_load_unlocked("file troppo grande");
-    content.resize(static_cast<size_t>(size));
+    world_lines_.loaded_bytes = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(size));
     in.seekg(0, std::ios::beg);
-    in.read(content.data(), size);
+    in.read(world_lines_.loaded_bytes.get(), size);
     if (!in || in.gcount() != size) return fail_load_unlocked("lettura non riuscita");
+    content = std::string_view(world_lines_.loaded_bytes.get(), static_cast<size_t>(size));
+    world_lines_.loaded_text = content;
   } catch (const std::exception& e) {
     return fail_load_unlocked(e.what());
   }
@@ -195,7 +199,7 @@ void GameEngine::load_world() {
   size_t start = 0;
   while (start < content.size()) {
     size_t end = content.find('\n', start);
-    if (end == std::string::npos) end = content.size();
+    if (end == std::string_view::npos) end = content.size();
     const std::string_view line(content.data() + start, end - start);
     start = end + 1;
     if (line.empty()) continue;
@@ -213,25 +217,25 @@ void GameEngine::load_world() {
         if (!u.username.empty()) username_index[RozeveCrypto::ascii_lower(u.username)] = u.id;
         if (!u.google_id.empty()) google_index[u.google_id] = u.id;
         if (!u.session_token.empty()) sessions[u.session_token] = u.id;
-        const std::string id = u.id;
-        const auto [it, inserted] = users.insert_or_assign(id, std::move(u));
-        keep_loaded_line(world_lines_.users, !inserted, f[1], line);
+        std::string id = u.id;
+        const bool replaced = !users.insert_or_assign(std::move(id), std::move(u)).second;
+        keep_loaded_line(world_lines_.users, replaced, f[1], line);
       }
     } else if (tag == "P") {
       PlayerProfile p;
       ok = read_player_fields(f, p);
       if (ok) {
-        const std::string key = p.address;
-        const auto [it, inserted] = players.insert_or_assign(key, std::move(p));
-        keep_loaded_line(world_lines_.players, !inserted, f[1], line);
+        std::string key = p.address;
+        const bool replaced = !players.insert_or_assign(std::move(key), std::move(p)).second;
+        keep_loaded_line(world_lines_.players, replaced, f[1], line);
       }
     } else if (tag == "L") {
       ParcelRecord l;
       ok = read_parcel_fields(f, l);
       if (ok) {
-        const std::string key = l.key;
-        const auto [it, inserted] = parcels.insert_or_assign(key, std::move(l));
-        keep_loaded_line(world_lines_.parcels, !inserted, f[1], line);
+        std::string key = l.key;
+        const bool replaced = !parcels.insert_or_assign(std::move(key), std::move(l)).second;
+        keep_loaded_line(world_lines_.parcels, replaced, f[1], line);
       }
     } else if (tag == "ADM") {
       apply_admin_fields(f, admin);
