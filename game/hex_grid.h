@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "game/game_records.h"
 
@@ -60,7 +61,7 @@ int64_t parcel_lookup_score(const ParcelRecord& parcel, const std::string& prefe
 // first offered stays.
 class ParcelLookupBest {
  public:
-  explicit ParcelLookupBest(const std::string& preferred_owner) : preferred_owner_(preferred_owner) {}
+  explicit ParcelLookupBest(std::string preferred_owner) : preferred_owner_(std::move(preferred_owner)) {}
   void offer(ParcelRecord& parcel) {
     const int64_t score = parcel_lookup_score(parcel, preferred_owner_);
     if (best_ == nullptr || score > best_score_) {
@@ -71,7 +72,7 @@ class ParcelLookupBest {
   ParcelRecord* best() const { return best_; }
 
  private:
-  const std::string& preferred_owner_;
+  std::string preferred_owner_;
   ParcelRecord* best_ = nullptr;
   int64_t best_score_ = 0;
 };
