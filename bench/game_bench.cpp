@@ -264,54 +264,48 @@ void StateView(benchmark::State& state) {
   }
 }
 
-void Buy(benchmark::State& state) {
+// Runs `action(engine, out)` against player 0's district with saves
+// refused, and checks that it got as far as its save.
+template <typename Action>
+void RefusedSaveAction(benchmark::State& state, Action action) {
   GameEngine& engine = engine_for(static_cast<uint64_t>(state.range(0)), false);
+  std::string out;
+  QuietConsole quiet;
+  for (auto _ : state) {
+    action(engine, out);
+    benchmark::DoNotOptimize(out.data());
+  }
+  expect_refused_save(state, out);
+}
+
+void Buy(benchmark::State& state) {
   std::string key;
   double lat = 0;
   double lon = 0;
   player_zero_spots(key, lat, lon);
   char free_key[64];
   std::snprintf(free_key, sizeof free_key, "%.5f_%.5f", lat, lon);
-  const std::string owner = address_of(0);
-  std::string out;
-  QuietConsole quiet;
-  for (auto _ : state) {
-    engine.buy_parcel(owner, free_key, lat, lon, out, 0.0, 0.0, false);
-    benchmark::DoNotOptimize(out.data());
-  }
-  expect_refused_save(state, out);
+  RefusedSaveAction(state, [&](GameEngine& engine, std::string& out) {
+    engine.buy_parcel(address_of(0), free_key, lat, lon, out, 0.0, 0.0, false);
+  });
 }
 
 void Build(benchmark::State& state) {
-  GameEngine& engine = engine_for(static_cast<uint64_t>(state.range(0)), false);
   std::string key;
   double lat = 0;
   double lon = 0;
   player_zero_spots(key, lat, lon);
-  const std::string owner = address_of(0);
-  std::string out;
-  QuietConsole quiet;
-  for (auto _ : state) {
-    engine.build_plant(owner, key, "hydrogen", out);
-    benchmark::DoNotOptimize(out.data());
-  }
-  expect_refused_save(state, out);
+  RefusedSaveAction(state, [&](GameEngine& engine, std::string& out) {
+    engine.build_plant(address_of(0), key, "hydrogen", out);
+  });
 }
 
 void Upgrade(benchmark::State& state) {
-  GameEngine& engine = engine_for(static_cast<uint64_t>(state.range(0)), false);
   std::string key;
   double lat = 0;
   double lon = 0;
   player_zero_spots(key, lat, lon);
-  const std::string owner = address_of(0);
-  std::string out;
-  QuietConsole quiet;
-  for (auto _ : state) {
-    engine.upgrade_plant(owner, key, out);
-    benchmark::DoNotOptimize(out.data());
-  }
-  expect_refused_save(state, out);
+  RefusedSaveAction(state, [&](GameEngine& engine, std::string& out) { engine.upgrade_plant(address_of(0), key, out); });
 }
 
 BENCHMARK(LoadWorld)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->Iterations(3);

@@ -19,7 +19,8 @@
 // Caller text: every operation refuses a player address or a lot key that
 // is_safe_record_key() rejects (text_safety.h) before it creates or changes
 // anything: an address with kBadAddressMessage, a lot key with
-// kBadLotKeyMessage. Free text that is stored goes through
+// kBadLotKeyMessage (one line: `if (!keys_usable(address, lot_key, out))
+// return false;`). Free text that is stored goes through
 // clean_world_text() (billboard fields: sanitize_billboard_field()).
 //
 // Changing the world, for every action (see UndoScope below):
@@ -57,6 +58,9 @@ namespace ZezozuRiziv {
 // The player an empty address stands for; also the JSON-RPC's sender while
 // no wallet address is known. Lower-case, so normalize_addr keeps it as is.
 inline constexpr char kDefaultPlayerAddress[] = "0x7a657269726f72697669000000000000000000a1";
+
+// The answer to an operation on a lot the caller does not own.
+inline constexpr char kNotLotOwnerMessage[] = "Non sei il proprietario certificato di questo lotto!";
 
 // The built-in master administrator password (22 characters): its hash is
 // the administrator password until the world file stores another.
@@ -305,6 +309,10 @@ class GameEngine {
   // until the lock is released or the player map changes.
   // REQUIRES: game lock held exclusively.
   PlayerProfile& get_or_create_player_unlocked(const std::string& key);
+  // get_or_create_player_unlocked, then its power and production brought
+  // up to date (power first), as the views do. Nothing is saved.
+  // REQUIRES: game lock held exclusively.
+  PlayerProfile& bring_up_to_date_unlocked(const std::string& address);
   // Sets power_kw, storage_boost and parcels_count from the player's lots
   // and the sun at its reference position now.
   // REQUIRES: game lock held exclusively.
@@ -328,6 +336,9 @@ class GameEngine {
   // REQUIRES: game lock held (exclusively to change the result).
   ParcelRecord* find_parcel_by_key_or_hex_unlocked(const std::string& key_or_latlon,
                                                    const std::string& preferred_owner);
+  // The lot find_parcel_by_key_or_hex_unlocked gives with `owner` preferred,
+  // when `owner` owns it; else null. REQUIRES: game lock held.
+  ParcelRecord* find_owned_lot_unlocked(const std::string& owner, const std::string& lot_key);
   // Stores `parcel` under its key (inserting or replacing), touched and
   // indexed. REQUIRES: game lock held exclusively.
   ParcelRecord& put_parcel_unlocked(ParcelRecord parcel);

@@ -31,7 +31,6 @@ constexpr double kOccupiedLatDegrees = 5.5e-5;
 constexpr double kOccupiedLonDegrees = 6.5e-5;
 
 constexpr char kFreeLotName[] = "Micro-Lotto Libero (100 m2)";
-constexpr char kNotOwnerMessage[] = "Non sei il proprietario certificato di questo lotto!";
 
 double haversine_m(double lat1, double lon1, double lat2, double lon2) {
   const double rad = kPi / 180.0;
@@ -54,6 +53,15 @@ bool refuse(std::string& out, const std::string& message) {
   return false;
 }
 
+// A plant of `spec`'s level on `lot`; the type is the caller's.
+void set_plant(ParcelRecord& lot, const PlantLevelSpec& spec, uint64_t now) {
+  lot.plant_level = spec.level;
+  lot.plant_name = spec.name;
+  lot.power_kw = spec.power_kw;
+  lot.storage_boost = spec.storage_boost;
+  lot.updated_ms = now;
+}
+
 // The answer of a build or an upgrade.
 std::string plant_answer(const std::string& message, const PlayerProfile& player) {
   JsonWriter json;
@@ -66,14 +74,15 @@ std::string plant_answer(const std::string& message, const PlayerProfile& player
 
 ParcelRecord* GameEngine::find_parcel_by_key_or_hex_unlocked(const std::string& key_or_latlon,
                                                              const std::string& preferred_owner) {
-  const auto exact = parcels.find(key_or_latlon);
-  if (exact != parcels.end()) return &exact->second;
-  double lat = 0.0;
-  double lon = 0.0;
-  if (!parse_lat_lon_text(key_or_latlon, lat, lon)) return nullptr;
-  ParcelLookupBest best(preferred_owner);
-  for (ParcelRecord* parcel : parcel_index_.in_hex_cell(hex_cell_of(lat, lon))) best.offer(*parcel);
-  return best.best();
+  return find_parcel_by_key_or_hex_with(parcels, key_or_latlon, preferred_owner,
+                                        [&](HexCell cell, ParcelLookupBest& best) {
+                                          for (ParcelRecord* p : parcel_index_.in_hex_cell(cell)) best.offer(*p);
+                                        });
+}
+
+ParcelRecord* GameEngine::find_owned_lot_unlocked(const std::string& owner, const std::string& lot_key) {
+  ParcelRecord* lot = find_parcel_by_key_or_hex_unlocked(lot_key, owner);
+  return lot != nullptr && lot->owner == owner ? lot : nullptr;
 }
 
 ParcelRecord& GameEngine::put_parcel_unlocked(ParcelRecord parcel) {
@@ -123,8 +132,7 @@ uint64_t GameEngine::district_size_unlocked(const std::string& owner, HexCell st
 bool GameEngine::buy_parcel(const std::string& address, const std::string& lot_key, double lat, double lon,
                             std::string& out, double user_lat, double user_lon, bool is_mocked) {
   // Refused before anything exists: no player is created for such text.
-  if (!is_safe_record_key(address)) return refuse(out, kBadAddressMessage);
-  if (!is_safe_record_key(lot_key)) return refuse(out, kBadLotKeyMessage);
+  if (!keys_usable(address, lot_key, out)) return false;
 
   std::unique_lock<std::shared_mutex> lock(game_mutex);
   UndoScope undo(*this);
@@ -234,17 +242,15 @@ bool GameEngine::buy_parcel(const std::string& address, const std::string& lot_k
 
 bool GameEngine::build_plant(const std::string& address, const std::string& lot_key,
                              const std::string& plant_type, std::string& out) {
-  if (!is_safe_record_key(address)) return refuse(out, kBadAddressMessage);
-  if (!is_safe_record_key(lot_key)) return refuse(out, kBadLotKeyMessage);
-
+  if (!keys_usable(address, lot_key, out)) return false;
   std::unique_lock<std::shared_mutex> lock(game_mutex);
   UndoScope undo(*this);
   const std::string addr = normalize_addr(address);
   PlayerProfile& player = get_or_create_player_unlocked(addr);
   sync_player_unlocked(player);
 
-  ParcelRecord* lot = find_parcel_by_key_or_hex_unlocked(lot_key, addr);
-  if (lot == nullptr || lot->owner != addr) return refuse(out, kNotOwnerMessage);
+  ParcelRecord* lot = find_owned_lot_unlocked(addr, lot_key);
+  if (lot == nullptr) return refuse(out, kNotLotOwnerMessage);
   const PlantLevelSpec* spec = get_plant_spec(plant_type, 1);
   if (spec == nullptr) return refuse(out, "Tipologia di impianto energetico non riconosciuta");
   if (player.coins < spec->cost_wc) {
@@ -255,11 +261,7 @@ bool GameEngine::build_plant(const std::string& address, const std::string& lot_
   // A plant already there is replaced without refund.
   touch_parcel_unlocked(lot->key);
   lot->plant_type = plant_type;
-  lot->plant_level = 1;
-  lot->plant_name = spec->name;
-  lot->power_kw = spec->power_kw;
-  lot->storage_boost = spec->storage_boost;
-  lot->updated_ms = now_ms();
+  set_plant(*lot, *spec, now_ms());
   recalculate_player_power_unlocked(player);
   if (!undo.save(out)) return false;
   out = plant_answer("Impianto Livello 1 installato con successo!", player);
@@ -267,17 +269,15 @@ bool GameEngine::build_plant(const std::string& address, const std::string& lot_
 }
 
 bool GameEngine::upgrade_plant(const std::string& address, const std::string& lot_key, std::string& out) {
-  if (!is_safe_record_key(address)) return refuse(out, kBadAddressMessage);
-  if (!is_safe_record_key(lot_key)) return refuse(out, kBadLotKeyMessage);
-
+  if (!keys_usable(address, lot_key, out)) return false;
   std::unique_lock<std::shared_mutex> lock(game_mutex);
   UndoScope undo(*this);
   const std::string addr = normalize_addr(address);
   PlayerProfile& player = get_or_create_player_unlocked(addr);
   sync_player_unlocked(player);
 
-  ParcelRecord* lot = find_parcel_by_key_or_hex_unlocked(lot_key, addr);
-  if (lot == nullptr || lot->owner != addr) return refuse(out, kNotOwnerMessage);
+  ParcelRecord* lot = find_owned_lot_unlocked(addr, lot_key);
+  if (lot == nullptr) return refuse(out, kNotLotOwnerMessage);
   if (lot->plant_type.empty() || lot->plant_level < 1) {
     return refuse(out, "Nessun impianto presente su questo lotto da potenziare");
   }
@@ -299,11 +299,7 @@ bool GameEngine::upgrade_plant(const std::string& address, const std::string& lo
 
   player.coins -= spec->cost_wc;
   touch_parcel_unlocked(lot->key);
-  lot->plant_level = spec->level;
-  lot->plant_name = spec->name;
-  lot->power_kw = spec->power_kw;
-  lot->storage_boost = spec->storage_boost;
-  lot->updated_ms = now_ms();
+  set_plant(*lot, *spec, now_ms());  // the type stays
   recalculate_player_power_unlocked(player);
   if (!undo.save(out)) return false;
   out = plant_answer("Upgrade Livello " + std::to_string(target) + " completato!", player);

@@ -61,14 +61,19 @@ void GameEngine::update_player_history_buckets_unlocked(PlayerProfile& player, d
   book_production(player, kwh, now_ms);
 }
 
+PlayerProfile& GameEngine::bring_up_to_date_unlocked(const std::string& address) {
+  PlayerProfile& p = get_or_create_player_unlocked(address);
+  // Power first, then the accrual at that power.
+  recalculate_player_power_unlocked(p);
+  sync_player_unlocked(p);
+  return p;
+}
+
 std::string GameEngine::get_production_history_json(const std::string& address) {
   if (!is_safe_record_key(address)) return error_json(kBadAddressMessage);
   std::unique_lock<std::shared_mutex> lock(game_mutex);
   const std::string addr = normalize_addr(address);
-  PlayerProfile& p = get_or_create_player_unlocked(addr);
-  // Power first, then the accrual at that power.
-  recalculate_player_power_unlocked(p);
-  sync_player_unlocked(p);
+  const PlayerProfile& p = bring_up_to_date_unlocked(addr);
 
   JsonWriter json;
   json.begin_object().field("status", "ok").field("address", addr);

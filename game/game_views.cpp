@@ -54,9 +54,7 @@ std::string GameEngine::get_player_state_json(const std::string& address) {
   if (!is_safe_record_key(address)) return error_json(kBadAddressMessage);
   std::unique_lock<std::shared_mutex> lock(game_mutex);
   const std::string addr = normalize_addr(address);
-  PlayerProfile& p = get_or_create_player_unlocked(addr);
-  recalculate_player_power_unlocked(p);
-  sync_player_unlocked(p);
+  const PlayerProfile& p = bring_up_to_date_unlocked(addr);
   const uint64_t now = now_ms();
 
   double lat = 0.0;

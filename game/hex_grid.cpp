@@ -80,19 +80,12 @@ int64_t parcel_lookup_score(const ParcelRecord& parcel, const std::string& prefe
 ParcelRecord* find_parcel_by_key_or_hex(std::unordered_map<std::string, ParcelRecord>& parcels,
                                         const std::string& key_or_latlon,
                                         const std::string& preferred_owner) {
-  const auto exact = parcels.find(key_or_latlon);
-  if (exact != parcels.end()) return &exact->second;
-
-  double lat = 0.0;
-  double lon = 0.0;
-  if (!parse_lat_lon_text(key_or_latlon, lat, lon)) return nullptr;
-  const HexCell cell = hex_cell_of(lat, lon);
-
-  ParcelLookupBest best(preferred_owner);
-  for (auto& [key, parcel] : parcels) {
-    if (hex_cell_of(parcel.lat, parcel.lon) == cell) best.offer(parcel);
-  }
-  return best.best();
+  return find_parcel_by_key_or_hex_with(parcels, key_or_latlon, preferred_owner,
+                                        [&](HexCell cell, ParcelLookupBest& best) {
+                                          for (auto& [key, parcel] : parcels) {
+                                            if (hex_cell_of(parcel.lat, parcel.lon) == cell) best.offer(parcel);
+                                          }
+                                        });
 }
 
 }  // namespace ZezozuRiziv

@@ -85,4 +85,20 @@ ParcelRecord* find_parcel_by_key_or_hex(std::unordered_map<std::string, ParcelRe
                                         const std::string& key_or_latlon,
                                         const std::string& preferred_owner);
 
+// The same lookup, with the parcels of a cell offered by
+// `offer_cell(HexCell, ParcelLookupBest&)` (a walk, or an index).
+template <typename OfferCell>
+ParcelRecord* find_parcel_by_key_or_hex_with(std::unordered_map<std::string, ParcelRecord>& parcels,
+                                             const std::string& key_or_latlon,
+                                             const std::string& preferred_owner, OfferCell offer_cell) {
+  const auto exact = parcels.find(key_or_latlon);
+  if (exact != parcels.end()) return &exact->second;
+  double lat = 0.0;
+  double lon = 0.0;
+  if (!parse_lat_lon_text(key_or_latlon, lat, lon)) return nullptr;
+  ParcelLookupBest best(preferred_owner);
+  offer_cell(hex_cell_of(lat, lon), best);
+  return best.best();
+}
+
 }  // namespace ZezozuRiziv

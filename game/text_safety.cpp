@@ -29,6 +29,19 @@ bool is_safe_record_key(std::string_view text) {
   });
 }
 
+bool keys_usable(std::string_view address, std::string& out) {
+  if (is_safe_record_key(address)) return true;
+  out = error_json(kBadAddressMessage);
+  return false;
+}
+
+bool keys_usable(std::string_view address, std::string_view lot_key, std::string& out) {
+  if (!keys_usable(address, out)) return false;
+  if (is_safe_record_key(lot_key)) return true;
+  out = error_json(kBadLotKeyMessage);
+  return false;
+}
+
 std::string clean_world_text(std::string_view text) { return without_bytes(text, "|\r\n"); }
 
 std::string sanitize_billboard_field(std::string text, uint64_t limit) {

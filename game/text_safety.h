@@ -22,6 +22,12 @@ inline constexpr char kSaveFailedMessage[] =
 // fails this could write a line of its own into the world file.
 bool is_safe_record_key(std::string_view text);
 
+// The checks every operation makes first: true when `address` (and
+// `lot_key`) are safe record keys; otherwise the refusal of the first bad
+// one (kBadAddressMessage, kBadLotKeyMessage) is written into `out`.
+bool keys_usable(std::string_view address, std::string& out);
+bool keys_usable(std::string_view address, std::string_view lot_key, std::string& out);
+
 // Free text that the world file stores: every '|', CR and LF removed.
 std::string clean_world_text(std::string_view text);
 

@@ -33,6 +33,17 @@ TEST(GameTextSafety, BillboardFieldsAlsoLoseQuotesAndAreCut) {
   EXPECT_EQ(sanitize_billboard_field("|\n\r", 10), "");
 }
 
+TEST(GameTextSafety, KeysUsableWritesTheFirstRefusal) {
+  std::string out = "untouched";
+  EXPECT_TRUE(keys_usable("0xab", "45.1_9.2", out));
+  EXPECT_TRUE(keys_usable("", out));
+  EXPECT_EQ(out, "untouched");
+  EXPECT_FALSE(keys_usable("0x\nab", "45.1_9.2\n", out));
+  EXPECT_EQ(out, "{\"status\":\"error\",\"message\":\"Indirizzo wallet non valido.\"}");
+  EXPECT_FALSE(keys_usable("0xab", "45.1|9.2", out));
+  EXPECT_EQ(out, "{\"status\":\"error\",\"message\":\"Coordinate GPS catastali non valide\"}");
+}
+
 TEST(GameTextSafety, ErrorAnswerEscapesItsMessage) {
   EXPECT_EQ(error_json("Coordinate GPS catastali non valide"),
             "{\"status\":\"error\",\"message\":\"Coordinate GPS catastali non valide\"}");
