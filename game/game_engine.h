@@ -342,7 +342,9 @@ class GameEngine {
   // Stores `parcel` under its key (inserting or replacing), touched and
   // indexed. REQUIRES: game lock held exclusively.
   ParcelRecord& put_parcel_unlocked(ParcelRecord parcel);
-  // Gives a stored parcel a new owner, touched and re-indexed.
+  // Gives a stored parcel a new owner, touched and re-indexed. The spans
+  // of parcel_index_ change with it: a loop over owned_by(old) that moves
+  // lots copies the span into a vector first.
   // REQUIRES: game lock held exclusively.
   void set_parcel_owner_unlocked(ParcelRecord& parcel, const std::string& owner);
   // Number of touching cells holding a lot of `owner`, reached from
