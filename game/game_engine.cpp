@@ -1,6 +1,5 @@
 #include "game/game_engine.h"
 
-#include <chrono>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
@@ -10,9 +9,10 @@
 
 namespace ZezozuRiziv {
 
-GameEngine::GameEngine(const std::string& data_dir) {
-  // A directory that cannot be created is not fatal: the game still runs
-  // from memory, and each save fails quietly until the path becomes usable.
+GameEngine::GameEngine(const std::string& data_dir, std::shared_ptr<const GameClock> clock)
+    : clock_(clock ? std::move(clock) : system_game_clock()) {
+  // A directory that cannot be created is not fatal here: every save then
+  // fails, is reported, and the change it carried is undone.
   std::error_code ec;
   std::filesystem::create_directories(data_dir, ec);
 
@@ -22,12 +22,11 @@ GameEngine::GameEngine(const std::string& data_dir) {
   if (admin.admin_password_hash.empty()) {
     admin.admin_password_hash = RozeveCrypto::SHA256::hash_string(kMasterAdminPassword);
   }
-}
-
-uint64_t GameEngine::now_ms() {
-  const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
-  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count();
-  return static_cast<uint64_t>(ns) / 1'000'000;
+  if (!load_failed_ && (quiz_categories.empty() || quiz_questions.empty() || cers.empty())) {
+    seed_default_quiz_and_cer_unlocked();
+    // A failure is on the console already; the next change saves again.
+    static_cast<void>(save_world_unlocked());
+  }
 }
 
 std::string GameEngine::normalize_addr(const std::string& addr) const {
@@ -37,6 +36,7 @@ std::string GameEngine::normalize_addr(const std::string& addr) const {
 }
 
 PlayerProfile& GameEngine::get_or_create_player_unlocked(const std::string& key) {
+  touch_player_unlocked(key);
   auto [it, inserted] = players.try_emplace(key);
   if (inserted) {
     it->second.address = key;
@@ -55,10 +55,18 @@ uint64_t GameEngine::get_total_players_count() const {
   return players.size();
 }
 
-bool GameEngine::load_world() {
+bool GameEngine::save_world() {
   std::unique_lock<std::shared_mutex> lock(game_mutex);
-  // The world file is read here.
-  return true;
+  return save_world_unlocked();
+}
+
+SolarEnvironment GameEngine::compute_solar_environment(double lat, double lon,
+                                                       unsigned long long unix_seconds) const {
+  return solar_environment_at(lat, lon, unix_seconds, now_ms() / 1000);
+}
+
+std::string GameEngine::get_weather_env_json(double lat, double lon, unsigned long long unix_seconds) const {
+  return weather_env_json(compute_solar_environment(lat, lon, unix_seconds));
 }
 
 }  // namespace ZezozuRiziv

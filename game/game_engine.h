@@ -7,24 +7,60 @@
 // views, exclusive for changes and for views that first accrue a player's
 // production). Functions ending in `_unlocked` take no lock; their REQUIRES:
 // line says how the caller must hold it. The lock is not recursive, so a
-// public operation never calls another public one while holding it.
+// public operation never calls another public one while holding it. Where
+// the chain lock is also held, it is taken first.
+//
+// Time: the engine reads the time only through its clock (game_clock.h).
+//
+// Answers: every action writes its JSON answer into `out` and returns true,
+// or writes {"status":"error","message":...} and returns false; the router
+// sends `out` either way. All JSON goes through crypto/json_writer.h.
+//
+// Caller text: every operation refuses a player address or a lot key that
+// is_safe_record_key() rejects (text_safety.h) before it creates or changes
+// anything: an address with kBadAddressMessage, a lot key with
+// kBadLotKeyMessage (one line: `if (!keys_usable(address, lot_key, out))
+// return false;`). Free text that is stored goes through
+// clean_world_text() (billboard fields: sanitize_billboard_field()).
+//
+// Changing the world, for every action (see UndoScope below):
+//   std::unique_lock<std::shared_mutex> lock(game_mutex);
+//   UndoScope undo(*this);
+//   ... touch_*_unlocked(key) before changing a record, then change it ...
+//   if (!undo.save(out)) return false;  // restored, error answer written
+//   out = <success answer>; return true;
+// Parcels are stored only through put_parcel_unlocked() and change owner
+// only through set_parcel_owner_unlocked(), which keep the parcel indexes
+// in step; `key`, `lat` and `lon` of a stored parcel never change.
 //
 // The engine holds no reference to the ledger and starts no thread.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <shared_mutex>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
+#include "game/game_clock.h"
 #include "game/game_records.h"
+#include "game/hex_grid.h"
+#include "game/parcel_index.h"
+#include "game/plant_table.h"
+#include "game/solar_model.h"
+#include "game/world_records.h"
 
 namespace ZezozuRiziv {
 
 // The player an empty address stands for; also the JSON-RPC's sender while
 // no wallet address is known. Lower-case, so normalize_addr keeps it as is.
 inline constexpr char kDefaultPlayerAddress[] = "0x7a657269726f72697669000000000000000000a1";
+
+// The answer to an operation on a lot the caller does not own.
+inline constexpr char kNotLotOwnerMessage[] = "Non sei il proprietario certificato di questo lotto!";
 
 // The built-in master administrator password (22 characters): its hash is
 // the administrator password until the world file stores another.
@@ -33,43 +69,310 @@ inline constexpr char kMasterAdminPassword[] = "ZeriroRivi#Admin!2026x";
 class GameEngine {
  public:
   // Creates `data_dir` (with missing parents) when it does not exist, loads
-  // the world from "<data_dir>/game_world.dat" and sets the administrator
-  // password hash from kMasterAdminPassword when none is stored. Takes no
-  // lock: nothing else can reach the engine yet. Never throws for a
-  // directory that cannot be created; the world then simply stays in memory.
-  explicit GameEngine(const std::string& data_dir);
+  // the world from "<data_dir>/game_world.dat" (a missing file is seeded
+  // and written at once), sets the administrator password hash from
+  // kMasterAdminPassword when none is stored, and seeds and saves the quiz
+  // and communities when they are still missing. `clock` is the engine's
+  // only source of time (null: the system clock). Takes no lock: nothing
+  // else can reach the engine yet. Never throws for a directory that cannot
+  // be created; every save then fails and is reported.
+  explicit GameEngine(const std::string& data_dir, std::shared_ptr<const GameClock> clock = nullptr);
   // Destroys the members only; nothing is saved.
   ~GameEngine() = default;
 
   GameEngine(const GameEngine&) = delete;
   GameEngine& operator=(const GameEngine&) = delete;
 
-  // The system clock in whole Unix milliseconds.
-  static uint64_t now_ms();
+  // True when the world file exists but could not be read: the world is
+  // left empty, nothing is ever written over the file, and the node must
+  // not start. load_error() says why, in Italian, for the console.
+  bool load_failed() const { return load_failed_; }
+  const std::string& load_error() const { return load_error_; }
+
+  // The engine's clock in whole Unix milliseconds.
+  uint64_t now_ms() const { return clock_->now_ms(); }
 
   // `addr` with every ASCII capital lower-cased and every other byte kept;
   // nothing is trimmed. An empty address yields kDefaultPlayerAddress.
   // Takes no lock (touches no member).
   std::string normalize_addr(const std::string& addr) const;
 
-  // Number of parcels / players. Takes the game lock shared.
+  // Number of parcels / players. Take the game lock shared.
   uint64_t get_total_parcels_count() const;
   uint64_t get_total_players_count() const;
+
+  // Writes the world file now. Takes the game lock exclusively.
+  [[nodiscard]] bool save_world();
+
+  // ---- Plants and sun (no lock) ------------------------------------------
+
+  // The plant table row, or null (plant_table.h).
+  static const PlantLevelSpec* get_plant_spec(const std::string& type, int level) {
+    return ZezozuRiziv::get_plant_spec(type, level);
+  }
+  // The sun at (lat, lon) at `unix_seconds`, 0 meaning the engine's now; a
+  // time the calendar cannot break down also counts as now.
+  SolarEnvironment compute_solar_environment(double lat, double lon, unsigned long long unix_seconds) const;
+  // The weather answer for the same arguments.
+  std::string get_weather_env_json(double lat, double lon, unsigned long long unix_seconds) const;
+
+  // ---- Production, parcels and views (this engine's own files) -----------
+
+  // Brings the player up to date (power, then production; nothing saved)
+  // and answers its production buckets. Takes the game lock exclusively.
+  std::string get_production_history_json(const std::string& address);
+
+  // Buys the free lot `lot_key` centred at (lat, lon) for 50 WC, checking
+  // the device position (user_lat, user_lon) against the lot (50 m) and the
+  // last fix (teleport, speed). Takes the game lock exclusively.
+  bool buy_parcel(const std::string& address, const std::string& lot_key, double lat, double lon,
+                  std::string& out, double user_lat, double user_lon, bool is_mocked);
+  // Builds a level-1 plant of `plant_type` on an owned lot, replacing any
+  // plant there. Takes the game lock exclusively.
+  bool build_plant(const std::string& address, const std::string& lot_key, const std::string& plant_type,
+                   std::string& out);
+  // Raises the plant of an owned lot one level; level N needs a district of
+  // N touching owned cells. Takes the game lock exclusively.
+  bool upgrade_plant(const std::string& address, const std::string& lot_key, std::string& out);
+
+  // Brings the player up to date (nothing saved) and answers everything the
+  // client shows about it. Takes the game lock exclusively.
+  std::string get_player_state_json(const std::string& address);
+  // At most 600 parcels lying in the rectangle (bounds included) or owned
+  // by the viewer, with the sun at the rectangle's centre. Changes nothing.
+  // Takes the game lock shared.
+  std::string get_viewport_parcels_json(double lat_min, double lat_max, double lon_min, double lon_max,
+                                        const std::string& viewer) const;
+
+  // ---- Operations implemented in their own files by their owners --------
+  // (declared here so the engine keeps one public face; each follows the
+  // action shape above)
+
+  // Accounts and sessions.
+  bool register_user(const std::string& username, const std::string& email, const std::string& password,
+                     std::string& out);
+  bool login_user(const std::string& identifier, const std::string& password, std::string& out);
+  bool login_google_user(const std::string& google_id, const std::string& email, const std::string& name,
+                         const std::string& avatar_url, std::string& out);
+  bool logout_user(const std::string& session_token, std::string& out);
+  bool get_user_profile(const std::string& session_token, std::string& out) const;
+  bool connect_user_wallet(const std::string& token_or_user_id, const std::string& wallet, std::string& out);
+
+  // Parcel market and auctions.
+  bool list_parcel_for_sale(const std::string& address, const std::string& lot_key, const std::string& currency,
+                            double min_bid, double buyout_price, std::string& out);
+  bool cancel_parcel_sale(const std::string& address, const std::string& lot_key, std::string& out);
+  bool place_bid_or_offer(const std::string& address, const std::string& lot_key, const std::string& currency,
+                          double amount, std::string& out);
+  bool accept_highest_bid(const std::string& address, const std::string& lot_key, std::string& out);
+  std::string get_active_auctions_json() const;
+
+  // Billboards (fields cleaned with sanitize_billboard_field, text_safety.h).
+  bool set_parcel_billboard(const std::string& address, const std::string& lot_key, const std::string& title,
+                            const std::string& image_url, const std::string& link_url,
+                            const std::string& social_type, bool span_cluster, std::string& out);
+  bool clear_parcel_billboard(const std::string& address, const std::string& lot_key, bool whole_group,
+                              std::string& out);
+
+  // Rewarded ads and ad-network configuration.
+  std::string start_ad_session(const std::string& address, const std::string& network_preference,
+                               const std::string& ad_type);
+  bool record_ad_quartile(const std::string& address, const std::string& token, int32_t quartile,
+                          std::string& out);
+  bool claim_ad_session(const std::string& address, const std::string& token, std::string& out);
+  std::string get_ads_status_json() const;
+  bool update_ads_config(const std::string& google_ad_unit_id, const std::string& meta_placement_id,
+                         const std::string& meta_pixel_id, const std::string& amazon_pub_id,
+                         const std::string& amazon_slot_id, std::string& out);
+
+  // Daily bonus cards.
+  bool draw_daily_bonus_card(const std::string& address, std::string& out);
+  std::string get_daily_bonus_card_status_json(const std::string& address) const;
+
+  // Communities.
+  bool create_cer_community(const std::string& address, const std::string& name, const std::string& tag,
+                            const std::string& description, const std::string& emblem, std::string& out);
+  bool join_cer_community(const std::string& address, const std::string& cer_id, std::string& out);
+  bool leave_cer_community(const std::string& address, std::string& out);
+  bool post_cer_message(const std::string& address, const std::string& text, const std::string& emoji,
+                        std::string& out);
+  std::string get_cer_list_json() const;
+  std::string get_cer_detail_json(const std::string& cer_id, const std::string& viewer) const;
+
+  // Quiz.
+  std::string get_quiz_categories_json() const;
+  bool add_quiz_category(const std::string& name, std::string& out);
+  bool submit_quiz_question(const std::string& address, const std::string& category, const std::string& question,
+                            const std::string& option_a, const std::string& option_b,
+                            const std::string& option_c, const std::string& option_d, uint32_t correct_option,
+                            std::string& out);
+  std::string get_random_quiz_question_json(const std::string& address) const;
+  bool answer_quiz_question(const std::string& address, const std::string& question_id, int chosen_option,
+                            std::string& out);
+  std::string get_weekly_quiz_leaderboard_json() const;
+
+  // Leaderboard.
+  std::string get_leaderboard_json() const;
+
+  // Administration and production boosts.
+  bool admin_authenticate(const std::string& password, std::string& token_out, std::string& out);
+  bool admin_verify_token(const std::string& token) const;
+  std::string admin_get_full_telemetry_json(const std::string& token) const;
+  std::string admin_get_scheduled_boosts_json(const std::string& token) const;
+  bool admin_trigger_super_boost(const std::string& token, uint64_t minutes, const std::string& reason,
+                                 std::string& out);
+  bool admin_cancel_super_boost(const std::string& token, std::string& out);
+  bool admin_schedule_super_boost(const std::string& token, uint64_t start_ms, uint64_t end_ms,
+                                  uint32_t multiplier, const std::string& title, const std::string& reason,
+                                  std::string& out);
+  bool admin_cancel_scheduled_boost(const std::string& token, const std::string& boost_id, std::string& out);
 
  private:
   friend class GameEngineTestPeer;
 
+  // ---- Undo of a change whose save fails ---------------------------------
+  //
+  // An action opens one UndoScope (on its stack, game lock held
+  // exclusively) before its first change. From then on every
+  // touch_*_unlocked() call records the prior state of the entry it names,
+  // once per scope. save() writes the world file; when that fails it puts
+  // every touched entry back exactly as it was (removing entries that did
+  // not exist, restoring erased ones, re-filing parcels in the indexes),
+  // writes the error answer (kSaveFailedMessage) into `out` and returns
+  // false. References into the maps taken during the scope must not be used
+  // after a failed save (a created entry is gone). Leaving the scope without
+  // save() keeps the changes in memory, unsaved, as refusals do with the
+  // production accrued at their start. Outside a scope, touches only mark
+  // the record for rewriting at the next save.
+  class UndoScope {
+   public:
+    explicit UndoScope(GameEngine& engine);
+    ~UndoScope();
+    UndoScope(const UndoScope&) = delete;
+    UndoScope& operator=(const UndoScope&) = delete;
+
+    // Saves the world; on failure undoes and answers as described above.
+    [[nodiscard]] bool save(std::string& out);
+    // Puts every touched entry back now, without saving.
+    void undo();
+
+   private:
+    friend class GameEngine;
+    template <typename T>
+    using Saved = std::unordered_map<std::string, std::optional<T>>;
+    struct AdsSnapshot {
+      AdNetworksConfig config;
+      uint64_t google_impressions;
+      uint64_t meta_impressions;
+      uint64_t amazon_impressions;
+      uint64_t moloco_impressions;
+      double total_revenue_eur;
+    };
+    void forget();
+
+    GameEngine& engine_;
+    Saved<PlayerProfile> players_;
+    Saved<ParcelRecord> parcels_;
+    Saved<UserAccount> users_;
+    Saved<std::string> email_index_;
+    Saved<std::string> username_index_;
+    Saved<std::string> google_index_;
+    Saved<std::string> sessions_;
+    Saved<CERCommunity> cers_;
+    Saved<QuizQuestion> quiz_questions_;
+    std::optional<std::vector<std::string>> quiz_categories_;
+    std::optional<AdminConfig> admin_;
+    std::optional<AdsSnapshot> ads_;
+  };
+
+  // Record the entry named by the key before it changes (see UndoScope).
+  // REQUIRES: game lock held exclusively.
+  void touch_player_unlocked(const std::string& address);
+  void touch_parcel_unlocked(const std::string& key);
+  void touch_user_unlocked(const std::string& id);
+  void touch_email_index_unlocked(const std::string& email);
+  void touch_username_index_unlocked(const std::string& lower_username);
+  void touch_google_index_unlocked(const std::string& google_id);
+  void touch_session_unlocked(const std::string& token);
+  void touch_cer_unlocked(const std::string& id);
+  void touch_quiz_question_unlocked(const std::string& id);
+  void touch_quiz_categories_unlocked();
+  void touch_admin_unlocked();
+  // The ad identifiers, the four impression counters and the revenue.
+  void touch_ads_unlocked();
+
+  // ---- Players and production --------------------------------------------
+
   // The profile stored under `key` (compared byte for byte); when there is
   // none, inserts one with the creation defaults, `address` = key and
-  // `last_sync_ms` = now_ms(). Does not save. The reference lives until the
-  // lock is released or the player map changes.
+  // `last_sync_ms` = now. Touches it. Does not save. The reference lives
+  // until the lock is released or the player map changes.
   // REQUIRES: game lock held exclusively.
   PlayerProfile& get_or_create_player_unlocked(const std::string& key);
+  // get_or_create_player_unlocked, then its power and production brought
+  // up to date (power first), as the views do. Nothing is saved.
+  // REQUIRES: game lock held exclusively.
+  PlayerProfile& bring_up_to_date_unlocked(const std::string& address);
+  // Sets power_kw, storage_boost and parcels_count from the player's lots
+  // and the sun at its reference position now.
+  // REQUIRES: game lock held exclusively.
+  void recalculate_player_power_unlocked(PlayerProfile& player);
+  // Accrues the kWh produced since last_sync_ms (at most one day's worth)
+  // into the player, its history and its community; last_sync_ms = now.
+  // REQUIRES: game lock held exclusively.
+  void sync_player_unlocked(PlayerProfile& player);
+  // Books `kwh` produced at `now_ms` into the history buckets.
+  // REQUIRES: game lock held exclusively.
+  void update_player_history_buckets_unlocked(PlayerProfile& player, double kwh, uint64_t now_ms);
+  // The player's position for the sun: its first lot, else its last fix
+  // (an exact 0 replaced by the default coordinate).
+  // REQUIRES: game lock held (shared is enough).
+  void reference_position_unlocked(const PlayerProfile& player, double& lat, double& lon) const;
 
-  // Replaces the in-memory world by the world file's content. True when the
-  // world is usable. Takes the game lock exclusively; called once, by the
-  // constructor.
-  bool load_world();
+  // ---- Parcels -------------------------------------------------------------
+
+  // The parcel stored under `key_or_latlon`, else the best parcel of the
+  // cell of "<lat>_<lon>" (hex_grid.h's rules, through the cell index).
+  // REQUIRES: game lock held (exclusively to change the result).
+  ParcelRecord* find_parcel_by_key_or_hex_unlocked(const std::string& key_or_latlon,
+                                                   const std::string& preferred_owner);
+  // The lot find_parcel_by_key_or_hex_unlocked gives with `owner` preferred,
+  // when `owner` owns it; else null. REQUIRES: game lock held.
+  ParcelRecord* find_owned_lot_unlocked(const std::string& owner, const std::string& lot_key);
+  // Stores `parcel` under its key (inserting or replacing), touched and
+  // indexed. REQUIRES: game lock held exclusively.
+  ParcelRecord& put_parcel_unlocked(ParcelRecord parcel);
+  // Gives a stored parcel a new owner, touched and re-indexed. The spans
+  // of parcel_index_ change with it: a loop over owned_by(old) that moves
+  // lots copies the span into a vector first.
+  // REQUIRES: game lock held exclusively.
+  void set_parcel_owner_unlocked(ParcelRecord& parcel, const std::string& owner);
+  // Number of touching cells holding a lot of `owner`, reached from
+  // `start` (counted), stopping once `limit` are found.
+  // REQUIRES: game lock held (shared is enough).
+  uint64_t district_size_unlocked(const std::string& owner, HexCell start, uint64_t limit) const;
+
+  // ---- World file and seeding ----------------------------------------------
+
+  // Replaces the in-memory world by the world file's content, or by a
+  // seeded world (written at once) when the file does not exist. A file
+  // that exists but cannot be read sets load_failed(). Takes the game lock
+  // exclusively; called once, by the constructor.
+  void load_world();
+  // Writes the full snapshot through "<file>.tmp", fsync and rename (a
+  // failed rename copies the content over the file). False, with one
+  // console line, when nothing durable was written; always false after a
+  // failed load. REQUIRES: game lock held exclusively.
+  [[nodiscard]] bool save_world_unlocked();
+  // The four seeded owners and their 19 lots, when there is no parcel.
+  // REQUIRES: game lock held exclusively.
+  void seed_initial_multiplayer_world_unlocked();
+  // The six categories, three communities and six questions, each
+  // collection only when it is empty. REQUIRES: game lock held exclusively.
+  void seed_default_quiz_and_cer_unlocked();
+  // Drops the loaded lines and marks every record for formatting.
+  void rebuild_world_lines_unlocked();
+  void fail_load_unlocked(const std::string& reason);
 
   std::string world_file_path;  // data directory + "/game_world.dat"
   mutable std::shared_mutex game_mutex;  // the game lock; guards everything below
@@ -94,6 +397,28 @@ class GameEngine {
   std::vector<std::string> quiz_categories;                     // in insertion order
   std::unordered_map<std::string, uint64_t> admin_tokens;  // token -> expiry ms; memory only
   AdminConfig admin;
+
+  // Beside the world: the clock, the parcel indexes, the open undo scope.
+  std::shared_ptr<const GameClock> clock_;
+  ParcelIndex parcel_index_;
+  UndoScope* active_undo_ = nullptr;
+  bool load_failed_ = false;
+  std::string load_error_;
+
+  // The world file's lines of the records that can be many (accounts,
+  // players, lots), kept between saves so that a save formats only what
+  // changed since the last one.
+  struct WorldLines {
+    RecordLines users;    // by account id
+    RecordLines players;  // by player key
+    RecordLines parcels;  // by parcel key
+    // The world file as loaded; `loaded` lines point into it. Not a
+    // std::string: a string would be zero-filled before the read.
+    std::unique_ptr<char[]> loaded_bytes;
+    std::string_view loaded_text;
+    std::string snapshot;     // the file's content, reused between saves
+  };
+  WorldLines world_lines_;
 };
 
 }  // namespace ZezozuRiziv

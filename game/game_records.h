@@ -191,19 +191,22 @@ struct AdminConfig {
   std::vector<ScheduledSuperBoost> scheduled_boosts;  // in creation order
 };
 
-// Identifiers handed to the client's ad SDKs. Empty here: the ad-network
-// configuration fills them with its built-in defaults and the config file.
+// Identifiers handed to the client's ad SDKs. The initialisers are the
+// built-in defaults; the world file and config/ads_publisher.conf override
+// them at start.
 struct AdNetworksConfig {
-  std::string google_ad_unit_id;
-  std::string google_publisher_id;
-  std::string google_client_id;
-  std::string google_vast_tag;
-  std::string meta_placement_id;
-  std::string meta_pixel_id;
-  std::string amazon_pub_id;
-  std::string amazon_slot_id;
-  std::string moloco_app_key;
-  std::string moloco_ad_unit_id;
+  std::string google_ad_unit_id = "/22914365087/zerirorivi_rewarded_video";
+  std::string google_publisher_id = "pub-7301946285510347";
+  std::string google_client_id = "ca-pub-7301946285510347";
+  std::string google_vast_tag =
+      "https://pubads.g.doubleclick.net/gampad/ads?iu=/22914365087/zerirorivi_rewarded_video"
+      "&sz=640x480&gdfp_req=1&output=vast&unviewed_position_start=1&env=vp";
+  std::string meta_placement_id = "618204937251846_REWARDED_VIDEO";
+  std::string meta_pixel_id = "618204937251846";
+  std::string amazon_pub_id = "5390274816";
+  std::string amazon_slot_id = "zr_rewarded_slot";
+  std::string moloco_app_key = "zr_moloco_app";
+  std::string moloco_ad_unit_id = "zr_rewarded_unit";
 };
 
 }  // namespace ZezozuRiziv

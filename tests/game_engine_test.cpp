@@ -18,38 +18,23 @@
 
 #include "crypto/sha256.h"
 #include "game/game_records.h"
+#include "game_test_support.h"
 
 namespace fs = std::filesystem;
 
 namespace ZezozuRiziv {
 
-// Reaches the engine's private state the way the game's own operations do:
-// with the game lock held.
-class GameEngineTestPeer {
- public:
-  static PlayerProfile& get_or_create(GameEngine& engine, const std::string& key) {
-    std::unique_lock<std::shared_mutex> lock(engine.game_mutex);
-    return engine.get_or_create_player_unlocked(key);
-  }
-  static void add_parcel(GameEngine& engine, const ParcelRecord& parcel) {
-    std::unique_lock<std::shared_mutex> lock(engine.game_mutex);
-    engine.parcels[parcel.key] = parcel;
-  }
-  static std::string admin_password_hash(const GameEngine& engine) {
-    std::shared_lock<std::shared_mutex> lock(engine.game_mutex);
-    return engine.admin.admin_password_hash;
-  }
-  static uint64_t admin_reserved(const GameEngine& engine) {
-    std::shared_lock<std::shared_mutex> lock(engine.game_mutex);
-    return engine.admin.reserved;
-  }
-  static std::string world_file_path(const GameEngine& engine) {
-    return engine.world_file_path;
-  }
-  static std::shared_mutex& game_lock(GameEngine& engine) { return engine.game_mutex; }
-};
-
 namespace {
+
+PlayerProfile& locked_get_or_create(GameEngine& engine, const std::string& key) {
+  PlayerProfile* p = nullptr;
+  GameEngineTestPeer::with_lock(engine, [&](GameEngine& e) { p = &GameEngineTestPeer::get_or_create(e, key); });
+  return *p;
+}
+
+void add_parcel(GameEngine& engine, const ParcelRecord& parcel) {
+  GameEngineTestPeer::with_lock(engine, [&](GameEngine& e) { GameEngineTestPeer::put_parcel(e, parcel); });
+}
 
 // A fresh directory path under the system temporary directory, removed at
 // the end of each test. The directory itself is not created: some tests
@@ -79,9 +64,10 @@ uint64_t system_clock_ms() {
 // Slack for "close to now": generous enough for a loaded sanitizer run.
 constexpr uint64_t kClockSlackMs = 5'000;
 
-TEST(GameEngineClock, NowMsFollowsTheSystemClock) {
+TEST_F(GameEngineTest, NowMsFollowsTheSystemClockByDefault) {
+  GameEngine engine(dir());
   const uint64_t before = system_clock_ms();
-  const uint64_t now = GameEngine::now_ms();
+  const uint64_t now = engine.now_ms();
   const uint64_t after = system_clock_ms();
   EXPECT_GE(now + kClockSlackMs, before);
   EXPECT_LE(now, after + kClockSlackMs);
@@ -130,24 +116,24 @@ TEST_F(GameEngineTest, EmptyAddressBecomesTheDefaultPlayer) {
 
 TEST_F(GameEngineTest, GetOrCreateReturnsTheSameProfile) {
   GameEngine engine(dir());
-  PlayerProfile& first = GameEngineTestPeer::get_or_create(engine, "0xaa");
+  PlayerProfile& first = locked_get_or_create(engine, "0xaa");
   first.coins = 1234;
-  PlayerProfile& again = GameEngineTestPeer::get_or_create(engine, "0xaa");
+  PlayerProfile& again = locked_get_or_create(engine, "0xaa");
   EXPECT_EQ(&first, &again);
   EXPECT_EQ(again.coins, 1234u);
-  EXPECT_EQ(engine.get_total_players_count(), 1u);
+  const uint64_t players1 = engine.get_total_players_count();
 
   // Keys compare byte for byte: the engine does not normalise them itself.
-  PlayerProfile& other = GameEngineTestPeer::get_or_create(engine, "0xAA");
+  PlayerProfile& other = locked_get_or_create(engine, "0xAA");
   EXPECT_NE(&first, &other);
   EXPECT_EQ(other.coins, 300u);
-  EXPECT_EQ(engine.get_total_players_count(), 2u);
+  EXPECT_EQ(engine.get_total_players_count(), players1 + 1);
 }
 
 TEST_F(GameEngineTest, NewPlayerStartsWithTheWelcomeDefaults) {
   GameEngine engine(dir());
   const uint64_t before = system_clock_ms();
-  const PlayerProfile& p = GameEngineTestPeer::get_or_create(engine, "0xbeef");
+  const PlayerProfile& p = locked_get_or_create(engine, "0xbeef");
   const uint64_t after = system_clock_ms();
 
   EXPECT_EQ(p.address, "0xbeef");
@@ -233,28 +219,34 @@ TEST_F(GameEngineTest, UncreatableDataDirectoryDoesNotThrow) {
   const std::string bad = (root_ / "file" / "data").string();
   EXPECT_NO_THROW({
     GameEngine engine(bad);
-    EXPECT_EQ(engine.get_total_players_count(), 0u);
+    // The file cannot exist there: the world is seeded in memory, and the
+    // save that fails is only reported.
+    EXPECT_FALSE(engine.load_failed());
+    EXPECT_EQ(engine.get_total_players_count(), 4u);
   });
 }
 
 TEST_F(GameEngineTest, CountsFollowTheMaps) {
   GameEngine engine(dir());
-  EXPECT_EQ(engine.get_total_parcels_count(), 0u);
-  EXPECT_EQ(engine.get_total_players_count(), 0u);
+  // The seeded world: four owners and their 19 lots.
+  const uint64_t parcels0 = engine.get_total_parcels_count();
+  const uint64_t players0 = engine.get_total_players_count();
+  EXPECT_EQ(parcels0, 19u);
+  EXPECT_EQ(players0, 4u);
 
   ParcelRecord a;
   a.key = "cell_1";
   ParcelRecord b;
   b.key = "cell_2";
-  GameEngineTestPeer::add_parcel(engine, a);
-  GameEngineTestPeer::add_parcel(engine, b);
-  GameEngineTestPeer::add_parcel(engine, a);  // same key replaces
-  GameEngineTestPeer::get_or_create(engine, "0x01");
-  GameEngineTestPeer::get_or_create(engine, "0x02");
-  GameEngineTestPeer::get_or_create(engine, "0x03");
+  add_parcel(engine, a);
+  add_parcel(engine, b);
+  add_parcel(engine, a);  // same key replaces
+  locked_get_or_create(engine, "0x01");
+  locked_get_or_create(engine, "0x02");
+  locked_get_or_create(engine, "0x03");
 
-  EXPECT_EQ(engine.get_total_parcels_count(), 2u);
-  EXPECT_EQ(engine.get_total_players_count(), 3u);
+  EXPECT_EQ(engine.get_total_parcels_count(), parcels0 + 2);
+  EXPECT_EQ(engine.get_total_players_count(), players0 + 3);
 }
 
 TEST_F(GameEngineTest, CountsWaitForAWriter) {
@@ -276,12 +268,12 @@ TEST_F(GameEngineTest, CountsWaitForAWriter) {
 TEST_F(GameEngineTest, AdminPasswordHashComesFromTheMasterPassword) {
   ASSERT_EQ(std::strlen(kMasterAdminPassword), 22u);
   GameEngine engine(dir());
-  const std::string hash = GameEngineTestPeer::admin_password_hash(engine);
+  const std::string hash = GameEngineTestPeer::admin(engine).admin_password_hash;
   EXPECT_TRUE(std::regex_match(hash, std::regex("^[0-9a-f]{64}$"))) << hash;
   EXPECT_EQ(hash, RozeveCrypto::SHA256::hash_string(kMasterAdminPassword));
   // SHA-256 of "ZeriroRivi#Admin!2026x", computed with sha256sum.
   EXPECT_EQ(hash, "b7e06fe19428774a032bb780be3d4572e053689cdc866f86a4a50b50cb4cdc8a");
-  EXPECT_EQ(GameEngineTestPeer::admin_reserved(engine), 0u);
+  EXPECT_EQ(GameEngineTestPeer::admin(engine).reserved, 0u);
 }
 
 }  // namespace

@@ -1,0 +1,338 @@
+// Game engine benchmarks on worlds that grow with their players: 10,000
+// players owning 100,000 lots (10 each), then 1,000,000 lots (100 each),
+// each player's lots a compact district of touching cells somewhere in
+// Italy.
+//
+//   LoadWorld/N        building an engine on a world file of N lots (the
+//                      load recomputes every player's power)
+//   SaveWorld/N        one save of the full snapshot, fsync included, after
+//                      one player and one lot changed
+//   BuyWithSave/N      a purchase as a player makes it, save included
+//   Viewport600/N, ViewportSparse/N, ViewportWorld/N, StateView/N,
+//   Buy/N, Build/N, Upgrade/N
+//                      the operations without the save: the engine refuses
+//                      every save (as after a failed load), so each action
+//                      runs all its checks and changes and is then undone
+//
+//   game_bench --generate <dir> <lots> writes such a world file and exits.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <shared_mutex>
+#include <string>
+
+#include "bench_support.h"
+#include "game/game_clock.h"
+#include "game/game_engine.h"
+#include "game/hex_grid.h"
+#include "game/plant_table.h"
+
+namespace fs = std::filesystem;
+using namespace ZezozuRiziv;
+
+namespace ZezozuRiziv {
+// The engine's test door, used here only to make saves fail at once.
+class GameEngineTestPeer {
+ public:
+  static void refuse_saves(GameEngine& engine) {
+    std::unique_lock<std::shared_mutex> lock(engine.game_mutex);
+    engine.load_failed_ = true;
+  }
+};
+}  // namespace ZezozuRiziv
+
+namespace {
+
+constexpr uint64_t kPlayers = 10'000;
+constexpr int kRowCells = 10;  // a district is rows of this many touching cells
+// 2024-06-21 10:00 UTC: the sun is up over Italy.
+constexpr uint64_t kBenchNowMs = 1'718'964'000'000ULL;
+
+std::string address_of(uint64_t i) {
+  char buffer[48];
+  std::snprintf(buffer, sizeof buffer, "0x%040llx", static_cast<unsigned long long>(i * 2654435761ULL + 1));
+  return buffer;
+}
+
+void cell_centre(int64_t q, int64_t r, double& lat, double& lon) {
+  const double y = 1.5 * static_cast<double>(r);
+  const double x = (static_cast<double>(q) + static_cast<double>(r) / 2.0) * std::sqrt(3.0);
+  lat = y * kHexLatStep;
+  lon = x * kHexLonStep;
+}
+
+// A player's home cell.
+void home_of(uint64_t player, int64_t& q, int64_t& r) {
+  std::mt19937_64 rng(player * 7919 + 13);
+  std::uniform_real_distribution<double> lat(37.0, 46.0);
+  std::uniform_real_distribution<double> lon(7.0, 18.0);
+  const double y = lat(rng) / kHexLatStep;
+  const double x = lon(rng) / kHexLonStep;
+  r = static_cast<int64_t>(std::llround(y / 1.5));
+  q = static_cast<int64_t>(std::llround(x / std::sqrt(3.0) - static_cast<double>(r) / 2.0));
+}
+
+std::string world_text(uint64_t parcels) {
+  const uint64_t per_player = parcels / kPlayers;
+  const PlantLevelSpec* solar = get_plant_spec("solar", 1);
+  std::string out;
+  out.reserve(parcels * 230 + kPlayers * 120);
+  char line[512];
+  for (uint64_t p = 0; p < kPlayers; ++p) {
+    std::snprintf(line, sizeof line, "P|%s|1000000000000|25.000000|5.000000|%llu|0\n", address_of(p).c_str(),
+                  static_cast<unsigned long long>(kBenchNowMs - 1000));
+    out += line;
+  }
+  for (uint64_t p = 0; p < kPlayers; ++p) {
+    int64_t q0 = 0;
+    int64_t r0 = 0;
+    home_of(p, q0, r0);
+    const std::string owner = address_of(p);
+    for (uint64_t j = 0; j < per_player; ++j) {
+      double lat = 0;
+      double lon = 0;
+      cell_centre(q0 + static_cast<int64_t>(j % kRowCells), r0 + static_cast<int64_t>(j / kRowCells), lat, lon);
+      std::snprintf(line, sizeof line,
+                    "L|%.5f_%.5f|%.6f|%.6f|%s|solar|1|%.6f|0.000000|%s|0|WC|0.000000|0.000000|0.000000||0|1|||||"
+                    "|web\n",
+                    lat, lon, lat, lon, owner.c_str(), solar->power_kw, solar->name.c_str());
+      out += line;
+    }
+  }
+  return out;
+}
+
+fs::path bench_root() {
+  static const fs::path root =
+      fs::temp_directory_path() /
+      ("rozeve_game_bench_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  return root;
+}
+
+// The data directory of a world of `parcels` lots, written once.
+std::string world_dir(uint64_t parcels) {
+  static std::map<uint64_t, std::string> dirs;
+  auto it = dirs.find(parcels);
+  if (it != dirs.end()) return it->second;
+  const fs::path dir = bench_root() / ("world_" + std::to_string(parcels));
+  fs::create_directories(dir);
+  std::ofstream(dir / "game_world.dat", std::ios::binary) << world_text(parcels);
+  return dirs.emplace(parcels, dir.string()).first->second;
+}
+
+std::shared_ptr<ManualGameClock> bench_clock() {
+  static const auto clock = std::make_shared<ManualGameClock>(kBenchNowMs);
+  return clock;
+}
+
+// One engine per size that saves (for the save figures), one that refuses
+// every save (for the operations alone).
+GameEngine& engine_for(uint64_t parcels, bool saving) {
+  static std::map<std::pair<uint64_t, bool>, std::unique_ptr<GameEngine>> engines;
+  auto& slot = engines[{parcels, saving}];
+  if (!slot) {
+    const std::string src = world_dir(parcels);
+    const fs::path copy = bench_root() / ("engine_" + std::to_string(parcels) + (saving ? "_s" : "_r"));
+    fs::create_directories(copy);
+    fs::copy_file(src + "/game_world.dat", copy / "game_world.dat", fs::copy_options::overwrite_existing);
+    slot = std::make_unique<GameEngine>(copy.string(), bench_clock());
+    if (!saving) GameEngineTestPeer::refuse_saves(*slot);
+  }
+  return *slot;
+}
+
+// The operations without their save end in the refused save: anything else
+// means the benchmark measured an earlier refusal.
+void expect_refused_save(benchmark::State& state, const std::string& out) {
+  if (out.find("Salvataggio del mondo di gioco non riuscito") == std::string::npos) state.SkipWithError(out.c_str());
+}
+
+// Keeps the refused-save console lines out of the benchmark's output.
+class QuietConsole {
+ public:
+  QuietConsole() : saved_(std::cout.rdbuf(nullptr)) {}
+  ~QuietConsole() {
+    std::cout.rdbuf(saved_);
+    std::cout.clear();
+  }
+
+ private:
+  std::streambuf* saved_;
+};
+
+// A free spot next to player 0's district, and a lot of player 0's.
+void player_zero_spots(std::string& lot_key, double& free_lat, double& free_lon) {
+  int64_t q0 = 0;
+  int64_t r0 = 0;
+  home_of(0, q0, r0);
+  double lat = 0;
+  double lon = 0;
+  cell_centre(q0, r0, lat, lon);
+  char key[64];
+  std::snprintf(key, sizeof key, "%.5f_%.5f", lat, lon);
+  lot_key = key;
+  cell_centre(q0 - 2, r0, free_lat, free_lon);
+}
+
+void LoadWorld(benchmark::State& state) {
+  const uint64_t parcels = static_cast<uint64_t>(state.range(0));
+  const std::string dir = world_dir(parcels);
+  for (auto _ : state) {
+    auto engine = std::make_unique<GameEngine>(dir, bench_clock());
+    benchmark::DoNotOptimize(engine->get_total_parcels_count());
+    // Taking the world down is not part of loading it.
+    state.PauseTiming();
+    engine.reset();
+    state.ResumeTiming();
+  }
+  state.counters["file_MB"] =
+      static_cast<double>(rozeve_bench::file_size_or_zero(fs::path(dir) / "game_world.dat")) / 1e6;
+}
+
+void SaveWorld(benchmark::State& state) {
+  GameEngine& engine = engine_for(static_cast<uint64_t>(state.range(0)), true);
+  std::string key;
+  double lat = 0;
+  double lon = 0;
+  player_zero_spots(key, lat, lon);
+  const std::string owner = address_of(0);
+  std::string out;
+  int flip = 0;
+  for (auto _ : state) {
+    // One player and one lot change (a build alternating plants), then the
+    // measured save.
+    state.PauseTiming();
+    if (!engine.build_plant(owner, key, ++flip % 2 ? "wind" : "solar", out)) state.SkipWithError(out.c_str());
+    state.ResumeTiming();
+    if (!engine.save_world()) state.SkipWithError("save failed");
+  }
+  state.counters["file_MB"] = static_cast<double>(rozeve_bench::file_size_or_zero(
+                                  bench_root() / ("engine_" + std::to_string(state.range(0)) + "_s") /
+                                  "game_world.dat")) /
+                              1e6;
+}
+
+void BuyWithSave(benchmark::State& state) {
+  GameEngine& engine = engine_for(static_cast<uint64_t>(state.range(0)), true);
+  std::string out;
+  uint64_t n = 0;
+  for (auto _ : state) {
+    // Each purchase a new lot of a new buyer, far from every district.
+    const double lat = 30.0 + static_cast<double>(n / 1000) * 1e-3;
+    const double lon = 30.0 + static_cast<double>(n % 1000) * 1e-3;
+    char key[64];
+    std::snprintf(key, sizeof key, "%.5f_%.5f", lat, lon);
+    if (!engine.buy_parcel("0xbuyer" + std::to_string(n++), key, lat, lon, out, 0.0, 0.0, false)) {
+      state.SkipWithError(out.c_str());
+    }
+  }
+}
+
+void Viewport(benchmark::State& state, double lat_min, double lat_max, double lon_min, double lon_max) {
+  GameEngine& engine = engine_for(static_cast<uint64_t>(state.range(0)), false);
+  size_t bytes = 0;
+  for (auto _ : state) {
+    const std::string json = engine.get_viewport_parcels_json(lat_min, lat_max, lon_min, lon_max, address_of(1));
+    bytes = json.size();
+    benchmark::DoNotOptimize(json.data());
+  }
+  state.counters["answer_KB"] = static_cast<double>(bytes) / 1e3;
+}
+
+// 0.3 x 0.3 degrees in the middle of the lots: more than 600 in view.
+void Viewport600(benchmark::State& state) { Viewport(state, 41.35, 41.65, 12.35, 12.65); }
+// A map screen in a quiet corner: a few lots.
+void ViewportSparse(benchmark::State& state) { Viewport(state, 41.500, 41.505, 12.500, 12.505); }
+// The whole world in one rectangle: the cap stops it.
+void ViewportWorld(benchmark::State& state) { Viewport(state, -90, 90, -180, 180); }
+
+void StateView(benchmark::State& state) {
+  GameEngine& engine = engine_for(static_cast<uint64_t>(state.range(0)), false);
+  const std::string who = address_of(2);
+  for (auto _ : state) {
+    const std::string json = engine.get_player_state_json(who);
+    benchmark::DoNotOptimize(json.data());
+  }
+}
+
+// Runs `action(engine, out)` against player 0's district with saves
+// refused, and checks that it got as far as its save.
+template <typename Action>
+void RefusedSaveAction(benchmark::State& state, Action action) {
+  GameEngine& engine = engine_for(static_cast<uint64_t>(state.range(0)), false);
+  std::string out;
+  QuietConsole quiet;
+  for (auto _ : state) {
+    action(engine, out);
+    benchmark::DoNotOptimize(out.data());
+  }
+  expect_refused_save(state, out);
+}
+
+void Buy(benchmark::State& state) {
+  std::string key;
+  double lat = 0;
+  double lon = 0;
+  player_zero_spots(key, lat, lon);
+  char free_key[64];
+  std::snprintf(free_key, sizeof free_key, "%.5f_%.5f", lat, lon);
+  RefusedSaveAction(state, [&](GameEngine& engine, std::string& out) {
+    engine.buy_parcel(address_of(0), free_key, lat, lon, out, 0.0, 0.0, false);
+  });
+}
+
+void Build(benchmark::State& state) {
+  std::string key;
+  double lat = 0;
+  double lon = 0;
+  player_zero_spots(key, lat, lon);
+  RefusedSaveAction(state, [&](GameEngine& engine, std::string& out) {
+    engine.build_plant(address_of(0), key, "hydrogen", out);
+  });
+}
+
+void Upgrade(benchmark::State& state) {
+  std::string key;
+  double lat = 0;
+  double lon = 0;
+  player_zero_spots(key, lat, lon);
+  RefusedSaveAction(state, [&](GameEngine& engine, std::string& out) { engine.upgrade_plant(address_of(0), key, out); });
+}
+
+BENCHMARK(LoadWorld)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(SaveWorld)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BuyWithSave)->Arg(100'000)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(Viewport600)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+BENCHMARK(ViewportSparse)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+BENCHMARK(ViewportWorld)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+BENCHMARK(StateView)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+BENCHMARK(Buy)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+BENCHMARK(Build)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+BENCHMARK(Upgrade)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // game_bench --generate <dir> <lots>: writes <dir>/game_world.dat and exits.
+  if (argc == 4 && std::string(argv[1]) == "--generate") {
+    fs::create_directories(argv[2]);
+    std::ofstream(fs::path(argv[2]) / "game_world.dat", std::ios::binary) << world_text(std::stoull(argv[3]));
+    return 0;
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  std::error_code ec;
+  fs::remove_all(bench_root(), ec);
+  return 0;
+}

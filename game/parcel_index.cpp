@@ -1,0 +1,118 @@
+#include "game/parcel_index.h"
+
+#include <algorithm>
+
+namespace ZezozuRiziv {
+
+namespace {
+
+// Widening of the search rectangle of find_near, so that rounding of the
+// bounds never hides a parcel that the exact test accepts.
+constexpr double kNearSlackDegrees = 1e-9;
+
+// Owner and cell lists are kept in key order, so that which of them comes
+// first never depends on the history of changes (an undone change leaves
+// the lists exactly as they were).
+bool key_before(const ParcelRecord* a, const ParcelRecord* b) { return a->key < b->key; }
+
+// Squares have no order to keep: the last element fills the gap.
+void erase_unordered(std::vector<ParcelRecord*>& list, ParcelRecord* parcel) {
+  const auto it = std::find(list.begin(), list.end(), parcel);
+  if (it == list.end()) return;
+  *it = list.back();
+  list.pop_back();
+}
+
+}  // namespace
+
+void ParcelList::insert(ParcelRecord* parcel) {
+  if (empty()) {
+    one_ = parcel;
+    return;
+  }
+  if (many_.empty()) {
+    many_.push_back(one_);
+    one_ = nullptr;
+  }
+  many_.insert(std::lower_bound(many_.begin(), many_.end(), parcel, key_before), parcel);
+}
+
+void ParcelList::erase(ParcelRecord* parcel) {
+  if (many_.empty()) {
+    if (one_ == parcel) one_ = nullptr;
+    return;
+  }
+  const auto it = std::lower_bound(many_.begin(), many_.end(), parcel, key_before);
+  if (it != many_.end() && *it == parcel) many_.erase(it);
+  if (many_.size() == 1) {
+    one_ = many_.front();
+    many_.clear();
+  }
+}
+
+void ParcelIndex::add(ParcelRecord& parcel) {
+  if (!parcel.owner.empty()) by_owner_[parcel.owner].insert(&parcel);
+  by_cell_[hex_cell_of(parcel.lat, parcel.lon)].insert(&parcel);
+  const int64_t a = square_of(parcel.lat);
+  const int64_t o = square_of(parcel.lon);
+  Square& square = by_square_[grid_key(a, o)];
+  square.lat_square = a;
+  square.lon_square = o;
+  square.parcels.push_back(&parcel);
+}
+
+void ParcelIndex::remove(ParcelRecord& parcel) {
+  if (!parcel.owner.empty()) {
+    const auto it = by_owner_.find(parcel.owner);
+    if (it != by_owner_.end()) {
+      it->second.erase(&parcel);
+      if (it->second.empty()) by_owner_.erase(it);
+    }
+  }
+  const auto cell = by_cell_.find(hex_cell_of(parcel.lat, parcel.lon));
+  if (cell != by_cell_.end()) {
+    cell->second.erase(&parcel);
+    if (cell->second.empty()) by_cell_.erase(cell);
+  }
+  const auto square = by_square_.find(grid_key(square_of(parcel.lat), square_of(parcel.lon)));
+  if (square != by_square_.end()) {
+    erase_unordered(square->second.parcels, &parcel);
+    if (square->second.parcels.empty()) by_square_.erase(square);
+  }
+}
+
+void ParcelIndex::clear() {
+  by_owner_.clear();
+  by_cell_.clear();
+  by_square_.clear();
+}
+
+void ParcelIndex::reserve(size_t parcels, size_t owners) {
+  by_owner_.reserve(owners);
+  by_cell_.reserve(parcels);
+}
+
+ParcelSpan ParcelIndex::owned_by(const std::string& owner) const {
+  const auto it = by_owner_.find(owner);
+  return it == by_owner_.end() ? ParcelSpan() : it->second.items();
+}
+
+ParcelSpan ParcelIndex::in_hex_cell(HexCell cell) const {
+  const auto it = by_cell_.find(cell);
+  return it == by_cell_.end() ? ParcelSpan() : it->second.items();
+}
+
+ParcelRecord* ParcelIndex::find_near(double lat, double lon, double dlat, double dlon) const {
+  ParcelRecord* found = nullptr;
+  visit_rect(lat - dlat - kNearSlackDegrees, lat + dlat + kNearSlackDegrees, lon - dlon - kNearSlackDegrees,
+             lon + dlon + kNearSlackDegrees, [&](ParcelRecord& p) {
+               if (std::fabs(p.lat - lat) < dlat && std::fabs(p.lon - lon) < dlon) {
+                 found = &p;
+                 return false;
+               }
+               return true;
+             });
+  return found;
+}
+
+}  // namespace ZezozuRiziv

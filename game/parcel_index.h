@@ -1,0 +1,130 @@
+// Indexes over the engine's parcels, so that the views and actions touch
+// the parcels they need instead of walking the whole map: by owner, by hex
+// cell and by a coarse latitude/longitude grid. They hold pointers into the
+// engine's parcel map (whose elements never move) and are kept in step by
+// the engine whenever a parcel is stored, removed or changes owner.
+// No lock of its own: the engine's game lock guards it.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "game/game_records.h"
+#include "game/hex_grid.h"
+
+namespace ZezozuRiziv {
+
+// A list of parcels in key order that holds one parcel without allocating:
+// most cells hold one lot.
+class ParcelList {
+ public:
+  void insert(ParcelRecord* parcel);
+  void erase(ParcelRecord* parcel);
+  bool empty() const { return one_ == nullptr && many_.empty(); }
+  std::span<ParcelRecord* const> items() const {
+    if (!many_.empty()) return many_;
+    return one_ == nullptr ? std::span<ParcelRecord* const>() : std::span<ParcelRecord* const>(&one_, 1);
+  }
+
+ private:
+  ParcelRecord* one_ = nullptr;       // the only parcel while `many_` is empty
+  std::vector<ParcelRecord*> many_;   // every parcel once there are two or more
+};
+
+using ParcelSpan = std::span<ParcelRecord* const>;
+
+class ParcelIndex {
+ public:
+  // Files `parcel` under its current owner, hex cell and grid square.
+  void add(ParcelRecord& parcel);
+  // Removes `parcel`, which must have been added with its current owner,
+  // lat and lon.
+  void remove(ParcelRecord& parcel);
+  void clear();
+  // Room for `parcels` lots of `owners` owners, before a bulk load.
+  void reserve(size_t parcels, size_t owners);
+
+  // The parcels of `owner` (none for the empty owner), in key order.
+  // The views stay valid until the index changes.
+  ParcelSpan owned_by(const std::string& owner) const;
+  // The parcels whose centre lies in `cell`, in key order.
+  ParcelSpan in_hex_cell(HexCell cell) const;
+
+  // Calls visit(parcel) for every parcel with lat_min <= lat <= lat_max
+  // and lon_min <= lon <= lon_max until visit returns false. Nothing lies
+  // in a rectangle with a minimum above its maximum (or not a number).
+  template <typename Visit>
+  void visit_rect(double lat_min, double lat_max, double lon_min, double lon_max, Visit visit) const;
+
+  // Some parcel with |lat - p.lat| < dlat and |lon - p.lon| < dlon, or null.
+  ParcelRecord* find_near(double lat, double lon, double dlat, double dlon) const;
+
+ private:
+  // Grid squares of this many degrees: a square holds a few thousand lots
+  // at most, and a map screen spans a handful of squares.
+  static constexpr double kGridDegrees = 0.005;
+  // Square numbers are kept within 31 bits so that two fit in one key.
+  static constexpr double kMaxSquare = 1'000'000'000.0;
+
+  static int64_t square_of(double degrees) {
+    const double s = std::floor(degrees / kGridDegrees);
+    return static_cast<int64_t>(std::fmax(-kMaxSquare, std::fmin(kMaxSquare, s)));
+  }
+  static uint64_t grid_key(int64_t lat_square, int64_t lon_square) {
+    return (static_cast<uint64_t>(lat_square) << 32) ^ (static_cast<uint64_t>(lon_square) & 0xFFFFFFFFULL);
+  }
+
+  std::unordered_map<std::string, ParcelList> by_owner_;
+  std::unordered_map<HexCell, ParcelList, HexCellHash> by_cell_;
+  struct Square {
+    int64_t lat_square = 0;
+    int64_t lon_square = 0;
+    std::vector<ParcelRecord*> parcels;
+  };
+  std::unordered_map<uint64_t, Square> by_square_;
+};
+
+template <typename Visit>
+void ParcelIndex::visit_rect(double lat_min, double lat_max, double lon_min, double lon_max,
+                             Visit visit) const {
+  if (!(lat_min <= lat_max) || !(lon_min <= lon_max)) return;
+  const int64_t lat_lo = square_of(lat_min);
+  const int64_t lat_hi = square_of(lat_max);
+  const int64_t lon_lo = square_of(lon_min);
+  const int64_t lon_hi = square_of(lon_max);
+
+  auto visit_square = [&](const Square& square) {
+    for (ParcelRecord* p : square.parcels) {
+      if (p->lat >= lat_min && p->lat <= lat_max && p->lon >= lon_min && p->lon <= lon_max) {
+        if (!visit(*p)) return false;
+      }
+    }
+    return true;
+  };
+
+  const double squares =
+      (static_cast<double>(lat_hi - lat_lo) + 1.0) * (static_cast<double>(lon_hi - lon_lo) + 1.0);
+  if (squares <= static_cast<double>(by_square_.size())) {
+    for (int64_t a = lat_lo; a <= lat_hi; ++a) {
+      for (int64_t o = lon_lo; o <= lon_hi; ++o) {
+        const auto it = by_square_.find(grid_key(a, o));
+        if (it != by_square_.end() && !visit_square(it->second)) return;
+      }
+    }
+    return;
+  }
+  // A rectangle wider than the occupied world: walk the occupied squares.
+  for (const auto& [key, square] : by_square_) {
+    if (square.lat_square < lat_lo || square.lat_square > lat_hi || square.lon_square < lon_lo ||
+        square.lon_square > lon_hi) {
+      continue;
+    }
+    if (!visit_square(square)) return;
+  }
+}
+
+}  // namespace ZezozuRiziv

@@ -1,0 +1,95 @@
+// The lines of the world file game_world.dat: one '|'-separated record per
+// line, nothing quoted or escaped. Writers append whole lines (LF included)
+// and drop '|', CR and LF from every text, so no stored text can ever start
+// a line of its own; readers fill a record from the fields of one line.
+// Pure functions; the engine calls them under its lock.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "game/game_records.h"
+
+namespace ZezozuRiziv {
+
+using WorldFields = std::vector<std::string_view>;
+
+// A record's line as read from the world file (no line feed), and its key;
+// both point into the loaded file's text.
+struct LoadedLine {
+  std::string_view key;
+  std::string_view line;
+};
+
+// Hash and equality that let maps keyed by text be searched with a view.
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
+};
+struct TextEqual {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const { return a == b; }
+};
+
+// The lines of one kind of record that can be many, kept between saves. A
+// record as loaded keeps the line it was read from (read back, that line
+// gives the same record); a record touched since is formatted anew.
+struct RecordLines {
+  std::vector<LoadedLine> loaded;  // in file order; superseded by `changed`
+  // Lines formatted since the load (no line feed), by key; empty: the
+  // record is gone.
+  std::unordered_map<std::string, std::optional<std::string>, TextHash, TextEqual> changed;
+  std::unordered_set<std::string> dirty;  // keys touched since the last save
+};
+
+// Splits `line` at every '|' into `fields` (cleared first); a '|' at the
+// very end adds no empty field. The views point into `line`.
+void split_world_line(std::string_view line, WorldFields& fields);
+
+// The engine's ad-network state as the "A" line carries it.
+struct AdLineState {
+  AdNetworksConfig* config;
+  uint64_t* google_impressions;
+  uint64_t* meta_impressions;
+  uint64_t* amazon_impressions;
+  double* total_revenue_eur;
+};
+
+void append_ads_line(std::string& out, const AdLineState& ads);
+void append_user_line(std::string& out, const UserAccount& user);
+void append_player_line(std::string& out, const PlayerProfile& player);
+void append_parcel_line(std::string& out, const ParcelRecord& parcel);
+// The "ADM" line followed by one "SB" line per scheduled boost.
+void append_admin_lines(std::string& out, const AdminConfig& admin);
+void append_category_line(std::string& out, const std::string& category);
+void append_question_line(std::string& out, const QuizQuestion& question);
+// The "CER" line, then its "CERM" and "CERMSG" lines in list order.
+void append_community_lines(std::string& out, const CERCommunity& community);
+
+// Readers. `fields[0]` is the tag. Each returns false, leaving `out` in an
+// unspecified state, when the line has fewer fields than its kind needs or
+// one of its numbers cannot be read (not a number, a sign where none may
+// stand, out of range, not finite).
+bool read_user_fields(const WorldFields& fields, UserAccount& out);
+bool read_player_fields(const WorldFields& fields, PlayerProfile& out);
+bool read_parcel_fields(const WorldFields& fields, ParcelRecord& out);
+bool read_boost_fields(const WorldFields& fields, ScheduledSuperBoost& out);
+bool read_question_fields(const WorldFields& fields, QuizQuestion& out);
+// A community without members or messages.
+bool read_community_fields(const WorldFields& fields, CERCommunity& out);
+// fields[1] names the community; the caller appends the result to it.
+bool read_member_fields(const WorldFields& fields, CERMember& out);
+bool read_message_fields(const WorldFields& fields, CERMessage& out);
+
+// "A" and "ADM" lines apply their fields one by one, stopping at the first
+// number that cannot be read; a line shorter than its kind is ignored.
+void apply_ads_fields(const WorldFields& fields, const AdLineState& ads);
+void apply_admin_fields(const WorldFields& fields, AdminConfig& admin);
+
+}  // namespace ZezozuRiziv

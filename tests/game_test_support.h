@@ -1,0 +1,232 @@
+// Test support for the game layer: a scratch data directory, an engine on a
+// clock the test sets, and access to the engine's private state with the
+// game lock held, the way the engine's own operations reach it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <regex>
+#include <shared_mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "game/game_clock.h"
+#include "game/game_engine.h"
+#include "game/game_records.h"
+
+namespace ZezozuRiziv {
+
+class GameEngineTestPeer {
+ public:
+  using Lock = std::unique_lock<std::shared_mutex>;
+
+  static std::shared_mutex& game_lock(GameEngine& engine) { return engine.game_mutex; }
+  static std::string world_file_path(const GameEngine& engine) { return engine.world_file_path; }
+
+  // A copy of a record, or of the whole map, read under the lock.
+  static PlayerProfile player(GameEngine& engine, const std::string& key) {
+    Lock lock(engine.game_mutex);
+    const auto it = engine.players.find(key);
+    return it == engine.players.end() ? PlayerProfile() : it->second;
+  }
+  static bool has_player(GameEngine& engine, const std::string& key) {
+    Lock lock(engine.game_mutex);
+    return engine.players.count(key) != 0;
+  }
+  static ParcelRecord parcel(GameEngine& engine, const std::string& key) {
+    Lock lock(engine.game_mutex);
+    const auto it = engine.parcels.find(key);
+    return it == engine.parcels.end() ? ParcelRecord() : it->second;
+  }
+  static bool has_parcel(GameEngine& engine, const std::string& key) {
+    Lock lock(engine.game_mutex);
+    return engine.parcels.count(key) != 0;
+  }
+  static std::unordered_map<std::string, PlayerProfile> players(GameEngine& engine) {
+    Lock lock(engine.game_mutex);
+    return engine.players;
+  }
+  static std::unordered_map<std::string, ParcelRecord> parcels(GameEngine& engine) {
+    Lock lock(engine.game_mutex);
+    return engine.parcels;
+  }
+  static std::unordered_map<std::string, CERCommunity> cers(GameEngine& engine) {
+    Lock lock(engine.game_mutex);
+    return engine.cers;
+  }
+  static std::unordered_map<std::string, QuizQuestion> questions(GameEngine& engine) {
+    Lock lock(engine.game_mutex);
+    return engine.quiz_questions;
+  }
+  static std::vector<std::string> categories(GameEngine& engine) {
+    Lock lock(engine.game_mutex);
+    return engine.quiz_categories;
+  }
+  static AdminConfig admin(GameEngine& engine) {
+    Lock lock(engine.game_mutex);
+    return engine.admin;
+  }
+
+  // Runs `change(engine)` with the game lock held exclusively.
+  template <typename Change>
+  static void with_lock(GameEngine& engine, Change change) {
+    Lock lock(engine.game_mutex);
+    change(engine);
+  }
+
+  // Direct access for with_lock bodies.
+  static PlayerProfile& get_or_create(GameEngine& e, const std::string& key) {
+    return e.get_or_create_player_unlocked(key);
+  }
+  static std::unordered_map<std::string, PlayerProfile>& players_of(GameEngine& e) { return e.players; }
+  static std::unordered_map<std::string, ParcelRecord>& parcels_of(GameEngine& e) { return e.parcels; }
+  static std::unordered_map<std::string, UserAccount>& users_of(GameEngine& e) { return e.users; }
+  static std::unordered_map<std::string, std::string>& email_index_of(GameEngine& e) { return e.email_index; }
+  static std::unordered_map<std::string, std::string>& username_index_of(GameEngine& e) {
+    return e.username_index;
+  }
+  static std::unordered_map<std::string, std::string>& google_index_of(GameEngine& e) { return e.google_index; }
+  static std::unordered_map<std::string, std::string>& sessions_of(GameEngine& e) { return e.sessions; }
+  static std::unordered_map<std::string, CERCommunity>& cers_of(GameEngine& e) { return e.cers; }
+  static std::unordered_map<std::string, QuizQuestion>& questions_of(GameEngine& e) { return e.quiz_questions; }
+  static std::vector<std::string>& categories_of(GameEngine& e) { return e.quiz_categories; }
+  static AdminConfig& admin_of(GameEngine& e) { return e.admin; }
+  static AdNetworksConfig& ads_config_of(GameEngine& e) { return e.ads_config; }
+  static uint64_t& google_impressions_of(GameEngine& e) { return e.google_impressions; }
+  static uint64_t& meta_impressions_of(GameEngine& e) { return e.meta_impressions; }
+  static uint64_t& amazon_impressions_of(GameEngine& e) { return e.amazon_impressions; }
+  static uint64_t& moloco_impressions_of(GameEngine& e) { return e.moloco_impressions; }
+  static double& total_revenue_of(GameEngine& e) { return e.total_revenue_eur; }
+
+  static ParcelRecord& put_parcel(GameEngine& e, const ParcelRecord& p) { return e.put_parcel_unlocked(p); }
+  static void set_owner(GameEngine& e, ParcelRecord& p, const std::string& owner) {
+    e.set_parcel_owner_unlocked(p, owner);
+  }
+  static ParcelRecord* find_parcel(GameEngine& e, const std::string& key, const std::string& owner) {
+    return e.find_parcel_by_key_or_hex_unlocked(key, owner);
+  }
+  static void sync(GameEngine& e, PlayerProfile& p) { e.sync_player_unlocked(p); }
+  static void recalc(GameEngine& e, PlayerProfile& p) { e.recalculate_player_power_unlocked(p); }
+  static void book(GameEngine& e, PlayerProfile& p, double kwh, uint64_t now) {
+    e.update_player_history_buckets_unlocked(p, kwh, now);
+  }
+  static const ParcelIndex& index_of(GameEngine& e) { return e.parcel_index_; }
+  static bool save_unlocked(GameEngine& e) { return e.save_world_unlocked(); }
+
+  // The touch_* calls, for tests of the undo journal.
+  static void touch_player(GameEngine& e, const std::string& k) { e.touch_player_unlocked(k); }
+  static void touch_parcel(GameEngine& e, const std::string& k) { e.touch_parcel_unlocked(k); }
+  static void touch_user(GameEngine& e, const std::string& k) { e.touch_user_unlocked(k); }
+  static void touch_email(GameEngine& e, const std::string& k) { e.touch_email_index_unlocked(k); }
+  static void touch_username(GameEngine& e, const std::string& k) { e.touch_username_index_unlocked(k); }
+  static void touch_google(GameEngine& e, const std::string& k) { e.touch_google_index_unlocked(k); }
+  static void touch_session(GameEngine& e, const std::string& k) { e.touch_session_unlocked(k); }
+  static void touch_cer(GameEngine& e, const std::string& k) { e.touch_cer_unlocked(k); }
+  static void touch_question(GameEngine& e, const std::string& k) { e.touch_quiz_question_unlocked(k); }
+  static void touch_categories(GameEngine& e) { e.touch_quiz_categories_unlocked(); }
+  static void touch_admin(GameEngine& e) { e.touch_admin_unlocked(); }
+  static void touch_ads(GameEngine& e) { e.touch_ads_unlocked(); }
+
+  // Opens an undo scope, runs `change(engine)` and saves through it, all
+  // under the lock, as an action does; returns what save() wrote to `out`.
+  template <typename Change>
+  static bool change_and_save(GameEngine& engine, Change change, std::string& out) {
+    Lock lock(engine.game_mutex);
+    GameEngine::UndoScope undo(engine);
+    change(engine);
+    return undo.save(out);
+  }
+};
+
+}  // namespace ZezozuRiziv
+
+namespace game_test {
+
+namespace fs = std::filesystem;
+
+// 2024-06-21 10:00:00 UTC, a Friday morning: the sun is up over Italy.
+inline constexpr uint64_t kSummerMorningMs = 1'718'964'000'000ULL;
+
+inline std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline void write_file(const std::string& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+inline std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Lines of `text` whose tag (the text before the first '|') is `tag`.
+inline std::vector<std::string> lines_tagged(const std::string& text, const std::string& tag) {
+  std::vector<std::string> out;
+  for (const std::string& line : lines_of(text)) {
+    if (line.compare(0, tag.size() + 1, tag + "|") == 0) out.push_back(line);
+  }
+  return out;
+}
+
+// The raw value of "key": in a JSON text (first occurrence): a quoted text
+// without its quotes, or a bare number/literal.
+inline std::string json_value(const std::string& json, const std::string& key) {
+  const std::string needle = "\"" + key + "\":";
+  const size_t at = json.find(needle);
+  if (at == std::string::npos) return "<missing " + key + ">";
+  size_t i = at + needle.size();
+  if (json[i] == '"') {
+    std::string value;
+    for (++i; i < json.size() && json[i] != '"'; ++i) {
+      if (json[i] == '\\') ++i;
+      value += json[i];
+    }
+    return value;
+  }
+  const size_t end = json.find_first_of(",}]", i);
+  return json.substr(i, end - i);
+}
+
+inline size_t count_of(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+  return n;
+}
+
+// A scratch directory per test, and engines on a manual clock in it.
+class GameFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    root_ = fs::temp_directory_path() /
+            ("rozeve_game_" + std::string(info->test_suite_name()) + "_" + info->name() + "_" +
+             std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    clock_ = std::make_shared<ZezozuRiziv::ManualGameClock>(kSummerMorningMs);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+
+  std::string dir(const std::string& sub = "data") const { return (root_ / sub).string(); }
+  std::string world_path() const { return dir() + "/game_world.dat"; }
+  std::unique_ptr<ZezozuRiziv::GameEngine> make_engine() {
+    return std::make_unique<ZezozuRiziv::GameEngine>(dir(), clock_);
+  }
+
+  fs::path root_;
+  std::shared_ptr<ZezozuRiziv::ManualGameClock> clock_;
+};
+
+}  // namespace game_test

@@ -1,0 +1,251 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "game/world_records.h"
+#include "game_test_support.h"
+
+namespace ZezozuRiziv {
+namespace {
+
+using Peer = GameEngineTestPeer;
+namespace fs = std::filesystem;
+
+// Everything the engine holds, as sorted text: the world file's own lines
+// plus the fields and indexes that live only in memory.
+std::string dump(GameEngine& engine) {
+  std::vector<std::string> lines;
+  Peer::with_lock(engine, [&](GameEngine& e) {
+    for (const auto& [k, p] : Peer::players_of(e)) {
+      std::string line = "key=" + k + " ";
+      append_player_line(line, p);
+      line += " power=" + std::to_string(p.power_kw) + " boost=" + std::to_string(p.storage_boost) +
+              " count=" + std::to_string(p.parcels_count) + " gps=" + std::to_string(p.last_gps_ms) +
+              " day=" + std::to_string(p.day_index) + " answered=" + std::to_string(p.answered_this_week.size());
+      lines.push_back(line);
+    }
+    for (const auto& [k, l] : Peer::parcels_of(e)) {
+      std::string line = "key=" + k + " ";
+      append_parcel_line(line, l);
+      lines.push_back(line + " updated=" + std::to_string(l.updated_ms));
+    }
+    for (const auto& [k, u] : Peer::users_of(e)) {
+      std::string line = "key=" + k + " ";
+      append_user_line(line, u);
+      lines.push_back(line);
+    }
+    for (const auto& [k, v] : Peer::email_index_of(e)) lines.push_back("email " + k + "=" + v);
+    for (const auto& [k, v] : Peer::username_index_of(e)) lines.push_back("username " + k + "=" + v);
+    for (const auto& [k, v] : Peer::google_index_of(e)) lines.push_back("google " + k + "=" + v);
+    for (const auto& [k, v] : Peer::sessions_of(e)) lines.push_back("session " + k + "=" + v);
+    for (const auto& [k, c] : Peer::cers_of(e)) {
+      std::string line = "key=" + k + " ";
+      append_community_lines(line, c);
+      lines.push_back(line);
+    }
+    for (const auto& [k, q] : Peer::questions_of(e)) {
+      std::string line = "key=" + k + " ";
+      append_question_line(line, q);
+      lines.push_back(line);
+    }
+    std::string rest;
+    for (const std::string& c : Peer::categories_of(e)) append_category_line(rest, c);
+    append_admin_lines(rest, Peer::admin_of(e));
+    append_ads_line(rest, {&Peer::ads_config_of(e), &Peer::google_impressions_of(e), &Peer::meta_impressions_of(e),
+                           &Peer::amazon_impressions_of(e), &Peer::total_revenue_of(e)});
+    const AdNetworksConfig& ads = Peer::ads_config_of(e);
+    rest += ads.google_publisher_id + ads.moloco_app_key + std::to_string(Peer::moloco_impressions_of(e));
+    lines.push_back(rest);
+    // The indexes: who owns what, in which order, and what each cell holds.
+    for (const auto& [k, p] : Peer::players_of(e)) {
+      std::string owned = "owned " + k + ":";
+      for (const ParcelRecord* l : Peer::index_of(e).owned_by(k)) owned += " " + l->key;
+      lines.push_back(owned);
+    }
+    for (const auto& [k, l] : Peer::parcels_of(e)) {
+      std::string cell = "cell " + k + ":";
+      for (const ParcelRecord* o : Peer::index_of(e).in_hex_cell(hex_cell_of(l.lat, l.lon))) cell += " " + o->key;
+      lines.push_back(cell);
+    }
+  });
+  std::sort(lines.begin(), lines.end());
+  std::string out;
+  for (const std::string& line : lines) out += line + "\n";
+  return out;
+}
+
+class GameUndo : public game_test::GameFixture {
+ protected:
+  void SetUp() override {
+    GameFixture::SetUp();
+    engine_ = make_engine();
+    // An account with its four index entries, and a lot of a player.
+    Peer::with_lock(*engine_, [](GameEngine& e) {
+      UserAccount u;
+      u.id = "usr_1";
+      u.username = "Anna";
+      u.email = "anna@x.it";
+      u.google_id = "g1";
+      u.session_token = "tok_1";
+      u.wallet_address = "0xanna";
+      Peer::users_of(e)[u.id] = u;
+      Peer::email_index_of(e)["anna@x.it"] = "usr_1";
+      Peer::username_index_of(e)["anna"] = "usr_1";
+      Peer::google_index_of(e)["g1"] = "usr_1";
+      Peer::sessions_of(e)["tok_1"] = "usr_1";
+      Peer::get_or_create(e, "0xanna");
+      ParcelRecord p;
+      p.key = "anna_lot";
+      p.lat = 41.0;
+      p.lon = 12.0;
+      p.owner = "0xanna";
+      Peer::put_parcel(e, p);
+    });
+    ASSERT_TRUE(engine_->save_world());
+  }
+  void block_saves() { fs::create_directories(world_path() + ".tmp"); }
+  void allow_saves() { fs::remove_all(world_path() + ".tmp"); }
+
+  std::unique_ptr<GameEngine> engine_;
+};
+
+// Touches and changes one entry of every kind the world holds.
+void change_everything(GameEngine& e) {
+  PlayerProfile& king = Peer::players_of(e).at("0xsolarking_it_milano_cer01");
+  Peer::touch_player(e, king.address);
+  king.coins = 1;
+  king.answered_this_week.push_back("q");
+  Peer::get_or_create(e, "0xbrand_new").coins = 7;
+  Peer::sync(e, king);
+
+  ParcelRecord& seeded = Peer::parcels_of(e).at("45.46415_9.18999");
+  Peer::touch_parcel(e, seeded.key);
+  seeded.plant_level = 99;
+  Peer::set_owner(e, Peer::parcels_of(e).at("anna_lot"), "0xbrand_new");
+  Peer::set_owner(e, Peer::parcels_of(e).at("45.46424_9.19012"), "0xanna");
+  ParcelRecord fresh;
+  fresh.key = "fresh";
+  fresh.lat = 41.0;
+  fresh.lon = 12.0;  // the same cell as anna_lot
+  fresh.owner = "0xanna";
+  Peer::put_parcel(e, fresh);
+  ParcelRecord moved = Peer::parcels_of(e).at("41.90266_12.49623");
+  moved.lat = 0.5;  // replaced under its key at another place
+  moved.owner = "";
+  Peer::put_parcel(e, moved);
+
+  Peer::touch_user(e, "usr_1");
+  Peer::users_of(e)["usr_1"].session_token = "tok_2";
+  Peer::touch_user(e, "usr_2");
+  Peer::users_of(e)["usr_2"].id = "usr_2";
+  Peer::touch_session(e, "tok_1");
+  Peer::sessions_of(e).erase("tok_1");
+  Peer::touch_session(e, "tok_2");
+  Peer::sessions_of(e)["tok_2"] = "usr_1";
+  Peer::touch_email(e, "anna@x.it");
+  Peer::email_index_of(e).erase("anna@x.it");
+  Peer::touch_username(e, "nuovo");
+  Peer::username_index_of(e)["nuovo"] = "usr_2";
+  Peer::touch_google(e, "g1");
+  Peer::google_index_of(e)["g1"] = "usr_2";
+
+  Peer::touch_cer(e, "cer_solare_italia");
+  CERCommunity& c = Peer::cers_of(e)["cer_solare_italia"];
+  c.members.clear();
+  c.messages.push_back({"m", "a", "b", "c", "d", 1});
+  c.weekly_score = 9999;
+  Peer::touch_cer(e, "cer_vento_sicilia");
+  Peer::cers_of(e).erase("cer_vento_sicilia");
+  Peer::touch_cer(e, "cer_new");
+  Peer::cers_of(e)["cer_new"].id = "cer_new";
+
+  Peer::touch_question(e, "quiz_seed_1");
+  Peer::questions_of(e)["quiz_seed_1"].times_answered = 1000;
+  Peer::touch_question(e, "qq_new");
+  Peer::questions_of(e)["qq_new"].id = "qq_new";
+  Peer::touch_categories(e);
+  Peer::categories_of(e).push_back("Nuova");
+  Peer::touch_admin(e);
+  Peer::admin_of(e).super_boost_until_ms = 123;
+  Peer::admin_of(e).scheduled_boosts.push_back({"sb", 1, 2, 3, "t", "r", false, 4});
+  Peer::touch_ads(e);
+  Peer::google_impressions_of(e) = 77;
+  Peer::moloco_impressions_of(e) = 78;
+  Peer::total_revenue_of(e) = 1.5;
+  Peer::ads_config_of(e).amazon_slot_id = "other";
+  Peer::ads_config_of(e).moloco_app_key = "other";
+}
+
+TEST_F(GameUndo, AFailedSaveRestoresEveryKindExactly) {
+  clock_->advance_ms(3'600'000);  // so that the sync accrues
+  const std::string before = dump(*engine_);
+  const std::string file = game_test::read_file(world_path());
+  block_saves();
+  std::string out;
+  EXPECT_FALSE(Peer::change_and_save(*engine_, change_everything, out));
+  EXPECT_EQ(out, "{\"status\":\"error\",\"message\":\"Salvataggio del mondo di gioco non riuscito: operazione "
+                 "annullata.\"}");
+  EXPECT_EQ(dump(*engine_), before);
+  EXPECT_EQ(game_test::read_file(world_path()), file);
+
+  // The restored records are written as they are now, not as they were
+  // while the failed save formatted them.
+  allow_saves();
+  ASSERT_TRUE(engine_->save_world());
+  auto reloaded = make_engine();
+  EXPECT_EQ(Peer::player(*reloaded, "0xsolarking_it_milano_cer01").coins, 1450u);
+  EXPECT_EQ(Peer::parcel(*reloaded, "45.46415_9.18999").plant_level, 3);
+  EXPECT_EQ(Peer::parcel(*reloaded, "anna_lot").owner, "0xanna");
+  EXPECT_FALSE(Peer::has_parcel(*reloaded, "fresh"));
+  EXPECT_FALSE(Peer::has_player(*reloaded, "0xbrand_new"));
+}
+
+TEST_F(GameUndo, ASuccessfulSaveKeepsItsChangeAndALaterFailureOnlyItsOwn) {
+  std::string out;
+  ASSERT_TRUE(Peer::change_and_save(
+      *engine_,
+      [](GameEngine& e) {
+        Peer::touch_player(e, "0xanna");
+        Peer::players_of(e)["0xanna"].coins = 11;
+      },
+      out));
+  const std::string saved = dump(*engine_);
+  block_saves();
+  EXPECT_FALSE(Peer::change_and_save(
+      *engine_,
+      [](GameEngine& e) {
+        Peer::touch_player(e, "0xanna");
+        Peer::players_of(e)["0xanna"].coins = 22;
+        Peer::touch_player(e, "0xanna");  // a second touch keeps the first snapshot
+        Peer::players_of(e)["0xanna"].coins = 33;
+      },
+      out));
+  EXPECT_EQ(dump(*engine_), saved);
+  EXPECT_EQ(Peer::player(*engine_, "0xanna").coins, 11u);
+}
+
+TEST_F(GameUndo, LeavingAScopeWithoutSavingKeepsTheChangeForTheNextSave) {
+  Peer::with_lock(*engine_, [](GameEngine& e) {
+    Peer::touch_player(e, "0xanna");
+    Peer::players_of(e)["0xanna"].kwh = 99.5;
+  });
+  EXPECT_EQ(game_test::read_file(world_path()).find("P|0xanna|300|99.500000"), std::string::npos);
+  ASSERT_TRUE(engine_->save_world());
+  EXPECT_NE(game_test::read_file(world_path()).find("P|0xanna|300|99.500000"), std::string::npos);
+}
+
+TEST_F(GameUndo, BuildAndUpgradeAreUndoneWithTheirCoins) {
+  std::string out;
+  ASSERT_TRUE(engine_->build_plant("0xanna", "anna_lot", "solar", out)) << out;
+  const std::string before = dump(*engine_);
+  block_saves();
+  clock_->advance_ms(1000);
+  EXPECT_FALSE(engine_->build_plant("0xanna", "anna_lot", "wind", out));
+  EXPECT_NE(out.find("Salvataggio del mondo di gioco non riuscito"), std::string::npos);
+  EXPECT_EQ(dump(*engine_), before);
+}
+
+}  // namespace
+}  // namespace ZezozuRiziv
