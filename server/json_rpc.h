@@ -35,6 +35,8 @@ inline constexpr size_t kMaxBatchRequests = 1000;
 
 // Wallets count in wei (18 decimals), the ledger in atomic units (6).
 inline constexpr uint64_t kWeiPerAtomic = 1'000'000'000'000ULL;
+// The address of the token contract wallets show RUZ through.
+inline constexpr char kTokenContract[] = "0x1000000000000000000000000000000000000001";
 // The fixed fee the node quotes (1 gwei): gas price, priority fee and every
 // block's base fee, so that wallets see one EIP-1559 chain.
 inline constexpr char kFeeQuote[] = "\"0x3b9aca00\"";

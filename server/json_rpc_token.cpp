@@ -27,26 +27,40 @@ std::string abi_string(std::string_view text) {
   return out + word + "\"";
 }
 
+// The call's data ("data", or "input" as newer clients name it) without
+// its "0x", lower-cased; empty when there is none or it is not hex.
+std::string call_data(const JsonValue& request) {
+  const std::optional<JsonValue> params = request.find("params");
+  const std::optional<JsonValue> call = params ? params->at(0) : std::nullopt;
+  if (!call) return {};
+  std::optional<JsonValue> field = call->find("data");
+  if (!field) field = call->find("input");
+  const std::string data = field ? field->string().value_or("") : "";
+  if (!data.starts_with("0x") || !is_hex_text(std::string_view(data).substr(2))) return {};
+  return ascii_lower(std::string_view(data).substr(2));
+}
+
 }  // namespace
 
 Answer token_call(RPCServer& server, const JsonValue& request) {
-  const std::string_view text = request.raw();
-  std::shared_lock lock(server.chain_lock);
-  if (text.find("18160ddd") != std::string_view::npos) {
+  // The selector and the owner come from the call's own data, never from a
+  // search of the request: an address holding a selector's digits must not
+  // change the answer.
+  const std::string data = call_data(request);
+  const std::string_view selector = std::string_view(data).substr(0, 8);
+  if (selector == "18160ddd") {
     return Answer::ok("\"0x000000000000000000000000000000000000000000115eec47f6cf7e35000000\"");
   }
-  if (text.find("313ce567") != std::string_view::npos) {
+  if (selector == "313ce567") {
     return Answer::ok("\"0x0000000000000000000000000000000000000000000000000000000000000012\"");
   }
-  if (text.find("95d89b41") != std::string_view::npos) return Answer::ok(abi_string("RUZ"));
-  if (text.find("06fdde03") != std::string_view::npos) return Answer::ok(abi_string("Rozeve"));
-  if (const size_t at = text.find("70a08231"); at != std::string_view::npos) {
-    std::string owner;
-    if (text.size() - at >= 72) {
-      owner = ascii_lower("0x" + std::string(text.substr(at + 32, 40)));
-    } else {
-      owner = server.current_wallet_address;
-    }
+  if (selector == "95d89b41") return Answer::ok(abi_string("RUZ"));
+  if (selector == "06fdde03") return Answer::ok(abi_string("Rozeve"));
+  if (selector == "70a08231") {
+    std::shared_lock lock(server.chain_lock);
+    // The address word follows the selector: 24 zero digits, then 40 digits.
+    const std::string owner = data.size() >= 72 ? "0x" + data.substr(32, 40)
+                                                : server.current_wallet_address;
     unsigned __int128 wei = 0;
     if (owner.size() == 42 && is_hex_text(std::string_view(owner).substr(2))) {
       wei = static_cast<unsigned __int128>(server.state.get_balance(owner)) * kWeiPerAtomic;
@@ -60,8 +74,7 @@ Answer token_call(RPCServer& server, const JsonValue& request) {
 }
 
 Answer token_code(const JsonValue& request) {
-  return Answer::ok(request.raw().find("1000000000000000000000000000000000000001") !=
-                            std::string_view::npos
+  return Answer::ok(address_param(request) == kTokenContract
                         ? "\"0x608060405234801561001057600080fd5b50\""
                         : "\"0x\"");
 }

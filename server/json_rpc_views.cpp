@@ -15,7 +15,6 @@ using RozeveCrypto::ascii_lower;
 using RozeveCrypto::is_hex_text;
 
 constexpr char kZeroAddress[] = "0x0000000000000000000000000000000000000000";
-constexpr char kTokenContract[] = "0x1000000000000000000000000000000000000001";
 
 std::string quoted(std::string_view text) { return json_string(text); }
 
