@@ -695,10 +695,20 @@ TEST_F(WalletTransferTest, ReEncodedCopiesAreRefusedAndChangeNothing) {
   const SignedTx& type1 = signed_tx("type 1, chain 202677, 2 RUZ");
   const std::string legacy_body = legacy.raw.substr(6);
   const std::string type2_body = type2.raw.substr(8);
-  const std::vector<std::string> legacy_copies = {"0xf9006e" + legacy_body, "0xfa00006e" + legacy_body,
-                                                  "0xfb0000006e" + legacy_body, legacy.raw + "00"};
-  const std::vector<std::string> type2_copies = {"0x02f90075" + type2_body, "0x02fa000075" + type2_body,
-                                                 "0x02fb00000075" + type2_body, type2.raw + "80"};
+  // Inside too: the nonce 0 as a zero byte, v in the long form, r in the
+  // long form (each with the outer length one more).
+  ASSERT_EQ(legacy_body.substr(0, 2), "80");
+  ASSERT_EQ(legacy_body.substr(legacy_body.size() - 140, 8), "83062f8d");
+  const size_t r_at = type2_body.size() - 132;
+  ASSERT_EQ(type2_body.substr(r_at, 2), "a0");
+  const std::vector<std::string> legacy_copies = {
+      "0xf9006e" + legacy_body, "0xfa00006e" + legacy_body, "0xfb0000006e" + legacy_body,
+      legacy.raw + "00", "0xf86f8100" + legacy_body.substr(2),
+      "0xf86f" + legacy_body.substr(0, legacy_body.size() - 140) + "b803062f8d" +
+          legacy_body.substr(legacy_body.size() - 132)};
+  const std::vector<std::string> type2_copies = {
+      "0x02f90075" + type2_body, "0x02fa000075" + type2_body, "0x02fb00000075" + type2_body,
+      type2.raw + "80", "0x02f876" + type2_body.substr(0, r_at) + "b820" + type2_body.substr(r_at + 2)};
   const auto refuse_all = [&](const std::vector<std::string>& copies) {
     const auto balances = state_.balances;
     const auto nonces = state_.nonces;
