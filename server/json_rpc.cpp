@@ -71,10 +71,8 @@ std::vector<Answered> answer_all(RPCServer& server, const std::vector<JsonValue>
       first_unsaved = answers.size() - 1;
     }
   }
-  const uint64_t credits = batch.credits();
   if (LedgerResult saved = batch.close(); !saved) {
-    std::cout << "[RPC] " << saved.error << ": " << credits
-              << " accrediti della richiesta annullati" << std::endl;
+    std::cout << "[RPC] " << saved.error << ": accrediti della richiesta annullati" << std::endl;
     for (size_t i = unsaved ? first_unsaved : 0; i < answers.size(); ++i) {
       Answer& answer = answers[i].answer;
       if (answer.error_code == 0 && !answer.durable) answer = Answer::error(kServerError, saved.error);
