@@ -1,5 +1,7 @@
 // The JSON-RPC's own cost per request, without sockets: reading the request,
-// answering it and writing the answer, for the calls a wallet makes most.
+// answering it and writing the answer, for the calls a wallet makes most;
+// and a batch of 1,000 balance queries on new wallets at 100,000 accounts,
+// whose credits cost one save of state.json (on disk and on /dev/shm).
 //   json_rpc_bench [Google Benchmark flags]
 #include <benchmark/benchmark.h>
 
@@ -8,6 +10,8 @@
 #include <memory>
 #include <shared_mutex>
 #include <string>
+#include <vector>
+#include <cstdio>
 
 #include "chain/mempool.h"
 #include "chain/state.h"
@@ -18,14 +22,13 @@ namespace {
 
 constexpr char kAddress[] = "0x00000000000000000000000000000000000000aa";
 
-// A server object on a scratch data directory holding one block, with the
-// address already credited (reads only, no file writes while measuring).
+// A server object on a scratch data directory under `parent` holding one
+// block, with the address already credited (reads write no file).
 class Node {
  public:
-  Node()
-      : dir_(std::filesystem::temp_directory_path() /
-             ("rozeve_json_rpc_bench_" +
-              std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()))) {
+  explicit Node(const std::filesystem::path& parent = std::filesystem::temp_directory_path())
+      : dir_(parent / ("rozeve_json_rpc_bench_" +
+                       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()))) {
     std::filesystem::remove_all(dir_);
     storage_ = std::make_unique<ZezozuRiziv::Storage>(dir_.string());
     (void)storage_->save_block(ZezozuRiziv::Block::create_genesis_block("RUZbench"));
@@ -41,6 +44,8 @@ class Node {
     std::filesystem::remove_all(dir_);
   }
   ZezozuRiziv::RPCServer& server() { return *server_; }
+  ZezozuRiziv::State& state() { return state_; }
+  ZezozuRiziv::Storage& storage() { return *storage_; }
 
  private:
   std::filesystem::path dir_;
@@ -97,9 +102,64 @@ void BM_Batch10(benchmark::State& state) {
   answer(state, batch);
 }
 
+// The ledger's size when the batch arrives.
+constexpr size_t kAccounts = 100'000;
+constexpr size_t kBatch = 1'000;
+
+std::string address_number(uint64_t n) {
+  char address[43];
+  std::snprintf(address, sizeof address, "0x%040llx", static_cast<unsigned long long>(n));
+  return address;
+}
+
+// 1,000 balance queries on addresses nobody holds: each credits 100 RUZ,
+// and the request saves state.json once before it answers. Arg 0: the data
+// directory on disk (the temporary directory), 1: on /dev/shm.
+void BM_FreshBalanceBatch1000(benchmark::State& state) {
+  const bool in_memory = state.range(0) == 1;
+  if (in_memory && !std::filesystem::is_directory("/dev/shm")) {
+    state.SkipWithError("no /dev/shm here");
+    return;
+  }
+  Node node(in_memory ? std::filesystem::path("/dev/shm") : std::filesystem::temp_directory_path());
+  for (uint64_t i = 0; i < kAccounts; ++i) {
+    node.state().balances[address_number(0x100000000ULL + i)] = 100'000'000;
+  }
+  (void)node.storage().save_state(node.state());
+  uint64_t next = 1;
+  std::vector<std::string> fresh;
+  for (auto _ : state) {
+    state.PauseTiming();
+    // Back to 100,000 accounts, and 1,000 addresses never seen.
+    for (const std::string& address : fresh) node.state().balances.erase(address);
+    fresh.clear();
+    std::string batch = "[";
+    for (size_t i = 0; i < kBatch; ++i, ++next) {
+      fresh.push_back(address_number(next));
+      if (i > 0) batch += ',';
+      batch += request(static_cast<int>(i), "eth_getBalance", "[\"" + fresh.back() + "\",\"latest\"]");
+    }
+    batch += ']';
+    const uint64_t saves = node.storage().state_saves();
+    state.ResumeTiming();
+
+    const std::string answer = node.server().process_json_rpc(batch);
+
+    state.PauseTiming();
+    if (node.storage().state_saves() != saves + 1 || answer.find("error") != std::string::npos) {
+      state.SkipWithError("the batch was not answered with one save");
+      break;
+    }
+    state.ResumeTiming();
+  }
+  state.counters["state_bytes"] =
+      static_cast<double>(std::filesystem::file_size(node.storage().state_path()));
+}
+
 BENCHMARK(BM_BlockNumber);
 BENCHMARK(BM_GetBalance);
 BENCHMARK(BM_Batch10);
+BENCHMARK(BM_FreshBalanceBatch1000)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -13,12 +13,11 @@
 namespace ZezozuRiziv::json_rpc {
 namespace {
 
-constexpr uint64_t kWeiPerAtomic = 1'000'000'000'000ULL;
 constexpr size_t kAddressBytes = 20;
 
 }  // namespace
 
-Answer send_raw_transaction(RPCServer& server, std::string_view request) {
+Answer send_raw_transaction(RPCServer& server, const JsonValue& request) {
   const std::string raw = hash_param(request);
   EthDecodeError decode_error = EthDecodeError::kNone;
   const std::optional<EthTransaction> tx = decode_eth_transaction(raw, decode_error);
@@ -83,7 +82,9 @@ Answer send_raw_transaction(RPCServer& server, std::string_view request) {
   server.evm_transactions[tx->hash] = RPCServer::StoredEvmTx{
       tx->hash,  sender, recipient, native.amount, nonce, block.index, "0x" + block.block_hash,
       block.timestamp, native.signature};
-  return Answer::ok("\"" + tx->hash + "\"");
+  Answer answer = Answer::ok("\"" + tx->hash + "\"");
+  answer.durable = true;
+  return answer;
 }
 
 }  // namespace ZezozuRiziv::json_rpc

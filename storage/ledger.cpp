@@ -206,6 +206,7 @@ LedgerResult Ledger::credit_in_request(const std::string& account, uint64_t amou
       {batch->id_, account,
        it == state_.balances.end() ? std::nullopt : std::optional<uint64_t>(it->second)});
   state_.balances[account] += amount;
+  ++batch->credits_;
   return LedgerResult::success();
 }
 
@@ -328,6 +329,8 @@ RequestBatch* RequestBatch::current() { return g_open_batch; }
 LedgerResult RequestBatch::close() {
   if (closed_) return LedgerResult::success();
   closed_ = true;
+  // Nothing of this batch can be waiting: no credit was made in it.
+  if (credits_ == 0) return LedgerResult::success();
   std::unique_lock lock(chain_lock_);
   auto& unsaved = storage_.unsaved_credits;
   const auto mine = [this](const Storage::UnsavedCredit& c) { return c.batch == id_; };

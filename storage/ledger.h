@@ -183,6 +183,8 @@ class Ledger {
 // them and returns the reason, and the caller answers with an error
 // instead. A block written meanwhile by another request saves them first.
 // The destructor closes a batch that was not closed. Batches do not nest.
+// A batch that credited nothing closes without taking the lock, so a
+// request that only reads pays nothing for it.
 class RequestBatch {
  public:
   RequestBatch(Storage& storage, State& state, std::shared_mutex& chain_lock);
@@ -191,6 +193,9 @@ class RequestBatch {
   RequestBatch& operator=(const RequestBatch&) = delete;
 
   LedgerResult close();
+  // How many credits were made in this batch so far (saved or not); read
+  // on the batch's own thread.
+  uint64_t credits() const { return credits_; }
   // The batch open on the calling thread, or null.
   static RequestBatch* current();
 
@@ -200,6 +205,7 @@ class RequestBatch {
   State& state_;
   std::shared_mutex& chain_lock_;
   uint64_t id_;
+  uint64_t credits_ = 0;  // touched only on the batch's own thread
   bool closed_ = false;
   RequestBatch* outer_;
 };

@@ -148,17 +148,21 @@ void Storage::reset_all_data() {
 bool Storage::save_state(const State& state) {
   ensure_directory_exists();
   const std::string text = state.serialize_with_tip(chain_tip());
+  bool written = false;
   switch (platform::replace_file(state_path_, text)) {
     case platform::ReplaceResult::kReplaced:
-      return true;
+      written = true;
+      break;
     case platform::ReplaceResult::kRenameFailed:
       // The temporary file stays behind; writing in place is the only way
       // left to keep the state.
-      return platform::write_file_in_place(state_path_, text);
+      written = platform::write_file_in_place(state_path_, text);
+      break;
     case platform::ReplaceResult::kWriteFailed:
       break;
   }
-  return false;
+  state_saves_ += written;
+  return written;
 }
 
 StateLoad Storage::load_state(State& state, std::optional<StateTip>* tip) {

@@ -48,6 +48,8 @@ class Storage {
   // block as the last block it includes. REQUIRES: `state` includes every
   // cached block and no other.
   [[nodiscard]] bool save_state(const State& state);
+  // How many times save_state has written "state.json" through this object.
+  uint64_t state_saves() const { return state_saves_; }
   // Reads "state.json" whole and strictly; `state` (and `tip`) change only
   // on kLoaded. `tip` is reset when the file names no last block (a file
   // from before the member: it covers the whole log).
@@ -114,6 +116,7 @@ class Storage {
   std::string data_dir_;
   std::string blocks_path_;
   std::string state_path_;
+  uint64_t state_saves_ = 0;
 
   mutable bool cache_loaded_ = false;
   mutable std::vector<Block> cache_;

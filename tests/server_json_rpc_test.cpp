@@ -5,8 +5,10 @@
 #include <sstream>
 
 #include "chain/accounts.h"
+#include "eth_signing_support.h"
 #include "server/json_rpc.h"
 #include "server_test_support.h"
+#include "small_tmpfs.h"
 
 namespace {
 
@@ -78,6 +80,19 @@ class JsonRpcTest : public ServerFixture {
     }
   }
   std::string state_file() { return read_file_text(storage_->state_path()); }
+  // The server again, on the data directory `dir`, with an empty state.
+  void restart_on(const std::filesystem::path& dir) {
+    server_.reset();
+    storage_ = std::make_unique<ZezozuRiziv::Storage>(dir.string());
+    state_ = ZezozuRiziv::State();
+    server_ = std::make_unique<RPCServer>(state_, mempool_, *storage_, chain_lock_, 0, 202677, options_);
+  }
+  size_t log_lines() {
+    std::ifstream in(storage_->blocks_path());
+    size_t n = 0;
+    for (std::string line; std::getline(in, line);) n += !line.empty();
+    return n;
+  }
 };
 
 std::string error_answer(const std::string& id, int code, const std::string& message) {
@@ -344,6 +359,7 @@ TEST_F(JsonRpcTest, BatchesAreCappedAtOneThousandRequests) {
                                    "Richiesta batch troppo grande (massimo 1000 richieste)"));
   EXPECT_TRUE(state_.balances.empty());  // nothing credited
   EXPECT_FALSE(std::filesystem::exists(storage_->state_path()));
+  EXPECT_EQ(storage_->state_saves(), 0u);
 
   ::testing::internal::CaptureStdout();
   const std::string answers = rpc(fresh_balance_batch(ZezozuRiziv::json_rpc::kMaxBatchRequests));
@@ -351,9 +367,127 @@ TEST_F(JsonRpcTest, BatchesAreCappedAtOneThousandRequests) {
   const auto document = ZezozuRiziv::JsonDocument::parse(answers);
   ASSERT_TRUE(document.has_value());
   ASSERT_EQ(document->root().size(), 1000u);
-  EXPECT_EQ(document->root().at(999)->find("id")->raw(), "999");
-  EXPECT_EQ(document->root().at(999)->find("result")->string(), "0x56bc75e2d63100000");
+  for (size_t i = 0; i < 1000; ++i) {
+    const auto answer = *document->root().at(i);
+    ASSERT_EQ(answer.find("id")->raw(), std::to_string(i));
+    ASSERT_EQ(answer.find("result")->string(), "0x56bc75e2d63100000") << i;
+  }
   EXPECT_EQ(state_.balances.size(), 1000u);
+}
+
+// --- one save per request -----------------------------------------------------
+
+// The state as state.json holds it now.
+ZezozuRiziv::State saved_state(ZezozuRiziv::Storage& storage) {
+  ZezozuRiziv::State saved;
+  EXPECT_EQ(storage.load_state(saved), ZezozuRiziv::StateLoad::kLoaded);
+  return saved;
+}
+
+const std::string kSaveFailed = "Impossibile salvare lo stato del ledger su disco: operazione annullata";
+
+// Every answer of a batch: the id as written, and the result or the error message.
+std::vector<std::pair<std::string, std::string>> batch_answers(const std::string& text) {
+  std::vector<std::pair<std::string, std::string>> out;
+  const auto document = ZezozuRiziv::JsonDocument::parse(text);
+  EXPECT_TRUE(document.has_value()) << text.substr(0, 200);
+  if (!document) return out;
+  for (const auto& answer : document->root().elements()) {
+    const auto result = answer.find("result");
+    const auto error = answer.find("error");
+    out.emplace_back(std::string(answer.find("id")->raw()),
+                     result ? std::string(result->raw())
+                            : error ? "error " + std::string(error->find("code")->raw()) + " " +
+                                          error->find("message")->string().value_or("")
+                                    : "?");
+  }
+  return out;
+}
+
+TEST_F(JsonRpcTest, TheCreditsOfOneRequestAreSavedOnceBeforeItIsAnswered) {
+  store_chain(0);
+  const uint64_t saves = storage_->state_saves();
+  ::testing::internal::CaptureStdout();
+  const std::string answers = rpc(fresh_balance_batch(ZezozuRiziv::json_rpc::kMaxBatchRequests));
+  ::testing::internal::GetCapturedStdout();
+  ASSERT_EQ(batch_answers(answers).size(), 1000u);
+  EXPECT_EQ(storage_->state_saves(), saves + 1);
+  // What was answered is on disk.
+  const ZezozuRiziv::State saved = saved_state(*storage_);
+  EXPECT_EQ(saved.balances, state_.balances);
+  EXPECT_EQ(saved.balances.size(), 1000u);
+  EXPECT_EQ(saved.get_balance("0x00000000000000000000000000000000000003e8"), 100'000'000u);
+
+  // The same addresses again: nothing new, nothing written.
+  EXPECT_EQ(batch_answers(rpc(fresh_balance_batch(1000))).size(), 1000u);
+  EXPECT_EQ(storage_->state_saves(), saves + 1);
+  // Reads alone never write; one fresh address alone is one write.
+  rpc("[" + call("eth_chainId") + "," + call("eth_blockNumber") + "]");
+  EXPECT_EQ(storage_->state_saves(), saves + 1);
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(result_of(call("eth_getBalance", "[\"0x00000000000000000000000000000000000f0001\"]")),
+            "\"0x56bc75e2d63100000\"");
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(storage_->state_saves(), saves + 2);
+}
+
+TEST_F(JsonRpcTest, AFailedSaveUndoesTheRequestsCreditsAndAnswersErrors) {
+  store_chain(0);
+  state_.balances["0x00000000000000000000000000000000000f00aa"] = 7;
+  ASSERT_TRUE(storage_->save_state(state_));
+  const ZezozuRiziv::State before = state_;
+  const std::string file_before = state_file();
+  // The temporary file cannot be created: every save fails until mended.
+  const std::string blocker = storage_->state_path() + ".tmp";
+  std::filesystem::create_directories(blocker + "/x");
+
+  ::testing::internal::CaptureStdout();
+  const auto failed = batch_answers(rpc(fresh_balance_batch(1000)));
+  const std::string console = ::testing::internal::GetCapturedStdout();
+  ASSERT_EQ(failed.size(), 1000u);
+  for (size_t i = 0; i < failed.size(); ++i) {
+    ASSERT_EQ(failed[i], std::make_pair(std::to_string(i), "error -32000 " + kSaveFailed)) << i;
+  }
+  EXPECT_NE(console.find("[RPC] " + kSaveFailed + ": accrediti della richiesta annullati"),
+            std::string::npos)
+      << console.substr(console.size() - std::min<size_t>(console.size(), 300));
+  EXPECT_EQ(state_.balances, before.balances);
+  EXPECT_EQ(state_file(), file_before);
+  EXPECT_TRUE(storage_->unsaved_credits.empty());
+
+  // Answers given before the first credit stand; the credit and all after it
+  // become the error.
+  const std::string fresh = "[\"0x00000000000000000000000000000000000f0002\"]";
+  const std::string known = "[\"0x00000000000000000000000000000000000f00aa\"]";
+  ::testing::internal::CaptureStdout();
+  const auto mixed = batch_answers(
+      rpc(std::string("[") + call("eth_chainId", "[]", "1") + "," + call("eth_getBalance", known, "2") + "," +
+          call("eth_getBalance", fresh, "3") + "," + call("eth_getBalance", fresh, "4") + "," +
+          call("eth_blockNumber", "[]", "5") + "," + call("eth_getBalance", "[]", "6") + "]"));
+  ::testing::internal::GetCapturedStdout();
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"1", "\"0x317b5\""},
+      {"2", "\"0x65dd0837000\""},  // 7 atomic units
+      {"3", "error -32000 " + kSaveFailed},
+      {"4", "error -32000 " + kSaveFailed},
+      {"5", "error -32000 " + kSaveFailed},
+      {"6", "error -32000 " + kSaveFailed},
+  };
+  EXPECT_EQ(mixed, expected);
+  // One request alone is answered with the error object.
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(rpc(call("eth_getBalance", fresh, "\"x\"")), error_answer("\"x\"", -32000, kSaveFailed));
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(state_.balances, before.balances);
+  EXPECT_EQ(state_file(), file_before);
+
+  // Mended: the same request is credited, and saved.
+  std::filesystem::remove_all(blocker);
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(rpc(call("eth_getBalance", fresh, "\"x\"")),
+            "{\"jsonrpc\":\"2.0\",\"id\":\"x\",\"result\":\"0x56bc75e2d63100000\"}");
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(saved_state(*storage_).balances, state_.balances);
 }
 
 TEST_F(JsonRpcTest, TokenCalls) {
@@ -367,6 +501,79 @@ TEST_F(JsonRpcTest, TokenCalls) {
   EXPECT_EQ(result_of(call("eth_call", "[{\"data\":\"0x70a08231"
                                        "0000000000000000000000003535353535353535353535353535353535353535\"}]")),
             "\"0x00000000000000000000000000000000000000000000000022b1c8c1227a0000\"");  // 2.5e18
+  EXPECT_EQ(result_of(call("eth_call", "[{\"input\":\"0x70A08231"
+                                       "0000000000000000000000003535353535353535353535353535353535353535\"}]")),
+            "\"0x00000000000000000000000000000000000000000000000022b1c8c1227a0000\"");
+  EXPECT_EQ(result_of(call("eth_call", "[{\"data\":\"0x18160ddd\"},\"latest\"]")),
+            "\"0x000000000000000000000000000000000000000000115eec47f6cf7e35000000\"");  // 21e24
+  EXPECT_EQ(result_of(call("eth_call", "[{\"data\":\"0x06fdde03\"}]")),
+            "\"0x0000000000000000000000000000000000000000000000000000000000000020"
+            "0000000000000000000000000000000000000000000000000000000000000006"
+            "526f7a6576650000000000000000000000000000000000000000000000000000\"");
+
+  // Only the call's data decides: the digits of a selector elsewhere in the
+  // request (an owner, the contract, the id) change nothing.
+  const std::string owner = "0x000000000000000000000000000000318160ddd0";
+  state_.balances[owner] = 1'000'000;
+  EXPECT_EQ(result_of(call("eth_call", "[{\"from\":\"0x00000000000000000000000000000000313ce567\","
+                                       "\"to\":\"0x1000000000000000000000000000000000000001\","
+                                       "\"data\":\"0x70a08231000000000000000000000000" +
+                                           owner.substr(2) + "\"},\"latest\"]",
+                           "\"95d89b41\"")),
+            "\"0x0000000000000000000000000000000000000000000000000de0b6b3a7640000\"");  // 1e18
+  EXPECT_EQ(result_of(call("eth_call", "[{\"to\":\"0x18160ddd00000000000000000000000000000000\"}]")),
+            "\"0x0000000000000000000000000000000000000000000000000000000000000001\"");
+  EXPECT_EQ(result_of(call("eth_getCode", "[\"0x3535353535353535353535353535353535353535\","
+                                          "\"0x1000000000000000000000000000000000000001\"]")),
+            "\"0x\"");
+}
+
+TEST_F(JsonRpcTest, OnAFullDiskOnlyTheCreditsAfterTheRequestsLastBlockAreUndone) {
+  rozeve_test::SmallTmpfs disk(root_ / "small", "256k");
+  ROZEVE_REQUIRE_TMPFS(disk);
+  restart_on(root_ / "small" / "data");
+  store_chain(0);
+  const rozeve_test::EthKey signer(0x52);
+  const std::string recipient = "0x" + std::string(40, '7');
+  state_.balances[signer.address()] = 10'000'000;
+  ASSERT_TRUE(storage_->save_state(state_));
+  // Full but for three pages: room for the small saves around one block,
+  // none for a state holding 500 more accounts.
+  disk.fill();
+  const auto filler = root_ / "small" / "filler";
+  std::filesystem::resize_file(filler, std::filesystem::file_size(filler) - 3 * 4096);
+
+  const std::string transfer = signer.legacy_transfer(0, recipient, 1'000'000'000'000'000'000ULL);
+  const std::string early = "[\"0x00000000000000000000000000000000000f0003\"]";
+  ::testing::internal::CaptureStdout();
+  const auto answers = batch_answers(
+      rpc("[" + call("eth_getBalance", early, "\"early\"") + "," +
+          call("eth_sendRawTransaction", "[\"" + transfer + "\"]", "\"transfer\"") + "," +
+          fresh_balance_batch(500).substr(1)));
+  ::testing::internal::GetCapturedStdout();
+  ASSERT_EQ(answers.size(), 502u);
+  // The transfer's block saved the credit made before it: both stand.
+  EXPECT_EQ(answers[0], std::make_pair(std::string("\"early\""), std::string("\"0x56bc75e2d63100000\"")));
+  EXPECT_EQ(answers[1].second.substr(0, 3), "\"0x") << answers[1].second;
+  for (size_t i = 2; i < answers.size(); ++i) {
+    ASSERT_EQ(answers[i].second, "error -32000 " + kSaveFailed) << i;
+  }
+  EXPECT_EQ(log_lines(), 2u);
+  EXPECT_EQ(state_.get_balance("0x00000000000000000000000000000000000f0003"), 100'000'000u);
+  EXPECT_EQ(state_.get_balance(recipient), 980'000u);
+  EXPECT_EQ(state_.get_balance("0x0000000000000000000000000000000000000001"), 0u);
+  const ZezozuRiziv::State saved = saved_state(*storage_);
+  EXPECT_EQ(saved.balances, state_.balances);
+  EXPECT_EQ(saved.nonces, state_.nonces);
+
+  // With room again, the same addresses are credited and saved.
+  disk.unfill();
+  ::testing::internal::CaptureStdout();
+  const auto again = batch_answers(rpc(fresh_balance_batch(500)));
+  ::testing::internal::GetCapturedStdout();
+  ASSERT_EQ(again.size(), 500u);
+  EXPECT_EQ(again.back().second, "\"0x56bc75e2d63100000\"");
+  EXPECT_EQ(saved_state(*storage_).balances, state_.balances);
 }
 
 // --- wallet transfers ---------------------------------------------------------
@@ -377,14 +584,9 @@ class WalletTransferTest : public JsonRpcTest {
     JsonRpcTest::SetUp();
     store_chain(0);
   }
-  std::string send(const SignedTx& tx) {
-    return rpc(call("eth_sendRawTransaction", "[\"" + tx.raw + "\"]", "9"));
-  }
-  size_t log_lines() {
-    std::ifstream in(storage_->blocks_path());
-    size_t n = 0;
-    for (std::string line; std::getline(in, line);) n += !line.empty();
-    return n;
+  std::string send(const SignedTx& tx) { return send(tx.raw); }
+  std::string send(const std::string& raw) {
+    return rpc(call("eth_sendRawTransaction", "[\"" + raw + "\"]", "9"));
   }
   std::string error_answer(int code, const std::string& message) {
     return "{\"jsonrpc\":\"2.0\",\"id\":9,\"error\":{\"code\":" + std::to_string(code) +
@@ -493,10 +695,20 @@ TEST_F(WalletTransferTest, ReEncodedCopiesAreRefusedAndChangeNothing) {
   const SignedTx& type1 = signed_tx("type 1, chain 202677, 2 RUZ");
   const std::string legacy_body = legacy.raw.substr(6);
   const std::string type2_body = type2.raw.substr(8);
-  const std::vector<std::string> legacy_copies = {"0xf9006e" + legacy_body, "0xfa00006e" + legacy_body,
-                                                  "0xfb0000006e" + legacy_body, legacy.raw + "00"};
-  const std::vector<std::string> type2_copies = {"0x02f90075" + type2_body, "0x02fa000075" + type2_body,
-                                                 "0x02fb00000075" + type2_body, type2.raw + "80"};
+  // Inside too: the nonce 0 as a zero byte, v in the long form, r in the
+  // long form (each with the outer length one more).
+  ASSERT_EQ(legacy_body.substr(0, 2), "80");
+  ASSERT_EQ(legacy_body.substr(legacy_body.size() - 140, 8), "83062f8d");
+  const size_t r_at = type2_body.size() - 132;
+  ASSERT_EQ(type2_body.substr(r_at, 2), "a0");
+  const std::vector<std::string> legacy_copies = {
+      "0xf9006e" + legacy_body, "0xfa00006e" + legacy_body, "0xfb0000006e" + legacy_body,
+      legacy.raw + "00", "0xf86f8100" + legacy_body.substr(2),
+      "0xf86f" + legacy_body.substr(0, legacy_body.size() - 140) + "b803062f8d" +
+          legacy_body.substr(legacy_body.size() - 132)};
+  const std::vector<std::string> type2_copies = {
+      "0x02f90075" + type2_body, "0x02fa000075" + type2_body, "0x02fb00000075" + type2_body,
+      type2.raw + "80", "0x02f876" + type2_body.substr(0, r_at) + "b820" + type2_body.substr(r_at + 2)};
   const auto refuse_all = [&](const std::vector<std::string>& copies) {
     const auto balances = state_.balances;
     const auto nonces = state_.nonces;
@@ -521,6 +733,56 @@ TEST_F(WalletTransferTest, ReEncodedCopiesAreRefusedAndChangeNothing) {
   EXPECT_EQ(send(type2), "{\"jsonrpc\":\"2.0\",\"id\":9,\"result\":\"" + type2.hash + "\"}");
   EXPECT_EQ(state_.get_nonce(legacy.from), 3u);
   EXPECT_EQ(server_->evm_transactions.size(), 3u);
+}
+
+// Every coin the ledger holds: balances and stakes.
+unsigned __int128 all_coins(const ZezozuRiziv::State& state) {
+  unsigned __int128 total = 0;
+  for (const auto& [account, balance] : state.balances) total += balance;
+  for (const auto& [account, stake] : state.staked) total += stake;
+  return total;
+}
+
+TEST_F(WalletTransferTest, TransfersThatWouldMintAreRefusedAndAcceptedOnesOnlyMoveCoins) {
+  const rozeve_test::EthKey signer(0x53);
+  const std::string recipient = "0x" + std::string(40, '7');
+  const std::string validator = "0x" + std::string(40, '8');
+  constexpr unsigned __int128 kWei = 1'000'000'000'000ULL;  // per atomic unit
+  state_.balances[signer.address()] = 10'000'000;
+  state_.staked[validator] = 1'000'000'000;  // a qualified node validator takes its share
+  server_->node_validator_address = validator;
+  ASSERT_TRUE(storage_->save_state(state_));
+  const unsigned __int128 coins = all_coins(state_);
+  const ZezozuRiziv::State before = state_;
+  const std::string file_before = state_file();
+
+  // At 1 to 1,000 atomic units the fee (1,000 at least) is not below the
+  // amount: taking them would create coins.
+  const std::string refused = error_answer(
+      -32000, "Importo minimo: 0.001001 RUZ (la commissione di rete deve restare sotto l'importo)");
+  for (const uint64_t atomic : {1ULL, 2ULL, 999ULL, 1'000ULL}) {
+    EXPECT_EQ(send(signer.legacy_transfer(0, recipient, atomic * kWei)), refused) << atomic;
+  }
+  EXPECT_EQ(state_.balances, before.balances);
+  EXPECT_EQ(state_.staked, before.staked);
+  EXPECT_EQ(state_.nonces, before.nonces);
+  EXPECT_EQ(all_coins(state_), coins);
+  EXPECT_EQ(state_file(), file_before);
+  EXPECT_EQ(log_lines(), 1u);
+  EXPECT_TRUE(server_->evm_transactions.empty());
+
+  // The smallest amount taken, and an ordinary one: coins move, none appear.
+  uint64_t nonce = 0;
+  for (const uint64_t atomic : {1'001ULL, 1'000'000ULL}) {
+    const std::string answer = send(signer.legacy_transfer(nonce++, recipient, atomic * kWei));
+    EXPECT_NE(answer.find("\"result\":\"0x"), std::string::npos) << atomic << " " << answer;
+    EXPECT_EQ(all_coins(state_), coins) << atomic;
+  }
+  EXPECT_EQ(state_.get_balance(recipient), 1u + 980'000u);
+  EXPECT_EQ(state_.get_balance(signer.address()), 10'000'000u - 1'001u - 1'000'000u);
+  EXPECT_GT(state_.get_balance(validator), 0u);
+  EXPECT_EQ(all_coins(saved_state(*storage_)), coins);
+  EXPECT_EQ(log_lines(), 3u);
 }
 
 TEST_F(WalletTransferTest, LessThanOneAtomicUnitIsRefused) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <random>
 #include <shared_mutex>
 #include <sstream>
@@ -454,6 +455,7 @@ TEST_F(LedgerTest, RefillComesFromTheGenesisTreasuryOnly) {
 TEST_F(LedgerTest, RequestBatchSavesItsCreditsOnceWhenItCloses) {
   std::shared_mutex chain_lock;
   const std::string saved = read_file(state_path());
+  const uint64_t saves = storage_->state_saves();
   {
     RequestBatch batch(*storage_, state_, chain_lock);
     ASSERT_EQ(RequestBatch::current(), &batch);
@@ -462,9 +464,11 @@ TEST_F(LedgerTest, RequestBatchSavesItsCreditsOnceWhenItCloses) {
       const std::string account = "0x" + std::string(37, 'a') + std::to_string(100 + i);
       ASSERT_TRUE(ledger().credit_in_request(account, 100 * kCoin).ok);
     }
+    EXPECT_EQ(batch.credits(), 1'000u);
     EXPECT_EQ(read_file(state_path()), saved);  // nothing written yet
     ASSERT_TRUE(batch.close().ok);
   }
+  EXPECT_EQ(storage_->state_saves(), saves + 1);
   EXPECT_EQ(RequestBatch::current(), nullptr);
   EXPECT_EQ(reopened_state().balances.size(), state_.balances.size());
   expect_same(reopened_state(), state_);
@@ -474,6 +478,19 @@ TEST_F(LedgerTest, RequestBatchSavesItsCreditsOnceWhenItCloses) {
     ASSERT_TRUE(ledger().credit_in_request(kBob, kCoin).ok);
   }
   expect_same(reopened_state(), state_);
+}
+
+TEST_F(LedgerTest, RequestBatchWithoutCreditsClosesWithoutTheLock) {
+  std::shared_mutex chain_lock;
+  std::unique_lock held(chain_lock);  // a writer of another request holds it
+  auto closing = std::async(std::launch::async, [&] {
+    RequestBatch batch(*storage_, state_, chain_lock);
+    return batch.close().ok;
+  });
+  const bool closed = closing.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  held.unlock();
+  EXPECT_TRUE(closed) << "a batch that credited nothing waited for the chain lock";
+  EXPECT_TRUE(closing.get());
 }
 
 TEST_F(LedgerTest, RequestBatchWhoseSaveFailsUndoesEveryCredit) {

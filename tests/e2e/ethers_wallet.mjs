@@ -197,6 +197,14 @@ async function session({ url }) {
       provider.broadcastTransaction(await offline.signTransaction({
         ...fields, value: 0n, nonce: before.nonce, chainId: CHAIN_ID })),
       'Importo minimo', 'a transfer of nothing');
+    // 1 and 1,000 atomic units: the fee (1,000 at least) would not be below
+    // the amount, so taking them would create coins.
+    for (const [value, what] of [[ruz('0.000001'), '1 atomic unit'], [ruz('0.001'), '1,000 atomic units']]) {
+      await expectRefused(
+        provider.broadcastTransaction(await offline.signTransaction({
+          ...fields, value, nonce: before.nonce, chainId: CHAIN_ID })),
+        'Importo minimo: 0.001001 RUZ', `a transfer of ${what}`);
+    }
     const after = await ledgerView(provider, first.address);
     checkEqual(after.balance, before.balance, 'the balance after the refusals');
     checkEqual(after.nonce, before.nonce, 'the nonce after the refusals');

@@ -78,7 +78,18 @@ async function session({ url }) {
   checkEqual(legacy.from, sender.toLowerCase(), 'legacy from is the signer');
   checkEqual(legacy.chainId, CHAIN_ID, 'legacy chain id (EIP-155)');
 
-  console.log('6. balances afterwards');
+  console.log('6. a transfer below the smallest amount');
+  // 1,000 atomic units (0.001 RUZ): the fee would not be below the amount.
+  try {
+    const hash = await step(wallet.sendTransaction({ to: RECIPIENT, value: parseEther('0.001') }),
+      'sendTransaction 0.001 RUZ');
+    check(false, 'a transfer of 0.001 RUZ is refused', `accepted as ${hash}`);
+  } catch (error) {
+    check(String(error.details ?? error.message).includes('Importo minimo: 0.001001 RUZ'),
+      'a transfer of 0.001 RUZ is refused with the smallest amount', error.details ?? error.message);
+  }
+
+  console.log('7. balances afterwards');
   // Each transfer: 1 RUZ out, 0.98 in; with no staked validator the sender
   // gets the validator's 0.4% back.
   checkEqual(await step(reader.getBalance({ address: RECIPIENT }), 'getBalance'), parseEther('1.96'),

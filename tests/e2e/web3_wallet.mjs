@@ -6,7 +6,7 @@
 // Exit status: 0 when every check passed, 1 when one failed, 77 when web3
 // cannot be loaded.
 
-import { CHAIN_ID, RUZ, checkEqual, importClient, runSession, step } from './support.mjs';
+import { CHAIN_ID, RUZ, check, checkEqual, importClient, runSession, step } from './support.mjs';
 
 const { Web3 } = await importClient('web3');
 
@@ -70,7 +70,20 @@ async function session({ url }) {
   checkEqual(legacy.type, 0n, 'the legacy transfer is legacy');
   checkEqual(legacy.from, sender.toLowerCase(), 'legacy from is the signer');
 
-  console.log('6. balances afterwards');
+  console.log('6. a transfer below the smallest amount');
+  // 1 atomic unit (10^12 wei): the fee would not be below the amount.
+  try {
+    const receipt = await step(web3.eth.sendTransaction({ from: sender, to: RECIPIENT,
+      value: ether('0.000001') }), 'sendTransaction 0.000001 RUZ');
+    check(false, 'a transfer of 1 atomic unit is refused', `accepted in block ${receipt.blockNumber}`);
+  } catch (error) {
+    const texts = [error.message, error.innerError?.message, error.cause?.message]
+      .filter((t) => typeof t === 'string');
+    check(texts.some((t) => t.includes('Importo minimo: 0.001001 RUZ')),
+      'a transfer of 1 atomic unit is refused with the smallest amount', JSON.stringify(texts));
+  }
+
+  console.log('7. balances afterwards');
   // Each transfer: 1 RUZ out, 0.98 in; with no staked validator the sender
   // gets the validator's 0.4% back.
   checkEqual(await step(web3.eth.getBalance(RECIPIENT), 'getBalance'), ether('1.96'),
