@@ -7,7 +7,6 @@
 #include <shared_mutex>
 
 #include "chain/tokenomics.h"
-#include "crypto/text.h"
 #include "server/routes/route_groups.h"
 #include "server/routes/route_support.h"
 
@@ -46,16 +45,17 @@ void write_transaction(JsonWriter& json, const Block& block, const Transaction& 
       .field("block_hash", block.block_hash)
       .field("sender", tx.sender)
       .field("recipient", tx.recipient)
-      .field("amount_atomic", tx.amount);
-  json.key("amount_ruz").number(coins_double(tx.amount));
-  json.field("fee_atomic", tx.fee);
-  // The stored fee, then what the fee rule gives for the amount.
-  json.key("fee_ruz").number(coins_double(tx.fee));
-  json.key("fee_treasury").number(coins_double(shares.treasury));
-  json.key("fee_incubator").number(coins_double(shares.incubator));
-  json.key("fee_validator").number(coins_double(shares.validator));
-  json.key("fee_burn").number(coins_double(shares.burn));
-  json.field("nonce", tx.nonce).field("timestamp", shown_timestamp(block, tx));
+      .field("amount_atomic", tx.amount)
+      .key("amount_ruz").number(coins_double(tx.amount))
+      // The stored fee, then what the fee rule gives for the amount.
+      .field("fee_atomic", tx.fee)
+      .key("fee_ruz").number(coins_double(tx.fee))
+      .key("fee_treasury").number(coins_double(shares.treasury))
+      .key("fee_incubator").number(coins_double(shares.incubator))
+      .key("fee_validator").number(coins_double(shares.validator))
+      .key("fee_burn").number(coins_double(shares.burn))
+      .field("nonce", tx.nonce)
+      .field("timestamp", shown_timestamp(block, tx));
   if (single_view) json.field("signature", tx.signature).field("status", "success");
   json.end_object();
 }
@@ -74,13 +74,14 @@ RouteAnswer stats_route(const RouteContext& context, const ApiRequest&) {
       .field("total_supply", kTotalSupplyCoins)
       .field("total_staked", coins_int(state.get_total_staked()))
       .field("active_validators", static_cast<uint64_t>(state.get_active_validators().size()))
-      .field("burned_atomic", burned);
-  json.key("burned_ruz").number(coins_double(burned));
-  json.field("treasury_atomic", treasury);
-  json.key("treasury_ruz").number(coins_double(treasury));
-  json.field("incubator_atomic", incubator);
-  json.key("incubator_ruz").number(coins_double(incubator));
-  json.field("block_time_sec", kBlockTimeSec).end_object();
+      .field("burned_atomic", burned)
+      .key("burned_ruz").number(coins_double(burned))
+      .field("treasury_atomic", treasury)
+      .key("treasury_ruz").number(coins_double(treasury))
+      .field("incubator_atomic", incubator)
+      .key("incubator_ruz").number(coins_double(incubator))
+      .field("block_time_sec", kBlockTimeSec)
+      .end_object();
   return json.take();
 }
 
@@ -145,7 +146,7 @@ RouteAnswer tx_route(const RouteContext& context, const ApiRequest& request) {
 
 RouteAnswer address_route(const RouteContext& context, const ApiRequest& request) {
   const std::string address = request.get_param("addr");
-  const std::string key = RozeveCrypto::ascii_lower(address);
+  const std::string key = account_key(address);
   JsonWriter json;
   std::shared_lock lock(context.chain_lock);
   const State& state = context.state;
@@ -153,23 +154,27 @@ RouteAnswer address_route(const RouteContext& context, const ApiRequest& request
   const uint64_t staked = state.get_stake(key);
   const auto txs = context.storage.get_address_txs(key, kAddressTxLimit);
   // The address is echoed as given, escaped like every text.
-  json.begin_object().field("address", address).field("balance_atomic", balance);
-  json.key("balance_ruz").number(coins_double(balance));
-  json.field("staked_atomic", staked);
-  json.key("staked_ruz").number(coins_double(staked));
-  json.field("is_validator", is_validator_stake(staked))
+  json.begin_object()
+      .field("address", address)
+      .field("balance_atomic", balance)
+      .key("balance_ruz").number(coins_double(balance))
+      .field("staked_atomic", staked)
+      .key("staked_ruz").number(coins_double(staked))
+      .field("is_validator", is_validator_stake(staked))
       .field("nonce", state.get_nonce(key))
-      .field("tx_count", static_cast<uint64_t>(txs.size()));
-  json.key("transactions").begin_array();
+      .field("tx_count", static_cast<uint64_t>(txs.size()))
+      .key("transactions")
+      .begin_array();
   for (const auto& [block, tx] : txs) {
     json.begin_object()
         .field("tx_hash", tx->tx_hash)
         .field("type", tx_type_to_string(tx->type))
         .field("block_index", block->index)
         .field("sender", tx->sender)
-        .field("recipient", tx->recipient);
-    json.key("amount_ruz").number(coins_double(tx->amount));
-    json.field("timestamp", shown_timestamp(*block, *tx)).end_object();
+        .field("recipient", tx->recipient)
+        .key("amount_ruz").number(coins_double(tx->amount))
+        .field("timestamp", shown_timestamp(*block, *tx))
+        .end_object();
   }
   json.end_array().end_object();
   return json.take();

@@ -4,7 +4,6 @@
 #include <mutex>
 #include <shared_mutex>
 
-#include "crypto/text.h"
 #include "server/routes/route_groups.h"
 #include "server/routes/route_support.h"
 
@@ -12,7 +11,7 @@ namespace ZezozuRiziv::routes {
 namespace {
 
 RouteAnswer info_route(const RouteContext& context, const ApiRequest& request) {
-  const std::string key = RozeveCrypto::ascii_lower(request.get_param("addr"));
+  const std::string key = account_key(request.get_param("addr"));
   JsonWriter json;
   std::shared_lock lock(context.chain_lock);
   const State& state = context.state;

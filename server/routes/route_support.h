@@ -7,7 +7,9 @@
 
 #include "chain/accounts.h"
 #include "chain/block.h"
+#include "crypto/crypto_keys.h"
 #include "crypto/json_writer.h"
+#include "crypto/text.h"
 #include "server/router.h"
 #include "storage/storage.h"
 
@@ -21,6 +23,16 @@ inline uint64_t coins_int(uint64_t atomic) { return atomic / kAtomicPerCoin; }
 // Coins as a double, for JsonWriter::number or JsonWriter::fixed.
 inline double coins_double(uint64_t atomic) {
   return static_cast<double>(atomic) / static_cast<double>(kAtomicPerCoin);
+}
+
+// The state key a route reads for an address: lower-cased, as wallet
+// addresses are kept, except a valid native address, whose "RUZ" prefix and
+// checksum are case-exact (lower-cased it would name no account at all).
+inline std::string account_key(const std::string& address) {
+  if (address.starts_with("RUZ") && RozeveCrypto::CryptoKeys::is_valid_address(address)) {
+    return address;
+  }
+  return RozeveCrypto::ascii_lower(address);
 }
 
 inline bool is_validator_stake(uint64_t staked) { return staked >= kMinValidatorStake; }

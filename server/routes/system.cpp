@@ -85,9 +85,9 @@ RouteAnswer benchmark_route(const RouteContext& context, const ApiRequest&) {
       .field("status", "ok")
       .field("iterations", kBenchmarkIterations)
       .field("crypto_hashes", kBenchmarkHashes)
-      .field("elapsed_us", elapsed_us);
-  json.key("elapsed_ms").fixed(static_cast<double>(elapsed_us) / 1000.0, 2);
-  json.field("throughput_ops_sec", kBenchmarkThroughputScale / std::max<uint64_t>(elapsed_us, 1))
+      .field("elapsed_us", elapsed_us)
+      .key("elapsed_ms").fixed(static_cast<double>(elapsed_us) / 1000.0, 2)
+      .field("throughput_ops_sec", kBenchmarkThroughputScale / std::max<uint64_t>(elapsed_us, 1))
       .field("checksum", checksum)
       .end_object();
   return json.take();
@@ -130,10 +130,12 @@ RouteAnswer overview_route(const RouteContext& context, const ApiRequest&) {
   size_t listed = 0;
   for (auto it = state.balances.begin(); it != state.balances.end() && listed < kSampleAccounts;
        ++it, ++listed) {
-    json.begin_object().field("address", it->first);
-    json.key("balance_ruz").fixed(coins_double(it->second), 4);
-    json.key("staked_ruz").fixed(coins_double(state.get_stake(it->first)), 4);
-    json.field("nonce", state.get_nonce(it->first)).end_object();
+    json.begin_object()
+        .field("address", it->first)
+        .key("balance_ruz").fixed(coins_double(it->second), 4)
+        .key("staked_ruz").fixed(coins_double(state.get_stake(it->first)), 4)
+        .field("nonce", state.get_nonce(it->first))
+        .end_object();
   }
   json.end_array().end_object();
   return json.take();
