@@ -69,7 +69,8 @@ RouteAnswer benchmark_route(const RouteContext& context, const ApiRequest&) {
   uint64_t checksum = 0;
   {
     std::shared_lock lock(context.chain_lock);
-    const uint64_t base = context.storage.get_blocks_cached().size() + context.state.balances.size();
+    const uint64_t base =
+        context.storage.get_blocks_cached().size() + context.state.balances.size();
     // Unsigned arithmetic: wrapping is part of the formula.
     for (uint64_t i = 0; i < kBenchmarkLookupPairs; ++i) {
       checksum += ((2 * i) ^ kBenchmarkKeyMask) + base;
