@@ -226,13 +226,12 @@ TEST_F(ExplorerLimitsTest, LimitsAreCappedAtOneHundred) {
 class ExplorerLockTest : public ServerFixture {};
 
 TEST_F(ExplorerLockTest, AnswerIsSentAfterTheChainLockIsReleased) {
-  // One block whose record text is far larger than the socket buffers.
-  std::vector<Transaction> txs;
-  for (uint64_t i = 0; i < 60'000; ++i) {
-    txs.push_back(fixture_tx(TxType::TRANSFER, kAddrA, kAddrB, 1'000'000, 1'000, i, 1'700'000'000));
-  }
+  // One block whose record text (about 10 MB) is far larger than the
+  // socket buffers.
+  const Transaction wide =
+      fixture_tx(TxType::TRANSFER, kAddrA, std::string(1'000, 'b'), 1'000'000, 1'000, 0, 1'700'000'000);
   const Block genesis = Block::create_genesis_block(kAddrA);
-  const Block big = fixture_block(genesis, kAddrV, std::move(txs), 1'700'000'001);
+  const Block big = fixture_block(genesis, kAddrV, std::vector<Transaction>(8'000, wide), 1'700'000'001);
   write_chain({genesis, big});
   options_.idle_timeout_ms = 8000;
   auto& server = start_server();
