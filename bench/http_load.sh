@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Serves the same small page from the node's HTTP server and from nginx, both
 # on 127.0.0.1 with one request per connection, loads each with the same wrk
-# settings and prints requests per second and p99 latency side by side; then
-# loads the node with two JSON-RPC reads (eth_blockNumber, eth_getBalance)
-# in the same run, beside its static page.
+# settings and prints requests per second and p99 latency side by side; then,
+# in the same run and beside its static page, loads the node with two
+# JSON-RPC reads (eth_blockNumber, eth_getBalance) and three JSON API reads
+# (/api/info, /api/explorer/blocks?limit=15, and /api/explorer/address for an
+# address with 10,000 transactions), over a chain of 100,000 blocks.
 #   bench/http_load.sh [build_dir]   (default ./build; needs bench/http_server)
 # Fails when either server gives any answer other than 2xx/3xx.
 set -euo pipefail
 
 BUILD=${1:-./build}
-# Same load for every run; the whole run stays near 50 s.
+# Same load for every run; the whole run stays near 100 s.
 THREADS=4
 CONNECTIONS=64
 DURATION_S=10
@@ -18,6 +20,9 @@ WARMUP_S=2
 WRK_GRACE_S=15
 # How long a server may take to start listening.
 START_TIMEOUT_S=30
+# The node's chain: 100,000 blocks, one address in 10,000 of them.
+CHAIN_BLOCKS=100000
+readonly WATCHED=0x00000000000000000000000000000000000000cc
 
 SERVER_BIN=$(realpath -m "$BUILD/bench/http_server")
 if [[ ! -x "$SERVER_BIN" ]]; then
@@ -104,7 +109,7 @@ wait_listening() {  # port pid
 mkfifo "$TMP/node.in"
 # Run from the temp dir so that nothing the server reads or writes lands in
 # the caller's directory.
-(cd "$TMP" && exec "$SERVER_BIN" "$NODE_PORT" "$TMP/dapp" "$TMP/data") \
+(cd "$TMP" && exec "$SERVER_BIN" "$NODE_PORT" "$TMP/dapp" "$TMP/data" "$CHAIN_BLOCKS") \
   <"$TMP/node.in" >"$TMP/node.out" 2>&1 &
 NODE_PID=$!
 exec 3>"$TMP/node.in"
@@ -168,11 +173,11 @@ if ! cmp -s "$TMP/dapp/index.html" "$TMP/node.body" || ! cmp -s "$TMP/dapp/index
 fi
 
 # --- load ----------------------------------------------------------------
-run_wrk() {  # port seconds output [lua script]
+run_wrk() {  # url seconds output [lua script]
   local script=()
-  [[ $# -ge 4 ]] && script=(-s "$4")
+  [[ $# -ge 4 && -n "$4" ]] && script=(-s "$4")
   timeout $(($2 + WRK_GRACE_S)) wrk -t"$THREADS" -c"$CONNECTIONS" -d"$2"s \
-    -H 'Connection: close' --latency "${script[@]}" "http://127.0.0.1:$1/" >"$3" 2>&1
+    -H 'Connection: close' --latency "${script[@]}" "$1" >"$3" 2>&1
 }
 
 # JSON-RPC reads, POSTed to the node as a wallet sends them. Each answer is
@@ -183,7 +188,7 @@ declare -A RPC_BODY=(
   [eth_getBalance]='{"jsonrpc":"2.0","id":1,"method":"eth_getBalance","params":["'$RPC_ADDRESS'","latest"]}'
 )
 declare -A RPC_ANSWER=(
-  [eth_blockNumber]='{"jsonrpc":"2.0","id":1,"result":"0x0"}'
+  [eth_blockNumber]='{"jsonrpc":"2.0","id":1,"result":"0x1869f"}'
   [eth_getBalance]='{"jsonrpc":"2.0","id":1,"result":"0x56bc75e2d63100000"}'
 )
 for method in eth_blockNumber eth_getBalance; do
@@ -203,6 +208,29 @@ LUA
   fi
 done
 
+# JSON API reads, GET as the pages send them, each checked with curl first.
+declare -A API_TARGET=(
+  [api_info]="/api/info?addr=$WATCHED"
+  [explorer_blocks]="/api/explorer/blocks?limit=15"
+  [explorer_address]="/api/explorer/address?addr=$WATCHED"
+)
+answer=$(curl -s --max-time 5 "http://127.0.0.1:$NODE_PORT${API_TARGET[api_info]}" || true)
+expected='{"block_height":99999,"total_supply":21000000,"total_staked":2000,"active_validators":1,"user_balance":123,"user_stake":2000,"is_validator":true}'
+if [[ "$answer" != "$expected" ]]; then
+  echo "/api/info answered $answer instead of $expected" >&2
+  exit 1
+fi
+listed=$(curl -s --max-time 5 "http://127.0.0.1:$NODE_PORT${API_TARGET[explorer_blocks]}" | grep -o '"index":' | wc -l || true)
+if [[ "$listed" != 15 ]]; then
+  echo "/api/explorer/blocks?limit=15 listed $listed blocks" >&2
+  exit 1
+fi
+answer=$(curl -s --max-time 5 "http://127.0.0.1:$NODE_PORT${API_TARGET[explorer_address]}" || true)
+if [[ "$answer" != *'"tx_count":100,'* ]]; then
+  echo "/api/explorer/address did not list 100 transactions: ${answer:0:200}" >&2
+  exit 1
+fi
+
 # wrk prints latencies as 812.00us, 1.25ms or 1.02s; all become milliseconds.
 to_ms() {
   awk -v v="$1" 'BEGIN {
@@ -212,14 +240,15 @@ to_ms() {
 }
 
 declare -A RPS P99 NON2XX ERRORS
-RUNS=(node nginx eth_blockNumber eth_getBalance)
+RUNS=(node nginx eth_blockNumber eth_getBalance api_info explorer_blocks explorer_address)
 for name in "${RUNS[@]}"; do
-  port=$NODE_PORT
-  [[ $name == nginx ]] && port=$NGINX_PORT
-  script=()
-  [[ $name == eth_* ]] && script=("$TMP/$name.lua")
-  run_wrk "$port" "$WARMUP_S" "$TMP/$name.warmup" "${script[@]}" || true
-  run_wrk "$port" "$DURATION_S" "$TMP/$name.wrk" "${script[@]}" || { cat "$TMP/$name.wrk" >&2; exit 1; }
+  url="http://127.0.0.1:$NODE_PORT/"
+  [[ $name == nginx ]] && url="http://127.0.0.1:$NGINX_PORT/"
+  [[ -n "${API_TARGET[$name]:-}" ]] && url="http://127.0.0.1:$NODE_PORT${API_TARGET[$name]}"
+  script=""
+  [[ $name == eth_* ]] && script="$TMP/$name.lua"
+  run_wrk "$url" "$WARMUP_S" "$TMP/$name.warmup" "$script" || true
+  run_wrk "$url" "$DURATION_S" "$TMP/$name.wrk" "$script" || { cat "$TMP/$name.wrk" >&2; exit 1; }
   out="$TMP/$name.wrk"
   RPS[$name]=$(awk '/^Requests\/sec:/ {print $2}' "$out")
   P99[$name]=$(to_ms "$(awk '$1 == "99%" {print $2}' "$out")")
@@ -240,19 +269,18 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else
 
 echo
 echo "GET / ($(wc -c <"$TMP/dapp/index.html") bytes), Connection: close, wrk -t$THREADS -c$CONNECTIONS -d${DURATION_S}s"
-printf '%-16s %14s %12s %10s %14s\n' run "requests/s" "p99 (ms)" non-2xx "socket errors"
+printf '%-24s %14s %12s %10s %14s\n' run "requests/s" "p99 (ms)" non-2xx "socket errors"
 for name in "${RUNS[@]}"; do
-  label=$name
+  label="node $name"
   [[ $name == node ]] && label="node GET /"
   [[ $name == nginx ]] && label="nginx GET /"
-  [[ $name == eth_* ]] && label="node $name"
-  printf '%-16s %14s %12s %10s %14s\n' "$label" "${RPS[$name]}" "${P99[$name]}" "${NON2XX[$name]}" "${ERRORS[$name]}"
+  printf '%-24s %14s %12s %10s %14s\n' "$label" "${RPS[$name]}" "${P99[$name]}" "${NON2XX[$name]}" "${ERRORS[$name]}"
 done
 echo
 printf '%-28s %10s %10s\n' ratio "req/s" "p99"
 printf '%-28s %10s %10s\n' "node / nginx (page)" "$(ratio "${RPS[node]}" "${RPS[nginx]}")" "$(ratio "${P99[node]}" "${P99[nginx]}")"
-for method in eth_blockNumber eth_getBalance; do
-  printf '%-28s %10s %10s\n' "$method / node page" "$(ratio "${RPS[$method]}" "${RPS[node]}")" "$(ratio "${P99[$method]}" "${P99[node]}")"
+for name in eth_blockNumber eth_getBalance api_info explorer_blocks explorer_address; do
+  printf '%-28s %10s %10s\n' "$name / node page" "$(ratio "${RPS[$name]}" "${RPS[node]}")" "$(ratio "${P99[$name]}" "${P99[node]}")"
 done
 
 for name in "${RUNS[@]}"; do
