@@ -11,7 +11,7 @@
 set -euo pipefail
 
 BUILD=${1:-./build}
-# Same load for every run; the whole run stays near 100 s.
+# Same load for every run; the whole run stays near 150 s.
 THREADS=4
 CONNECTIONS=64
 DURATION_S=10
@@ -239,8 +239,17 @@ to_ms() {
     printf "%.3f", n }'
 }
 
-declare -A RPS P99 NON2XX ERRORS
-RUNS=(node nginx eth_blockNumber eth_getBalance api_info explorer_blocks explorer_address)
+# The node's CPU time (user + system) in clock ticks.
+node_ticks() { awk '{print $14 + $15}' "/proc/$NODE_PID/stat"; }
+CLOCK_TICKS=$(getconf CLK_TCK)
+
+# Other work on the machine drifts over a run, so each JSON-RPC and API read
+# is compared with a page run made just before it (page_<name>). The node's
+# CPU time per answer does not depend on that drift.
+declare -A RPS P99 NON2XX ERRORS CPU_US
+READS=(eth_blockNumber eth_getBalance api_info explorer_blocks explorer_address)
+RUNS=(node nginx)
+for name in "${READS[@]}"; do RUNS+=("page_$name" "$name"); done
 for name in "${RUNS[@]}"; do
   url="http://127.0.0.1:$NODE_PORT/"
   [[ $name == nginx ]] && url="http://127.0.0.1:$NGINX_PORT/"
@@ -248,8 +257,16 @@ for name in "${RUNS[@]}"; do
   script=""
   [[ $name == eth_* ]] && script="$TMP/$name.lua"
   run_wrk "$url" "$WARMUP_S" "$TMP/$name.warmup" "$script" || true
+  ticks_before=$(node_ticks)
   run_wrk "$url" "$DURATION_S" "$TMP/$name.wrk" "$script" || { cat "$TMP/$name.wrk" >&2; exit 1; }
+  ticks_after=$(node_ticks)
   out="$TMP/$name.wrk"
+  answered=$(awk '/ requests in / {print $1}' "$out")
+  CPU_US[$name]="n/a"
+  if [[ $name != nginx && -n "$answered" && "$answered" -gt 0 ]]; then
+    CPU_US[$name]=$(awk -v t=$((ticks_after - ticks_before)) -v hz="$CLOCK_TICKS" -v n="$answered" \
+      'BEGIN { printf "%.1f", t * 1000000 / hz / n }')
+  fi
   RPS[$name]=$(awk '/^Requests\/sec:/ {print $2}' "$out")
   P99[$name]=$(to_ms "$(awk '$1 == "99%" {print $2}' "$out")")
   NON2XX[$name]=$(awk -F: '/Non-2xx or 3xx responses/ {gsub(/ /, "", $2); print $2}' "$out")
@@ -269,18 +286,22 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else
 
 echo
 echo "GET / ($(wc -c <"$TMP/dapp/index.html") bytes), Connection: close, wrk -t$THREADS -c$CONNECTIONS -d${DURATION_S}s"
-printf '%-24s %14s %12s %10s %14s\n' run "requests/s" "p99 (ms)" non-2xx "socket errors"
+printf '%-24s %14s %12s %16s %10s %14s\n' run "requests/s" "p99 (ms)" "node CPU us/req" non-2xx "socket errors"
 for name in "${RUNS[@]}"; do
   label="node $name"
-  [[ $name == node ]] && label="node GET /"
+  [[ $name == node || $name == page_* ]] && label="node GET /"
   [[ $name == nginx ]] && label="nginx GET /"
-  printf '%-24s %14s %12s %10s %14s\n' "$label" "${RPS[$name]}" "${P99[$name]}" "${NON2XX[$name]}" "${ERRORS[$name]}"
+  printf '%-24s %14s %12s %16s %10s %14s\n' "$label" "${RPS[$name]}" "${P99[$name]}" "${CPU_US[$name]}" \
+    "${NON2XX[$name]}" "${ERRORS[$name]}"
 done
 echo
-printf '%-28s %10s %10s\n' ratio "req/s" "p99"
-printf '%-28s %10s %10s\n' "node / nginx (page)" "$(ratio "${RPS[node]}" "${RPS[nginx]}")" "$(ratio "${P99[node]}" "${P99[nginx]}")"
-for name in eth_blockNumber eth_getBalance api_info explorer_blocks explorer_address; do
-  printf '%-28s %10s %10s\n' "$name / node page" "$(ratio "${RPS[$name]}" "${RPS[node]}")" "$(ratio "${P99[$name]}" "${P99[node]}")"
+printf '%-28s %10s %10s %10s\n' ratio "req/s" "p99" "CPU/req"
+printf '%-28s %10s %10s %10s\n' "node / nginx (page)" "$(ratio "${RPS[node]}" "${RPS[nginx]}")" \
+  "$(ratio "${P99[node]}" "${P99[nginx]}")" "n/a"
+for name in "${READS[@]}"; do
+  page="page_$name"
+  printf '%-28s %10s %10s %10s\n' "$name / node page" "$(ratio "${RPS[$name]}" "${RPS[$page]}")" \
+    "$(ratio "${P99[$name]}" "${P99[$page]}")" "$(ratio "${CPU_US[$name]}" "${CPU_US[$page]}")"
 done
 
 for name in "${RUNS[@]}"; do
