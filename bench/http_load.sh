@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Serves the same small page from the node's HTTP server and from nginx, both
 # on 127.0.0.1 with one request per connection, loads each with the same wrk
-# settings and prints requests per second and p99 latency side by side; then
-# loads the node with two JSON-RPC reads (eth_blockNumber, eth_getBalance)
-# and a batch of ten reads as a wallet sends it, in the same run, beside its
-# static page.
+# settings and prints requests per second and p99 latency side by side; then,
+# in the same run and beside its static page, loads the node with two
+# JSON-RPC reads (eth_blockNumber, eth_getBalance), a batch of ten reads as a
+# wallet sends it, and three JSON API reads
+# (/api/info, /api/explorer/blocks?limit=15, and /api/explorer/address for an
+# address with 10,000 transactions), over a chain of 100,000 blocks.
 #   bench/http_load.sh [build_dir]   (default ./build; needs bench/http_server)
 # Fails when either server gives any answer other than 2xx/3xx.
 set -euo pipefail
 
 BUILD=${1:-./build}
-# Same load for every run; the whole run stays near 65 s.
+# Same load for every run; the whole run stays near 150 s.
 THREADS=4
 CONNECTIONS=64
 DURATION_S=10
@@ -19,6 +21,9 @@ WARMUP_S=2
 WRK_GRACE_S=15
 # How long a server may take to start listening.
 START_TIMEOUT_S=30
+# The node's chain: 100,000 blocks, one address in 10,000 of them.
+CHAIN_BLOCKS=100000
+readonly WATCHED=0x00000000000000000000000000000000000000cc
 
 SERVER_BIN=$(realpath -m "$BUILD/bench/http_server")
 if [[ ! -x "$SERVER_BIN" ]]; then
@@ -105,7 +110,7 @@ wait_listening() {  # port pid
 mkfifo "$TMP/node.in"
 # Run from the temp dir so that nothing the server reads or writes lands in
 # the caller's directory.
-(cd "$TMP" && exec "$SERVER_BIN" "$NODE_PORT" "$TMP/dapp" "$TMP/data") \
+(cd "$TMP" && exec "$SERVER_BIN" "$NODE_PORT" "$TMP/dapp" "$TMP/data" "$CHAIN_BLOCKS") \
   <"$TMP/node.in" >"$TMP/node.out" 2>&1 &
 NODE_PID=$!
 exec 3>"$TMP/node.in"
@@ -169,18 +174,16 @@ if ! cmp -s "$TMP/dapp/index.html" "$TMP/node.body" || ! cmp -s "$TMP/dapp/index
 fi
 
 # --- load ----------------------------------------------------------------
-run_wrk() {  # port seconds output [lua script]
+run_wrk() {  # url seconds output [lua script]
   local script=()
-  [[ $# -ge 4 ]] && script=(-s "$4")
+  [[ $# -ge 4 && -n "$4" ]] && script=(-s "$4")
   timeout $(($2 + WRK_GRACE_S)) wrk -t"$THREADS" -c"$CONNECTIONS" -d"$2"s \
-    -H 'Connection: close' --latency "${script[@]}" "http://127.0.0.1:$1/" >"$3" 2>&1
+    -H 'Connection: close' --latency "${script[@]}" "$1" >"$3" 2>&1
 }
 
 # JSON-RPC reads, POSTed to the node as a wallet sends them. Each answer is
 # deterministic and checked with curl before the load.
 readonly RPC_ADDRESS=0x00000000000000000000000000000000000000aa
-readonly FEE='"0x3b9aca00"'
-RPC_RUNS=(eth_blockNumber eth_getBalance batch10)
 declare -A RPC_BODY=(
   [eth_blockNumber]='{"jsonrpc":"2.0","id":1,"method":"eth_blockNumber","params":[]}'
   [eth_getBalance]='{"jsonrpc":"2.0","id":1,"method":"eth_getBalance","params":["'$RPC_ADDRESS'","latest"]}'
@@ -195,18 +198,11 @@ declare -A RPC_BODY=(
 {"jsonrpc":"2.0","id":9,"method":"eth_estimateGas","params":[{"to":"'$RPC_ADDRESS'","value":"0x1"}]},
 {"jsonrpc":"2.0","id":10,"method":"eth_feeHistory","params":["0x1","latest",[50]]}]'
 )
-# The bench server starts on an empty chain: no block to describe.
 declare -A RPC_ANSWER=(
-  [eth_blockNumber]='{"jsonrpc":"2.0","id":1,"result":"0x0"}'
+  [eth_blockNumber]='{"jsonrpc":"2.0","id":1,"result":"0x1869f"}'
   [eth_getBalance]='{"jsonrpc":"2.0","id":1,"result":"0x56bc75e2d63100000"}'
-  [batch10]='[{"jsonrpc":"2.0","id":1,"result":"0x317b5"},{"jsonrpc":"2.0","id":2,"result":"0x0"},'\
-'{"jsonrpc":"2.0","id":3,"result":"0x56bc75e2d63100000"},{"jsonrpc":"2.0","id":4,"result":"0x0"},'\
-'{"jsonrpc":"2.0","id":5,"result":'$FEE'},{"jsonrpc":"2.0","id":6,"result":'$FEE'},'\
-'{"jsonrpc":"2.0","id":7,"result":null},{"jsonrpc":"2.0","id":8,"result":"202677"},'\
-'{"jsonrpc":"2.0","id":9,"result":"0x5208"},{"jsonrpc":"2.0","id":10,"result":{"oldestBlock":"0x0",'\
-'"reward":[['$FEE']],"baseFeePerGas":['$FEE','$FEE'],"gasUsedRatio":[0.0]}}]'
 )
-for method in "${RPC_RUNS[@]}"; do
+for method in eth_blockNumber eth_getBalance batch10; do
   # A Lua long string keeps the body's quotes and line breaks as they are.
   cat >"$TMP/$method.lua" <<LUA
 wrk.method = "POST"
@@ -216,13 +212,43 @@ LUA
   # The first balance query credits the address; later ones only read.
   for _ in 1 2; do
     answer=$(curl -s --max-time 5 -H 'Content-Type: application/json' \
-      --data-binary "${RPC_BODY[$method]}" "http://127.0.0.1:$NODE_PORT/" || true)
+      --data "${RPC_BODY[$method]}" "http://127.0.0.1:$NODE_PORT/" || true)
   done
-  if [[ "$answer" != "${RPC_ANSWER[$method]}" ]]; then
+  if [[ $method == batch10 ]]; then
+    # Ten results and no error; the block object's fields follow the chain.
+    results=$(grep -o '"result":' <<<"$answer" | wc -l || true)
+    if [[ "$results" != 10 || "$answer" == *'"error"'* ]]; then
+      echo "batch10 answered ${answer:0:300}" >&2
+      exit 1
+    fi
+  elif [[ "$answer" != "${RPC_ANSWER[$method]}" ]]; then
     echo "$method answered $answer instead of ${RPC_ANSWER[$method]}" >&2
     exit 1
   fi
 done
+
+# JSON API reads, GET as the pages send them, each checked with curl first.
+declare -A API_TARGET=(
+  [api_info]="/api/info?addr=$WATCHED"
+  [explorer_blocks]="/api/explorer/blocks?limit=15"
+  [explorer_address]="/api/explorer/address?addr=$WATCHED"
+)
+answer=$(curl -s --max-time 5 "http://127.0.0.1:$NODE_PORT${API_TARGET[api_info]}" || true)
+expected='{"block_height":99999,"total_supply":21000000,"total_staked":2000,"active_validators":1,"user_balance":123,"user_stake":2000,"is_validator":true}'
+if [[ "$answer" != "$expected" ]]; then
+  echo "/api/info answered $answer instead of $expected" >&2
+  exit 1
+fi
+listed=$(curl -s --max-time 5 "http://127.0.0.1:$NODE_PORT${API_TARGET[explorer_blocks]}" | grep -o '"index":' | wc -l || true)
+if [[ "$listed" != 15 ]]; then
+  echo "/api/explorer/blocks?limit=15 listed $listed blocks" >&2
+  exit 1
+fi
+answer=$(curl -s --max-time 5 "http://127.0.0.1:$NODE_PORT${API_TARGET[explorer_address]}" || true)
+if [[ "$answer" != *'"tx_count":100,'* ]]; then
+  echo "/api/explorer/address did not list 100 transactions: ${answer:0:200}" >&2
+  exit 1
+fi
 
 # wrk prints latencies as 812.00us, 1.25ms or 1.02s; all become milliseconds.
 to_ms() {
@@ -232,16 +258,34 @@ to_ms() {
     printf "%.3f", n }'
 }
 
-declare -A RPS P99 NON2XX ERRORS
-RUNS=(node nginx "${RPC_RUNS[@]}")
+# The node's CPU time (user + system) in clock ticks.
+node_ticks() { awk '{print $14 + $15}' "/proc/$NODE_PID/stat"; }
+CLOCK_TICKS=$(getconf CLK_TCK)
+
+# Other work on the machine drifts over a run, so each JSON-RPC and API read
+# is compared with a page run made just before it (page_<name>). The node's
+# CPU time per answer does not depend on that drift.
+declare -A RPS P99 NON2XX ERRORS CPU_US
+READS=(eth_blockNumber eth_getBalance batch10 api_info explorer_blocks explorer_address)
+RUNS=(node nginx)
+for name in "${READS[@]}"; do RUNS+=("page_$name" "$name"); done
 for name in "${RUNS[@]}"; do
-  port=$NODE_PORT
-  [[ $name == nginx ]] && port=$NGINX_PORT
-  script=()
-  [[ -n "${RPC_BODY[$name]:-}" ]] && script=("$TMP/$name.lua")
-  run_wrk "$port" "$WARMUP_S" "$TMP/$name.warmup" "${script[@]}" || true
-  run_wrk "$port" "$DURATION_S" "$TMP/$name.wrk" "${script[@]}" || { cat "$TMP/$name.wrk" >&2; exit 1; }
+  url="http://127.0.0.1:$NODE_PORT/"
+  [[ $name == nginx ]] && url="http://127.0.0.1:$NGINX_PORT/"
+  [[ -n "${API_TARGET[$name]:-}" ]] && url="http://127.0.0.1:$NODE_PORT${API_TARGET[$name]}"
+  script=""
+  [[ $name == eth_* || $name == batch10 ]] && script="$TMP/$name.lua"
+  run_wrk "$url" "$WARMUP_S" "$TMP/$name.warmup" "$script" || true
+  ticks_before=$(node_ticks)
+  run_wrk "$url" "$DURATION_S" "$TMP/$name.wrk" "$script" || { cat "$TMP/$name.wrk" >&2; exit 1; }
+  ticks_after=$(node_ticks)
   out="$TMP/$name.wrk"
+  answered=$(awk '/ requests in / {print $1}' "$out")
+  CPU_US[$name]="n/a"
+  if [[ $name != nginx && -n "$answered" && "$answered" -gt 0 ]]; then
+    CPU_US[$name]=$(awk -v t=$((ticks_after - ticks_before)) -v hz="$CLOCK_TICKS" -v n="$answered" \
+      'BEGIN { printf "%.1f", t * 1000000 / hz / n }')
+  fi
   RPS[$name]=$(awk '/^Requests\/sec:/ {print $2}' "$out")
   P99[$name]=$(to_ms "$(awk '$1 == "99%" {print $2}' "$out")")
   NON2XX[$name]=$(awk -F: '/Non-2xx or 3xx responses/ {gsub(/ /, "", $2); print $2}' "$out")
@@ -261,19 +305,22 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else
 
 echo
 echo "GET / ($(wc -c <"$TMP/dapp/index.html") bytes), Connection: close, wrk -t$THREADS -c$CONNECTIONS -d${DURATION_S}s"
-printf '%-22s %14s %12s %10s %14s\n' run "requests/s" "p99 (ms)" non-2xx "socket errors"
+printf '%-24s %14s %12s %16s %10s %14s\n' run "requests/s" "p99 (ms)" "node CPU us/req" non-2xx "socket errors"
 for name in "${RUNS[@]}"; do
-  label=$name
-  [[ $name == node ]] && label="node GET /"
+  label="node $name"
+  [[ $name == node || $name == page_* ]] && label="node GET /"
   [[ $name == nginx ]] && label="nginx GET /"
-  [[ -n "${RPC_BODY[$name]:-}" ]] && label="node $name"
-  printf '%-22s %14s %12s %10s %14s\n' "$label" "${RPS[$name]}" "${P99[$name]}" "${NON2XX[$name]}" "${ERRORS[$name]}"
+  printf '%-24s %14s %12s %16s %10s %14s\n' "$label" "${RPS[$name]}" "${P99[$name]}" "${CPU_US[$name]}" \
+    "${NON2XX[$name]}" "${ERRORS[$name]}"
 done
 echo
-printf '%-28s %10s %10s\n' ratio "req/s" "p99"
-printf '%-28s %10s %10s\n' "node / nginx (page)" "$(ratio "${RPS[node]}" "${RPS[nginx]}")" "$(ratio "${P99[node]}" "${P99[nginx]}")"
-for method in "${RPC_RUNS[@]}"; do
-  printf '%-28s %10s %10s\n' "$method / node page" "$(ratio "${RPS[$method]}" "${RPS[node]}")" "$(ratio "${P99[$method]}" "${P99[node]}")"
+printf '%-28s %10s %10s %10s\n' ratio "req/s" "p99" "CPU/req"
+printf '%-28s %10s %10s %10s\n' "node / nginx (page)" "$(ratio "${RPS[node]}" "${RPS[nginx]}")" \
+  "$(ratio "${P99[node]}" "${P99[nginx]}")" "n/a"
+for name in "${READS[@]}"; do
+  page="page_$name"
+  printf '%-28s %10s %10s %10s\n' "$name / node page" "$(ratio "${RPS[$name]}" "${RPS[$page]}")" \
+    "$(ratio "${P99[$name]}" "${P99[$page]}")" "$(ratio "${CPU_US[$name]}" "${CPU_US[$page]}")"
 done
 
 for name in "${RUNS[@]}"; do

@@ -1,7 +1,10 @@
-// Runs the node's HTTP server alone, for load tests of its static pages:
-//   http_server <port> <dapp_dir> <data_dir>
-// Listens on 127.0.0.1 only, prints "ready" once it accepts connections and
-// stops when its standard input reaches end of file.
+// Runs the node's HTTP server alone, for load tests of its pages and routes:
+//   http_server <port> <dapp_dir> <data_dir> [chain_blocks]
+// With chain_blocks, blocks.dat in the data directory is first replaced by a
+// chain of that many blocks with one watched address (bench/chain_fixture.h)
+// and the watched account is funded. Listens on 127.0.0.1 only, prints
+// "ready" once it accepts connections and stops when its standard input
+// reaches end of file.
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +15,7 @@
 
 #include "chain/mempool.h"
 #include "chain/state.h"
+#include "chain_fixture.h"
 #include "server/rpc_server.h"
 #include "storage/storage.h"
 
@@ -20,23 +24,33 @@ namespace {
 // The chain id the node announces.
 constexpr uint64_t kChainId = 202677;
 
-bool parse_port(std::string_view text, uint16_t& port) {
+template <typename Number>
+bool parse_number(std::string_view text, Number& number) {
   const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, port);
+  auto [ptr, ec] = std::from_chars(text.data(), end, number);
   return ec == std::errc() && ptr == end;
 }
+
+bool parse_port(std::string_view text, uint16_t& port) { return parse_number(text, port); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   uint16_t port = 0;
-  if (argc != 4 || !parse_port(argv[1], port)) {
-    std::fprintf(stderr, "uso: %s <porta> <cartella_dapp> <cartella_dati>\n", argv[0]);
+  uint64_t chain_blocks = 0;
+  if ((argc != 4 && argc != 5) || !parse_port(argv[1], port) ||
+      (argc == 5 && !parse_number(argv[4], chain_blocks))) {
+    std::fprintf(stderr, "uso: %s <porta> <cartella_dapp> <cartella_dati> [blocchi]\n", argv[0]);
     return 1;
   }
   using namespace ZezozuRiziv;
+  if (chain_blocks > 0 && !rozeve_bench::write_watched_chain(argv[3], chain_blocks)) {
+    std::fprintf(stderr, "impossibile scrivere la catena in %s\n", argv[3]);
+    return 1;
+  }
   Storage storage(argv[3]);
   State state;
+  if (chain_blocks > 0) rozeve_bench::fund_watched_account(state);
   Mempool mempool;
   std::shared_mutex chain_lock;
   ServerOptions options;

@@ -31,6 +31,7 @@ class JsonWriter {
   JsonWriter& value(uint64_t number);
   JsonWriter& value(int64_t number);
   JsonWriter& value(int number) { return value(static_cast<int64_t>(number)); }
+  JsonWriter& value(uint32_t number) { return value(static_cast<uint64_t>(number)); }
   JsonWriter& value(bool flag);
   // Fixed notation with `decimals` digits after the point ("%.2f").
   // JSON has no NaN or infinity: they are written as zero ("0.00").

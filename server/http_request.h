@@ -22,11 +22,11 @@ struct HeaderEnd {
   size_t separator;
   size_t body_start() const { return index + separator; }
 };
-std::optional<HeaderEnd> find_header_end(std::string_view request);
+[[nodiscard]] std::optional<HeaderEnd> find_header_end(std::string_view request);
 
 // The value of "content-length:" in a header block (any case), when its line
 // is terminated by CR or LF and the value converts; nullopt otherwise.
-std::optional<uint64_t> parse_content_length(std::string_view headers);
+[[nodiscard]] std::optional<uint64_t> parse_content_length(std::string_view headers);
 
 // Gathers the bytes of one request and says when reading is done.
 class RequestReader {
@@ -40,13 +40,13 @@ class RequestReader {
 
   explicit RequestReader(size_t max_bytes = kMaxRequestBytes) : max_bytes_(max_bytes) {}
 
-  Progress add(std::string_view bytes);
+  [[nodiscard]] Progress add(std::string_view bytes);
 
   // When the peer closes or falls silent before kComplete: true when what
   // arrived may still be dispatched: some bytes, no header block whose
   // declared body is missing (a cut POST must never act), and not a page or
   // API request cut before its header end. What remains is a JSON-RPC text.
-  bool can_dispatch_incomplete() const;
+  [[nodiscard]] bool can_dispatch_incomplete() const;
 
   bool empty() const { return request_.empty(); }
   const std::string& request() const { return request_; }

@@ -7,7 +7,7 @@
 
 namespace ZezozuRiziv {
 
-bool RPCServer::serve_cached_asset(Request& request, const std::string& file_path,
+bool RPCServer::serve_cached_asset(HttpExchange& exchange, const std::string& file_path,
                                    const std::string& content_type) {
   const auto start = Clock::now();
   if (is_unsafe_file_path(file_path)) return false;
@@ -24,7 +24,7 @@ bool RPCServer::serve_cached_asset(Request& request, const std::string& file_pat
     }
   }
   if (content) {
-    ++ram_cache_hits;
+    ++counters.ram_cache_hits;
   } else {
     std::ifstream in(file_path, std::ios::binary);
     if (!in) return false;
@@ -35,9 +35,9 @@ bool RPCServer::serve_cached_asset(Request& request, const std::string& file_pat
     asset_cache_[file_path] = CachedStaticAsset{content, info.modified_ns};
   }
   // Sent with no lock held: a slow client cannot block the cache.
-  const uint64_t latency = latency_since(start);
-  total_latency_us += latency;
-  send_http_response(request, 200, "OK", content_type, *content, latency);
+  const uint64_t latency = HttpTransport::latency_since(start);
+  counters.total_latency_us += latency;
+  transport_.send_http_response(exchange, 200, "OK", content_type, *content, latency);
   return true;
 }
 

@@ -17,9 +17,10 @@ struct PageTarget {
 
 // The page aliases and file prefixes; nullopt for a path that names no page.
 // `dapp_dir` replaces "dapp" at the front of the file path.
-std::optional<PageTarget> resolve_page(std::string_view path, std::string_view dapp_dir = kDappDir);
+[[nodiscard]] std::optional<PageTarget> resolve_page(std::string_view path,
+                                                   std::string_view dapp_dir = kDappDir);
 
 // A file path that must never be opened: it holds "..", a NUL or a control byte.
-bool is_unsafe_file_path(std::string_view path);
+[[nodiscard]] bool is_unsafe_file_path(std::string_view path);
 
 }  // namespace ZezozuRiziv

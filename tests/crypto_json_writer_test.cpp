@@ -99,6 +99,17 @@ TEST(JsonWriterTest, TopLevelArrayAndIntegers) {
   EXPECT_EQ(w.take(), R"([-5,18446744073709551615,-9223372036854775808,0,"s"])");
 }
 
+TEST(JsonWriterTest, ThirtyTwoBitIntegers) {
+  JsonWriter w;
+  w.begin_object()
+      .field("u32", UINT32_MAX)
+      .field("zero", uint32_t{0})
+      .field("i32_min", INT32_MIN)
+      .field("i32_max", INT32_MAX)
+      .end_object();
+  EXPECT_EQ(w.str(), R"({"u32":4294967295,"zero":0,"i32_min":-2147483648,"i32_max":2147483647})");
+}
+
 TEST(JsonWriterTest, KeysAndValuesAreEscaped) {
   JsonWriter w;
   w.begin_object().field("we\"ird", "0xab\"},\"admin\":true").field("nl", "a\nb").end_object();

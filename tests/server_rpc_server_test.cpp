@@ -77,7 +77,7 @@ TEST_F(RpcServerTest, CutPostIsNeverDispatched) {
   client.send("POST /api/stake HTTP/1.1\r\nContent-Length: 40\r\n\r\naddr=0xabc");
   client.finish_sending();
   EXPECT_EQ(client.read_all(2000), "");
-  EXPECT_EQ(server.rpc_calls.load(), 0u);
+  EXPECT_EQ(server.counters.rpc_calls.load(), 0u);
 }
 
 TEST_F(RpcServerTest, RequestSizeLimit) {
@@ -96,12 +96,12 @@ TEST_F(RpcServerTest, RequestSizeLimit) {
   const std::string largest = request_of_size(ZezozuRiziv::http::kMaxRequestBytes);
   ASSERT_EQ(largest.size(), 262144u);
   EXPECT_EQ(body_of(exchange(largest)), kNotJsonAnswer);
-  EXPECT_EQ(server.blocked_ddos_requests.load(), 0u);
+  EXPECT_EQ(server.counters.blocked_ddos_requests.load(), 0u);
 
   const std::string too_large = request_of_size(262145);
   ASSERT_EQ(too_large.size(), 262145u);
   EXPECT_EQ(exchange(too_large), "");
-  EXPECT_EQ(server.blocked_ddos_requests.load(), 1u);
+  EXPECT_EQ(server.counters.blocked_ddos_requests.load(), 1u);
 }
 
 TEST_F(RpcServerTest, WhatNoRouteAnswersGoesToTheJsonRpc) {
@@ -109,7 +109,7 @@ TEST_F(RpcServerTest, WhatNoRouteAnswersGoesToTheJsonRpc) {
   write_page("index.html", "<p>ciao</p>");
   const std::vector<std::pair<std::string, std::string>> requests = {
       {"GET /api/unknown HTTP/1.1\r\n\r\n", kNullAnswer},
-      {"GET /api/info HTTP/1.1\r\n\r\n", kNullAnswer},  // a route not served yet
+      {"GET /api/fund HTTP/1.1\r\n\r\n", kNullAnswer},  // a route that declines
       {"PUT /api/info HTTP/1.1\r\nContent-Length: 0\r\n\r\n", kNullAnswer},
       {"POST /index.html HTTP/1.1\r\nContent-Length: 0\r\n\r\n", kNullAnswer},
       {"GET /missing.html HTTP/1.1\r\n\r\n", kNullAnswer},
@@ -122,7 +122,7 @@ TEST_F(RpcServerTest, WhatNoRouteAnswersGoesToTheJsonRpc) {
     client.finish_sending();
     EXPECT_EQ(body_of(client.read_all()), answer) << request;
   }
-  EXPECT_EQ(server.rpc_calls.load(), requests.size());
+  EXPECT_EQ(server.counters.rpc_calls.load(), requests.size());
 }
 
 TEST_F(RpcServerTest, PagesAliasesAndContentTypes) {
@@ -161,22 +161,22 @@ TEST_F(RpcServerTest, OnlyPlainFilesAreServed) {
   auto& server = start_server();
   std::filesystem::create_directories(root_ / "dapp" / "game.html");
   EXPECT_EQ(body_of(exchange("GET /game HTTP/1.1\r\n\r\n")), kNullAnswer);
-  EXPECT_EQ(server.rpc_calls.load(), 1u);
+  EXPECT_EQ(server.counters.rpc_calls.load(), 1u);
 }
 
 TEST_F(RpcServerTest, CachedPageCountsHitsAndFollowsChanges) {
   auto& server = start_server();
   write_page("game.html", "prima");
   EXPECT_EQ(body_of(exchange("GET /game HTTP/1.1\r\n\r\n")), "prima");
-  EXPECT_EQ(server.ram_cache_hits.load(), 0u);
+  EXPECT_EQ(server.counters.ram_cache_hits.load(), 0u);
   EXPECT_EQ(body_of(exchange("GET /game.html HTTP/1.1\r\n\r\n")), "prima");
-  EXPECT_EQ(server.ram_cache_hits.load(), 1u);
+  EXPECT_EQ(server.counters.ram_cache_hits.load(), 1u);
 
   write_page("game.html", "dopo, piu' lunga");
   const auto later = std::filesystem::last_write_time(root_ / "dapp" / "game.html") + 2s;
   std::filesystem::last_write_time(root_ / "dapp" / "game.html", later);
   EXPECT_EQ(body_of(exchange("GET /game HTTP/1.1\r\n\r\n")), "dopo, piu' lunga");
-  EXPECT_EQ(server.ram_cache_hits.load(), 1u);
+  EXPECT_EQ(server.counters.ram_cache_hits.load(), 1u);
 }
 
 TEST_F(RpcServerTest, LargeAnswerArrivesWhole) {
@@ -224,7 +224,7 @@ TEST_F(RpcServerTest, TricklingClientIsClosedAtTheDeadline) {
   EXPECT_TRUE(closed);
   EXPECT_EQ(client.read_all(500), "");
   EXPECT_LT(std::chrono::steady_clock::now() - begin, 2s);
-  EXPECT_EQ(server.rpc_calls.load(), 0u);
+  EXPECT_EQ(server.counters.rpc_calls.load(), 0u);
 }
 
 TEST_F(RpcServerTest, SilentFragmentIsHandedOverAfterTheIdleTimeout) {
@@ -242,10 +242,10 @@ TEST_F(RpcServerTest, FullQueueClosesTheNextConnectionUnanswered) {
   std::vector<std::unique_ptr<Client>> queued;
   for (int i = 0; i < 4; ++i) queued.push_back(std::make_unique<Client>(port()));
   std::this_thread::sleep_for(200ms);
-  EXPECT_EQ(server.blocked_ddos_requests.load(), 0u);
+  EXPECT_EQ(server.counters.blocked_ddos_requests.load(), 0u);
   Client dropped(port());
   EXPECT_EQ(dropped.read_all(2000), "");
-  EXPECT_EQ(server.blocked_ddos_requests.load(), 1u);
+  EXPECT_EQ(server.counters.blocked_ddos_requests.load(), 1u);
   for (auto& client : queued) EXPECT_TRUE(client->silent_for(50));
 }
 

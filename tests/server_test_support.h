@@ -11,9 +11,12 @@
 #include <shared_mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "chain/block.h"
 #include "chain/mempool.h"
 #include "chain/state.h"
+#include "chain/transaction.h"
 #include "platform/socket.h"
 #include "server/rpc_server.h"
 #include "storage/storage.h"
@@ -109,6 +112,17 @@ class ServerFixture : public ::testing::Test {
     return client.read_all();
   }
 
+  // The block log as the node would have written it; call before start_server.
+  void write_chain(const std::vector<ZezozuRiziv::Block>& blocks) {
+    std::ofstream out(root_ / "data" / "blocks.dat", std::ios::binary | std::ios::trunc);
+    for (const auto& block : blocks) out << block.serialize() << '\n';
+  }
+
+  // GET of a path, the answer's body.
+  std::string get(const std::string& target) {
+    return body_of(exchange("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+  }
+
   void write_page(const std::string& relative, const std::string& content) {
     const auto path = root_ / "dapp" / relative;
     std::filesystem::create_directories(path.parent_path());
@@ -123,5 +137,26 @@ class ServerFixture : public ::testing::Test {
   std::unique_ptr<ZezozuRiziv::Storage> storage_;
   std::unique_ptr<ZezozuRiziv::RPCServer> server_;
 };
+
+// A transaction with a fixed time (0 stays 0: "no time of its own"), signed
+// with a fixed key so that every run builds the same bytes.
+inline ZezozuRiziv::Transaction fixture_tx(ZezozuRiziv::TxType type, const std::string& sender,
+                                           const std::string& recipient, uint64_t amount,
+                                           uint64_t fee, uint64_t nonce, uint64_t timestamp) {
+  ZezozuRiziv::Transaction tx(type, sender, recipient, amount, fee, nonce, 1);
+  tx.timestamp = timestamp;
+  tx.sign("fixture_key");
+  return tx;
+}
+
+// A block after `previous`, sealed with the empty key as the node seals its own.
+inline ZezozuRiziv::Block fixture_block(const ZezozuRiziv::Block& previous,
+                                        const std::string& validator,
+                                        std::vector<ZezozuRiziv::Transaction> txs,
+                                        uint64_t timestamp) {
+  ZezozuRiziv::Block block(previous.index + 1, previous.block_hash, validator, txs, timestamp);
+  block.seal("");
+  return block;
+}
 
 }  // namespace rozeve_test

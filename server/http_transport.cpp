@@ -1,0 +1,386 @@
+// The transport: start and stop, the acceptor, the worker pool, the slow
+// lane, the request reading and the answer writer.
+#include "server/http_transport.h"
+
+#include <algorithm>
+#include <exception>
+#include <iostream>
+#include <system_error>
+
+namespace ZezozuRiziv {
+
+using platform::SocketHandle;
+
+namespace {
+
+// The fixed answer to a CORS preflight: exactly these 257 bytes.
+constexpr std::string_view kPreflightAnswer =
+    "HTTP/1.1 200 OK\r\n"
+    "Access-Control-Allow-Origin: *\r\n"
+    "Access-Control-Allow-Methods: POST, GET, OPTIONS\r\n"
+    "Access-Control-Allow-Headers: Content-Type, Authorization, User-Agent, "
+    "X-Requested-With, X-Session-Token\r\n"
+    "Access-Control-Max-Age: 86400\r\n"
+    "Content-Length: 0\r\n"
+    "\r\n";
+
+}  // namespace
+
+HttpExchange::HttpExchange(SocketHandle socket, Clock::time_point began)
+    : client(socket), start(began), first_byte(began), last_byte(began) {}
+
+HttpExchange::~HttpExchange() { platform::close_socket(client); }
+
+HttpTransport::HttpTransport(uint16_t port, ServerOptions options, ServerCounters& counters,
+                             Dispatcher dispatcher)
+    : port_(port),
+      options_(std::move(options)),
+      worker_count_(worker_count_for(options_)),
+      counters_(counters),
+      dispatcher_(std::move(dispatcher)) {
+  platform::startup_sockets();
+}
+
+HttpTransport::~HttpTransport() { stop(); }
+
+size_t HttpTransport::default_worker_count(unsigned hardware_threads) {
+  if (hardware_threads == 0) return kMinWorkers;
+  return std::max<size_t>(2 * static_cast<size_t>(hardware_threads), kMinWorkers);
+}
+
+size_t HttpTransport::worker_count_for(const ServerOptions& options) {
+  return options.worker_count.value_or(default_worker_count(std::thread::hardware_concurrency()));
+}
+
+bool HttpTransport::start() {
+  std::lock_guard lifecycle(lifecycle_mutex_);
+  if (running_) return true;
+  platform::raise_descriptor_limit();
+
+  std::string error;
+  listener_ = platform::listen_tcp(options_.bind_address, port_, error);
+  if (listener_ == platform::kInvalidSocket) {
+    std::cout << "[RPC] Impossibile aprire la porta HTTP " << port_ << ": " << error << std::endl;
+    return false;
+  }
+  bound_port_ = platform::local_port(listener_);
+  running_ = true;
+  try {
+    slow_lane_ = std::thread(&HttpTransport::slow_lane_loop, this);
+    workers_.reserve(worker_count_);
+    for (size_t i = 0; i < worker_count_; ++i) {
+      workers_.emplace_back(&HttpTransport::worker_loop, this);
+    }
+    acceptor_ = std::thread(&HttpTransport::server_loop, this);
+  } catch (const std::system_error& e) {
+    std::cout << "[RPC] Impossibile avviare i thread del server: " << e.what() << std::endl;
+    lifecycle_mutex_.unlock();
+    stop();
+    lifecycle_mutex_.lock();
+    return false;
+  }
+  return true;
+}
+
+void HttpTransport::stop() {
+  std::lock_guard lifecycle(lifecycle_mutex_);
+  if (listener_ == platform::kInvalidSocket) return;
+  running_ = false;
+
+  // Wakes the acceptor out of accept; the descriptor is closed once it is gone.
+  platform::shutdown_socket(listener_);
+  if (acceptor_.joinable()) acceptor_.join();
+  slow_lane_waker_.wake();
+  if (slow_lane_.joinable()) slow_lane_.join();
+  {
+    // Under the mutex, so a worker between its check and its wait cannot
+    // miss the wake-up.
+    std::lock_guard lock(queue_mutex_);
+  }
+  queue_cv_.notify_all();
+  for (std::thread& worker : workers_) {
+    if (worker.joinable()) worker.join();
+  }
+  workers_.clear();
+
+  platform::close_socket(listener_);
+  listener_ = platform::kInvalidSocket;
+  // Whatever no thread took is closed unanswered.
+  std::deque<Work> left;
+  {
+    std::lock_guard lock(queue_mutex_);
+    left.swap(queue_);
+  }
+  for (Work& work : left) {
+    if (!work.exchange) platform::close_socket(work.socket);
+  }
+  std::lock_guard lock(slow_lane_mutex_);
+  slow_lane_inbox_.clear();
+  slow_lane_size_ = 0;
+}
+
+void HttpTransport::server_loop() {
+  while (running_) {
+    SocketHandle client = platform::kInvalidSocket;
+    switch (platform::accept_tcp(listener_, client)) {
+      case platform::AcceptResult::kAccepted:
+        break;
+      case platform::AcceptResult::kRetry:
+        // Out of descriptors or an aborted handshake: pause briefly rather
+        // than spin, then go on accepting.
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        continue;
+      case platform::AcceptResult::kClosed:
+        return;
+    }
+    if (!running_) {
+      platform::close_socket(client);
+      return;
+    }
+    // Socket options are the worker's job: the acceptor only accepts. No
+    // SO_RCVTIMEO/SO_SNDTIMEO either: every receive and send here waits with
+    // its own time limit (idle_timeout_ms), which those options would not change.
+    try {
+      enqueue(Work{client, nullptr});
+    } catch (...) {
+      // No memory for one more queued socket: drop it, keep accepting.
+      platform::close_socket(client);
+      ++counters_.blocked_ddos_requests;
+    }
+  }
+}
+
+bool HttpTransport::enqueue(Work work) {
+  bool queued = false;
+  {
+    std::lock_guard lock(queue_mutex_);
+    if (queue_.size() < options_.queue_capacity) {
+      queue_.push_back(std::move(work));
+      queued = true;
+    }
+  }
+  if (queued) {
+    // Woken after the unlock, the worker does not block on the mutex at once.
+    queue_cv_.notify_one();
+    return true;
+  }
+  ++counters_.blocked_ddos_requests;
+  if (!work.exchange) platform::close_socket(work.socket);
+  return false;  // a finished exchange closes its socket as it goes
+}
+
+void HttpTransport::worker_loop() {
+  while (true) {
+    Work work;
+    {
+      std::unique_lock lock(queue_mutex_);
+      queue_cv_.wait(lock, [this] { return !queue_.empty() || !running_; });
+      if (queue_.empty()) return;
+      work = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    ++counters_.active_connections;
+    // Nothing a handler throws may end the worker or the process: the
+    // exchange's socket is closed as it unwinds, and the worker goes on.
+    try {
+      if (work.exchange) {
+        dispatcher_(*work.exchange);  // read whole by the slow lane
+      } else {
+        handle_http_client(work.socket);
+      }
+    } catch (...) {
+    }
+    --counters_.active_connections;
+  }
+}
+
+void HttpTransport::handle_http_client(SocketHandle client) {
+  auto exchange = std::make_unique<HttpExchange>(client, Clock::now());
+  ++counters_.total_requests;
+  platform::set_no_delay(client);
+  const auto wait_until = exchange->start + std::chrono::milliseconds(options_.worker_read_wait_ms);
+  switch (read_available(*exchange, wait_until)) {
+    case ReadStep::kReady:
+      dispatcher_(*exchange);
+      return;
+    case ReadStep::kWaiting:
+      park(std::move(exchange));
+      return;
+    case ReadStep::kDone:
+      return;
+  }
+}
+
+HttpTransport::ReadStep HttpTransport::read_available(HttpExchange& exchange,
+                                                      Clock::time_point wait_until) {
+  char buffer[http::kReceiveChunkBytes];
+  while (true) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(wait_until - Clock::now());
+    const long n = platform::receive(exchange.client, buffer, sizeof buffer,
+                                     static_cast<int>(std::max<int64_t>(left.count(), 0)));
+    if (n == platform::kWouldBlock) return ReadStep::kWaiting;
+    if (n <= 0) {
+      // The peer closed or failed: what arrived may still be a request.
+      return exchange.reader.can_dispatch_incomplete() ? ReadStep::kReady : ReadStep::kDone;
+    }
+    const auto now = Clock::now();
+    if (exchange.reader.empty()) exchange.first_byte = now;
+    exchange.last_byte = now;
+    switch (exchange.reader.add(std::string_view(buffer, static_cast<size_t>(n)))) {
+      case http::RequestReader::Progress::kNeedMore:
+        continue;
+      case http::RequestReader::Progress::kComplete:
+        return ReadStep::kReady;
+      case http::RequestReader::Progress::kPreflight:
+        platform::send_all(exchange.client, kPreflightAnswer, options_.idle_timeout_ms);
+        exchange.answered = true;
+        return ReadStep::kDone;
+      case http::RequestReader::Progress::kTooLarge:
+        ++counters_.blocked_ddos_requests;
+        return ReadStep::kDone;
+    }
+  }
+}
+
+bool HttpTransport::park(std::unique_ptr<HttpExchange> exchange) {
+  if (!running_ || slow_lane_size_.load() >= options_.slow_lane_capacity) {
+    ++counters_.blocked_ddos_requests;
+    return false;  // the exchange closes its socket as it goes
+  }
+  {
+    std::lock_guard lock(slow_lane_mutex_);
+    slow_lane_inbox_.push_back(std::move(exchange));
+    ++slow_lane_size_;
+  }
+  slow_lane_waker_.wake();
+  return true;
+}
+
+bool HttpTransport::advance_parked(std::unique_ptr<HttpExchange>& exchange, bool readable,
+                                   Clock::time_point now) {
+  using std::chrono::milliseconds;
+  if (readable) {
+    switch (read_available(*exchange, now)) {
+      case ReadStep::kReady:
+        enqueue(Work{exchange->client, std::move(exchange)});
+        return false;
+      case ReadStep::kDone:
+        return false;
+      case ReadStep::kWaiting:
+        break;
+    }
+  }
+  if (!exchange->reader.empty() &&
+      now - exchange->first_byte >= milliseconds(options_.request_deadline_ms)) {
+    return false;  // not whole by its deadline: closed unanswered
+  }
+  if (now - exchange->last_byte >= milliseconds(options_.idle_timeout_ms)) {
+    // A silent peer ends the reading, as a receive time-out would.
+    if (exchange->reader.can_dispatch_incomplete()) {
+      enqueue(Work{exchange->client, std::move(exchange)});
+    }
+    return false;
+  }
+  return true;
+}
+
+void HttpTransport::slow_lane_loop() {
+  std::vector<std::unique_ptr<HttpExchange>> parked;
+  std::vector<platform::PollItem> items;
+  while (running_) {
+    try {
+      slow_lane_round(parked, items);
+    } catch (...) {
+      // Out of memory while parking or queueing: the requests of this round
+      // are closed unanswered; the lane goes on with new ones.
+      parked.clear();
+      std::lock_guard lock(slow_lane_mutex_);
+      slow_lane_size_ = slow_lane_inbox_.size();
+    }
+  }
+}
+
+void HttpTransport::slow_lane_round(std::vector<std::unique_ptr<HttpExchange>>& parked,
+                                    std::vector<platform::PollItem>& items) {
+  using std::chrono::milliseconds;
+  {
+    std::lock_guard lock(slow_lane_mutex_);
+    for (auto& exchange : slow_lane_inbox_) {
+      if (exchange) parked.push_back(std::move(exchange));
+    }
+    slow_lane_inbox_.clear();
+  }
+
+  // Sleep until a byte, a wake-up or the nearest time limit.
+  const auto now = Clock::now();
+  auto wake_at = now + milliseconds(1000);
+  for (const auto& exchange : parked) {
+    wake_at = std::min(wake_at, exchange->last_byte + milliseconds(options_.idle_timeout_ms));
+    if (!exchange->reader.empty()) {
+      wake_at = std::min(wake_at, exchange->first_byte + milliseconds(options_.request_deadline_ms));
+    }
+  }
+  const auto wait = std::chrono::duration_cast<milliseconds>(wake_at - now).count();
+  items.assign(1, platform::PollItem{slow_lane_waker_.handle(), false});
+  for (const auto& exchange : parked) items.push_back(platform::PollItem{exchange->client, false});
+  if (!platform::wait_readable(items, static_cast<int>(std::max<int64_t>(wait, 0)))) {
+    std::this_thread::sleep_for(milliseconds(10));
+    return;
+  }
+  if (items[0].ready) slow_lane_waker_.drain();
+
+  const auto after = Clock::now();
+  size_t kept = 0;
+  for (size_t i = 0; i < parked.size(); ++i) {
+    if (advance_parked(parked[i], items[i + 1].ready, after)) {
+      parked[kept++] = std::move(parked[i]);
+    } else {
+      --slow_lane_size_;
+    }
+  }
+  parked.resize(kept);
+}
+
+void HttpTransport::send_http_response(HttpExchange& exchange, int status,
+                                       std::string_view status_text,
+                                       std::string_view content_type, std::string_view body,
+                                       uint64_t latency_us) {
+  std::string answer;
+  answer.reserve(512 + body.size());
+  answer += "HTTP/1.1 ";
+  answer += std::to_string(status);
+  answer += ' ';
+  answer += status_text;
+  answer += "\r\nContent-Type: ";
+  answer += content_type;
+  answer +=
+      "\r\nAccess-Control-Allow-Origin: *"
+      "\r\nAccess-Control-Allow-Methods: POST, GET, OPTIONS"
+      "\r\nAccess-Control-Allow-Headers: Content-Type, Authorization, User-Agent, "
+      "X-Requested-With, X-Session-Token"
+      "\r\nX-Content-Type-Options: nosniff"
+      "\r\nX-Frame-Options: SAMEORIGIN"
+      "\r\nX-Engine: ZezozuRiziv-Cpp17-Ultra"
+      "\r\nX-Response-Time-Us: ";
+  answer += std::to_string(latency_us);
+  answer += "\r\nConnection: close\r\nContent-Length: ";
+  answer += std::to_string(body.size());
+  answer += "\r\n\r\n";
+  answer += body;
+  platform::send_all(exchange.client, answer, options_.idle_timeout_ms);
+  exchange.answered = true;
+}
+
+uint64_t HttpTransport::latency_since(Clock::time_point start) {
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count() / 1000);
+}
+
+void HttpTransport::send_json(HttpExchange& exchange, std::string_view json) {
+  const uint64_t latency = latency_since(exchange.start);
+  counters_.total_latency_us += latency;
+  ++counters_.ram_cache_hits;
+  send_http_response(exchange, 200, "OK", "application/json; charset=utf-8", json, latency);
+}
+
+}  // namespace ZezozuRiziv

@@ -1,0 +1,185 @@
+// The HTTP port's transport: one acceptor thread, a bounded queue of
+// accepted sockets, a fixed pool of worker threads, the request reader, the
+// answer writer and the request counters. It knows nothing of routes: a
+// request read whole goes to the dispatcher it was given.
+//
+// A request that does not arrive at once does not hold a worker: it waits in
+// the slow lane (one polling thread) until it is complete or its deadline
+// passes, so slow or silent clients cannot starve the others.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "platform/socket.h"
+#include "server/http_request.h"
+#include "server/static_pages.h"
+
+namespace ZezozuRiziv {
+
+// Accepted sockets waiting for a worker beyond this many are closed unanswered.
+inline constexpr size_t kSocketQueueCapacity = 4096;
+// Requests parked in the slow lane beyond this many are closed unanswered.
+inline constexpr size_t kSlowLaneCapacity = 4096;
+// The worker pool: twice the hardware threads, never fewer than this.
+inline constexpr size_t kMinWorkers = 16;
+// A silent socket (no byte for this long) ends the reading, and an answer
+// that cannot be sent within it is abandoned.
+inline constexpr int kSocketTimeoutMs = 5000;
+// A request must be whole within this long after its first byte.
+inline constexpr int kRequestDeadlineMs = 10000;
+// How long a worker waits for a request's next bytes before parking it.
+inline constexpr int kWorkerReadWaitMs = 20;
+
+// Settings the node leaves at their defaults; tests shrink the limits.
+struct ServerOptions {
+  std::string bind_address = "0.0.0.0";
+  std::string dapp_dir = kDappDir;
+  std::optional<size_t> worker_count;  // default: default_worker_count()
+  size_t queue_capacity = kSocketQueueCapacity;
+  size_t slow_lane_capacity = kSlowLaneCapacity;
+  int idle_timeout_ms = kSocketTimeoutMs;
+  int request_deadline_ms = kRequestDeadlineMs;
+  int worker_read_wait_ms = kWorkerReadWaitMs;
+};
+
+// Only ever incremented (active_connections also decremented), never reset;
+// read without a lock by the metrics route.
+struct ServerCounters {
+  std::atomic<uint64_t> total_requests{0};   // requests a worker began
+  std::atomic<uint64_t> rpc_calls{0};        // requests that reached the JSON-RPC
+  std::atomic<uint64_t> ram_cache_hits{0};   // JSON answers and cached pages sent
+  std::atomic<uint64_t> total_latency_us{0};  // of JSON, page and JSON-RPC answers
+  std::atomic<uint64_t> active_connections{0};  // sockets a worker serves now
+  std::atomic<uint64_t> blocked_ddos_requests{0};  // closed unanswered: full queue, too large
+};
+
+// One request being read or answered. Owns the socket: it is closed when
+// the exchange ends, answered or not.
+struct HttpExchange {
+  using Clock = std::chrono::steady_clock;
+
+  platform::SocketHandle client = platform::kInvalidSocket;
+  Clock::time_point start;  // when a worker began it: answers' latency
+  http::RequestReader reader;
+  Clock::time_point first_byte;  // valid once the reader is not empty
+  Clock::time_point last_byte;   // or the start, before any byte
+  bool answered = false;
+
+  HttpExchange(platform::SocketHandle socket, Clock::time_point began);
+  ~HttpExchange();
+  HttpExchange(const HttpExchange&) = delete;
+  HttpExchange& operator=(const HttpExchange&) = delete;
+};
+
+class HttpTransport {
+ public:
+  using Clock = HttpExchange::Clock;
+  // Runs on a worker thread for every request read whole (never for a
+  // preflight or a dropped one). It answers through send_http_response or
+  // send_json, or not at all: the socket is closed when it returns.
+  using Dispatcher = std::function<void(HttpExchange&)>;
+
+  // `counters` must outlive the transport.
+  HttpTransport(uint16_t port, ServerOptions options, ServerCounters& counters,
+                Dispatcher dispatcher);
+  // Stops the transport if it still runs.
+  ~HttpTransport();
+  HttpTransport(const HttpTransport&) = delete;
+  HttpTransport& operator=(const HttpTransport&) = delete;
+
+  // Listens, then starts the workers, the slow lane and the acceptor. False,
+  // with one console line, when the port cannot be opened or a thread cannot
+  // start. True at once when already running.
+  [[nodiscard]] bool start();
+  // Stops accepting, wakes every thread and waits for all of them; requests
+  // still queued are served if their bytes are already there. Harmless twice.
+  void stop();
+  bool running() const { return running_.load(); }
+  // The port actually listened on (the one asked for, or the one the system
+  // chose for port 0); 0 before start.
+  uint16_t bound_port() const { return bound_port_.load(); }
+
+  static size_t default_worker_count(unsigned hardware_threads);
+  // What `options` asks for, or the default for this machine.
+  static size_t worker_count_for(const ServerOptions& options);
+  size_t worker_count() const { return worker_count_; }
+  const ServerOptions& options() const { return options_; }
+
+  // The fixed header block and the body, sent whole; the socket is closed by
+  // the exchange that owns it.
+  void send_http_response(HttpExchange& exchange, int status, std::string_view status_text,
+                          std::string_view content_type, std::string_view body,
+                          uint64_t latency_us);
+  // A JSON answer, timed from the request's start and counted.
+  void send_json(HttpExchange& exchange, std::string_view json);
+  // Whole microseconds since `start` on the monotonic clock.
+  static uint64_t latency_since(Clock::time_point start);
+
+ private:
+  // A queued item: a fresh socket, or a request the slow lane finished reading.
+  struct Work {
+    platform::SocketHandle socket = platform::kInvalidSocket;
+    std::unique_ptr<HttpExchange> exchange;
+  };
+  enum class ReadStep {
+    kReady,    // whole (or cut off by the peer, yet dispatchable): answer it
+    kWaiting,  // no more bytes for now
+    kDone,     // answered (preflight) or dropped
+  };
+
+  void server_loop();
+  void worker_loop();
+  void slow_lane_loop();
+  // One wait on the parked requests and what follows from it.
+  void slow_lane_round(std::vector<std::unique_ptr<HttpExchange>>& parked,
+                       std::vector<platform::PollItem>& items);
+
+  // Queues work for a worker; false (and the socket closed, counted) when full.
+  bool enqueue(Work work);
+  // Reads in the worker for a moment, then answers or parks the request.
+  void handle_http_client(platform::SocketHandle client);
+  // Takes the bytes that arrive until `wait_until`.
+  ReadStep read_available(HttpExchange& exchange, Clock::time_point wait_until);
+  // One slow-lane round for a parked request: false when it left the lane
+  // (queued for a worker, answered, or closed at its time limit).
+  bool advance_parked(std::unique_ptr<HttpExchange>& exchange, bool readable,
+                      Clock::time_point now);
+  bool park(std::unique_ptr<HttpExchange> exchange);
+
+  const uint16_t port_;
+  const ServerOptions options_;
+  const size_t worker_count_;
+  ServerCounters& counters_;
+  const Dispatcher dispatcher_;
+
+  std::atomic<bool> running_{false};
+  std::atomic<uint16_t> bound_port_{0};
+  platform::SocketHandle listener_ = platform::kInvalidSocket;
+  std::thread acceptor_;
+  std::vector<std::thread> workers_;
+  std::mutex lifecycle_mutex_;  // start and stop
+
+  std::mutex queue_mutex_;
+  std::condition_variable queue_cv_;
+  std::deque<Work> queue_;  // guarded by queue_mutex_
+
+  std::thread slow_lane_;
+  platform::Waker slow_lane_waker_;
+  std::mutex slow_lane_mutex_;
+  std::vector<std::unique_ptr<HttpExchange>> slow_lane_inbox_;  // guarded by slow_lane_mutex_
+  std::atomic<size_t> slow_lane_size_{0};
+};
+
+}  // namespace ZezozuRiziv

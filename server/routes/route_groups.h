@@ -1,0 +1,22 @@
+// Every route group of the JSON API. Each is defined in its own file under
+// server/routes/ and registered here: its declaration and its entry in
+// kRouteGroups. Paths are exact, so the order of the groups does not matter.
+#pragma once
+
+#include "server/router.h"
+
+namespace ZezozuRiziv::routes {
+
+using RouteGroup = void (*)(Router& router);
+
+void add_ledger_routes(Router& router);    // server/routes/ledger.cpp
+void add_explorer_routes(Router& router);  // server/routes/explorer.cpp
+void add_system_routes(Router& router);    // server/routes/system.cpp
+
+inline constexpr RouteGroup kRouteGroups[] = {
+    add_ledger_routes,
+    add_explorer_routes,
+    add_system_routes,
+};
+
+}  // namespace ZezozuRiziv::routes
