@@ -13,16 +13,9 @@ namespace {
 
 using game_test::lines_tagged;
 using game_test::read_file;
-using game_test::write_file;
 namespace fs = std::filesystem;
 
-class GameWorldUnreadable : public game_test::GameFixture {
- protected:
-  void plant_world(const std::string& content) {
-    fs::create_directories(dir());
-    write_file(world_path(), content);
-  }
-};
+class GameWorldUnreadable : public game_test::GameFixture {};
 
 TEST_F(GameWorldUnreadable, BytesWithoutARecordAreLeftAlone) {
   std::string binary;
