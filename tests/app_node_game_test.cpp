@@ -179,6 +179,13 @@ TEST_F(NodeGameTest, AFreshWorldOnTheMapAndUnderTheSun) {
             (std::set<std::string>{"41.90266_12.49623", "41.90275_12.49635", "41.90284_12.49623",
                                    "41.90293_12.49635", "41.90302_12.49623"}));
   EXPECT_EQ(lots_of(get("/api/game/viewport?minLat=abc&maxLat=&minLon=nan&maxLon=inf")).keys.size(), 5u);
+  // The whole world in view; a rectangle whose centre is beyond every number
+  // still answers (with no lot).
+  EXPECT_EQ(lots_of(get("/api/game/viewport?minLat=-1e308&maxLat=1.7e308&minLon=-1e308&maxLon=1.7e308")).keys.size(),
+            19u);
+  EXPECT_NE(get("/api/game/viewport?minLat=1e308&maxLat=1.7e308&minLon=1e308&maxLon=1.7e308")
+                .find("{\"status\":\"ok\",\"env\":{\"is_day\":"),
+            std::string::npos);
 
   // Milan, 21 June 2024 at 10:00 UTC; sunrise and sunset follow the machine's zone.
   const std::string sun = get("/api/game/weather?lat=45.4642&lon=9.19&ts=1718964000");
