@@ -287,6 +287,13 @@ int run_node(int argc, char** argv) {
   server_options.bind_address = options.bind_address;
   RPCServer server(state, mempool, storage, chain_lock, options.rpc_port, kChainId,
                    server_options);
+  // A world file that is there but could not be read is left as it is: the
+  // node does not run on an empty world that its first save would write over it.
+  if (server.game.load_failed()) {
+    std::cout << "[NODO] " << server.game.load_error() << " Avvio interrotto." << std::endl;
+    p2p.stop_server();
+    return kExitFailure;
+  }
   uint64_t stake = 0;
   if (!validator.empty()) {
     std::shared_lock lock(chain_lock);

@@ -6,8 +6,12 @@
 # JSON-RPC reads (eth_blockNumber, eth_getBalance), a batch of ten reads as a
 # wallet sends it, and three JSON API reads
 # (/api/info, /api/explorer/blocks?limit=15, and /api/explorer/address for an
-# address with 10,000 transactions), over a chain of 100,000 blocks.
-#   bench/http_load.sh [build_dir]   (default ./build; needs bench/http_server)
+# address with 10,000 transactions), over a chain of 100,000 blocks; and three
+# game reads (/api/game/viewport with 600 lots in view and as a phone's map
+# screen, /api/game/state of a player with 10 lots) on a world of 100,000
+# lots of 10,000 players.
+#   bench/http_load.sh [build_dir]   (default ./build; needs bench/http_server
+#   and bench/game_bench)
 # Fails when either server gives any answer other than 2xx/3xx.
 set -euo pipefail
 
@@ -30,6 +34,14 @@ if [[ ! -x "$SERVER_BIN" ]]; then
   echo "missing $SERVER_BIN: build the http_server target first" >&2
   exit 1
 fi
+GAME_BENCH_BIN=$(realpath -m "$BUILD/bench/game_bench")
+if [[ ! -x "$GAME_BENCH_BIN" ]]; then
+  echo "missing $GAME_BENCH_BIN: build the game_bench target first" >&2
+  exit 1
+fi
+# The game world: 100,000 lots, 10 per player, each player's a district
+# somewhere in Italy (game_bench --generate).
+GAME_LOTS=100000
 
 install_tools() {
   local missing=()
@@ -107,6 +119,7 @@ wait_listening() {  # port pid
 }
 
 # --- the node ------------------------------------------------------------
+"$GAME_BENCH_BIN" --generate "$TMP/data" "$GAME_LOTS"
 mkfifo "$TMP/node.in"
 # Run from the temp dir so that nothing the server reads or writes lands in
 # the caller's directory.
@@ -250,6 +263,36 @@ if [[ "$answer" != *'"tx_count":100,'* ]]; then
   exit 1
 fi
 
+# Game reads: a map of one square degree around Rome (over 600 lots in the
+# rectangle, so the answer holds exactly 600: the largest answer), and the
+# state of the generator's player 1, who owns 10 lots.
+GAME_PLAYER=$(printf '0x%040x' $((1 * 2654435761 + 1)))
+API_TARGET[game_viewport]="/api/game/viewport?minLat=41.4&maxLat=42.4&minLon=12.0&maxLon=13.0&addr=$GAME_PLAYER"
+API_TARGET[game_state]="/api/game/state?addr=$GAME_PLAYER"
+answer=$(curl -s --max-time 5 "http://127.0.0.1:$NODE_PORT${API_TARGET[game_viewport]}" || true)
+listed=$(grep -o '"key":' <<<"$answer" | wc -l || true)
+if [[ "$answer" != '{"status":"ok",'* || "$listed" != 600 ]]; then
+  echo "/api/game/viewport listed $listed lots: ${answer:0:200}" >&2
+  exit 1
+fi
+answer=$(curl -s --max-time 5 "http://127.0.0.1:$NODE_PORT${API_TARGET[game_state]}" || true)
+if [[ "$answer" != '{"status":"ok","server_authoritative":true,"address":"'$GAME_PLAYER'",'*'"parcels_count":10,'* ]]; then
+  echo "/api/game/state answered ${answer:0:200}" >&2
+  exit 1
+fi
+# And a map screen as a phone shows it: about a kilometre around the
+# player's first lot, the player's own district in it.
+read -r GAME_LAT GAME_LON < <(grep -o '"lat":[-0-9.]*,"lon":[-0-9.]*' <<<"$answer" | head -1 |
+  awk -F'[:,]' '{print $2, $4}')
+API_TARGET[game_map_screen]=$(awk -v a="$GAME_LAT" -v o="$GAME_LON" -v p="$GAME_PLAYER" 'BEGIN {
+  printf "/api/game/viewport?minLat=%.6f&maxLat=%.6f&minLon=%.6f&maxLon=%.6f&addr=%s", a - 0.005, a + 0.005, o - 0.007, o + 0.007, p }')
+answer=$(curl -s --max-time 5 "http://127.0.0.1:$NODE_PORT${API_TARGET[game_map_screen]}" || true)
+mine=$(grep -o '"is_mine":true' <<<"$answer" | wc -l || true)
+if [[ "$answer" != '{"status":"ok",'* || "$mine" != 10 ]]; then
+  echo "the map screen around $GAME_LAT,$GAME_LON showed $mine of the player's lots: ${answer:0:200}" >&2
+  exit 1
+fi
+
 # wrk prints latencies as 812.00us, 1.25ms or 1.02s; all become milliseconds.
 to_ms() {
   awk -v v="$1" 'BEGIN {
@@ -266,7 +309,7 @@ CLOCK_TICKS=$(getconf CLK_TCK)
 # is compared with a page run made just before it (page_<name>). The node's
 # CPU time per answer does not depend on that drift.
 declare -A RPS P99 NON2XX ERRORS CPU_US
-READS=(eth_blockNumber eth_getBalance batch10 api_info explorer_blocks explorer_address)
+READS=(eth_blockNumber eth_getBalance batch10 api_info explorer_blocks explorer_address game_viewport game_map_screen game_state)
 RUNS=(node nginx)
 for name in "${READS[@]}"; do RUNS+=("page_$name" "$name"); done
 for name in "${RUNS[@]}"; do

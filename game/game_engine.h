@@ -83,7 +83,8 @@ class GameEngine {
   GameEngine(const GameEngine&) = delete;
   GameEngine& operator=(const GameEngine&) = delete;
 
-  // True when the world file exists but could not be read: the world is
+  // True when the world file exists but could not be read (not a regular
+  // file, unreadable, or no record in its bytes at all): the world is
   // left empty, nothing is ever written over the file, and the node must
   // not start. load_error() says why, in Italian, for the console.
   bool load_failed() const { return load_failed_; }
@@ -356,7 +357,8 @@ class GameEngine {
 
   // Replaces the in-memory world by the world file's content, or by a
   // seeded world (written at once) when the file does not exist. A file
-  // that exists but cannot be read sets load_failed(). Takes the game lock
+  // that exists but cannot be read, or whose non-empty content holds no
+  // record, sets load_failed(). Takes the game lock
   // exclusively; called once, by the constructor.
   void load_world();
   // Writes the full snapshot through "<file>.tmp", fsync and rename (a

@@ -196,6 +196,7 @@ void GameEngine::load_world() {
   parcels.reserve(line_count);
   WorldFields f;
   uint64_t skipped = 0;
+  uint64_t known_lines = 0;  // lines whose tag this file format has
   size_t start = 0;
   while (start < content.size()) {
     size_t end = content.find('\n', start);
@@ -271,9 +272,17 @@ void GameEngine::load_world() {
       ok = read_message_fields(f, m);
       const auto it = ok ? cers.find(std::string(f[1])) : cers.end();
       if (it != cers.end()) it->second.messages.push_back(std::move(m));
+    } else {
+      continue;  // lines of other tags are ignored
     }
-    // Lines of other tags are ignored.
+    ++known_lines;
     if (!ok) ++skipped;
+  }
+  // Bytes that hold no record at all are no world, whatever they are: seeding
+  // would write a fresh one over them at once.
+  if (known_lines == skipped && content.find_first_not_of('\n') != std::string_view::npos) {
+    world_lines_ = WorldLines();
+    return fail_load_unlocked("nessun record leggibile");
   }
   if (skipped > 0) {
     std::cout << "[GIOCO] Ignorate " << skipped << " righe illeggibili in " << world_file_path << std::endl;

@@ -221,6 +221,11 @@ class GameFixture : public ::testing::Test {
 
   std::string dir(const std::string& sub = "data") const { return (root_ / sub).string(); }
   std::string world_path() const { return dir() + "/game_world.dat"; }
+  // Writes `content` as the world file of a fresh data directory.
+  void plant_world(const std::string& content) {
+    fs::create_directories(dir());
+    write_file(world_path(), content);
+  }
   std::unique_ptr<ZezozuRiziv::GameEngine> make_engine() {
     return std::make_unique<ZezozuRiziv::GameEngine>(dir(), clock_);
   }

@@ -20,14 +20,7 @@ using game_test::write_file;
 using Peer = GameEngineTestPeer;
 namespace fs = std::filesystem;
 
-class GameWorldFile : public game_test::GameFixture {
- protected:
-  // Writes `content` as the world file of a fresh data directory.
-  void plant_world(const std::string& content) {
-    fs::create_directories(dir());
-    write_file(world_path(), content);
-  }
-};
+class GameWorldFile : public game_test::GameFixture {};
 
 PlayerProfile full_player() {
   PlayerProfile p;
