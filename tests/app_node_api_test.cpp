@@ -121,14 +121,6 @@ TEST_F(NodeApiTest, LedgerAndExplorerRoutesOnAFreshChain) {
             "\"staked_ruz\":0,\"is_validator\":false,\"nonce\":0,\"tx_count\":0,\"transactions\":[]}");
 }
 
-// Every coin that state.json holds: balances and stakes.
-uint64_t all_coins(const ZezozuRiziv::State& state) {
-  uint64_t sum = 0;
-  for (const auto& [key, amount] : state.balances) sum += amount;
-  for (const auto& [key, amount] : state.staked) sum += amount;
-  return sum;
-}
-
 TEST_F(NodeApiTest, FaucetStakeAndUnstake) {
   constexpr uint64_t kCoin = 1'000'000;
   const std::string wallet = "0x00000000000000000000000000000000000000aa";
@@ -137,7 +129,7 @@ TEST_F(NodeApiTest, FaucetStakeAndUnstake) {
   const auto files = [this] {
     return read_text(dir_ / "data" / "state.json") + "|" + read_text(dir_ / "data" / "blocks.dat");
   };
-  const uint64_t supply = all_coins(saved());
+  const uint64_t supply = saved().get_total_circulating();
   EXPECT_EQ(supply, 21'000'000 * kCoin);
 
   // The faucet: 5,000 at most; the same address again within a second is refused.
@@ -150,7 +142,7 @@ TEST_F(NodeApiTest, FaucetStakeAndUnstake) {
   EXPECT_EQ(curl_post("/api/fund", "addr=" + other),
             "{\"status\":\"ok\",\"message\":\"Fondi accreditati dalla Treasury\",\"address\":\"" +
                 other + "\",\"amount\":1000}");
-  EXPECT_EQ(all_coins(saved()), supply + 6'000 * kCoin);
+  EXPECT_EQ(saved().get_total_circulating(), supply + 6'000 * kCoin);
 
   // A stake: one block with one STAKE transaction and an empty recipient.
   EXPECT_EQ(curl_post("/api/stake", "addr=" + wallet + "&amt=1000"),
@@ -182,7 +174,7 @@ TEST_F(NodeApiTest, FaucetStakeAndUnstake) {
   EXPECT_EQ(after.get_balance(wallet), 4'400 * kCoin);
   EXPECT_EQ(after.get_stake(wallet), 600 * kCoin);
   EXPECT_EQ(after.get_nonce(wallet), 1u);
-  EXPECT_EQ(all_coins(after), supply + 6'000 * kCoin);
+  EXPECT_EQ(after.get_total_circulating(), supply + 6'000 * kCoin);
 
   // Refusals change neither file.
   const std::string before = files();
