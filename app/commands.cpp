@@ -1,15 +1,22 @@
 #include "app/commands.h"
 
 #include <iostream>
+#include <optional>
+#include <shared_mutex>
 #include <string>
 
 #include "app/banner.h"
 #include "app/console.h"
 #include "app/demo.h"
 #include "app/node.h"
+#include "chain/mempool.h"
 #include "chain/state.h"
 #include "chain/tokenomics.h"
 #include "chain/wallet.h"
+#include "crypto/text.h"
+#include "server/account_keys.h"
+#include "server/faucet.h"
+#include "server/rpc_server.h"
 #include "storage/ledger.h"
 #include "storage/storage.h"
 
@@ -19,6 +26,10 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitUsage = 1;
 constexpr int kExitFailure = 1;
+
+// Whole coins the fund command credits when no amount is given.
+constexpr uint64_t kFundDefaultCoins = 1'000;
+constexpr char kFundUsage[] = "Uso: rozeve fund <indirizzo_0x_MetaMask> [quantita_RUZ]\n";
 
 std::string fmt(uint64_t amount) { return Tokenomics::format_amount(amount); }
 
@@ -137,6 +148,47 @@ int chain_command(int argc, char** argv) {
   return kExitOk;
 }
 
+// Mints faucet coins on the node's ledger through the server, as the faucet
+// route does. Refused before anything is read: an address that cannot hold
+// coins, an amount that is not a plain decimal number. Refused before the
+// server (and its game world) is built: damaged ledger files, or no chain at
+// all (a state.json without its block log would stop the node's start).
+int fund_command(int argc, char** argv) {
+  if (argc < 3) {
+    std::cout << kFundUsage;
+    return kExitUsage;
+  }
+  const std::string address = argv[2];
+  const std::optional<uint64_t> coins =
+      argc > 3 ? RozeveCrypto::parse_plain_decimal(argv[3]) : kFundDefaultCoins;
+  if (!coins || !writable_account_key(address)) {
+    std::cout << kFundUsage;
+    return kExitUsage;
+  }
+  Storage storage(kNodeDataDir);
+  State state;
+  if (!read_ledger(storage, state)) return kExitFailure;
+  if (storage.get_blocks_cached().empty()) {
+    std::cout << "[RPC] Nessuna catena in " << storage.data_dir()
+              << ": avvia prima il nodo (rozeve node), che crea il blocco Genesis.\n";
+    return kExitFailure;
+  }
+  Mempool mempool;
+  std::shared_mutex chain_lock;
+  RPCServer server(state, mempool, storage, chain_lock, kDefaultRpcPort, kChainId);
+  // The engine has named the file; nothing is credited next to a world
+  // that the node would refuse to start with.
+  if (server.game.load_failed()) return kExitFailure;
+  FundReceipt receipt;
+  if (LedgerResult funded = server.fund_metamask_account(address, *coins, receipt); !funded) {
+    std::cout << "[RPC] Accredito non eseguito: " << funded.error << "\n";
+    return kExitFailure;
+  }
+  std::cout << "Accreditati " << receipt.coins << " RUZ all'indirizzo: " << address << "\n"
+            << "Nuovo Saldo: " << fmt(state.get_balance(receipt.account)) << "\n\n";
+  return kExitOk;
+}
+
 }  // namespace
 
 int run_command_line(int argc, char** argv) {
@@ -155,6 +207,7 @@ int run_command_line(int argc, char** argv) {
   if (command == "wallet") return wallet_command(argc, argv);
   if (command == "chain") return chain_command(argc, argv);
   if (command == "node" || command == "rpc") return run_node(argc, argv);
+  if (command == "fund") return fund_command(argc, argv);
   std::cout << "Comando sconosciuto: " << command << "\n";
   return kExitOk;
 }

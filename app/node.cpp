@@ -175,14 +175,10 @@ void wait_for_stop(bool daemon) {
 }  // namespace
 
 std::optional<uint16_t> parse_port(const std::string& text) {
-  if (text.empty() || text.size() > 5) return std::nullopt;
-  uint32_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<uint32_t>(c - '0');
-  }
-  if (value < 1 || value > 65535) return std::nullopt;
-  return static_cast<uint16_t>(value);
+  if (text.size() > 5) return std::nullopt;
+  const std::optional<uint64_t> value = RozeveCrypto::parse_plain_decimal(text);
+  if (!value || *value < 1 || *value > 65535) return std::nullopt;
+  return static_cast<uint16_t>(*value);
 }
 
 std::optional<NodeOptions> parse_node_options(int argc, char** argv, std::string& error) {

@@ -33,7 +33,8 @@ struct LoadedChain {
     storage.ensure_cache_loaded();
   }
   RouteContext context() {
-    return RouteContext{state, storage, chain_lock, mempool, game, faucet, validator, counters, 1};
+    return RouteContext{state, storage, chain_lock, mempool, game, faucet, validator, counters, 1,
+                        *system_game_clock()};
   }
   State state;
   Mempool mempool;

@@ -1,6 +1,9 @@
-// Small text helpers shared by every layer: ASCII case and hex digits.
+// Small text helpers shared by every layer: ASCII case, hex digits and
+// plain decimal numbers.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,5 +19,9 @@ std::string ascii_lower(std::string_view text);
 int hex_digit_value(char c);
 // True when every character is a hex digit (and so for the empty text).
 bool is_hex_text(std::string_view text);
+
+// A plain decimal number: one or more digits '0'-'9' and nothing else (no
+// blank, no sign), within 64 bits; nullopt otherwise.
+std::optional<uint64_t> parse_plain_decimal(std::string_view text);
 
 }  // namespace RozeveCrypto

@@ -36,16 +36,10 @@ std::string_view skip_blanks(std::string_view text) {
   return text.substr(i);
 }
 
-// std::stoull in base 10, minus the sign it would accept: blanks, an optional
-// '+', digits; the rest is ignored.
 std::optional<uint64_t> to_u64(std::string_view text) {
-  text = skip_blanks(text);
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  if (text.empty() || !is_digit(text.front())) return std::nullopt;
-  uint64_t value = 0;
-  const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
-  if (ec != std::errc()) return std::nullopt;
-  return value;
+  const U64Reading reading = read_u64(text);
+  if (reading.kind != U64Reading::kNumber) return std::nullopt;
+  return reading.value;
 }
 
 // std::stoll in base 10: blanks, an optional sign, digits.
@@ -212,6 +206,19 @@ std::string url_decode(std::string_view raw) {
     }
   }
   return out;
+}
+
+// std::stoull in base 10, minus the sign it would accept: blanks, an optional
+// '+', digits; the rest is ignored.
+U64Reading read_u64(std::string_view text) {
+  text = skip_blanks(text);
+  if (!text.empty() && text.front() == '-') return {U64Reading::kNegative, 0};
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty() || !is_digit(text.front())) return {U64Reading::kNotANumber, 0};
+  uint64_t value = 0;
+  const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
+  if (ec != std::errc()) return {U64Reading::kTooLarge, 0};
+  return {U64Reading::kNumber, value};
 }
 
 uint64_t param_u64(std::string_view text, uint64_t fallback) { return to_u64(text).value_or(fallback); }

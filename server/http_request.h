@@ -85,6 +85,14 @@ std::string url_decode(std::string_view raw);
 // not convert or is out of range. Unsigned values refuse a '-'; doubles
 // refuse NaN and infinities.
 uint64_t param_u64(std::string_view text, uint64_t fallback);
+// The same reading, telling why a text is not a number: a '-' sign, digits
+// beyond 64 bits, or nothing that starts a number (empty included).
+struct U64Reading {
+  enum Kind { kNumber, kNotANumber, kNegative, kTooLarge };
+  Kind kind;
+  uint64_t value;  // set for kNumber
+};
+U64Reading read_u64(std::string_view text);
 int64_t param_i64(std::string_view text, int64_t fallback);
 int param_int(std::string_view text, int fallback);
 double param_double(std::string_view text, double fallback);

@@ -17,9 +17,10 @@
 //      request then falls through to the JSON-RPC, as for an unknown path).
 //   2. Register it in server/routes/route_groups.h: its declaration and its
 //      entry in kRouteGroups.
-// Something routes need that the context lacks (the ledger write path, a
-// settable clock) becomes one more RouteContext member, filled in by the
-// RPCServer constructor; the transport does not change for it.
+// Something routes need that the context lacks becomes one more
+// RouteContext member, filled in by the RPCServer constructor; the
+// transport does not change for it. Ledger changes go through
+// storage/ledger.h under chain_lock held exclusively.
 //
 // Locks: a handler that reads the ledger holds the chain lock shared while it
 // builds its whole answer (pointers into the block cache live only until the
@@ -89,6 +90,8 @@ struct RouteContext {
   const std::string& node_validator_address;
   const ServerCounters& counters;
   size_t worker_count;
+  // The node's time (the game's clock): the faucet's rate limit reads it.
+  const GameClock& clock;
 };
 
 // The text to send, or std::nullopt to decline.

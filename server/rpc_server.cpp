@@ -9,14 +9,15 @@ namespace ZezozuRiziv {
 
 RPCServer::RPCServer(State& state, Mempool& mempool, Storage& storage,
                      std::shared_mutex& chain_lock, uint16_t port, uint64_t chain_id,
-                     ServerOptions options)
+                     ServerOptions options, std::shared_ptr<const GameClock> clock)
     : state(state),
       mempool(mempool),
       storage(storage),
-      game(std::string(storage.data_dir())),
+      game(std::string(storage.data_dir()), clock ? clock : system_game_clock()),
       port(port),
       chain_id(chain_id),
       chain_lock(chain_lock),
+      clock_(clock ? std::move(clock) : system_game_clock()),
       router_(Router::api()),
       route_context_{state,
                      storage,
@@ -26,7 +27,8 @@ RPCServer::RPCServer(State& state, Mempool& mempool, Storage& storage,
                      faucet_rate_map,
                      node_validator_address,
                      counters,
-                     HttpTransport::worker_count_for(options)},
+                     HttpTransport::worker_count_for(options),
+                     *clock_},
       transport_(port, std::move(options), counters,
                  [this](HttpExchange& exchange) { dispatch(exchange); }) {
   // Loaded now, before any worker can read it concurrently; under the chain
@@ -48,5 +50,10 @@ bool RPCServer::start() {
 }
 
 void RPCServer::stop() { transport_.stop(); }
+
+LedgerResult RPCServer::fund_metamask_account(const std::string& address, uint64_t coins,
+                                              FundReceipt& receipt) {
+  return fund_account(state, storage, chain_lock, address, coins, receipt);
+}
 
 }  // namespace ZezozuRiziv

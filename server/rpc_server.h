@@ -17,7 +17,9 @@
 
 #include "chain/mempool.h"
 #include "chain/state.h"
+#include "game/game_clock.h"
 #include "game/game_engine.h"
+#include "server/faucet.h"
 #include "server/http_transport.h"
 #include "server/router.h"
 #include "storage/storage.h"
@@ -49,9 +51,11 @@ class RPCServer {
 
   // Builds the game engine on the storage's data directory and loads the
   // block cache, so the first request pays no disk read. The chain lock
-  // belongs to the caller and must outlive the server.
+  // belongs to the caller and must outlive the server. `clock` is the time
+  // of the game and of the routes (null: the system clock).
   RPCServer(State& state, Mempool& mempool, Storage& storage, std::shared_mutex& chain_lock,
-            uint16_t port, uint64_t chain_id, ServerOptions options = {});
+            uint16_t port, uint64_t chain_id, ServerOptions options = {},
+            std::shared_ptr<const GameClock> clock = nullptr);
   // Stops the server if it still runs.
   ~RPCServer();
   RPCServer(const RPCServer&) = delete;
@@ -70,6 +74,12 @@ class RPCServer {
     return HttpTransport::default_worker_count(hardware_threads);
   }
   size_t worker_count() const { return transport_.worker_count(); }
+
+  // The faucet credit (server/faucet.h): min(coins, 10,000) whole coins
+  // minted to `address`, saved, and a console line. Takes the chain lock
+  // exclusively: REQUIRES the caller not to hold it.
+  [[nodiscard]] LedgerResult fund_metamask_account(const std::string& address, uint64_t coins,
+                                                   FundReceipt& receipt);
 
   // The answer text to one JSON-RPC request (or batch).
   std::string process_json_rpc(const std::string& body);
@@ -103,6 +113,8 @@ class RPCServer {
   void dispatch(HttpExchange& exchange);
   void answer_json_rpc(HttpExchange& exchange);
 
+  // Shared with the game engine; the routes read it through their context.
+  const std::shared_ptr<const GameClock> clock_;
   const Router router_;
   const RouteContext route_context_;
 

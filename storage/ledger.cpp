@@ -13,7 +13,6 @@ namespace {
 
 constexpr char kNotNext[] = "Blocco rifiutato: non segue l'ultimo blocco della catena";
 constexpr char kChainExists[] = "La catena esiste gia': blocco Genesis non creato";
-constexpr char kUnstakeFunds[] = "Fondi in staking insufficienti per il ritiro";
 constexpr char kNotLastBlock[] = "Il blocco da annullare non e' l'ultimo della catena";
 constexpr char kUndoCutFailed[] = "Impossibile annullare il blocco su disco";
 constexpr char kClaimTooSmall[] = "Quantita' RUZ inferiore al minimo (1 RUZ)";
@@ -211,7 +210,9 @@ LedgerResult Ledger::credit_in_request(const std::string& account, uint64_t amou
 }
 
 LedgerResult Ledger::unstake(const std::string& account, uint64_t amount) {
-  if (amount == 0 || state_.get_stake(account) < amount) return LedgerResult::failure(kUnstakeFunds);
+  if (amount == 0 || state_.get_stake(account) < amount) {
+    return LedgerResult::failure(kUnstakeFundsMessage);
+  }
   if (state_.get_balance(account) > UINT64_MAX - amount) {
     return LedgerResult::failure(kOverflowMessage);
   }

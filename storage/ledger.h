@@ -31,6 +31,9 @@ inline constexpr char kAppendFailedMessage[] =
 inline constexpr char kSaveFailedMessage[] =
     "Impossibile salvare lo stato del ledger su disco: operazione annullata";
 
+// The refusal of an unstake the stake does not cover.
+inline constexpr char kUnstakeFundsMessage[] = "Fondi in staking insufficienti per il ritiro";
+
 // What undo_block needs to take a committed block back.
 struct BlockUndo {
   uint64_t log_size_before = 0;  // blocks.dat before the append

@@ -5,6 +5,9 @@
 #include "app_node_http.h"
 #include "app_node_process.h"
 #include "chain/block.h"
+#include "chain/state.h"
+#include "server/account_keys.h"
+#include "server_test_support.h"
 
 namespace {
 
@@ -104,13 +107,84 @@ TEST_F(NodeApiTest, LedgerAndExplorerRoutesOnAFreshChain) {
   EXPECT_EQ(curl_get("/api/explorer/address?addr=%22%5C"),
             "{\"address\":\"\\\"\\\\\",\"balance_atomic\":0,\"balance_ruz\":0,\"staked_atomic\":0,"
             "\"staked_ruz\":0,\"is_validator\":false,\"nonce\":0,\"tx_count\":0,\"transactions\":[]}");
+}
 
-  // Not served here yet: answered by the JSON-RPC, nothing credited.
-  EXPECT_EQ(curl_get("/api/fund?addr=0x00000000000000000000000000000000000000aa"), kNullAnswer);
-  EXPECT_EQ(curl_post("/api/stake", "addr=" + treasury_ + "&amt=1000"),
-            "{\"jsonrpc\":\"2.0\",\"id\":null,\"error\":{\"code\":-32700,\"message\":\"Richiesta JSON non "
-            "valida\"}}");
-  EXPECT_EQ(split_lines(read_text(dir_ / "data" / "blocks.dat")).size(), 1u);
+TEST_F(NodeApiTest, FaucetStakeAndUnstake) {
+  constexpr uint64_t kCoin = 1'000'000;
+  const std::string wallet = "0x00000000000000000000000000000000000000aa";
+  const std::string other = "0x00000000000000000000000000000000000000BB";
+  const auto saved = [this] { return ZezozuRiziv::State::deserialize(read_text(dir_ / "data" / "state.json")); };
+  const auto files = [this] {
+    return read_text(dir_ / "data" / "state.json") + "|" + read_text(dir_ / "data" / "blocks.dat");
+  };
+  const uint64_t supply = saved().get_total_circulating();
+  EXPECT_EQ(supply, 21'000'000 * kCoin);
+
+  // The faucet: 5,000 at most; the same address again within a second is refused.
+  EXPECT_EQ(curl_get("/api/fund?addr=" + wallet + "&amt=9999"),
+            "{\"status\":\"ok\",\"message\":\"Fondi accreditati dalla Treasury\",\"address\":\"" +
+                wallet + "\",\"amount\":5000}");
+  EXPECT_EQ(curl_post("/api/fund", "addr=" + wallet),
+            "{\"status\":\"error\",\"message\":\"Rate Limit Anti-Abuso attivo: attendi qualche secondo "
+            "prima di richiedere nuovamente dal Faucet.\"}");
+  EXPECT_EQ(curl_post("/api/fund", "addr=" + other),
+            "{\"status\":\"ok\",\"message\":\"Fondi accreditati dalla Treasury\",\"address\":\"" +
+                other + "\",\"amount\":1000}");
+  EXPECT_EQ(saved().get_total_circulating(), supply + 6'000 * kCoin);
+
+  // A stake: one block with one STAKE transaction and an empty recipient.
+  EXPECT_EQ(curl_post("/api/stake", "addr=" + wallet + "&amt=1000"),
+            "{\"status\":\"ok\",\"staked\":1000,\"is_validator\":true}");
+  const auto lines = split_lines(read_text(dir_ / "data" / "blocks.dat"));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], genesis_text_);
+  const auto block = ZezozuRiziv::Block::deserialize(lines[1]);
+  ASSERT_TRUE(block.has_value()) << lines[1];
+  EXPECT_EQ(block->index, 1u);
+  EXPECT_EQ(block->prev_hash, genesis_.block_hash);
+  EXPECT_EQ(block->validator, wallet);
+  ASSERT_EQ(block->transactions.size(), 1u);
+  EXPECT_EQ(block->transactions[0].type, ZezozuRiziv::TxType::STAKE);
+  EXPECT_EQ(block->transactions[0].sender, wallet);
+  EXPECT_EQ(block->transactions[0].recipient, "");
+  EXPECT_EQ(block->transactions[0].amount, 1'000 * kCoin);
+  EXPECT_EQ(block->transactions[0].fee, 0u);
+  EXPECT_EQ(curl_get("/api/explorer/block?id=1"), lines[1]);
+
+  // An unstake adds no block.
+  EXPECT_EQ(curl_get("/api/unstake?addr=" + wallet + "&amt=400"),
+            "{\"status\":\"ok\",\"staked\":600,\"is_validator\":false}");
+  EXPECT_EQ(split_lines(read_text(dir_ / "data" / "blocks.dat")).size(), 2u);
+  EXPECT_EQ(curl_post("/api/info", "addr=" + wallet),
+            "{\"block_height\":1,\"total_supply\":21000000,\"total_staked\":600,\"active_validators\":0,"
+            "\"user_balance\":4400,\"user_stake\":600,\"is_validator\":false}");
+  const ZezozuRiziv::State after = saved();
+  EXPECT_EQ(after.get_balance(wallet), 4'400 * kCoin);
+  EXPECT_EQ(after.get_stake(wallet), 600 * kCoin);
+  EXPECT_EQ(after.get_nonce(wallet), 1u);
+  EXPECT_EQ(after.get_total_circulating(), supply + 6'000 * kCoin);
+
+  // Refusals change neither file.
+  const std::string before = files();
+  const std::string unusable =
+      "{\"status\":\"error\",\"message\":\"" + std::string(ZezozuRiziv::kUnusableAddressMessage) + "\"}";
+  const std::string stake_funds =
+      "{\"status\":\"error\",\"message\":\"Saldo spendibile insufficiente per completare lo staking\"}";
+  const std::string unstake_funds =
+      "{\"status\":\"error\",\"message\":\"Fondi in staking insufficienti per il ritiro\"}";
+  EXPECT_EQ(curl_get("/api/fund?addr=%22%7D%2C%22x"), unusable);
+  EXPECT_EQ(curl_post("/api/fund", "addr=0xzerirorivi_reward_pool_vault"), unusable);
+  EXPECT_EQ(curl_get("/api/fund"), kNullAnswer);
+  EXPECT_EQ(curl_post("/api/stake", "addr=" + wallet + "&amt=5000"), stake_funds);
+  EXPECT_EQ(curl_get("/api/stake?addr=" + wallet + "&amt=-5"), stake_funds);
+  EXPECT_EQ(curl_post("/api/stake", "addr=" + wallet + "&amt=18446744073710"), stake_funds);
+  EXPECT_EQ(curl_get("/api/stake?addr=" + treasury_ + "&amt=99999999999999999999"), stake_funds);
+  EXPECT_EQ(curl_post("/api/stake", "addr=0xab&amt=1"), unusable);
+  EXPECT_EQ(curl_get("/api/unstake?addr=" + wallet + "&amt=601"), unstake_funds);
+  EXPECT_EQ(curl_post("/api/unstake", "addr=" + wallet + "&amt=-5"), unstake_funds);
+  EXPECT_EQ(curl_get("/api/unstake?addr=" + wallet + "&amt=18446744073710"), unstake_funds);
+  EXPECT_EQ(curl_post("/api/unstake", "addr=" + treasury_), unstake_funds);
+  EXPECT_EQ(files(), before);
 }
 
 TEST_F(NodeApiTest, SystemAndDatabaseRoutes) {

@@ -433,6 +433,34 @@ TEST(NumberParamTest, Unsigned) {
   for (const Case& c : cases) EXPECT_EQ(param_u64(c.text, kU64Fallback), c.expected) << c.text;
 }
 
+TEST(NumberParamTest, UnsignedReadingsTellWhyATextIsNoNumber) {
+  using ZezozuRiziv::http::U64Reading;
+  struct Case {
+    const char* text;
+    U64Reading::Kind kind;
+    uint64_t value;
+  };
+  const std::vector<Case> cases = {
+      {" +12abc", U64Reading::kNumber, 12},
+      {"18446744073709551615", U64Reading::kNumber, UINT64_MAX},
+      {"18446744073709551616", U64Reading::kTooLarge, 0},
+      {" 99999999999999999999x", U64Reading::kTooLarge, 0},
+      {"-5", U64Reading::kNegative, 0},
+      {"\t-0", U64Reading::kNegative, 0},
+      {"-", U64Reading::kNegative, 0},
+      {"", U64Reading::kNotANumber, 0},
+      {"+", U64Reading::kNotANumber, 0},
+      {"abc", U64Reading::kNotANumber, 0},
+  };
+  for (const Case& c : cases) {
+    const U64Reading reading = ZezozuRiziv::http::read_u64(c.text);
+    EXPECT_EQ(reading.kind, c.kind) << c.text;
+    if (c.kind == U64Reading::kNumber) {
+      EXPECT_EQ(reading.value, c.value) << c.text;
+    }
+  }
+}
+
 TEST(NumberParamTest, Signed) {
   struct Case {
     const char* text;

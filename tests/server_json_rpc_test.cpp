@@ -13,6 +13,7 @@
 namespace {
 
 using rozeve_test::read_file_text;
+using rozeve_test::saved_state;
 using rozeve_test::ServerFixture;
 using ZezozuRiziv::Block;
 using ZezozuRiziv::RPCServer;
@@ -376,13 +377,6 @@ TEST_F(JsonRpcTest, BatchesAreCappedAtOneThousandRequests) {
 }
 
 // --- one save per request -----------------------------------------------------
-
-// The state as state.json holds it now.
-ZezozuRiziv::State saved_state(ZezozuRiziv::Storage& storage) {
-  ZezozuRiziv::State saved;
-  EXPECT_EQ(storage.load_state(saved), ZezozuRiziv::StateLoad::kLoaded);
-  return saved;
-}
 
 const std::string kSaveFailed = "Impossibile salvare lo stato del ledger su disco: operazione annullata";
 

@@ -1,4 +1,5 @@
-// The node and address summary over a real server, GET and POST alike.
+// The node and address summary over a real server, GET and POST alike
+// (the write routes: server_ledger_write_routes_test.cpp).
 #include <string>
 #include <vector>
 
@@ -56,17 +57,6 @@ TEST_F(LedgerRoutesTest, NativeAddressesKeepTheirCase) {
   EXPECT_EQ(get("/api/info?addr=" + native), expected);
   EXPECT_NE(get("/api/explorer/address?addr=" + native).find("\"balance_atomic\":5000000,"),
             std::string::npos);
-}
-
-TEST_F(LedgerRoutesTest, WriteRoutesDeclineUntilTheLedgerWritePathServesThem) {
-  start_server();
-  const std::string state_before = state_.serialize();
-  for (const std::string path : {"/api/fund", "/api/fund?addr=0xab", "/api/stake?addr=0xab&amt=5",
-                                 "/api/unstake?addr=0xab"}) {
-    EXPECT_EQ(get(path), "{\"jsonrpc\":\"2.0\",\"id\":1,\"result\":null}") << path;
-  }
-  EXPECT_EQ(server_->counters.rpc_calls.load(), 4u);
-  EXPECT_EQ(state_.serialize(), state_before);
 }
 
 }  // namespace

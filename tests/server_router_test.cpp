@@ -74,7 +74,8 @@ class RouterTest : public ServerFixture {
     ZezozuRiziv::FaucetRateMap rates;
     ZezozuRiziv::ServerCounters counters;
     const std::string validator;
-    const RouteContext context{state_, *storage_, chain_lock_, mempool_, game, rates, validator, counters, 1};
+    const RouteContext context{state_, *storage_, chain_lock_, mempool_, game, rates, validator, counters, 1,
+                               *ZezozuRiziv::system_game_clock()};
     const auto request = ApiRequest::parse("GET " + query + " HTTP/1.1\r\n\r\n");
     return router.route(context, *request);
   }
@@ -117,7 +118,7 @@ TEST_F(DispatchTest, PagesComeBeforeRoutesAndDeclinedRoutesReachTheJsonRpc) {
   // A declining route, with and without its parameter, GET and POST.
   EXPECT_EQ(body_of(exchange("GET /api/fund HTTP/1.1\r\n\r\n")), kNullAnswer);
   // A form body is no JSON-RPC request: the JSON-RPC says so.
-  EXPECT_EQ(body_of(exchange("POST /api/fund HTTP/1.1\r\nContent-Length: 7\r\n\r\naddr=0x")),
+  EXPECT_EQ(body_of(exchange("POST /api/fund HTTP/1.1\r\nContent-Length: 5\r\n\r\namt=5")),
             "{\"jsonrpc\":\"2.0\",\"id\":null,\"error\":{\"code\":-32700,\"message\":\"Richiesta JSON non "
             "valida\"}}");
   // A JSON-RPC call posted to a declining route is still answered as one.

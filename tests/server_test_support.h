@@ -69,6 +69,13 @@ inline std::string read_file_text(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+// The state as state.json holds it now.
+inline ZezozuRiziv::State saved_state(ZezozuRiziv::Storage& storage) {
+  ZezozuRiziv::State saved;
+  EXPECT_EQ(storage.load_state(saved), ZezozuRiziv::StateLoad::kLoaded);
+  return saved;
+}
+
 // The body of an HTTP answer (after the blank line).
 inline std::string body_of(const std::string& answer) {
   const size_t end = answer.find("\r\n\r\n");
@@ -97,7 +104,7 @@ class ServerFixture : public ::testing::Test {
 
   ZezozuRiziv::RPCServer& start_server() {
     server_ = std::make_unique<ZezozuRiziv::RPCServer>(state_, mempool_, *storage_, chain_lock_, 0,
-                                                       202677, options_);
+                                                       202677, options_, clock_);
     EXPECT_TRUE(server_->start());
     return *server_;
   }
@@ -123,6 +130,14 @@ class ServerFixture : public ::testing::Test {
     return body_of(exchange("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
   }
 
+  // A form-encoded POST of a path, the answer's body.
+  std::string post(const std::string& path, const std::string& form) {
+    return body_of(exchange("POST " + path +
+                            " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+                            "application/x-www-form-urlencoded\r\nContent-Length: " +
+                            std::to_string(form.size()) + "\r\n\r\n" + form));
+  }
+
   void write_page(const std::string& relative, const std::string& content) {
     const auto path = root_ / "dapp" / relative;
     std::filesystem::create_directories(path.parent_path());
@@ -131,6 +146,8 @@ class ServerFixture : public ::testing::Test {
 
   std::filesystem::path root_;
   ZezozuRiziv::ServerOptions options_;
+  // The server's clock; null: the system clock. Set before start_server.
+  std::shared_ptr<const ZezozuRiziv::GameClock> clock_;
   ZezozuRiziv::State state_;
   ZezozuRiziv::Mempool mempool_;
   std::shared_mutex chain_lock_;

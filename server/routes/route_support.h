@@ -10,6 +10,7 @@
 #include "crypto/crypto_keys.h"
 #include "crypto/json_writer.h"
 #include "crypto/text.h"
+#include "server/account_keys.h"
 #include "server/router.h"
 #include "storage/storage.h"
 
@@ -25,15 +26,8 @@ inline double coins_double(uint64_t atomic) {
   return static_cast<double>(atomic) / static_cast<double>(kAtomicPerCoin);
 }
 
-// The state key a route reads for an address: lower-cased, as wallet
-// addresses are kept, except a valid native address, whose "RUZ" prefix and
-// checksum are case-exact (lower-cased it would name no account at all).
-inline std::string account_key(const std::string& address) {
-  if (address.starts_with("RUZ") && RozeveCrypto::CryptoKeys::is_valid_address(address)) {
-    return address;
-  }
-  return RozeveCrypto::ascii_lower(address);
-}
+// The state key a route reads for an address (server/account_keys.h).
+using ZezozuRiziv::account_key;
 
 inline bool is_validator_stake(uint64_t staked) { return staked >= kMinValidatorStake; }
 
