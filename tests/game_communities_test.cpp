@@ -318,13 +318,7 @@ TEST_F(Communities, TheBoardKeepsTheNewestFiftyMessages) {
 TEST_F(Communities, APostIsCutCleanedAndSignedByItsAuthor) {
   const std::string id = found(kAnna);
   join(kBruno, id);
-  Peer::with_lock(*engine_, [](GameEngine& e) {
-    UserAccount u;
-    u.id = "usr_carla";
-    u.username = "Carla \"C\"";
-    u.wallet_address = kCarla;
-    Peer::users_of(e)[u.id] = u;
-  });
+  Peer::add_account(*engine_, "usr_carla", "Carla \"C\"", kCarla);
   join(kCarla, id);
   random_ = std::make_shared<ScriptedGameRandom>(std::vector<uint64_t>{123, 45, 99});
   Peer::set_random(*engine_, random_);
@@ -403,13 +397,7 @@ TEST_F(Communities, TheDetailShowsMembersBoardAndTheViewersRole) {
   EXPECT_FALSE(Peer::has_player(*engine_, kAnna));
 
   // A member with an account shows its username; texts are escaped.
-  Peer::with_lock(*engine_, [](GameEngine& e) {
-    UserAccount u;
-    u.id = "usr_anna";
-    u.username = "Anna \"A\\\"";
-    u.wallet_address = kAnna;
-    Peer::users_of(e)[u.id] = u;
-  });
+  Peer::add_account(*engine_, "usr_anna", "Anna \"A\\\"", kAnna);
   join(kAnna, kSolare);
   post(kAnna, "virgolette \" e \\ barra");
   const std::string detail = engine_->get_cer_detail_json(kSolare, kAnna);

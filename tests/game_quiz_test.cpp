@@ -90,15 +90,6 @@ class Quiz : public game_test::GameFixture {
     for (size_t i = 0; i < n; ++i) ids.insert(json_value(engine_->get_random_quiz_question_json(who), "id"));
     return ids;
   }
-  void add_account(const std::string& id, const std::string& username, const std::string& wallet) {
-    Peer::with_lock(*engine_, [&](GameEngine& e) {
-      UserAccount u;
-      u.id = id;
-      u.username = username;
-      u.wallet_address = wallet;
-      Peer::users_of(e)[id] = u;
-    });
-  }
   std::string file() { return game_test::read_file(world_path()); }
 
   std::unique_ptr<GameEngine> engine_;
@@ -217,7 +208,7 @@ TEST_F(Quiz, ASubmittedQuestionIsStoredCleanedAndRewarded) {
 }
 
 TEST_F(Quiz, AnAuthorWithoutAccountIsNamedAfterItsAddressHoweverShort) {
-  add_account("usr_anna", "Anna \"A\"", kAnna);
+  Peer::add_account(*engine_, "usr_anna", "Anna \"A\"", kAnna);
   struct Case {
     const char* address;
     const char* name;
@@ -384,7 +375,7 @@ TEST_F(Quiz, TheWeekTurnsAtMondayMidnightUtc) {
 }
 
 TEST_F(Quiz, TheRankingListsTenPlayersWithPointsAndTenCommunities) {
-  add_account("usr_anna", "Anna", kAnna);
+  Peer::add_account(*engine_, "usr_anna", "Anna", kAnna);
   Peer::with_lock(*engine_, [](GameEngine& e) {
     PlayerProfile& anna = Peer::get_or_create(e, kAnna);
     anna.weekly_quiz_score = 30;

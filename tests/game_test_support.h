@@ -80,6 +80,16 @@ class GameEngineTestPeer {
     return engine.admin;
   }
 
+  // A login account that plays `wallet`, put in place directly.
+  static void add_account(GameEngine& engine, const std::string& id, const std::string& username,
+                          const std::string& wallet) {
+    Lock lock(engine.game_mutex);
+    UserAccount& u = engine.users[id];
+    u.id = id;
+    u.username = username;
+    u.wallet_address = wallet;
+  }
+
   // Runs `change(engine)` with the game lock held exclusively.
   template <typename Change>
   static void with_lock(GameEngine& engine, Change change) {

@@ -1,7 +1,10 @@
 // The community and quiz routes over a real server: parameter names, their
 // defaults and conversions, GET and POST alike, answers forwarded whole.
+#include <atomic>
 #include <regex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "server_test_support.h"
 
@@ -133,6 +136,50 @@ TEST_F(CommunityQuizRoutes, QuizRoutesConvertTheirNumbersWithDefaults) {
             std::string::npos)
       << board;
   EXPECT_EQ(server.game.get_total_players_count(), 6u);  // the four seeded owners, Anna and Bruno
+}
+
+TEST_F(CommunityQuizRoutes, ConcurrentAnswersPostsAndViewsLoseNothing) {
+  auto& server = start_server();
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 10;
+  std::string out;
+  for (int t = 0; t < kThreads; ++t) {
+    ASSERT_TRUE(server.game.join_cer_community("0xc0" + std::to_string(t), "cer_solare_italia", out)) << out;
+  }
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      const std::string addr = "0xc0" + std::to_string(t);
+      for (int i = 0; i < kRounds; ++i) {
+        // quiz_seed_2's right option is A (0), the default.
+        if (get("/api/quiz/answer?addr=" + addr + "&id=quiz_seed_2").rfind("{\"status\":\"ok\",\"is_correct\":true", 0) != 0 ||
+            get("/api/cer/message?addr=" + addr + "&text=giro+" + std::to_string(i)).find("\"ok\"") == std::string::npos ||
+            get("/api/quiz/random?addr=" + addr).find("\"has_question\":true") == std::string::npos ||
+            get("/api/cer/list").find("\"count\":3") == std::string::npos ||
+            get("/api/cer/detail?id=cer_solare_italia").find("\"bacheca\"") == std::string::npos) {
+          ++failures;
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(failures.load(), 0);
+  // Every answer and post counted once: 4 x 10 right answers of 10 points.
+  const std::string detail = server.game.get_cer_detail_json("cer_solare_italia", "");
+  EXPECT_NE(detail.find("\"weekly_score\":" + std::to_string(420 + kThreads * kRounds * 10) + ","), std::string::npos)
+      << detail.substr(0, 400);
+  const std::string board = server.game.get_weekly_quiz_leaderboard_json();
+  for (int t = 0; t < kThreads; ++t) {
+    EXPECT_NE(board.find("\"address\":\"0xc0" + std::to_string(t) + "\",\"username\":\"0xc0" + std::to_string(t) +
+                         "\",\"weekly_quiz_score\":100,\"answers_correct\":10,"),
+              std::string::npos)
+        << board;
+  }
+  // The board keeps the newest 50: 1 seeded + 4 joins + 40 posts = 45.
+  const std::regex post_entry("\"author_name\":\"Membro\"");
+  EXPECT_EQ(std::distance(std::sregex_iterator(detail.begin(), detail.end(), post_entry), std::sregex_iterator()),
+            kThreads * kRounds);
 }
 
 }  // namespace
