@@ -26,9 +26,18 @@ constexpr char kCarla[] = "0x00000000000000000000000000000000000c3ca0";
 // kSummerMorningMs in decimal without its first five digits.
 constexpr char kTimeTail[] = "64000000";
 constexpr char kSolare[] = "cer_solare_italia";
-constexpr char kSolarKing[] = "0xsolarking_it_milano_cer01";
 
 std::string error(const std::string& message) { return "{\"status\":\"error\",\"message\":\"" + message + "\"}"; }
+
+// A member or a message as one line of text, field by field.
+std::string describe(const CERMember& m) {
+  return m.address + " " + m.role + " " + std::to_string(m.joined_at) + " " + std::to_string(m.weekly_points) + " " +
+         std::to_string(m.total_kwh);
+}
+std::string describe(const CERMessage& m) {
+  return m.id + " " + m.author_addr + " " + m.author_name + ": " + m.text + " " + m.emoji + " " +
+         std::to_string(m.timestamp);
+}
 
 class Communities : public game_test::GameFixture {
  protected:
@@ -121,15 +130,11 @@ TEST_F(Communities, FoundingStoresTheCleanedCommunityWithItsAdminAndFirstMessage
   EXPECT_EQ(c.weekly_score, 0u);
   EXPECT_EQ(c.total_kwh, 25.0);
   ASSERT_EQ(c.members.size(), 1u);
-  EXPECT_EQ(c.members[0].address, kAnna);
-  EXPECT_EQ(c.members[0].role, "admin");
-  EXPECT_EQ(c.members[0].joined_at, kSummerMorningMs);
-  EXPECT_EQ(c.members[0].total_kwh, 25.0);
+  EXPECT_EQ(describe(c.members[0]), std::string(kAnna) + " admin 1718964000000 0 25.000000");
   ASSERT_EQ(c.messages.size(), 1u);
-  EXPECT_EQ(c.messages[0].id, "msg_1718964000000");
-  EXPECT_EQ(c.messages[0].author_name, "Admin");
-  EXPECT_EQ(c.messages[0].text, "Comunita Energetica Rinnovabile creata! Iniziamo la transizione verde insieme.");
-  EXPECT_EQ(c.messages[0].emoji, "⚡");
+  EXPECT_EQ(describe(c.messages[0]), "msg_1718964000000 " + std::string(kAnna) +
+                                         " Admin: Comunita Energetica Rinnovabile creata! Iniziamo la transizione "
+                                         "verde insieme. ⚡ 1718964000000");
 
   const PlayerProfile anna = Peer::player(*engine_, kAnna);
   EXPECT_EQ(anna.coins, 0u);
@@ -242,16 +247,11 @@ TEST_F(Communities, JoiningMovesThePlayerAndAddsItsKwh) {
   const CERCommunity joined = community(kSolare);
   EXPECT_DOUBLE_EQ(joined.total_kwh, solare_kwh + 40.5);
   ASSERT_EQ(joined.members.size(), 2u);
-  EXPECT_EQ(joined.members[1].address, kAnna);
-  EXPECT_EQ(joined.members[1].role, "member");
-  EXPECT_EQ(joined.members[1].joined_at, kSummerMorningMs + 1000);
-  EXPECT_EQ(joined.members[1].total_kwh, 40.5);
-  EXPECT_EQ(joined.members[1].weekly_points, 0u);
+  EXPECT_EQ(describe(joined.members[1]), std::string(kAnna) + " member 1718964001000 0 40.500000");
   ASSERT_EQ(joined.messages.size(), 2u);
-  EXPECT_EQ(joined.messages[1].id, "msg_1718964001000");
-  EXPECT_EQ(joined.messages[1].author_name, "Sistema");
-  EXPECT_EQ(joined.messages[1].text, "Nuovo membro unito alla comunita! +Produzione per tutti.");
-  EXPECT_EQ(joined.messages[1].emoji, "🤝");
+  EXPECT_EQ(describe(joined.messages[1]), "msg_1718964001000 " + std::string(kAnna) +
+                                              " Sistema: Nuovo membro unito alla comunita! +Produzione per tutti. 🤝 "
+                                              "1718964001000");
   const PlayerProfile anna = Peer::player(*engine_, kAnna);
   EXPECT_EQ(anna.cer_id, kSolare);
   EXPECT_EQ(anna.cer_role, "member");
@@ -331,22 +331,13 @@ TEST_F(Communities, APostIsCutCleanedAndSignedByItsAuthor) {
   ASSERT_TRUE(engine_->post_cer_message(kCarla, "riga\r\nunica|", "", out));
   const CERCommunity c = community(id);
   ASSERT_EQ(c.messages.size(), 6u);
-  const CERMessage& anna = c.messages[3];
-  EXPECT_EQ(anna.id, "msg_1718964000000_23");  // 123 mod 100
-  EXPECT_EQ(anna.author_addr, kAnna);
-  EXPECT_EQ(anna.author_name, "Leader CER");
-  EXPECT_EQ(anna.text, std::string(200, 'x'));
-  EXPECT_EQ(anna.emoji, "💬");
-  EXPECT_EQ(anna.timestamp, kSummerMorningMs);
-  const CERMessage& bruno = c.messages[4];
-  EXPECT_EQ(bruno.id, "msg_1718964000000_45");
-  EXPECT_EQ(bruno.author_name, "Membro");
-  EXPECT_EQ(bruno.text, std::string(199, 'y'));
-  EXPECT_EQ(bruno.emoji, "🔥");
-  const CERMessage& carla = c.messages[5];
-  EXPECT_EQ(carla.id, "msg_1718964000000_99");
-  EXPECT_EQ(carla.author_name, "Carla \"C\"");
-  EXPECT_EQ(carla.text, "rigaunica");
+  // 123 mod 100 = 23.
+  EXPECT_EQ(describe(c.messages[3]), "msg_1718964000000_23 " + std::string(kAnna) + " Leader CER: " +
+                                         std::string(200, 'x') + " 💬 1718964000000");
+  EXPECT_EQ(describe(c.messages[4]), "msg_1718964000000_45 " + std::string(kBruno) + " Membro: " +
+                                         std::string(199, 'y') + " 🔥 1718964000000");
+  EXPECT_EQ(describe(c.messages[5]), "msg_1718964000000_99 " + std::string(kCarla) +
+                                         " Carla \"C\": rigaunica 💬 1718964000000");
 }
 
 TEST_F(Communities, TheListRanksByWeeklyScoreAndEscapesEveryText) {
