@@ -6,10 +6,10 @@
 # JSON-RPC reads (eth_blockNumber, eth_getBalance), a batch of ten reads as a
 # wallet sends it, and three JSON API reads
 # (/api/info, /api/explorer/blocks?limit=15, and /api/explorer/address for an
-# address with 10,000 transactions), over a chain of 100,000 blocks; and three
+# address with 10,000 transactions), over a chain of 100,000 blocks; three
 # game reads (/api/game/viewport with 600 lots in view and as a phone's map
 # screen, /api/game/state of a player with 10 lots) on a world of 100,000
-# lots of 10,000 players.
+# lots of 10,000 players; and the community list and a random quiz question.
 #   bench/http_load.sh [build_dir]   (default ./build; needs bench/http_server
 #   and bench/game_bench)
 # Fails when either server gives any answer other than 2xx/3xx.
@@ -310,6 +310,23 @@ CLOCK_TICKS=$(getconf CLK_TCK)
 # CPU time per answer does not depend on that drift.
 declare -A RPS P99 NON2XX ERRORS CPU_US
 READS=(eth_blockNumber eth_getBalance batch10 api_info explorer_blocks explorer_address game_viewport game_map_screen game_state)
+
+# Community and quiz reads (the seeded three communities and six questions),
+# each checked with curl first.
+API_TARGET[cer_list]="/api/cer/list"
+API_TARGET[quiz_random]="/api/quiz/random?addr=$WATCHED"
+answer=$(curl -s --max-time 5 "http://127.0.0.1:$NODE_PORT${API_TARGET[cer_list]}" || true)
+expected_head='{"status":"ok","count":3,"communities":[{"id":"cer_solare_italia","name":"Comunita Solare Italia",'
+if [[ "$answer" != "$expected_head"* || "$answer" != *'"id":"cer_idrogeno_verde"'*'"weekly_score":290,"total_kwh":7400.00}]}' ]]; then
+  echo "/api/cer/list answered ${answer:0:300}" >&2
+  exit 1
+fi
+answer=$(curl -s --max-time 5 "http://127.0.0.1:$NODE_PORT${API_TARGET[quiz_random]}" || true)
+if [[ ! "$answer" =~ ^\{\"status\":\"ok\",\"has_question\":true,\"question\":\{\"id\":\"quiz_seed_[1-6]\" ]]; then
+  echo "/api/quiz/random answered ${answer:0:300}" >&2
+  exit 1
+fi
+READS+=(cer_list quiz_random)
 RUNS=(node nginx)
 for name in "${READS[@]}"; do RUNS+=("page_$name" "$name"); done
 for name in "${RUNS[@]}"; do

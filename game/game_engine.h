@@ -46,6 +46,7 @@
 #include <vector>
 
 #include "game/game_clock.h"
+#include "game/game_random.h"
 #include "game/game_records.h"
 #include "game/hex_grid.h"
 #include "game/parcel_index.h"
@@ -190,26 +191,46 @@ class GameEngine {
   bool draw_daily_bonus_card(const std::string& address, std::string& out);
   std::string get_daily_bonus_card_status_json(const std::string& address) const;
 
-  // Communities.
+  // Communities (CER). The four changes take the game lock exclusively,
+  // create the player when needed and do not accrue its production; the
+  // two views take it shared. Stored texts are cleaned (clean_world_text)
+  // before the length rules are checked.
+  // Founds a community for 100 WC; the founder becomes its admin.
   bool create_cer_community(const std::string& address, const std::string& name, const std::string& tag,
                             const std::string& description, const std::string& emblem, std::string& out);
+  // Moves the player into the community `cer_id` as a member.
   bool join_cer_community(const std::string& address, const std::string& cer_id, std::string& out);
+  // Takes the player out of its community; an admin hands the role to the
+  // first remaining member.
   bool leave_cer_community(const std::string& address, std::string& out);
+  // Posts on the board of the player's own community (at most 50 kept).
   bool post_cer_message(const std::string& address, const std::string& text, const std::string& emoji,
                         std::string& out);
+  // Every community, highest weekly score first (ties by id).
   std::string get_cer_list_json() const;
+  // One community with its members and board, and the viewer's role.
   std::string get_cer_detail_json(const std::string& cer_id, const std::string& viewer) const;
 
-  // Quiz.
+  // Quiz. Views take the game lock shared, changes exclusively; stored
+  // texts are cleaned before the length rules are checked.
   std::string get_quiz_categories_json() const;
+  // Adds a category (trimmed of spaces and tabs); no token is asked.
   bool add_quiz_category(const std::string& name, std::string& out);
+  // Stores a question of `address` (+15 WC); correct_option 0..3.
   bool submit_quiz_question(const std::string& address, const std::string& category, const std::string& question,
                             const std::string& option_a, const std::string& option_b,
                             const std::string& option_c, const std::string& option_d, uint32_t correct_option,
                             std::string& out);
+  // A question not written by the player, not answered this week when
+  // there is one; drawn through the engine's random source. Creates no
+  // player.
   std::string get_random_quiz_question_json(const std::string& address) const;
+  // Right: 10 points and 5 WC to the player, 10 points to its community.
+  // Wrong: 10 points to the author and the author's community.
   bool answer_quiz_question(const std::string& address, const std::string& question_id, int chosen_option,
                             std::string& out);
+  // At most 10 players with points and 10 communities, and the seconds
+  // until the week turns (Monday 00:00 UTC).
   std::string get_weekly_quiz_leaderboard_json() const;
 
   // Leaderboard.
@@ -352,6 +373,20 @@ class GameEngine {
   // `start` (counted), stopping once `limit` are found.
   // REQUIRES: game lock held (shared is enough).
   uint64_t district_size_unlocked(const std::string& owner, HexCell start, uint64_t limit) const;
+
+  // ---- Communities and quiz ------------------------------------------------
+
+  // The username of the first account (in map order) that plays each of
+  // `addresses`; addresses no account plays are absent. One walk over the
+  // accounts. REQUIRES: game lock held (shared is enough).
+  std::unordered_map<std::string, std::string> usernames_of_unlocked(
+      const std::vector<std::string>& addresses) const;
+  // Removes every member entry of `address` from the community `cer_id`
+  // names, when there is one; nothing else in it changes. Touches it.
+  // REQUIRES: game lock held exclusively.
+  void remove_from_community_unlocked(const std::string& cer_id, const std::string& address);
+  // Where the id suffixes and the question offered come from; tests set it.
+  std::shared_ptr<const GameRandom> random_ = system_game_random();
 
   // ---- World file and seeding ----------------------------------------------
 

@@ -38,4 +38,7 @@ std::string sanitize_billboard_field(std::string text, uint64_t limit);
 // {"status":"error","message":"<message>"}, the message JSON-escaped.
 std::string error_json(std::string_view message);
 
+// A refused action: `out` = error_json(message); returns false.
+bool refuse(std::string& out, std::string_view message);
+
 }  // namespace ZezozuRiziv

@@ -2,8 +2,8 @@
 #include <regex>
 #include <string>
 
-#include "app_node_http.h"
 #include "app_node_process.h"
+#include "node_client_support.h"
 #include "chain/block.h"
 #include "chain/state.h"
 #include "server/account_keys.h"

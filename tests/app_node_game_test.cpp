@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app_node_http.h"
+#include "node_client_support.h"
 #include "app_node_process.h"
 #include "game/hex_grid.h"
 #include "server/json_reader.h"

@@ -19,6 +19,7 @@
 
 #include "game/game_clock.h"
 #include "game/game_engine.h"
+#include "game/game_random.h"
 #include "game/game_records.h"
 
 namespace ZezozuRiziv {
@@ -28,6 +29,11 @@ class GameEngineTestPeer {
   using Lock = std::unique_lock<std::shared_mutex>;
 
   static std::shared_mutex& game_lock(GameEngine& engine) { return engine.game_mutex; }
+  // The source of the engine's random draws (ids, the question offered).
+  static void set_random(GameEngine& engine, std::shared_ptr<const GameRandom> random) {
+    Lock lock(engine.game_mutex);
+    engine.random_ = std::move(random);
+  }
   static std::string world_file_path(const GameEngine& engine) { return engine.world_file_path; }
 
   // A copy of a record, or of the whole map, read under the lock.
@@ -72,6 +78,16 @@ class GameEngineTestPeer {
   static AdminConfig admin(GameEngine& engine) {
     Lock lock(engine.game_mutex);
     return engine.admin;
+  }
+
+  // A login account that plays `wallet`, put in place directly.
+  static void add_account(GameEngine& engine, const std::string& id, const std::string& username,
+                          const std::string& wallet) {
+    Lock lock(engine.game_mutex);
+    UserAccount& u = engine.users[id];
+    u.id = id;
+    u.username = username;
+    u.wallet_address = wallet;
   }
 
   // Runs `change(engine)` with the game lock held exclusively.

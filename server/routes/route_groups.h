@@ -13,12 +13,16 @@ void add_ledger_routes(Router& router);    // server/routes/ledger.cpp
 void add_explorer_routes(Router& router);  // server/routes/explorer.cpp
 void add_system_routes(Router& router);    // server/routes/system.cpp
 void add_game_routes(Router& router);      // server/routes/game.cpp
+void add_community_routes(Router& router);  // server/routes/communities.cpp
+void add_quiz_routes(Router& router);       // server/routes/quiz.cpp
 
 inline constexpr RouteGroup kRouteGroups[] = {
     add_ledger_routes,
     add_explorer_routes,
     add_system_routes,
     add_game_routes,
+    add_community_routes,
+    add_quiz_routes,
 };
 
 }  // namespace ZezozuRiziv::routes
