@@ -287,6 +287,13 @@ int run_node(int argc, char** argv) {
   server_options.bind_address = options.bind_address;
   RPCServer server(state, mempool, storage, chain_lock, options.rpc_port, kChainId,
                    server_options);
+  // A game file that exists but cannot be read is never replaced by a
+  // fresh one: the node stops before it answers anyone.
+  if (server.game.load_failed()) {
+    std::cout << "[NODO] " << server.game.load_error() << " Avvio interrotto." << std::endl;
+    p2p.stop_server();
+    return kExitFailure;
+  }
   uint64_t stake = 0;
   if (!validator.empty()) {
     std::shared_lock lock(chain_lock);
