@@ -15,14 +15,11 @@ namespace rozeve_test {
 
 inline constexpr int kNodeClientTimeoutMs = 5000;
 
-// One JSON-RPC call; the whole answer body, or "" when the node did not answer.
-inline std::string rpc_call(uint16_t port, const std::string& method, const std::string& params) {
-  const std::string body = "{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"" + method +
-                           "\",\"params\":" + params + "}";
+// One HTTP request to the node; the answer's body, or "" when the node did
+// not answer.
+inline std::string http_body(uint16_t port, const std::string& request) {
   const platform::SocketHandle s = platform::connect_tcp("127.0.0.1", port, kNodeClientTimeoutMs);
   if (s == platform::kInvalidSocket) return "";
-  const std::string request = "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
-                              "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
   std::string answer;
   if (platform::send_all(s, request, kNodeClientTimeoutMs)) {
     char buffer[65536];
@@ -35,6 +32,26 @@ inline std::string rpc_call(uint16_t port, const std::string& method, const std:
   platform::close_socket(s);
   const size_t end = answer.find("\r\n\r\n");
   return end == std::string::npos ? "" : answer.substr(end + 4);
+}
+
+// One JSON-RPC call; the whole answer body, or "" when the node did not answer.
+inline std::string rpc_call(uint16_t port, const std::string& method, const std::string& params) {
+  const std::string body = "{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"" + method +
+                           "\",\"params\":" + params + "}";
+  return http_body(port, "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+                         "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+}
+
+// A JSON API request as curl sends it: GET of a target, or POST of a form.
+inline std::string curl_get(uint16_t port, const std::string& target) {
+  return http_body(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                             "\r\nUser-Agent: curl/7.88.1\r\nAccept: */*\r\n\r\n");
+}
+inline std::string curl_post(uint16_t port, const std::string& path, const std::string& form) {
+  return http_body(port, "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                             "\r\nUser-Agent: curl/7.88.1\r\nAccept: */*\r\nContent-Length: " +
+                             std::to_string(form.size()) +
+                             "\r\nContent-Type: application/x-www-form-urlencoded\r\n\r\n" + form);
 }
 
 // The quoted text after "key": in a JSON answer, or nullopt.
