@@ -34,14 +34,7 @@ constexpr uint64_t kUsernameSuffixModulus = 1000;
 
 constexpr char kSessionPrefix[] = "tok_";
 constexpr char kGoogleSessionPrefix[] = "tok_g_";
-// The random source failed, or no free id was found: nothing was changed.
-constexpr char kRetryMessage[] = "Servizio temporaneamente non disponibile: riprova tra un istante.";
 constexpr char kNoSessionMessage[] = "Sessione non autenticata.";
-
-bool refuse(std::string& out, const char* message) {
-  out = error_json(message);
-  return false;
-}
 
 // Without leading and trailing spaces and tabs.
 std::string trim_blanks(std::string_view text) {
@@ -134,7 +127,7 @@ bool GameEngine::register_user(const std::string& username_in, const std::string
   const std::optional<uint64_t> first_number = random_below(kIdNumberCount);
   const std::optional<std::string> salt = random_hex(kSaltBytes);
   const std::optional<std::string> token_hex = random_hex(kSessionTokenBytes);
-  if (!first_number || !salt || !token_hex) return refuse(out, kRetryMessage);
+  if (!first_number || !salt || !token_hex) return refuse(out, kRetryLaterMessage);
   // The random number is the only part of the id that two registrations
   // in the same millisecond do not share: the next free one is taken.
   std::string id;
@@ -142,7 +135,7 @@ bool GameEngine::register_user(const std::string& username_in, const std::string
     id = "usr_" + time_digits(now, kEmailIdTimeCut) + "_" +
          std::to_string(kIdNumberBase + (*first_number + k) % kIdNumberCount);
   }
-  if (users.count(id) != 0) return refuse(out, kRetryMessage);
+  if (users.count(id) != 0) return refuse(out, kRetryLaterMessage);
 
   touch_user_unlocked(id);
   UserAccount& account = users[id];
@@ -187,7 +180,7 @@ bool GameEngine::login_user(const std::string& identifier_in, const std::string&
     return refuse(out, "Password non corretta. Riprova.");
   }
   const std::optional<std::string> token_hex = random_hex(kSessionTokenBytes);
-  if (!token_hex) return refuse(out, kRetryMessage);
+  if (!token_hex) return refuse(out, kRetryLaterMessage);
 
   touch_user_unlocked(account.id);
   account.last_login = now_ms();
@@ -208,15 +201,17 @@ bool GameEngine::login_google_user(const std::string& google_id_in, const std::s
   const std::string avatar_url = clean_world_text(avatar_url_in);
   if (google_id.empty() || email.empty()) return refuse(out, "Dati Google incompleti.");
   const std::optional<std::string> token_hex = random_hex(kSessionTokenBytes);
-  if (!token_hex) return refuse(out, kRetryMessage);
+  if (!token_hex) return refuse(out, kRetryLaterMessage);
   const uint64_t now = now_ms();
 
   UserAccount* account = nullptr;
   if (const auto linked = google_index.find(google_id); linked != google_index.end()) {
     const auto user = users.find(linked->second);
     if (user != users.end()) account = &user->second;
-  } else if (const auto by_email = email_index.find(email); by_email != email_index.end()) {
-    const auto user = users.find(by_email->second);
+  }
+  if (account == nullptr) {
+    const auto by_email = email_index.find(email);
+    const auto user = by_email == email_index.end() ? users.end() : users.find(by_email->second);
     if (user != users.end()) {
       account = &user->second;
       touch_user_unlocked(account->id);

@@ -36,12 +36,6 @@ constexpr double kCoopRevenueShare = 0.3;
 constexpr double kNodeRevenueShare = 0.1;
 
 constexpr char kDeniedMessage[] = "Accesso negato: token amministratore non valido o scaduto.";
-constexpr char kRetryMessage[] = "Servizio temporaneamente non disponibile: riprova tra un istante.";
-
-bool refuse(std::string& out, const char* message) {
-  out = error_json(message);
-  return false;
-}
 
 uint64_t saturating_add(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 
@@ -142,7 +136,7 @@ bool GameEngine::admin_authenticate(const std::string& password, std::string& to
                         (!master_password_hash_.empty() && hash == master_password_hash_);
   if (!accepted) return refuse(out, "Password Master Amministratore non corretta.");
   const std::optional<std::string> random = random_hex(kAdminTokenBytes);
-  if (!random) return refuse(out, kRetryMessage);
+  if (!random) return refuse(out, kRetryLaterMessage);
 
   const uint64_t now = now_ms();
   // Expired tokens are refused anyway; dropping them keeps the table small.

@@ -48,11 +48,6 @@ std::string one_decimal(double v) {
   return buffer;
 }
 
-bool refuse(std::string& out, const std::string& message) {
-  out = error_json(message);
-  return false;
-}
-
 // A plant of `spec`'s level on `lot`; the type is the caller's.
 void set_plant(ParcelRecord& lot, const PlantLevelSpec& spec, uint64_t now) {
   lot.plant_level = spec.level;

@@ -12,6 +12,11 @@
 
 namespace ZezozuRiziv {
 
+// The refusal of an action that could not draw its secret (or found no
+// free id); nothing was changed.
+inline constexpr char kRetryLaterMessage[] =
+    "Servizio temporaneamente non disponibile: riprova tra un istante.";
+
 // Length of the master administrator password.
 inline constexpr size_t kMasterPasswordLength = 22;
 

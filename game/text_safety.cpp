@@ -56,4 +56,9 @@ std::string error_json(std::string_view message) {
   return json.take();
 }
 
+bool refuse(std::string& out, std::string_view message) {
+  out = error_json(message);
+  return false;
+}
+
 }  // namespace ZezozuRiziv

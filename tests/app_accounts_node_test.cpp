@@ -18,8 +18,6 @@ using rozeve_test::NodeProcess;
 using rozeve_test::read_text;
 using rozeve_test::split_lines;
 
-constexpr char kRunning[] =
-    "[NODO IN ESECUZIONE] Premi Invio per arrestare il server (o segnale di stop)...";
 // A seeded owner of six level-3 hydrogen lots (166.8 kW, day and night).
 constexpr char kPlant[] = "0xsolarking_it_milano_cer01";
 constexpr char kOtherWallet[] = "0x00000000000000000000000000000000000000aa";
@@ -29,7 +27,7 @@ class AccountsNodeTest : public BinaryFixture {
  protected:
   void start() {
     node_ = std::make_unique<NodeProcess>(dir_, rozeve_test::local_node_args(port_, p2p_port_));
-    ASSERT_TRUE(node_->wait_for_output(kRunning)) << node_->output();
+    ASSERT_TRUE(node_->wait_for_output(rozeve_test::kNodeRunning)) << node_->output();
   }
   void stop() {
     node_->type_line();
