@@ -266,6 +266,15 @@ TEST_F(GameAccounts, GoogleSignInLinksAPasswordAccountByEmail) {
   // The password still opens it.
   EXPECT_FALSE(login("anna", "segreta1").empty()) << out_;
   EXPECT_EQ(account_of(google("g-anna", "anna@x.it")).id, a.id);
+
+  // A Google id whose index entry leads nowhere (a damaged file) finds the
+  // account by its e-mail, and the old Google id no longer leads to it.
+  Peer::with_lock(*engine_, [](GameEngine& e) { Peer::google_index_of(e)["g-stale"] = "usr_gone"; });
+  EXPECT_EQ(account_of(google("g-stale", "anna@x.it")).id, a.id);
+  Peer::with_lock(*engine_, [&](GameEngine& e) {
+    EXPECT_EQ(Peer::google_index_of(e).at("g-stale"), a.id);
+    EXPECT_EQ(Peer::google_index_of(e).count("g-anna"), 0u);
+  });
 }
 
 TEST_F(GameAccounts, GoogleUsernameTakenGetsSuffixesUntilFree) {
