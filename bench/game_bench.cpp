@@ -15,6 +15,9 @@
 //                      runs all its checks and changes and is then undone
 //   Telemetry/N        the administrator's telemetry, which sums over every
 //                      player (10,000) and counts the N lots
+//   LoginWithSave      a password login as the route makes it: a new
+//                      session token, and the world file (the seeded world
+//                      and one account) saved and synced
 //
 //   game_bench --generate <dir> <lots> writes such a world file and exits.
 #include <benchmark/benchmark.h>
@@ -337,6 +340,19 @@ void Telemetry(benchmark::State& state) {
   state.counters["answer_B"] = static_cast<double>(json.size());
 }
 
+void LoginWithSave(benchmark::State& state) {
+  const fs::path dir = bench_root() / "login";
+  fs::create_directories(dir);
+  GameEngine engine(dir.string(), bench_clock());
+  std::string out;
+  // A repetition finds the account already there.
+  static_cast<void>(engine.register_user("bench", "bench@rozeve.it", "segreta1", out));
+  for (auto _ : state) {
+    if (!engine.login_user("bench@rozeve.it", "segreta1", out)) state.SkipWithError(out.c_str());
+  }
+  state.counters["file_KB"] = static_cast<double>(rozeve_bench::file_size_or_zero(dir / "game_world.dat")) / 1e3;
+}
+
 BENCHMARK(LoadWorld)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(SaveWorld)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BuyWithSave)->Arg(100'000)->Unit(benchmark::kMillisecond)->Iterations(20);
@@ -348,6 +364,7 @@ BENCHMARK(Buy)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 BENCHMARK(Build)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 BENCHMARK(Upgrade)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 BENCHMARK(Telemetry)->Arg(100'000)->Unit(benchmark::kMillisecond);
+BENCHMARK(LoginWithSave)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
