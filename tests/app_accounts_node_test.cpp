@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <thread>
@@ -157,6 +159,23 @@ TEST_F(AccountsNodeTest, AccountsAndAdministrationAcrossARestart) {
       << restarted << " " << until;
   EXPECT_NE(restarted.find("\"reason\":\"Prova\""), std::string::npos);
   stop();
+}
+
+TEST_F(AccountsNodeTest, ADamagedPasswordFileStopsTheStart) {
+  start();
+  stop();
+  const std::filesystem::path file = dir_ / "data" / "admin_master_password.txt";
+  std::ofstream(file, std::ios::trunc) << "not a password\n";
+  node_ = std::make_unique<NodeProcess>(dir_, rozeve_test::local_node_args(port_, p2p_port_));
+  ASSERT_EQ(node_->wait_exit(10000), 1) << node_->output();
+  EXPECT_NE(node_->output().find("[NODO] Impossibile leggere la password master amministratore "
+                                 "data/admin_master_password.txt (contenuto non valido): il file resta com'e' e il "
+                                 "nodo non puo' partire. Avvio interrotto."),
+            std::string::npos)
+      << node_->output();
+  EXPECT_EQ(node_->output().find(rozeve_test::kNodeRunning), std::string::npos);
+  EXPECT_EQ(read_text(file), "not a password\n");
+  node_.reset();
 }
 
 }  // namespace
