@@ -76,10 +76,9 @@ class GameEngine {
   // stored and printed once; one that cannot be read sets load_failed()),
   // sets the administrator password hash from it when none is stored, and
   // seeds and saves the quiz and communities when they are still missing.
-  // `clock` is the engine's
-  // only source of time (null: the system clock). Takes no lock: nothing
-  // else can reach the engine yet. Never throws for a directory that cannot
-  // be created; every save then fails and is reported.
+  // `clock` is the engine's only source of time (null: the system clock).
+  // Nothing else can reach the engine yet. Never throws for a directory
+  // that cannot be created; every save then fails and is reported.
   explicit GameEngine(const std::string& data_dir, std::shared_ptr<const GameClock> clock = nullptr);
   // Destroys the members only; nothing is saved.
   ~GameEngine() = default;
