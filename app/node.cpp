@@ -283,8 +283,8 @@ int run_node(int argc, char** argv) {
   server_options.bind_address = options.bind_address;
   RPCServer server(state, mempool, storage, chain_lock, options.rpc_port, kChainId,
                    server_options);
-  // A world file that is there but could not be read is left as it is: the
-  // node does not run on an empty world that its first save would write over it.
+  // A game file that exists but cannot be read is never replaced by a
+  // fresh one: the node stops before it answers anyone.
   if (server.game.load_failed()) {
     std::cout << "[NODO] " << server.game.load_error() << " Avvio interrotto." << std::endl;
     p2p.stop_server();

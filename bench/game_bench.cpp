@@ -13,6 +13,11 @@
 //                      the operations without the save: the engine refuses
 //                      every save (as after a failed load), so each action
 //                      runs all its checks and changes and is then undone
+//   Telemetry/N        the administrator's telemetry, which sums over every
+//                      player (10,000) and counts the N lots
+//   LoginWithSave      a password login as the route makes it: a new
+//                      session token, and the world file (the seeded world
+//                      and one account) saved and synced
 //
 //   game_bench --generate <dir> <lots> writes such a world file and exits.
 #include <benchmark/benchmark.h>
@@ -308,6 +313,46 @@ void Upgrade(benchmark::State& state) {
   RefusedSaveAction(state, [&](GameEngine& engine, std::string& out) { engine.upgrade_plant(address_of(0), key, out); });
 }
 
+// A live administrator token of `engine`, from the master password its
+// first start stored beside the world file.
+std::string admin_token(GameEngine& engine, const fs::path& dir) {
+  std::ifstream in(dir / kMasterPasswordFileName);
+  std::string password;
+  std::getline(in, password);
+  std::string token;
+  std::string out;
+  if (!engine.admin_authenticate(password, token, out)) return "";
+  return token;
+}
+
+void Telemetry(benchmark::State& state) {
+  const uint64_t parcels = static_cast<uint64_t>(state.range(0));
+  GameEngine& engine = engine_for(parcels, false);
+  const std::string token = admin_token(engine, bench_root() / ("engine_" + std::to_string(parcels) + "_r"));
+  std::string json;
+  for (auto _ : state) {
+    json = engine.admin_get_full_telemetry_json(token);
+    benchmark::DoNotOptimize(json.data());
+  }
+  if (json.find("\"total_players\":10000,\"total_parcels\":" + std::to_string(parcels) + ",") == std::string::npos) {
+    state.SkipWithError(json.c_str());
+  }
+  state.counters["answer_B"] = static_cast<double>(json.size());
+}
+
+void LoginWithSave(benchmark::State& state) {
+  const fs::path dir = bench_root() / "login";
+  fs::create_directories(dir);
+  GameEngine engine(dir.string(), bench_clock());
+  std::string out;
+  // A repetition finds the account already there.
+  static_cast<void>(engine.register_user("bench", "bench@rozeve.it", "segreta1", out));
+  for (auto _ : state) {
+    if (!engine.login_user("bench@rozeve.it", "segreta1", out)) state.SkipWithError(out.c_str());
+  }
+  state.counters["file_KB"] = static_cast<double>(rozeve_bench::file_size_or_zero(dir / "game_world.dat")) / 1e3;
+}
+
 BENCHMARK(LoadWorld)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(SaveWorld)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BuyWithSave)->Arg(100'000)->Unit(benchmark::kMillisecond)->Iterations(20);
@@ -318,6 +363,8 @@ BENCHMARK(StateView)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond
 BENCHMARK(Buy)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 BENCHMARK(Build)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 BENCHMARK(Upgrade)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+BENCHMARK(Telemetry)->Arg(100'000)->Unit(benchmark::kMillisecond);
+BENCHMARK(LoginWithSave)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -4,12 +4,13 @@
 # settings and prints requests per second and p99 latency side by side; then,
 # in the same run and beside its static page, loads the node with two
 # JSON-RPC reads (eth_blockNumber, eth_getBalance), a batch of ten reads as a
-# wallet sends it, and three JSON API reads
+# wallet sends it, three JSON API reads
 # (/api/info, /api/explorer/blocks?limit=15, and /api/explorer/address for an
 # address with 10,000 transactions), over a chain of 100,000 blocks; three
 # game reads (/api/game/viewport with 600 lots in view and as a phone's map
 # screen, /api/game/state of a player with 10 lots) on a world of 100,000
-# lots of 10,000 players; and the community list and a random quiz question.
+# lots of 10,000 players; the community list and a random quiz question; and a
+# password login (/api/auth/login, which saves the world file every time).
 #   bench/http_load.sh [build_dir]   (default ./build; needs bench/http_server
 #   and bench/game_bench)
 # Fails when either server gives any answer other than 2xx/3xx.
@@ -327,6 +328,19 @@ if [[ ! "$answer" =~ ^\{\"status\":\"ok\",\"has_question\":true,\"question\":\{\
   exit 1
 fi
 READS+=(cer_list quiz_random)
+
+# Password login: every answer issues a new session token, so each request
+# rewrites and syncs the world file before it is answered. One account is
+# registered, and its login checked with curl, before the load.
+API_TARGET[auth_login]="/api/auth/login?identifier=bench%40rozeve.it&password=segreta1"
+curl -s --max-time 5 --data 'username=bench&email=bench%40rozeve.it&password=segreta1' \
+  "http://127.0.0.1:$NODE_PORT/api/auth/register" >/dev/null || true
+answer=$(curl -s --max-time 5 "http://127.0.0.1:$NODE_PORT${API_TARGET[auth_login]}" || true)
+if [[ "$answer" != '{"status":"ok","message":"Accesso eseguito con successo!","session_token":"tok_'* ]]; then
+  echo "/api/auth/login answered ${answer:0:200}" >&2
+  exit 1
+fi
+READS+=(auth_login)
 RUNS=(node nginx)
 for name in "${READS[@]}"; do RUNS+=("page_$name" "$name"); done
 for name in "${RUNS[@]}"; do

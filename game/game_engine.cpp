@@ -4,7 +4,6 @@
 #include <mutex>
 #include <system_error>
 
-#include "crypto/sha256.h"
 #include "crypto/text.h"
 
 namespace ZezozuRiziv {
@@ -19,9 +18,13 @@ GameEngine::GameEngine(const std::string& data_dir, std::shared_ptr<const GameCl
   world_file_path = data_dir + "/game_world.dat";
   load_world();
 
-  if (admin.admin_password_hash.empty()) {
-    admin.admin_password_hash = RozeveCrypto::SHA256::hash_string(kMasterAdminPassword);
+  // Nothing else can reach the engine yet; the lock only keeps the
+  // REQUIRES of the helper true.
+  {
+    std::unique_lock<std::shared_mutex> lock(game_mutex);
+    if (!load_failed_) load_master_password_unlocked(data_dir);
   }
+  if (admin.admin_password_hash.empty()) admin.admin_password_hash = master_password_hash_;
   if (!load_failed_ && (quiz_categories.empty() || quiz_questions.empty() || cers.empty())) {
     seed_default_quiz_and_cer_unlocked();
     // A failure is on the console already; the next change saves again.

@@ -63,20 +63,23 @@ inline constexpr char kDefaultPlayerAddress[] = "0x7a657269726f72697669000000000
 // The answer to an operation on a lot the caller does not own.
 inline constexpr char kNotLotOwnerMessage[] = "Non sei il proprietario certificato di questo lotto!";
 
-// The built-in master administrator password (22 characters): its hash is
-// the administrator password until the world file stores another.
-inline constexpr char kMasterAdminPassword[] = "ZeriroRivi#Admin!2026x";
+// The file in the data directory that keeps the node's own master
+// administrator password (22 letters and digits, readable by the owner
+// only). It is generated at the node's first start and printed once.
+inline constexpr char kMasterPasswordFileName[] = "admin_master_password.txt";
 
 class GameEngine {
  public:
   // Creates `data_dir` (with missing parents) when it does not exist, loads
   // the world from "<data_dir>/game_world.dat" (a missing file is seeded
-  // and written at once), sets the administrator password hash from
-  // kMasterAdminPassword when none is stored, and seeds and saves the quiz
-  // and communities when they are still missing. `clock` is the engine's
-  // only source of time (null: the system clock). Takes no lock: nothing
-  // else can reach the engine yet. Never throws for a directory that cannot
-  // be created; every save then fails and is reported.
+  // and written at once), reads the master administrator password from
+  // "<data_dir>/" kMasterPasswordFileName (a missing file is generated,
+  // stored and printed once; one that cannot be read sets load_failed()),
+  // sets the administrator password hash from it when none is stored, and
+  // seeds and saves the quiz and communities when they are still missing.
+  // `clock` is the engine's only source of time (null: the system clock).
+  // Nothing else can reach the engine yet. Never throws for a directory
+  // that cannot be created; every save then fails and is reported.
   explicit GameEngine(const std::string& data_dir, std::shared_ptr<const GameClock> clock = nullptr);
   // Destroys the members only; nothing is saved.
   ~GameEngine() = default;
@@ -84,10 +87,11 @@ class GameEngine {
   GameEngine(const GameEngine&) = delete;
   GameEngine& operator=(const GameEngine&) = delete;
 
-  // True when the world file exists but could not be read (not a regular
-  // file, unreadable, or no record in its bytes at all): the world is
-  // left empty, nothing is ever written over the file, and the node must
-  // not start. load_error() says why, in Italian, for the console.
+  // True when the world file or the master password file exists but could
+  // not be read (not a regular file, unreadable, or a world file with no
+  // record in its bytes at all): nothing is ever written over the files,
+  // and the node must not start. load_error() says why, in Italian, for
+  // the console.
   bool load_failed() const { return load_failed_; }
   const std::string& load_error() const { return load_error_; }
 
@@ -150,7 +154,9 @@ class GameEngine {
   // (declared here so the engine keeps one public face; each follows the
   // action shape above)
 
-  // Accounts and sessions.
+  // Accounts and sessions (game_accounts.cpp). Session tokens are "tok_"
+  // (Google sign-in: "tok_g_") and 64 random hex digits; one live token per
+  // account. Every change is saved before it answers, logout included.
   bool register_user(const std::string& username, const std::string& email, const std::string& password,
                      std::string& out);
   bool login_user(const std::string& identifier, const std::string& password, std::string& out);
@@ -236,7 +242,10 @@ class GameEngine {
   // Leaderboard.
   std::string get_leaderboard_json() const;
 
-  // Administration and production boosts.
+  // Administration and production boosts (game_admin.cpp). Administrator
+  // tokens ("adm_tok_" and 64 random hex digits) live 86,400,000 ms, in
+  // memory only. admin_verify_token takes the game lock shared; the views
+  // take it shared, the login and the boost changes exclusively.
   bool admin_authenticate(const std::string& password, std::string& token_out, std::string& out);
   bool admin_verify_token(const std::string& token) const;
   std::string admin_get_full_telemetry_json(const std::string& token) const;
@@ -388,6 +397,29 @@ class GameEngine {
   // Where the id suffixes and the question offered come from; tests set it.
   std::shared_ptr<const GameRandom> random_ = system_game_random();
 
+  // ---- Accounts and administration -------------------------------------------
+
+  // The account whose live session `token` is, or null.
+  // REQUIRES: game lock held (shared is enough).
+  const UserAccount* session_account_unlocked(const std::string& token) const;
+  // Makes `token` the account's one live session: its previous token
+  // leaves `sessions`. Touches what it changes.
+  // REQUIRES: game lock held exclusively.
+  void set_session_unlocked(UserAccount& account, const std::string& token);
+  // `wanted`, or when its lower-cased form is taken, `wanted` + "_" +
+  // (now mod 1000), then further "_<n>" suffixes until no account has it.
+  // REQUIRES: game lock held (shared is enough).
+  std::string free_username_unlocked(const std::string& wanted, uint64_t now) const;
+  // True when `token` is a live administrator token: not empty, issued by
+  // this process and not expired. Never takes the lock, so the
+  // administrator operations call it while they hold it.
+  // REQUIRES: game lock held (shared is enough).
+  bool admin_token_valid_unlocked(const std::string& token) const;
+  // Reads, or on a first start generates, stores and prints, the master
+  // administrator password kept in `data_dir`; a file that cannot be read
+  // sets load_failed(). REQUIRES: game lock held exclusively (construction).
+  void load_master_password_unlocked(const std::string& data_dir);
+
   // ---- World file and seeding ----------------------------------------------
 
   // Replaces the in-memory world by the world file's content, or by a
@@ -434,6 +466,9 @@ class GameEngine {
   std::vector<std::string> quiz_categories;                     // in insertion order
   std::unordered_map<std::string, uint64_t> admin_tokens;  // token -> expiry ms; memory only
   AdminConfig admin;
+  // SHA-256 text of the node's master administrator password, accepted
+  // beside admin.admin_password_hash; empty when none could be kept.
+  std::string master_password_hash_;
 
   // Beside the world: the clock, the parcel indexes, the open undo scope.
   std::shared_ptr<const GameClock> clock_;

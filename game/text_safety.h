@@ -37,6 +37,9 @@ std::string sanitize_billboard_field(std::string text, uint64_t limit);
 
 // {"status":"error","message":"<message>"}, the message JSON-escaped.
 std::string error_json(std::string_view message);
+// Writes error_json(message) into `out` and returns false: the refusal of
+// an action, in one line.
+bool refuse(std::string& out, std::string_view message);
 
 // A refused action: `out` = error_json(message); returns false.
 bool refuse(std::string& out, std::string_view message);

@@ -35,6 +35,11 @@ class FundCommandTest : public BinaryFixture {
     ASSERT_TRUE(ZezozuRiziv::Ledger(storage, state).commit_genesis(
         RozeveCrypto::CryptoKeys::private_key_to_address(std::string(64, '7')), genesis));
     ASSERT_TRUE(genesis.state_saved);
+    // The administrator password a node's first start leaves beside them, so
+    // that this command prints only its own lines.
+    std::ofstream(data() / "admin_master_password.txt") << "AbCdEfGhIjKlMnOpQrStUv\n";
+    std::filesystem::permissions(data() / "admin_master_password.txt",
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   }
   State saved() const { return State::deserialize(state_text()); }
 };

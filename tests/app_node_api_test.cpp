@@ -17,8 +17,6 @@ using rozeve_test::NodeProcess;
 using rozeve_test::read_text;
 using rozeve_test::split_lines;
 
-constexpr char kRunning[] =
-    "[NODO IN ESECUZIONE] Premi Invio per arrestare il server (o segnale di stop)...";
 constexpr char kNullAnswer[] = "{\"jsonrpc\":\"2.0\",\"id\":1,\"result\":null}";
 
 class NodeApiTest : public BinaryFixture {
@@ -30,7 +28,7 @@ class NodeApiTest : public BinaryFixture {
     node_ = std::make_unique<NodeProcess>(
         dir_, "--bind 127.0.0.1 --rpc-port " + std::to_string(rpc_port_) + " --p2p-port " +
                   std::to_string(p2p_port));
-    ASSERT_TRUE(node_->wait_for_output(kRunning)) << node_->output();
+    ASSERT_TRUE(node_->wait_for_output(rozeve_test::kNodeRunning)) << node_->output();
     const auto lines = split_lines(read_text(dir_ / "data" / "blocks.dat"));
     ASSERT_EQ(lines.size(), 1u);
     genesis_text_ = lines[0];

@@ -19,6 +19,10 @@
 
 namespace rozeve_test {
 
+// The console line of a node that has started and waits for its stop.
+inline constexpr char kNodeRunning[] =
+    "[NODO IN ESECUZIONE] Premi Invio per arrestare il server (o segnale di stop)...";
+
 // A port that was free a moment ago on 127.0.0.1.
 inline uint16_t free_port() {
   std::string error;

@@ -15,6 +15,8 @@ void add_system_routes(Router& router);    // server/routes/system.cpp
 void add_game_routes(Router& router);      // server/routes/game.cpp
 void add_community_routes(Router& router);  // server/routes/communities.cpp
 void add_quiz_routes(Router& router);       // server/routes/quiz.cpp
+void add_account_routes(Router& router);   // server/routes/accounts.cpp
+void add_admin_routes(Router& router);     // server/routes/admin.cpp
 
 inline constexpr RouteGroup kRouteGroups[] = {
     add_ledger_routes,
@@ -23,6 +25,8 @@ inline constexpr RouteGroup kRouteGroups[] = {
     add_game_routes,
     add_community_routes,
     add_quiz_routes,
+    add_account_routes,
+    add_admin_routes,
 };
 
 }  // namespace ZezozuRiziv::routes
