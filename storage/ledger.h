@@ -28,7 +28,7 @@ namespace ZezozuRiziv {
 // operator must hear of them even where a refusal is otherwise silent.
 inline constexpr char kAppendFailedMessage[] =
     "Impossibile registrare il blocco su disco: operazione annullata";
-inline constexpr char kSaveFailedMessage[] =
+inline constexpr char kStateSaveFailedMessage[] =
     "Impossibile salvare lo stato del ledger su disco: operazione annullata";
 
 // What undo_block needs to take a committed block back.
