@@ -2,14 +2,13 @@
 #include <regex>
 #include <string>
 
+#include "app_node_api_support.h"
 #include "app_node_process.h"
 #include "chain/block.h"
-#include "server_test_support.h"
 
 namespace {
 
 using rozeve_test::BinaryFixture;
-using rozeve_test::body_of;
 using rozeve_test::free_port;
 using rozeve_test::NodeProcess;
 using rozeve_test::read_text;
@@ -44,21 +43,9 @@ class NodeApiTest : public BinaryFixture {
     BinaryFixture::TearDown();
   }
 
-  std::string send(const std::string& request) {
-    rozeve_test::Client client(rpc_port_);
-    EXPECT_TRUE(client.connected());
-    client.send(request);
-    return body_of(client.read_all());
-  }
-  std::string curl_get(const std::string& target) {
-    return send("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(rpc_port_) +
-                "\r\nUser-Agent: curl/7.88.1\r\nAccept: */*\r\n\r\n");
-  }
+  std::string curl_get(const std::string& target) { return rozeve_test::curl_get(rpc_port_, target); }
   std::string curl_post(const std::string& path, const std::string& form) {
-    return send("POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(rpc_port_) +
-                "\r\nUser-Agent: curl/7.88.1\r\nAccept: */*\r\nContent-Length: " +
-                std::to_string(form.size()) +
-                "\r\nContent-Type: application/x-www-form-urlencoded\r\n\r\n" + form);
+    return rozeve_test::curl_post(rpc_port_, path, form);
   }
 
   uint16_t rpc_port_ = 0;

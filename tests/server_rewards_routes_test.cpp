@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "chain/accounts.h"
+#include "json_test_support.h"
 #include "server/json_reader.h"
 #include "server_route_fixture.h"
 
@@ -15,16 +16,6 @@ using namespace rozeve_test;
 constexpr char kAdConfigRefusal[] =
     "{\"status\":\"error\",\"message\":\"Accesso negato: la configurazione Publisher e' riservata "
     "all'amministratore sul server (config/ads_publisher.conf).\"}";
-
-// The value of "key": in an answer: a quoted text without its quotes, or a
-// bare number or literal.
-std::string field(const std::string& json, const std::string& key) {
-  const auto document = ZezozuRiziv::JsonDocument::parse(json);
-  if (!document) return "<not JSON>";
-  const auto value = document->root().find(key);
-  if (!value) return "<missing " + key + ">";
-  return value->is_string() ? value->string().value_or("<bad string>") : std::string(value->raw());
-}
 
 class RewardsRoutesTest : public SmallChainFixture {
  protected:
@@ -63,7 +54,7 @@ TEST_F(RewardsRoutesTest, RewardPoolView) {
     std::unique_lock lock(chain_lock_);
     state_.balances[ZezozuRiziv::kRewardPoolAddress] = 123'456'789;
   }
-  EXPECT_EQ(field(post("/api/game/reward-pool", "x=1"), "reward_pool_ruz"), "123.46");
+  EXPECT_EQ(json_field(post("/api/game/reward-pool", "x=1"), "reward_pool_ruz"), "123.46");
 }
 
 TEST_F(RewardsRoutesTest, ClaimRuzRoute) {
@@ -74,56 +65,56 @@ TEST_F(RewardsRoutesTest, ClaimRuzRoute) {
             "on-chain\"}");
   // No amount: no cap, the whole 300 WC of a new player.
   const std::string paid = json_get("/api/game/claim-ruz?addr=0xBB&source=WC");
-  EXPECT_EQ(field(paid, "status"), "ok") << paid;
-  EXPECT_EQ(field(paid, "gross_ruz"), "3");
-  EXPECT_EQ(field(paid, "block_index"), "3");
+  EXPECT_EQ(json_field(paid, "status"), "ok") << paid;
+  EXPECT_EQ(json_field(paid, "gross_ruz"), "3");
+  EXPECT_EQ(json_field(paid, "block_index"), "3");
   {
     std::shared_lock lock(chain_lock_);
     const auto& chain = storage_->get_blocks_cached();
     ASSERT_EQ(chain.size(), 4u);
-    EXPECT_EQ(chain.back().transactions.at(0).tx_hash, field(paid, "tx_hash"));
+    EXPECT_EQ(chain.back().transactions.at(0).tx_hash, json_field(paid, "tx_hash"));
     EXPECT_EQ(chain.back().transactions.at(0).recipient, "0xbb");
     // The empty pool was topped up from the genesis recipient (A).
     EXPECT_EQ(state_.get_balance(kAddrA), 20'000'000'000'000 - 500'000'000'000);
     EXPECT_EQ(state_.get_balance("0xbb"), 2'940'000u);
   }
   // An amount that does not convert is no cap; a number is.
-  EXPECT_EQ(field(json_get("/api/game/claim-ruz?addr=0xcc&source=wc&amount=abc"), "gross_ruz"), "3");
-  EXPECT_EQ(field(post("/api/game/claim-ruz", "addr=0xdd&source=WC&amount=2"), "gross_ruz"), "2");
-  EXPECT_EQ(field(json_get("/api/game/claim-ruz?addr=0xdd&source=WC"), "remaining_coins"), "0");
+  EXPECT_EQ(json_field(json_get("/api/game/claim-ruz?addr=0xcc&source=wc&amount=abc"), "gross_ruz"), "3");
+  EXPECT_EQ(json_field(post("/api/game/claim-ruz", "addr=0xdd&source=WC&amount=2"), "gross_ruz"), "2");
+  EXPECT_EQ(json_field(json_get("/api/game/claim-ruz?addr=0xdd&source=WC"), "remaining_coins"), "0");
   // Texts a claimant key cannot hold are refused, the answer still JSON.
-  EXPECT_EQ(field(json_get("/api/game/claim-ruz?addr=0x%22bb%22&source=WC"), "message"),
+  EXPECT_EQ(json_field(json_get("/api/game/claim-ruz?addr=0x%22bb%22&source=WC"), "message"),
             "Indirizzo wallet non valido.");
-  EXPECT_EQ(field(json_get("/api/game/claim-ruz?addr=0xbb:cc&source=WC"), "message"),
+  EXPECT_EQ(json_field(json_get("/api/game/claim-ruz?addr=0xbb:cc&source=WC"), "message"),
             "Indirizzo non utilizzabile come conto: contiene caratteri non ammessi");
 }
 
 TEST_F(RewardsRoutesTest, AdAndCardRoutes) {
   start_server();
   const std::string started = json_get("/api/game/ad/start?addr=0xab&sponsor=Meta%20Audience");
-  EXPECT_EQ(field(started, "network"), "meta");
-  EXPECT_EQ(field(started, "ad_type"), "wc");  // no type: "wc"
-  const std::string token = field(started, "ad_token");
+  EXPECT_EQ(json_field(started, "network"), "meta");
+  EXPECT_EQ(json_field(started, "ad_type"), "wc");  // no type: "wc"
+  const std::string token = json_field(started, "ad_token");
   ASSERT_EQ(token.size(), 32u) << started;
   EXPECT_EQ(get("/api/game/ad/quartile?addr=0xab&token=" + token + "&q=50"),
             "{\"status\":\"ok\",\"quartile\":50,\"mask\":2}");
   EXPECT_EQ(get("/api/game/ad/quartile?addr=0xab&token=" + token + "&q=x"),
             "{\"status\":\"ok\",\"quartile\":0,\"mask\":2}");
-  EXPECT_EQ(field(post("/api/game/ad/quartile", "addr=0xab&token=nope&q=1"), "message"),
+  EXPECT_EQ(json_field(post("/api/game/ad/quartile", "addr=0xab&token=nope&q=1"), "message"),
             "Sessione SSV non valida per il tracking quartile");
-  EXPECT_EQ(field(get("/api/game/ad/claim?addr=0xab&token=" + token), "message"),
+  EXPECT_EQ(json_field(get("/api/game/ad/claim?addr=0xab&token=" + token), "message"),
             "Anti-Cheat Server SSV: riproduzione dello spot non ancora completata!");
-  EXPECT_EQ(field(json_get("/api/game/ad/start?addr=0xcd&type=boost"), "ad_type"), "boost");
+  EXPECT_EQ(json_field(json_get("/api/game/ad/start?addr=0xcd&type=boost"), "ad_type"), "boost");
   EXPECT_EQ(json_get("/api/game/ad/status"), server_->game.get_ads_status_json());
 
   EXPECT_EQ(json_get("/api/game/card/status?addr=0xef"),
             "{\"status\":\"ok\",\"can_draw\":true,\"cooldown_sec\":0,\"is_active\":false,\"card\":null}");
   const std::string drawn = json_get("/api/game/card/draw?addr=0xEF");
-  EXPECT_EQ(field(drawn, "message"), "Carta bonus pescata con successo!");
+  EXPECT_EQ(json_field(drawn, "message"), "Carta bonus pescata con successo!");
   const std::string status = json_get("/api/game/card/status?addr=0xef");
-  EXPECT_EQ(field(status, "is_active"), "true");
-  EXPECT_EQ(field(status, "can_draw"), "false");
-  EXPECT_EQ(field(json_get("/api/game/card/draw?addr=0xef"), "message"),
+  EXPECT_EQ(json_field(status, "is_active"), "true");
+  EXPECT_EQ(json_field(status, "can_draw"), "false");
+  EXPECT_EQ(json_field(json_get("/api/game/card/draw?addr=0xef"), "message"),
             "Hai gia' pescato la tua carta bonus nelle ultime 24 ore!");
 }
 
