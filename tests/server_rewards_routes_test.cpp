@@ -1,7 +1,9 @@
 // Rewarded ads, daily cards, the on-chain claim and the reward-pool view over
 // a real server.
 #include <mutex>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "chain/accounts.h"
@@ -87,6 +89,35 @@ TEST_F(RewardsRoutesTest, ClaimRuzRoute) {
             "Indirizzo wallet non valido.");
   EXPECT_EQ(json_field(json_get("/api/game/claim-ruz?addr=0xbb:cc&source=WC"), "message"),
             "Indirizzo non utilizzabile come conto: contiene caratteri non ammessi");
+}
+
+TEST_F(RewardsRoutesTest, ConcurrentClaimsEachGetABlockOfTheirOwn) {
+  start_server();
+  constexpr int kClients = 8;
+  constexpr int kClaimsEach = 3;  // a new player's 300 WC, 1 RUZ at a time
+  std::vector<std::vector<std::string>> answers(kClients);
+  std::vector<std::thread> clients;
+  for (int c = 0; c < kClients; ++c) {
+    clients.emplace_back([&, c] {
+      for (int i = 0; i < kClaimsEach; ++i) {
+        answers[c].push_back(get("/api/game/claim-ruz?addr=0xc" + std::to_string(c) + "&source=WC&amount=1"));
+      }
+    });
+  }
+  for (std::thread& t : clients) t.join();
+  std::set<std::string> indexes;
+  for (const auto& mine : answers) {
+    for (const std::string& answer : mine) {
+      ASSERT_EQ(json_field(answer, "status"), "ok") << answer;
+      indexes.insert(json_field(answer, "block_index"));
+    }
+    EXPECT_EQ(json_field(mine.back(), "remaining_coins"), "0");
+  }
+  EXPECT_EQ(indexes.size(), static_cast<size_t>(kClients * kClaimsEach));
+  std::shared_lock lock(chain_lock_);
+  EXPECT_EQ(storage_->get_blocks_cached().size(), 3u + kClients * kClaimsEach);
+  EXPECT_EQ(state_.get_nonce(ZezozuRiziv::kRewardPoolAddress), static_cast<uint64_t>(kClients * kClaimsEach));
+  for (int c = 0; c < kClients; ++c) EXPECT_EQ(state_.get_balance("0xc" + std::to_string(c)), 3 * 980'000u);
 }
 
 TEST_F(RewardsRoutesTest, AdAndCardRoutes) {
