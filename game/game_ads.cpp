@@ -69,6 +69,19 @@ uint32_t quartile_bit(int32_t quartile) {
   }
 }
 
+// The Google, Meta and Amazon identifiers, as both the session and the
+// status view show them (the session adds Moloco's).
+void put_identifiers(JsonWriter& json, const AdNetworksConfig& ids) {
+  json.field("google_ad_unit_id", ids.google_ad_unit_id)
+      .field("google_publisher_id", ids.google_publisher_id)
+      .field("google_client_id", ids.google_client_id)
+      .field("google_vast_tag", ids.google_vast_tag)
+      .field("meta_placement_id", ids.meta_placement_id)
+      .field("meta_pixel_id", ids.meta_pixel_id)
+      .field("amazon_pub_id", ids.amazon_pub_id)
+      .field("amazon_slot_id", ids.amazon_slot_id);
+}
+
 }  // namespace
 
 std::string GameEngine::start_ad_session(const std::string& address, const std::string& network_preference,
@@ -115,7 +128,6 @@ std::string GameEngine::start_ad_session(const std::string& address, const std::
   player.ad_reward = network.reward_wc;
   player.ad_quartile_mask = 0;
 
-  const AdNetworksConfig& ids = ads_config;
   json.begin_object()
       .field("status", "ok")
       .field("network", network.name)
@@ -126,21 +138,10 @@ std::string GameEngine::start_ad_session(const std::string& address, const std::
       .field("boost_grant_sec", boost ? kBoostGrantMs / 1000 : uint64_t{0});
   json.key("bonus_kwh").fixed(boost ? kBoostBonusKwh : kWcBonusKwh, 2);
   json.key("ecpm_eur").fixed(network.ecpm_eur, 2);
-  json.key("sdk_config")
-      .begin_object()
-      .field("google_ad_unit_id", ids.google_ad_unit_id)
-      .field("google_publisher_id", ids.google_publisher_id)
-      .field("google_client_id", ids.google_client_id)
-      .field("google_vast_tag", ids.google_vast_tag)
-      .field("meta_placement_id", ids.meta_placement_id)
-      .field("meta_pixel_id", ids.meta_pixel_id)
-      .field("amazon_pub_id", ids.amazon_pub_id)
-      .field("amazon_slot_id", ids.amazon_slot_id)
-      .field("moloco_app_key", ids.moloco_app_key)
-      .field("moloco_ad_unit_id", ids.moloco_ad_unit_id)
-      .end_object()
-      .end_object();
-  return json.take();
+  json.key("sdk_config").begin_object();
+  put_identifiers(json, ads_config);
+  json.field("moloco_app_key", ads_config.moloco_app_key).field("moloco_ad_unit_id", ads_config.moloco_ad_unit_id);
+  return json.end_object().end_object().take();
 }
 
 bool GameEngine::record_ad_quartile(const std::string& address, const std::string& token, int32_t quartile,
@@ -237,22 +238,13 @@ bool GameEngine::claim_ad_session(const std::string& address, const std::string&
 
 std::string GameEngine::get_ads_status_json() const {
   std::shared_lock<std::shared_mutex> lock(game_mutex);
-  const AdNetworksConfig& ids = ads_config;
   // The Moloco counter is not part of the shown total.
   const uint64_t total = google_impressions + meta_impressions + amazon_impressions;
   JsonWriter json;
   json.begin_object().field("status", "ok");
-  json.key("config")
-      .begin_object()
-      .field("google_ad_unit_id", ids.google_ad_unit_id)
-      .field("google_publisher_id", ids.google_publisher_id)
-      .field("google_client_id", ids.google_client_id)
-      .field("google_vast_tag", ids.google_vast_tag)
-      .field("meta_placement_id", ids.meta_placement_id)
-      .field("meta_pixel_id", ids.meta_pixel_id)
-      .field("amazon_pub_id", ids.amazon_pub_id)
-      .field("amazon_slot_id", ids.amazon_slot_id)
-      .end_object();
+  json.key("config").begin_object();
+  put_identifiers(json, ads_config);
+  json.end_object();
   json.key("telemetry")
       .begin_object()
       .field("google_impressions", google_impressions)

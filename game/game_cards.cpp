@@ -2,6 +2,7 @@
 // production is applied where power and accrual are computed.
 #include <cstdlib>
 #include <mutex>
+#include <string_view>
 
 #include "crypto/json_writer.h"
 #include "game/cooldown.h"
@@ -10,6 +11,17 @@
 #include "game/text_safety.h"
 
 namespace ZezozuRiziv {
+
+namespace {
+
+// The card's texts and value, as the draw and the status view show them.
+void put_card(JsonWriter& json, std::string_view id, std::string_view name, std::string_view desc,
+              std::string_view type, double value) {
+  json.field("id", id).field("name", name).field("desc", desc).field("type", type);
+  json.key("value").number(value);
+}
+
+}  // namespace
 
 bool GameEngine::draw_daily_bonus_card(const std::string& address, std::string& out) {
   if (!keys_usable(address, out)) return false;
@@ -48,12 +60,8 @@ bool GameEngine::draw_daily_bonus_card(const std::string& address, std::string& 
       .field("status", "ok")
       .field("message", "Carta bonus pescata con successo!")
       .key("card")
-      .begin_object()
-      .field("id", card.id)
-      .field("name", card.name)
-      .field("desc", card.desc)
-      .field("type", card.type);
-  json.key("value").number(card.value);
+      .begin_object();
+  put_card(json, card.id, card.name, card.desc, card.type, card.value);
   json.field("icon", card.icon)
       .field("expires_ms", player.card_until_ms)
       .field("duration_sec", kDailyCardPeriodMs / 1000)
@@ -80,12 +88,8 @@ std::string GameEngine::get_daily_bonus_card_status_json(const std::string& addr
       .field("cooldown_sec", left / 1000)
       .field("is_active", active)
       .key("card")
-      .begin_object()
-      .field("id", player.card_id)
-      .field("name", player.card_name)
-      .field("desc", player.card_desc)
-      .field("type", player.card_type);
-  json.key("value").number(player.card_value);
+      .begin_object();
+  put_card(json, player.card_id, player.card_name, player.card_desc, player.card_type, player.card_value);
   json.field("remaining_sec", active ? (player.card_until_ms - now) / 1000 : uint64_t{0});
   return json.end_object().end_object().take();
 }
