@@ -26,7 +26,7 @@ bool handle_peer_block(const Block& block, Storage& storage, State& state,
   const LedgerResult result = Ledger(storage, state).commit_peer_block(block, committed);
   if (!result) {
     // An invalid block is dropped silently; a disk that failed is news.
-    if (result.error == kAppendFailedMessage || result.error == kSaveFailedMessage) {
+    if (result.error == kAppendFailedMessage || result.error == kStateSaveFailedMessage) {
       std::cout << "[P2P] Blocco #" << block.index << " dal peer non registrato: " << result.error
                 << std::endl;
     }

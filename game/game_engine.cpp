@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "crypto/text.h"
+#include "game/ad_networks.h"
 
 namespace ZezozuRiziv {
 
@@ -30,6 +31,8 @@ GameEngine::GameEngine(const std::string& data_dir, std::shared_ptr<const GameCl
     // A failure is on the console already; the next change saves again.
     static_cast<void>(save_world_unlocked());
   }
+  // Last, over the defaults and the identifiers the world file stored.
+  read_ads_publisher_conf_unlocked(kAdsPublisherConfPath);
 }
 
 std::string GameEngine::normalize_addr(const std::string& addr) const {

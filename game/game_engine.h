@@ -37,6 +37,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <shared_mutex>
@@ -55,6 +56,10 @@
 #include "game/world_records.h"
 
 namespace ZezozuRiziv {
+
+// The ledger, handed to the on-chain claim only (see claim_ruz_onchain).
+class State;
+class Storage;
 
 // The player an empty address stands for; also the JSON-RPC's sender while
 // no wallet address is known. Lower-case, so normalize_addr keeps it as is.
@@ -75,8 +80,10 @@ class GameEngine {
   // and written at once), reads the master administrator password from
   // "<data_dir>/" kMasterPasswordFileName (a missing file is generated,
   // stored and printed once; one that cannot be read sets load_failed()),
-  // sets the administrator password hash from it when none is stored, and
-  // seeds and saves the quiz and communities when they are still missing.
+  // sets the administrator password hash from it when none is stored,
+  // seeds and saves the quiz and communities when they are still missing,
+  // and last applies "config/ads_publisher.conf" (relative to the working
+  // directory) over the ad identifiers.
   // `clock` is the engine's only source of time (null: the system clock).
   // Nothing else can reach the engine yet. Never throws for a directory
   // that cannot be created; every save then fails and is reported.
@@ -196,6 +203,22 @@ class GameEngine {
   // Daily bonus cards.
   bool draw_daily_bonus_card(const std::string& address, std::string& out);
   std::string get_daily_bonus_card_status_json(const std::string& address) const;
+
+  // ---- The on-chain claim (game/game_claim.cpp, library rozeve_game_claim) --
+  //
+  // Turns the player's Zava Vovaz (`source` "WC" or "wc") or kWh (any other
+  // source) into whole RUZ, 100 for 1, at most `max_amount` RUZ when that is
+  // at least 1. The payment is committed through the ledger write path
+  // (Ledger::commit_claim: pool top-up, fee split, one block appended, the
+  // state saved), then the game side is debited and the world saved; when
+  // the world save fails the block is taken back and the player restored
+  // exactly. Every refusal and failure answers an error and leaves the
+  // ledger, the game and all three files as they were (a new player may
+  // stay created in memory, with its production brought up to date).
+  // REQUIRES: the chain lock held exclusively by the caller. Takes the game
+  // lock exclusively (chain lock first, then game lock).
+  bool claim_ruz_onchain(const std::string& address, State& state, Storage& storage, std::string& out,
+                         const std::string& source, uint64_t max_amount);
 
   // Communities (CER). The four changes take the game lock exclusively,
   // create the player when needed and do not accrue its production; the
@@ -469,6 +492,17 @@ class GameEngine {
   // SHA-256 text of the node's master administrator password, accepted
   // beside admin.admin_password_hash; empty when none could be kept.
   std::string master_password_hash_;
+
+  // ---- Rewarded ads and daily cards -----------------------------------------
+
+  // Applies the ad-network configuration file at `path` over ads_config; a
+  // missing, unreadable or oversized file changes nothing. Called by the
+  // constructor, last. REQUIRES: game lock held exclusively (or no other
+  // thread can reach the engine yet).
+  void read_ads_publisher_conf_unlocked(const std::string& path);
+  // The random number of a card draw; null means the C library's rand().
+  // REQUIRES: game lock held exclusively to call or set it.
+  std::function<uint64_t()> card_random_;
 
   // Beside the world: the clock, the parcel indexes, the open undo scope.
   std::shared_ptr<const GameClock> clock_;

@@ -41,7 +41,4 @@ std::string error_json(std::string_view message);
 // an action, in one line.
 bool refuse(std::string& out, std::string_view message);
 
-// A refused action: `out` = error_json(message); returns false.
-bool refuse(std::string& out, std::string_view message);
-
 }  // namespace ZezozuRiziv

@@ -43,7 +43,7 @@ LedgerResult Ledger::settle_unsaved_credits() {
   if (storage_.unsaved_credits.empty()) return LedgerResult::success();
   // A block must never build on credits that a failed save could still take
   // back: they are made durable first.
-  if (!storage_.save_state(state_)) return LedgerResult::failure(kSaveFailedMessage);
+  if (!storage_.save_state(state_)) return LedgerResult::failure(kStateSaveFailedMessage);
   storage_.unsaved_credits.clear();
   return LedgerResult::success();
 }
@@ -162,7 +162,7 @@ LedgerResult Ledger::undo_block(BlockUndo& undo) {
   if (!storage_.save_state(state_)) {
     std::cout << "[STORAGE] Attenzione: state.json non aggiornato dopo l'annullamento di un blocco"
               << std::endl;
-    return LedgerResult::failure(kSaveFailedMessage);
+    return LedgerResult::failure(kStateSaveFailedMessage);
   }
   storage_.unsaved_credits.clear();
   return LedgerResult::success();
@@ -173,7 +173,7 @@ LedgerResult Ledger::undo_block(BlockUndo& undo) {
 LedgerResult Ledger::save_or_undo(StateJournal& journal) {
   if (!storage_.save_state(state_)) {
     journal.restore();
-    return LedgerResult::failure(kSaveFailedMessage);
+    return LedgerResult::failure(kStateSaveFailedMessage);
   }
   // That save held every credit still waiting for its batch.
   storage_.unsaved_credits.clear();
@@ -304,7 +304,7 @@ LedgerResult Ledger::load_and_catch_up(CatchUpReport& report, bool save) {
   }
   state_ = std::move(loaded);
   if (save && report.replayed > 0 && !storage_.save_state(state_)) {
-    return LedgerResult::failure(kSaveFailedMessage);
+    return LedgerResult::failure(kStateSaveFailedMessage);
   }
   return LedgerResult::success();
 }
@@ -351,7 +351,7 @@ LedgerResult RequestBatch::close() {
     }
   }
   unsaved.erase(std::remove_if(unsaved.begin(), unsaved.end(), mine), unsaved.end());
-  return LedgerResult::failure(kSaveFailedMessage);
+  return LedgerResult::failure(kStateSaveFailedMessage);
 }
 
 }  // namespace ZezozuRiziv

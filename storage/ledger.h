@@ -28,7 +28,7 @@ namespace ZezozuRiziv {
 // operator must hear of them even where a refusal is otherwise silent.
 inline constexpr char kAppendFailedMessage[] =
     "Impossibile registrare il blocco su disco: operazione annullata";
-inline constexpr char kSaveFailedMessage[] =
+inline constexpr char kStateSaveFailedMessage[] =
     "Impossibile salvare lo stato del ledger su disco: operazione annullata";
 
 // The refusal of an unstake the stake does not cover.

@@ -366,7 +366,7 @@ TEST_F(LedgerWriteRoutesTest, WritesWhoseStateCannotBeSavedAreUndoneAndAnswered)
   const std::filesystem::path blocker = storage_->state_path() + ".tmp";
   std::filesystem::create_directories(blocker / "x");
 
-  const std::string save_failed = error_answer(ZezozuRiziv::kSaveFailedMessage);
+  const std::string save_failed = error_answer(ZezozuRiziv::kStateSaveFailedMessage);
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(get(std::string("/api/fund?addr=") + kAddrC), save_failed);
   // The block reached blocks.dat, the state did not follow: both taken back.

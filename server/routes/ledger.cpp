@@ -191,9 +191,9 @@ RouteAnswer stake_route(const RouteContext& context, const ApiRequest& request) 
     const LedgerResult undone = ledger.undo_block(*committed.undo);
     // The journal is restored unless cutting the log failed; then the block
     // stands, on disk and in memory, and the catch-up replays it at start.
-    if (undone || undone.error == kSaveFailedMessage) {
-      std::cout << "[RPC] Staking annullato: " << kSaveFailedMessage << std::endl;
-      return error_json(kSaveFailedMessage);
+    if (undone || undone.error == kStateSaveFailedMessage) {
+      std::cout << "[RPC] Staking annullato: " << kStateSaveFailedMessage << std::endl;
+      return error_json(kStateSaveFailedMessage);
     }
   }
   return stake_answer(context.state.get_stake(stake.key));

@@ -17,6 +17,7 @@ void add_community_routes(Router& router);  // server/routes/communities.cpp
 void add_quiz_routes(Router& router);       // server/routes/quiz.cpp
 void add_account_routes(Router& router);   // server/routes/accounts.cpp
 void add_admin_routes(Router& router);     // server/routes/admin.cpp
+void add_rewards_routes(Router& router);   // server/routes/rewards.cpp
 
 inline constexpr RouteGroup kRouteGroups[] = {
     add_ledger_routes,
@@ -27,6 +28,7 @@ inline constexpr RouteGroup kRouteGroups[] = {
     add_quiz_routes,
     add_account_routes,
     add_admin_routes,
+    add_rewards_routes,
 };
 
 }  // namespace ZezozuRiziv::routes

@@ -1,0 +1,186 @@
+// The on-chain claim and the ad configuration on a real "rozeve node", asked
+// with curl's requests: what reaches blocks.dat, state.json and
+// game_world.dat, across a restart and when a file cannot be written.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "node_client_support.h"
+#include "app_node_process.h"
+#include "chain/block.h"
+#include "chain/state.h"
+#include "json_test_support.h"
+#include "small_tmpfs.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using rozeve_test::BinaryFixture;
+using rozeve_test::json_field;
+using rozeve_test::NodeProcess;
+using rozeve_test::read_text;
+using rozeve_test::split_lines;
+using ZezozuRiziv::State;
+
+constexpr char kRunning[] = "[NODO IN ESECUZIONE]";
+constexpr char kPlayer[] = "0xAbCdEf0123456789aBcDeF0123456789AbCdEf01";
+constexpr char kPlayerKey[] = "0xabcdef0123456789abcdef0123456789abcdef01";
+
+// The three files a claim writes, read together.
+struct Files {
+  std::string blocks, state, world;
+  bool operator==(const Files&) const = default;
+};
+
+class RewardsNodeTest : public BinaryFixture {
+ protected:
+  void start() {
+    node_ = std::make_unique<NodeProcess>(dir_, rozeve_test::local_node_args(rpc_port_, p2p_port_));
+    ASSERT_TRUE(node_->wait_for_output(kRunning)) << node_->output();
+  }
+  void stop() {
+    node_->type_line();
+    EXPECT_EQ(node_->wait_exit(5000), 0);
+    node_.reset();
+  }
+  void TearDown() override {
+    if (node_) stop();
+    BinaryFixture::TearDown();
+  }
+
+  fs::path data() const { return dir_ / "data"; }
+  Files files() const {
+    return {read_text(data() / "blocks.dat"), read_text(data() / "state.json"),
+            read_text(data() / "game_world.dat")};
+  }
+  State saved_state() const {
+    std::optional<ZezozuRiziv::StateTip> tip;
+    return State::parse_saved(read_text(data() / "state.json"), tip).value_or(State());
+  }
+  std::string claim(const std::string& addr, const std::string& source = "WC", const std::string& amount = "") {
+    return rozeve_test::curl_get(rpc_port_, "/api/game/claim-ruz?addr=" + addr + "&source=" + source +
+                                                (amount.empty() ? "" : "&amount=" + amount));
+  }
+  std::string get(const std::string& target) { return rozeve_test::curl_get(rpc_port_, target); }
+  // The world file's "P" line of `key`.
+  std::string player_line(const std::string& key) const {
+    for (const std::string& line : split_lines(read_text(data() / "game_world.dat"))) {
+      if (line.starts_with("P|" + key + "|")) return line;
+    }
+    return "";
+  }
+
+  uint16_t rpc_port_ = 0, p2p_port_ = 0;
+  std::unique_ptr<NodeProcess> node_;
+};
+
+TEST_F(RewardsNodeTest, AClaimIsInAllThreeFilesAndSurvivesARestart) {
+  start();
+  const uint64_t supply = saved_state().get_total_circulating();
+  const std::string paid = claim(kPlayer);
+  ASSERT_EQ(json_field(paid, "status"), "ok") << paid;
+  EXPECT_EQ(json_field(paid, "block_index"), "1");
+  EXPECT_EQ(json_field(paid, "gross_ruz"), "3");
+  const std::string tx_hash = json_field(paid, "tx_hash");
+
+  // blocks.dat: the block, with the payment in it.
+  const auto lines = split_lines(read_text(data() / "blocks.dat"));
+  ASSERT_EQ(lines.size(), 2u);
+  const auto block = ZezozuRiziv::Block::deserialize(lines[1]);
+  ASSERT_TRUE(block.has_value());
+  EXPECT_EQ(block->index, 1u);
+  ASSERT_EQ(block->transactions.size(), 1u);
+  EXPECT_EQ(block->transactions[0].tx_hash, tx_hash);
+  EXPECT_EQ(block->transactions[0].recipient, kPlayerKey);
+  const std::string found = get("/api/explorer/tx?hash=" + tx_hash);
+  EXPECT_EQ(json_field(found, "block_index"), "1") << found;
+  EXPECT_EQ(json_field(found, "recipient"), kPlayerKey);
+  EXPECT_EQ(json_field(found, "sender"), "0xzerirorivi_reward_pool_vault");
+
+  // state.json: the net to the player; the pool paid, so nothing was minted.
+  EXPECT_EQ(saved_state().get_balance(kPlayerKey), 2'940'000u);
+  EXPECT_EQ(saved_state().get_total_circulating(), supply);
+  // game_world.dat: the coins spent, the game-side RUZ credited.
+  EXPECT_TRUE(player_line(kPlayerKey).starts_with("P|" + std::string(kPlayerKey) + "|0|25.000000|7.940000|"))
+      << player_line(kPlayerKey);
+
+  const Files before = files();
+  stop();
+  start();
+  EXPECT_EQ(files(), before);
+  // The game remembers the spent coins; the chain goes on from block 1.
+  EXPECT_EQ(json_field(claim(kPlayer), "message"),
+            "Servono almeno 100 Zava Vovaz (WC) certificati sul server per convertire 1 RUZ on-chain");
+  const std::string next = claim("0x00000000000000000000000000000000000000b2", "WC", "1");
+  EXPECT_EQ(json_field(next, "block_index"), "2") << next;
+  EXPECT_EQ(json_field(get("/api/game/reward-pool"), "reward_pool_ruz"), "499996.00");
+  EXPECT_EQ(saved_state().get_nonce("0xzerirorivi_reward_pool_vault"), 2u);
+}
+
+TEST_F(RewardsNodeTest, AClaimWhoseBlockCannotBeWrittenChangesNothing) {
+  rozeve_test::SmallTmpfs disk(data(), "1m");
+  ROZEVE_REQUIRE_TMPFS(disk);
+  start();
+  // The disk hands out whole pages: claims until the log's last page has no
+  // room for another block line, so that the append needs a page of its own.
+  constexpr uint64_t kPage = 4096;
+  uint64_t line = 0;
+  int player = 0;
+  do {
+    const uint64_t size = fs::file_size(data() / "blocks.dat");
+    const std::string paid = claim("0xp" + std::to_string(player++), "WC", "1");
+    ASSERT_EQ(json_field(paid, "status"), "ok") << paid;
+    line = fs::file_size(data() / "blocks.dat") - size;
+  } while (kPage - fs::file_size(data() / "blocks.dat") % kPage >= line - 16);
+
+  const Files before = files();
+  disk.fill();
+  const std::string refused = claim(kPlayer);
+  disk.unfill();
+  EXPECT_EQ(refused, "{\"status\":\"error\",\"message\":\"Impossibile registrare il blocco su disco: operazione "
+                     "annullata\"}");
+  EXPECT_EQ(files(), before);
+  EXPECT_EQ(player_line(kPlayerKey), "");
+  // The node goes on: the same claim is paid once the disk has room.
+  const std::string paid = claim(kPlayer);
+  EXPECT_EQ(json_field(paid, "block_index"), std::to_string(player + 1)) << paid;
+}
+
+TEST_F(RewardsNodeTest, AClaimWhoseWorldCannotBeSavedChangesNothing) {
+  start();
+  const Files before = files();
+  const uint64_t supply = saved_state().get_total_circulating();
+  fs::create_directory(data() / "game_world.dat.tmp");
+  EXPECT_EQ(claim(kPlayer), "{\"status\":\"error\",\"message\":\"Salvataggio del mondo di gioco non riuscito: "
+                            "operazione annullata.\"}");
+  EXPECT_EQ(files(), before);
+  fs::remove(data() / "game_world.dat.tmp");
+  const std::string paid = claim(kPlayer);
+  EXPECT_EQ(json_field(paid, "block_index"), "1") << paid;
+  EXPECT_EQ(saved_state().get_total_circulating(), supply);
+}
+
+TEST_F(RewardsNodeTest, AdIdentifiersComeFromTheConfigurationFile) {
+  fs::create_directories(dir_ / "config");
+  std::ofstream(dir_ / "config" / "ads_publisher.conf", std::ios::binary)
+      << "# publisher\r\nGOOGLE_AD_UNIT_ID=/4242/unit|A|forged\r\nAMAZON_PUB_ID=1\"2\r\nMETA_PIXEL_ID=\r\n";
+  start();
+  const std::string status = get("/api/game/ad/status");
+  EXPECT_NE(status.find("\"google_ad_unit_id\":\"/4242/unit_A_forged\""), std::string::npos) << status;
+  EXPECT_NE(status.find("\"amazon_pub_id\":\"1\\\"2\""), std::string::npos) << status;
+  EXPECT_NE(status.find("\"meta_pixel_id\":\"618204937251846\""), std::string::npos) << status;
+  // Any save writes them on the world file's one "A" line of ten fields.
+  EXPECT_EQ(json_field(get("/api/game/card/draw?addr=" + std::string(kPlayer)), "status"), "ok");
+  const auto world = split_lines(read_text(data() / "game_world.dat"));
+  ASSERT_FALSE(world.empty());
+  EXPECT_EQ(world[0], "A|/4242/unit_A_forged|618204937251846_REWARDED_VIDEO|618204937251846|1\"2|zr_rewarded_slot|0|0|0|"
+                      "0.000000");
+  EXPECT_EQ(get("/api/game/ad/config"),
+            "{\"status\":\"error\",\"message\":\"Accesso negato: la configurazione Publisher e' riservata "
+            "all'amministratore sul server (config/ads_publisher.conf).\"}");
+}
+
+}  // namespace

@@ -1,0 +1,393 @@
+// The on-chain claim: game production turned into RUZ through the ledger
+// write path, with the three files kept in step.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+
+#include "chain/accounts.h"
+#include "chain/state.h"
+#include "game/text_safety.h"
+#include "game_test_support.h"
+#include "small_tmpfs.h"
+#include "storage/ledger.h"
+#include "storage/storage.h"
+
+namespace ZezozuRiziv {
+namespace {
+
+using game_test::json_value;
+using Peer = GameEngineTestPeer;
+namespace fs = std::filesystem;
+
+constexpr uint64_t kCoin = 1'000'000;
+constexpr char kTreasury[] = "0x7e00000000000000000000000000000000000001";
+constexpr char kRichPlayer[] = "0x7e000000000000000000000000000000000000ff";
+constexpr char kWcTooFew[] =
+    "Servono almeno 100 Zava Vovaz (WC) certificati sul server per convertire 1 RUZ on-chain";
+constexpr char kKwhTooFew[] = "Servono almeno 100 kWh certificati sul server per coniare 1 RUZ on-chain";
+
+// The three files a claim writes, read together.
+struct Files {
+  std::string blocks, state, world;
+  bool operator==(const Files&) const = default;
+};
+
+class GameClaim : public game_test::GameFixture {
+ protected:
+  void SetUp() override {
+    GameFixture::SetUp();
+    open();
+  }
+  // Engine, storage and the ledger on dir(); with `genesis`, block 0 pays
+  // the supply to kTreasury and 500,000 RUZ go on to the pool.
+  void open(bool genesis = true) {
+    engine_ = make_engine();
+    storage_ = std::make_unique<Storage>(dir());
+    state_ = State();
+    if (genesis) {
+      CommittedBlock block;
+      ASSERT_TRUE(Ledger(*storage_, state_).commit_genesis(kTreasury, block).ok);
+    }
+  }
+  bool claim(const std::string& who, const std::string& source = "WC", uint64_t max_amount = 0) {
+    return engine_->claim_ruz_onchain(who, state_, *storage_, out_, source, max_amount);
+  }
+  void set_player(const std::string& who, uint64_t coins, double kwh) {
+    Peer::with_lock(*engine_, [&](GameEngine& e) {
+      PlayerProfile& p = Peer::get_or_create(e, who);
+      p.coins = coins;
+      p.kwh = kwh;
+    });
+  }
+  PlayerProfile player(const std::string& who) { return Peer::player(*engine_, who); }
+  Files files() const {
+    return {game_test::read_file(dir() + "/blocks.dat"), game_test::read_file(dir() + "/state.json"),
+            game_test::read_file(world_path())};
+  }
+  const Block& last_block() const { return storage_->get_blocks_cached().back(); }
+  // Every balance and stake: what only a rule that mints may raise.
+  uint64_t supply() const { return state_.get_total_circulating(); }
+
+  std::unique_ptr<GameEngine> engine_;
+  std::unique_ptr<Storage> storage_;
+  State state_;
+  std::string out_;
+};
+
+void expect_same_player(const PlayerProfile& a, const PlayerProfile& b) {
+  EXPECT_EQ(a.address, b.address);
+  EXPECT_EQ(a.coins, b.coins);
+  EXPECT_EQ(a.kwh, b.kwh);
+  EXPECT_EQ(a.ruz, b.ruz);
+  EXPECT_EQ(a.last_sync_ms, b.last_sync_ms);
+  EXPECT_EQ(a.all_time_kwh, b.all_time_kwh);
+}
+
+TEST_F(GameClaim, OneRuzPaysTheFeeSplitFromThePool) {
+  set_player("0xab", 300, 25.0);
+  const uint64_t before = supply();
+  const uint64_t pool = state_.get_balance(kRewardPoolAddress);
+  const auto seconds = static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count());
+  ASSERT_TRUE(claim("0xAB", "WC", 1)) << out_;
+
+  const Block& block = last_block();
+  ASSERT_EQ(block.transactions.size(), 1u);
+  const Transaction& tx = block.transactions[0];
+  EXPECT_EQ(out_, "{\"status\":\"ok\",\"source\":\"WC\",\"reward_pool_wallet\":\"0xzerirorivi_reward_pool_vault\","
+                  "\"reward_pool_remaining_ruz\":499999.00,\"block_index\":1,\"tx_hash\":\"" + tx.tx_hash +
+                      "\",\"gross_ruz\":1,\"claimed_ruz\":0.98,\"fee_ruz\":0.02,\"srl_fee_ruz\":0.01,"
+                      "\"coop_fee_ruz\":0.01,\"validator_fee_ruz\":0.00,\"burn_fee_ruz\":0.00,\"remaining_kwh\":25.00,"
+                      "\"remaining_coins\":200,\"total_ruz\":5.98}");
+  // Gross 1,000,000: fee 20,000 = 8,000 + 6,000 + 4,000 + 2,000; net 980,000.
+  EXPECT_EQ(state_.get_balance(kRewardPoolAddress), pool - kCoin);
+  EXPECT_EQ(state_.get_balance("0xab"), 980'000u);
+  EXPECT_EQ(state_.get_balance(kFeeTreasuryAddress), 8'000u);
+  EXPECT_EQ(state_.get_balance(kIncubatorAddress), 6'000u);
+  EXPECT_EQ(state_.get_balance(kGameValidatorAddress), 4'000u);
+  EXPECT_EQ(state_.get_balance(kBurnAddress), 2'000u);
+  EXPECT_EQ(supply(), before);  // the pool paid: nothing minted
+
+  // The record: a TRANSFER from the pool, amount net, fee total, stamped in seconds.
+  EXPECT_EQ(block.index, 1u);
+  EXPECT_EQ(block.validator, kGameValidatorAddress);
+  EXPECT_EQ(tx.type, TxType::TRANSFER);
+  EXPECT_EQ(tx.sender, kRewardPoolAddress);
+  EXPECT_EQ(tx.recipient, "0xab");
+  EXPECT_EQ(tx.amount, 980'000u);
+  EXPECT_EQ(tx.fee, 20'000u);
+  EXPECT_EQ(tx.nonce, 0u);
+  EXPECT_GE(tx.timestamp, seconds);
+  EXPECT_LE(tx.timestamp, seconds + 60);
+  EXPECT_EQ(block.timestamp, tx.timestamp);
+
+  // All three files hold it.
+  State saved;
+  ASSERT_EQ(Storage(dir()).load_state(saved), StateLoad::kLoaded);
+  EXPECT_EQ(saved.balances, state_.balances);
+  EXPECT_EQ(saved.nonces, state_.nonces);
+  EXPECT_NE(game_test::read_file(dir() + "/blocks.dat").find(tx.tx_hash), std::string::npos);
+  engine_ = make_engine();
+  EXPECT_EQ(player("0xab").coins, 200u);
+  EXPECT_DOUBLE_EQ(player("0xab").ruz, 5.98);
+}
+
+TEST_F(GameClaim, ANewPlayerClaimsThreeRuzByZavaVovaz) {
+  ASSERT_FALSE(Peer::has_player(*engine_, "0xnew"));
+  ASSERT_TRUE(claim("0xnew", "WC")) << out_;
+  EXPECT_EQ(json_value(out_, "gross_ruz"), "3");
+  EXPECT_EQ(json_value(out_, "claimed_ruz"), "2.94");
+  EXPECT_EQ(json_value(out_, "remaining_coins"), "0");
+  EXPECT_EQ(json_value(out_, "total_ruz"), "7.94");
+  EXPECT_EQ(state_.get_balance("0xnew"), 2'940'000u);
+  const auto lines = game_test::lines_tagged(game_test::read_file(world_path()), "P");
+  const auto mine = std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l.starts_with("P|0xnew|"); });
+  ASSERT_NE(mine, lines.end());
+  EXPECT_TRUE(mine->starts_with("P|0xnew|0|25.000000|7.940000|")) << *mine;
+}
+
+TEST_F(GameClaim, WholeCoinsFromZavaVovazOrKwh) {
+  struct Case {
+    uint64_t coins;
+    double kwh;
+    std::string source;
+    uint64_t max_amount;
+    std::string message;  // empty: paid
+    uint64_t gross;
+    uint64_t coins_left;
+    double kwh_left;
+  };
+  const Case cases[] = {
+      {1'000, 25.0, "WC", 0, "", 10, 0, 25.0},
+      {1'000, 25.0, "WC", 3, "", 3, 700, 25.0},
+      {1'000, 25.0, "wc", 11, "", 10, 0, 25.0},  // a cap above the amount is no cap
+      {99, 500.0, "wc", 0, kWcTooFew, 0, 99, 500.0},
+      {250, 25.0, "wc", 0, "", 2, 50, 25.0},
+      {300, 199.9, "KWH", 0, "", 1, 300, 99.9},
+      {300, 199.9, "Wc", 0, "", 1, 300, 99.9},  // any other text means kWh
+      {300, 99.99, "KWH", 0, kKwhTooFew, 0, 300, 99.99},
+      {300, 1'050.0, "", 4, "", 4, 300, 650.0},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string who = "0xcase" + std::to_string(n++);
+    SCOPED_TRACE(who);
+    set_player(who, c.coins, c.kwh);
+    const bool paid = claim(who, c.source, c.max_amount);
+    if (c.message.empty()) {
+      ASSERT_TRUE(paid) << out_;
+      EXPECT_EQ(json_value(out_, "gross_ruz"), std::to_string(c.gross));
+      EXPECT_EQ(json_value(out_, "source"), c.source == "WC" || c.source == "wc" ? "WC" : "KWH");
+      EXPECT_EQ(state_.get_balance(who), c.gross * 980'000);
+    } else {
+      EXPECT_FALSE(paid);
+      EXPECT_EQ(out_, error_json(c.message));
+    }
+    EXPECT_EQ(player(who).coins, c.coins_left);
+    EXPECT_NEAR(player(who).kwh, c.kwh_left, 1e-9);
+  }
+}
+
+TEST_F(GameClaim, BlocksFollowTheChainAndPoolNoncesCount) {
+  // On an empty chain the first claim is block 0 after 64 zeros, paid by a
+  // pool minted under the cap.
+  engine_.reset();
+  storage_.reset();
+  fs::remove_all(dir());
+  open(false);
+  ASSERT_TRUE(claim("0xab", "WC", 1)) << out_;
+  EXPECT_EQ(last_block().index, 0u);
+  EXPECT_EQ(last_block().prev_hash, std::string(64, '0'));
+  EXPECT_EQ(supply(), 500'000 * kCoin);
+  const std::string first_hash = last_block().block_hash;
+  ASSERT_TRUE(claim("0xab", "WC", 1)) << out_;
+  EXPECT_EQ(last_block().index, 1u);
+  EXPECT_EQ(last_block().prev_hash, first_hash);
+  EXPECT_EQ(last_block().transactions[0].nonce, 1u);
+  EXPECT_EQ(state_.get_nonce(kRewardPoolAddress), 2u);
+  EXPECT_EQ(json_value(out_, "block_index"), "1");
+}
+
+TEST_F(GameClaim, ThePoolIsToppedUpFromTheGenesisTreasuryOnly) {
+  // The pool is empty, the treasury holds 1,000,000 RUZ and a player's
+  // wallet 19,500,000: richer, yet never a donor.
+  state_.balances[kRewardPoolAddress] = 0;
+  state_.balances[kTreasury] = 1'000'000 * kCoin;
+  state_.balances[kRichPlayer] = 19'500'000 * kCoin;
+  const uint64_t before = supply();
+  ASSERT_TRUE(claim("0xab", "WC")) << out_;
+  EXPECT_EQ(state_.get_balance(kRichPlayer), 19'500'000 * kCoin);
+  EXPECT_EQ(state_.get_balance(kTreasury), 500'000 * kCoin);
+  EXPECT_EQ(state_.get_balance(kRewardPoolAddress), 500'000 * kCoin - 3 * kCoin);
+  EXPECT_EQ(json_value(out_, "reward_pool_remaining_ruz"), "499997.00");
+  EXPECT_EQ(supply(), before);
+}
+
+TEST_F(GameClaim, ATopUpIsMintedOnlyUnderTheSupplyCap) {
+  // No treasury that can pay: 500,000 RUZ are minted, and only they.
+  state_.balances[kRewardPoolAddress] = 0;
+  state_.balances[kTreasury] = 0;
+  state_.balances[kRichPlayer] = 1'000'000 * kCoin;
+  const uint64_t before = supply();
+  ASSERT_TRUE(claim("0xab", "WC")) << out_;
+  EXPECT_EQ(supply(), before + 500'000 * kCoin);
+  EXPECT_EQ(state_.get_balance(kRichPlayer), 1'000'000 * kCoin);
+
+  // 20,600,000 RUZ out already: minting 500,000 more would pass the cap.
+  state_.balances[kRewardPoolAddress] = 0;
+  const uint64_t others = supply() - state_.get_balance(kRichPlayer);
+  state_.balances[kRichPlayer] = 20'600'000 * kCoin - others;
+  const State ledger_before = state_;
+  const Files files_before = files();
+  set_player("0xcd", 1'000, 25.0);
+  EXPECT_FALSE(claim("0xcd", "WC"));
+  EXPECT_EQ(out_, error_json(kPoolExhaustedMessage));
+  EXPECT_EQ(state_.balances, ledger_before.balances);
+  EXPECT_EQ(state_.nonces, ledger_before.nonces);
+  EXPECT_EQ(files(), files_before);
+  EXPECT_EQ(player("0xcd").coins, 1'000u);
+}
+
+TEST_F(GameClaim, AmountsThatWouldWrapAreRefused) {
+  const State ledger_before = state_;
+  struct Case {
+    uint64_t coins;
+    double kwh;
+    std::string source;
+  };
+  const Case cases[] = {
+      {UINT64_MAX, 25.0, "WC"},  // 1.8e17 RUZ: not in 64 bits of atomic units
+      {300, 2.0e15, "KWH"},      // 2e13 RUZ: 2e19 atomic units
+      {300, 1.0e30, "KWH"},      // beyond 64 bits before the conversion
+      {300, 1.0e300, "KWH"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string who = "0xhuge" + std::to_string(n++);
+    SCOPED_TRACE(who);
+    set_player(who, c.coins, c.kwh);
+    const Files before = files();
+    EXPECT_FALSE(claim(who, c.source));
+    EXPECT_EQ(out_, error_json(kPoolExhaustedMessage));
+    EXPECT_EQ(files(), before);
+    EXPECT_EQ(player(who).coins, c.coins);
+    EXPECT_EQ(player(who).kwh, c.kwh);
+  }
+  EXPECT_EQ(state_.balances, ledger_before.balances);
+  EXPECT_EQ(storage_->get_blocks_cached().size(), 1u);
+  // With a cap, a huge production still pays what was asked.
+  ASSERT_TRUE(claim("0xhuge2", "KWH", 3)) << out_;
+  EXPECT_EQ(json_value(out_, "gross_ruz"), "3");
+}
+
+TEST_F(GameClaim, ClaimantsTheStateCannotCarryAreRefusedFirst) {
+  const Files before = files();
+  struct Case {
+    std::string address;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"0xab:cd", kUnsafeKeyMessage},
+      {"0xab,cd", kUnsafeKeyMessage},
+      {"{0xab}", kUnsafeKeyMessage},
+      {"0xZERIRORIVI_reward_pool_vault", kUnsafeKeyMessage},  // the pool cannot pay itself
+      {"0xab\"cd", kBadAddressMessage},
+      {"0xab|P|forged", kBadAddressMessage},
+      {"0xab\ncd", kBadAddressMessage},
+  };
+  for (const Case& c : cases) {
+    EXPECT_FALSE(claim(c.address, "WC")) << c.address;
+    EXPECT_EQ(out_, error_json(c.message)) << c.address;
+    EXPECT_FALSE(Peer::has_player(*engine_, engine_->normalize_addr(c.address))) << c.address;
+  }
+  EXPECT_EQ(files(), before);
+  EXPECT_EQ(state_.get_balance(kRewardPoolAddress), 500'000 * kCoin);
+}
+
+TEST_F(GameClaim, AWorldThatCannotBeSavedTakesTheBlockBack) {
+  set_player("0xab", 1'000, 250.0);
+  clock_->advance_ms(60'000);
+  const PlayerProfile player_before = player("0xab");
+  const State ledger_before = state_;
+  const Files before = files();
+  fs::create_directory(world_path() + ".tmp");
+  EXPECT_FALSE(claim("0xab", "WC"));
+  EXPECT_EQ(out_, error_json(kSaveFailedMessage));
+  EXPECT_EQ(files(), before);
+  EXPECT_EQ(state_.balances, ledger_before.balances);
+  EXPECT_EQ(state_.nonces, ledger_before.nonces);
+  EXPECT_EQ(storage_->get_blocks_cached().size(), 1u);
+  expect_same_player(player("0xab"), player_before);
+
+  // The same claim once the disk takes it: block 1, pool nonce 0.
+  fs::remove(world_path() + ".tmp");
+  ASSERT_TRUE(claim("0xab", "WC")) << out_;
+  EXPECT_EQ(json_value(out_, "block_index"), "1");
+  EXPECT_EQ(last_block().transactions[0].nonce, 0u);
+}
+
+TEST_F(GameClaim, AStateThatCannotBeSavedTakesTheBlockBack) {
+  set_player("0xab", 1'000, 25.0);
+  const PlayerProfile player_before = player("0xab");
+  const State ledger_before = state_;
+  const Files before = files();
+  fs::create_directory(dir() + "/state.json.tmp");
+  EXPECT_FALSE(claim("0xab", "WC"));
+  EXPECT_EQ(out_, error_json(kStateSaveFailedMessage));
+  EXPECT_EQ(files(), before);
+  EXPECT_EQ(state_.balances, ledger_before.balances);
+  EXPECT_EQ(storage_->get_blocks_cached().size(), 1u);
+  expect_same_player(player("0xab"), player_before);
+}
+
+TEST_F(GameClaim, ABlockThatCannotBeWrittenChangesNothing) {
+  engine_.reset();
+  storage_.reset();
+  fs::remove_all(dir());
+  rozeve_test::SmallTmpfs disk(dir(), "256k");
+  ROZEVE_REQUIRE_TMPFS(disk);
+  open();
+  // tmpfs hands out whole pages: claims until the log's last page has no
+  // room for one more block line, so that the append itself needs a page.
+  set_player("0xab", 1'000'000, 25.0);
+  const auto log_size = [&] { return fs::file_size(dir() + "/blocks.dat"); };
+  constexpr uint64_t kPage = 4096;
+  uint64_t line = 0;
+  do {
+    const uint64_t size = log_size();
+    ASSERT_TRUE(claim("0xab", "WC", 1)) << out_;
+    line = log_size() - size;
+  } while (kPage - log_size() % kPage >= line - 16);
+  const PlayerProfile player_before = player("0xab");
+  const State ledger_before = state_;
+  const Files before = files();
+  const uint64_t blocks = storage_->get_blocks_cached().size();
+  disk.fill();
+  EXPECT_FALSE(claim("0xab", "WC"));
+  EXPECT_EQ(out_, error_json(kAppendFailedMessage));
+  disk.unfill();
+  EXPECT_EQ(files(), before);
+  EXPECT_EQ(state_.balances, ledger_before.balances);
+  EXPECT_EQ(storage_->get_blocks_cached().size(), blocks);
+  expect_same_player(player("0xab"), player_before);
+  engine_.reset();
+  storage_.reset();
+}
+
+TEST_F(GameClaim, AWorldThatCouldNotBeLoadedLeavesTheLedgerAlone) {
+  engine_.reset();
+  fs::remove(world_path());
+  fs::create_directory(world_path());  // exists, cannot be read as a file
+  engine_ = make_engine();
+  ASSERT_TRUE(engine_->load_failed());
+  const State ledger_before = state_;
+  EXPECT_FALSE(claim("0xab", "WC"));
+  EXPECT_EQ(out_, error_json(kSaveFailedMessage));
+  EXPECT_EQ(state_.balances, ledger_before.balances);
+  EXPECT_EQ(storage_->get_blocks_cached().size(), 1u);
+}
+
+}  // namespace
+}  // namespace ZezozuRiziv
