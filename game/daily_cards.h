@@ -20,6 +20,8 @@ extern const DailyCardDef kDailyCards[kDailyCardCount];
 
 // A card lasts as long as the wait before the next draw: 24 hours.
 inline constexpr uint64_t kDailyCardPeriodMs = 86'400'000;
+// A draw's random number is below this, the range of the C library's rand().
+inline constexpr uint64_t kCardDrawBound = uint64_t{1} << 31;
 
 // The row a draw gives: (coins + now in seconds + draw) mod 7, in unsigned
 // 64-bit arithmetic (wrapping as the C library's unsigned sum does).

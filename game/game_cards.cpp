@@ -1,6 +1,5 @@
 // Daily bonus cards: the draw and the status view. The card's effect on
 // production is applied where power and accrual are computed.
-#include <cstdlib>
 #include <mutex>
 #include <string_view>
 
@@ -43,7 +42,7 @@ bool GameEngine::draw_daily_bonus_card(const std::string& address, std::string& 
     return false;
   }
 
-  const uint64_t draw = card_random_ ? card_random_() : static_cast<uint64_t>(std::rand());
+  const uint64_t draw = random_->below(kCardDrawBound);
   const DailyCardDef& card = kDailyCards[daily_card_index(player.coins, now, draw)];
   player.card_draw_ms = now;
   player.card_until_ms = now + kDailyCardPeriodMs;

@@ -500,9 +500,6 @@ class GameEngine {
   // constructor, last. REQUIRES: game lock held exclusively (or no other
   // thread can reach the engine yet).
   void read_ads_publisher_conf_unlocked(const std::string& path);
-  // The random number of a card draw; null means the C library's rand().
-  // REQUIRES: game lock held exclusively to call or set it.
-  std::function<uint64_t()> card_random_;
 
   // Beside the world: the clock, the parcel indexes, the open undo scope.
   std::shared_ptr<const GameClock> clock_;

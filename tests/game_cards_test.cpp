@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "game/daily_cards.h"
+#include "game/game_random.h"
 #include "game/text_safety.h"
 #include "game_test_support.h"
 
@@ -68,7 +71,7 @@ class GameCards : public game_test::GameFixture {
   void next_draw_gives(uint64_t index, uint64_t coins) {
     const uint64_t base = daily_card_index(coins, clock_->now_ms(), 0);
     const uint64_t draw = (index + kDailyCardCount - base) % kDailyCardCount;
-    Peer::set_card_random(*engine_, [draw] { return draw; });
+    Peer::set_random(*engine_, std::make_shared<ZezozuRiziv::ScriptedGameRandom>(std::vector<uint64_t>{draw}));
   }
   bool draw(const std::string& who) { return engine_->draw_daily_bonus_card(who, out_); }
   PlayerProfile player(const std::string& who) { return Peer::player(*engine_, who); }
@@ -80,7 +83,7 @@ class GameCards : public game_test::GameFixture {
 TEST_F(GameCards, TheDrawOfTheExample) {
   clock_->set_ms(1'700'000'000'000);
   Peer::with_lock(*engine_, [](GameEngine& e) { Peer::get_or_create(e, "0xab").coins = 1'000; });
-  Peer::set_card_random(*engine_, [] { return uint64_t{41}; });
+  Peer::set_random(*engine_, std::make_shared<ZezozuRiziv::ScriptedGameRandom>(std::vector<uint64_t>{41}));
   ASSERT_TRUE(draw("0xAB")) << out_;
   EXPECT_EQ(out_,
             "{\"status\":\"ok\",\"message\":\"Carta bonus pescata con successo!\",\"card\":{\"id\":\"c_syn_20\","

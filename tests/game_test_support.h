@@ -124,12 +124,6 @@ class GameEngineTestPeer {
   static uint64_t& moloco_impressions_of(GameEngine& e) { return e.moloco_impressions; }
   static double& total_revenue_of(GameEngine& e) { return e.total_revenue_eur; }
 
-  // The random number each daily-card draw uses from now on.
-  static void set_card_random(GameEngine& e, std::function<uint64_t()> source) {
-    Lock lock(e.game_mutex);
-    e.card_random_ = std::move(source);
-  }
-
   static ParcelRecord& put_parcel(GameEngine& e, const ParcelRecord& p) { return e.put_parcel_unlocked(p); }
   static void set_owner(GameEngine& e, ParcelRecord& p, const std::string& owner) {
     e.set_parcel_owner_unlocked(p, owner);
