@@ -41,6 +41,7 @@
 #include <optional>
 #include <shared_mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -351,6 +352,18 @@ class GameEngine {
   // `start` (counted), stopping once `limit` are found.
   // REQUIRES: game lock held (shared is enough).
   uint64_t district_size_unlocked(const std::string& owner, HexCell start, uint64_t limit) const;
+
+  // ---- Market (game_market.cpp) -------------------------------------------
+
+  // Credits `amount` of `currency` to the player `to` (found or created):
+  // game RUZ as it is, Zava Vovaz rounded. False, with nothing created or
+  // changed, when the amount is outside the market's range (market_rules.h)
+  // or the balance could not hold it. REQUIRES: game lock held exclusively.
+  [[nodiscard]] bool credit_player_unlocked(const std::string& to, std::string_view currency, double amount);
+  // Pays the escrowed bid of `lot` (when it holds one) back to its bidder in
+  // the lot's currency; the lot is not changed. False as above.
+  // REQUIRES: game lock held exclusively.
+  [[nodiscard]] bool refund_escrow_unlocked(const ParcelRecord& lot);
 
   // ---- World file and seeding ----------------------------------------------
 

@@ -8,9 +8,11 @@
 
 #include <cmath>
 #include <cstdint>
+#include <deque>
 #include <span>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "game/game_records.h"
@@ -63,6 +65,12 @@ class ParcelIndex {
   // Some parcel with |lat - p.lat| < dlat and |lon - p.lon| < dlon, or null.
   ParcelRecord* find_near(double lat, double lon, double dlat, double dlon) const;
 
+  // The district of `owner` around `start`: calls visit(cell) for `start`,
+  // then breadth first for every cell holding a lot of `owner` that touches
+  // one already visited, each cell once, until visit returns false.
+  template <typename Visit>
+  void visit_district(const std::string& owner, HexCell start, Visit visit) const;
+
  private:
   // Grid squares of this many degrees: a square holds a few thousand lots
   // at most, and a map screen spans a handful of squares.
@@ -87,6 +95,29 @@ class ParcelIndex {
   };
   std::unordered_map<uint64_t, Square> by_square_;
 };
+
+template <typename Visit>
+void ParcelIndex::visit_district(const std::string& owner, HexCell start, Visit visit) const {
+  const auto holds_owner = [&](HexCell cell) {
+    for (const ParcelRecord* p : in_hex_cell(cell)) {
+      if (p->owner == owner) return true;
+    }
+    return false;
+  };
+  std::unordered_set<HexCell, HexCellHash> seen{start};
+  std::deque<HexCell> queue{start};
+  if (!visit(start)) return;
+  while (!queue.empty()) {
+    const HexCell cell = queue.front();
+    queue.pop_front();
+    for (int d = 0; d < static_cast<int>(kHexDirections.size()); ++d) {
+      const HexCell next = hex_neighbour(cell, d);
+      if (!seen.insert(next).second || !holds_owner(next)) continue;
+      if (!visit(next)) return;
+      queue.push_back(next);
+    }
+  }
+}
 
 template <typename Visit>
 void ParcelIndex::visit_rect(double lat_min, double lat_max, double lon_min, double lon_max,

@@ -38,4 +38,10 @@ std::string sanitize_billboard_field(std::string text, uint64_t limit);
 // {"status":"error","message":"<message>"}, the message JSON-escaped.
 std::string error_json(std::string_view message);
 
+// A refused action: writes error_json(message) into `out`, returns false.
+inline bool refuse(std::string& out, std::string_view message) {
+  out = error_json(message);
+  return false;
+}
+
 }  // namespace ZezozuRiziv

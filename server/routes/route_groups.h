@@ -12,11 +12,13 @@ using RouteGroup = void (*)(Router& router);
 void add_ledger_routes(Router& router);    // server/routes/ledger.cpp
 void add_explorer_routes(Router& router);  // server/routes/explorer.cpp
 void add_system_routes(Router& router);    // server/routes/system.cpp
+void add_market_routes(Router& router);    // server/routes/market.cpp
 
 inline constexpr RouteGroup kRouteGroups[] = {
     add_ledger_routes,
     add_explorer_routes,
     add_system_routes,
+    add_market_routes,
 };
 
 }  // namespace ZezozuRiziv::routes
