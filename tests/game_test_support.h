@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +21,7 @@
 #include "game/game_clock.h"
 #include "game/game_engine.h"
 #include "game/game_records.h"
+#include "game/world_records.h"
 
 namespace ZezozuRiziv {
 
@@ -202,6 +204,71 @@ inline size_t count_of(const std::string& text, const std::string& what) {
   size_t n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
   return n;
+}
+
+// Everything the engine holds, as sorted text: the world file's own lines
+// plus the fields and indexes that live only in memory.
+inline std::string dump_world(ZezozuRiziv::GameEngine& engine) {
+  using namespace ZezozuRiziv;
+  using Peer = GameEngineTestPeer;
+  std::vector<std::string> lines;
+  Peer::with_lock(engine, [&](GameEngine& e) {
+    for (const auto& [k, p] : Peer::players_of(e)) {
+      std::string line = "key=" + k + " ";
+      append_player_line(line, p);
+      line += " power=" + std::to_string(p.power_kw) + " boost=" + std::to_string(p.storage_boost) +
+              " count=" + std::to_string(p.parcels_count) + " gps=" + std::to_string(p.last_gps_ms) +
+              " day=" + std::to_string(p.day_index) + " answered=" + std::to_string(p.answered_this_week.size());
+      lines.push_back(line);
+    }
+    for (const auto& [k, l] : Peer::parcels_of(e)) {
+      std::string line = "key=" + k + " ";
+      append_parcel_line(line, l);
+      lines.push_back(line + " updated=" + std::to_string(l.updated_ms));
+    }
+    for (const auto& [k, u] : Peer::users_of(e)) {
+      std::string line = "key=" + k + " ";
+      append_user_line(line, u);
+      lines.push_back(line);
+    }
+    for (const auto& [k, v] : Peer::email_index_of(e)) lines.push_back("email " + k + "=" + v);
+    for (const auto& [k, v] : Peer::username_index_of(e)) lines.push_back("username " + k + "=" + v);
+    for (const auto& [k, v] : Peer::google_index_of(e)) lines.push_back("google " + k + "=" + v);
+    for (const auto& [k, v] : Peer::sessions_of(e)) lines.push_back("session " + k + "=" + v);
+    for (const auto& [k, c] : Peer::cers_of(e)) {
+      std::string line = "key=" + k + " ";
+      append_community_lines(line, c);
+      lines.push_back(line);
+    }
+    for (const auto& [k, q] : Peer::questions_of(e)) {
+      std::string line = "key=" + k + " ";
+      append_question_line(line, q);
+      lines.push_back(line);
+    }
+    std::string rest;
+    for (const std::string& c : Peer::categories_of(e)) append_category_line(rest, c);
+    append_admin_lines(rest, Peer::admin_of(e));
+    append_ads_line(rest, {&Peer::ads_config_of(e), &Peer::google_impressions_of(e), &Peer::meta_impressions_of(e),
+                           &Peer::amazon_impressions_of(e), &Peer::total_revenue_of(e)});
+    const AdNetworksConfig& ads = Peer::ads_config_of(e);
+    rest += ads.google_publisher_id + ads.moloco_app_key + std::to_string(Peer::moloco_impressions_of(e));
+    lines.push_back(rest);
+    // The indexes: who owns what, in which order, and what each cell holds.
+    for (const auto& [k, p] : Peer::players_of(e)) {
+      std::string owned = "owned " + k + ":";
+      for (const ParcelRecord* l : Peer::index_of(e).owned_by(k)) owned += " " + l->key;
+      lines.push_back(owned);
+    }
+    for (const auto& [k, l] : Peer::parcels_of(e)) {
+      std::string cell = "cell " + k + ":";
+      for (const ParcelRecord* o : Peer::index_of(e).in_hex_cell(hex_cell_of(l.lat, l.lon))) cell += " " + o->key;
+      lines.push_back(cell);
+    }
+  });
+  std::sort(lines.begin(), lines.end());
+  std::string out;
+  for (const std::string& line : lines) out += line + "\n";
+  return out;
 }
 
 // A scratch directory per test, and engines on a manual clock in it.

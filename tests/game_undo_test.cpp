@@ -13,69 +13,6 @@ namespace {
 using Peer = GameEngineTestPeer;
 namespace fs = std::filesystem;
 
-// Everything the engine holds, as sorted text: the world file's own lines
-// plus the fields and indexes that live only in memory.
-std::string dump(GameEngine& engine) {
-  std::vector<std::string> lines;
-  Peer::with_lock(engine, [&](GameEngine& e) {
-    for (const auto& [k, p] : Peer::players_of(e)) {
-      std::string line = "key=" + k + " ";
-      append_player_line(line, p);
-      line += " power=" + std::to_string(p.power_kw) + " boost=" + std::to_string(p.storage_boost) +
-              " count=" + std::to_string(p.parcels_count) + " gps=" + std::to_string(p.last_gps_ms) +
-              " day=" + std::to_string(p.day_index) + " answered=" + std::to_string(p.answered_this_week.size());
-      lines.push_back(line);
-    }
-    for (const auto& [k, l] : Peer::parcels_of(e)) {
-      std::string line = "key=" + k + " ";
-      append_parcel_line(line, l);
-      lines.push_back(line + " updated=" + std::to_string(l.updated_ms));
-    }
-    for (const auto& [k, u] : Peer::users_of(e)) {
-      std::string line = "key=" + k + " ";
-      append_user_line(line, u);
-      lines.push_back(line);
-    }
-    for (const auto& [k, v] : Peer::email_index_of(e)) lines.push_back("email " + k + "=" + v);
-    for (const auto& [k, v] : Peer::username_index_of(e)) lines.push_back("username " + k + "=" + v);
-    for (const auto& [k, v] : Peer::google_index_of(e)) lines.push_back("google " + k + "=" + v);
-    for (const auto& [k, v] : Peer::sessions_of(e)) lines.push_back("session " + k + "=" + v);
-    for (const auto& [k, c] : Peer::cers_of(e)) {
-      std::string line = "key=" + k + " ";
-      append_community_lines(line, c);
-      lines.push_back(line);
-    }
-    for (const auto& [k, q] : Peer::questions_of(e)) {
-      std::string line = "key=" + k + " ";
-      append_question_line(line, q);
-      lines.push_back(line);
-    }
-    std::string rest;
-    for (const std::string& c : Peer::categories_of(e)) append_category_line(rest, c);
-    append_admin_lines(rest, Peer::admin_of(e));
-    append_ads_line(rest, {&Peer::ads_config_of(e), &Peer::google_impressions_of(e), &Peer::meta_impressions_of(e),
-                           &Peer::amazon_impressions_of(e), &Peer::total_revenue_of(e)});
-    const AdNetworksConfig& ads = Peer::ads_config_of(e);
-    rest += ads.google_publisher_id + ads.moloco_app_key + std::to_string(Peer::moloco_impressions_of(e));
-    lines.push_back(rest);
-    // The indexes: who owns what, in which order, and what each cell holds.
-    for (const auto& [k, p] : Peer::players_of(e)) {
-      std::string owned = "owned " + k + ":";
-      for (const ParcelRecord* l : Peer::index_of(e).owned_by(k)) owned += " " + l->key;
-      lines.push_back(owned);
-    }
-    for (const auto& [k, l] : Peer::parcels_of(e)) {
-      std::string cell = "cell " + k + ":";
-      for (const ParcelRecord* o : Peer::index_of(e).in_hex_cell(hex_cell_of(l.lat, l.lon))) cell += " " + o->key;
-      lines.push_back(cell);
-    }
-  });
-  std::sort(lines.begin(), lines.end());
-  std::string out;
-  for (const std::string& line : lines) out += line + "\n";
-  return out;
-}
-
 class GameUndo : public game_test::GameFixture {
  protected:
   void SetUp() override {
@@ -180,14 +117,14 @@ void change_everything(GameEngine& e) {
 
 TEST_F(GameUndo, AFailedSaveRestoresEveryKindExactly) {
   clock_->advance_ms(3'600'000);  // so that the sync accrues
-  const std::string before = dump(*engine_);
+  const std::string before = game_test::dump_world(*engine_);
   const std::string file = game_test::read_file(world_path());
   block_saves();
   std::string out;
   EXPECT_FALSE(Peer::change_and_save(*engine_, change_everything, out));
   EXPECT_EQ(out, "{\"status\":\"error\",\"message\":\"Salvataggio del mondo di gioco non riuscito: operazione "
                  "annullata.\"}");
-  EXPECT_EQ(dump(*engine_), before);
+  EXPECT_EQ(game_test::dump_world(*engine_), before);
   EXPECT_EQ(game_test::read_file(world_path()), file);
 
   // The restored records are written as they are now, not as they were
@@ -211,7 +148,7 @@ TEST_F(GameUndo, ASuccessfulSaveKeepsItsChangeAndALaterFailureOnlyItsOwn) {
         Peer::players_of(e)["0xanna"].coins = 11;
       },
       out));
-  const std::string saved = dump(*engine_);
+  const std::string saved = game_test::dump_world(*engine_);
   block_saves();
   EXPECT_FALSE(Peer::change_and_save(
       *engine_,
@@ -222,7 +159,7 @@ TEST_F(GameUndo, ASuccessfulSaveKeepsItsChangeAndALaterFailureOnlyItsOwn) {
         Peer::players_of(e)["0xanna"].coins = 33;
       },
       out));
-  EXPECT_EQ(dump(*engine_), saved);
+  EXPECT_EQ(game_test::dump_world(*engine_), saved);
   EXPECT_EQ(Peer::player(*engine_, "0xanna").coins, 11u);
 }
 
@@ -239,12 +176,12 @@ TEST_F(GameUndo, LeavingAScopeWithoutSavingKeepsTheChangeForTheNextSave) {
 TEST_F(GameUndo, BuildAndUpgradeAreUndoneWithTheirCoins) {
   std::string out;
   ASSERT_TRUE(engine_->build_plant("0xanna", "anna_lot", "solar", out)) << out;
-  const std::string before = dump(*engine_);
+  const std::string before = game_test::dump_world(*engine_);
   block_saves();
   clock_->advance_ms(1000);
   EXPECT_FALSE(engine_->build_plant("0xanna", "anna_lot", "wind", out));
   EXPECT_NE(out.find("Salvataggio del mondo di gioco non riuscito"), std::string::npos);
-  EXPECT_EQ(dump(*engine_), before);
+  EXPECT_EQ(game_test::dump_world(*engine_), before);
 }
 
 }  // namespace
