@@ -2,71 +2,15 @@
 #include <regex>
 #include <string>
 
-#include "app_node_process.h"
-#include "chain/block.h"
-#include "server_test_support.h"
+#include "app_node_api_fixture.h"
 
 namespace {
 
-using rozeve_test::BinaryFixture;
-using rozeve_test::body_of;
-using rozeve_test::free_port;
-using rozeve_test::NodeProcess;
+using rozeve_test::NodeApiTest;
 using rozeve_test::read_text;
 using rozeve_test::split_lines;
 
-constexpr char kRunning[] =
-    "[NODO IN ESECUZIONE] Premi Invio per arrestare il server (o segnale di stop)...";
 constexpr char kNullAnswer[] = "{\"jsonrpc\":\"2.0\",\"id\":1,\"result\":null}";
-
-class NodeApiTest : public BinaryFixture {
- protected:
-  void SetUp() override {
-    BinaryFixture::SetUp();
-    rpc_port_ = free_port();
-    const uint16_t p2p_port = free_port();
-    node_ = std::make_unique<NodeProcess>(
-        dir_, "--bind 127.0.0.1 --rpc-port " + std::to_string(rpc_port_) + " --p2p-port " +
-                  std::to_string(p2p_port));
-    ASSERT_TRUE(node_->wait_for_output(kRunning)) << node_->output();
-    const auto lines = split_lines(read_text(dir_ / "data" / "blocks.dat"));
-    ASSERT_EQ(lines.size(), 1u);
-    genesis_text_ = lines[0];
-    const auto genesis = ZezozuRiziv::Block::deserialize(genesis_text_);
-    ASSERT_TRUE(genesis.has_value());
-    genesis_ = *genesis;
-    treasury_ = genesis_.transactions.at(0).recipient;
-  }
-  void TearDown() override {
-    node_->type_line();
-    EXPECT_EQ(node_->wait_exit(5000), 0);
-    node_.reset();
-    BinaryFixture::TearDown();
-  }
-
-  std::string send(const std::string& request) {
-    rozeve_test::Client client(rpc_port_);
-    EXPECT_TRUE(client.connected());
-    client.send(request);
-    return body_of(client.read_all());
-  }
-  std::string curl_get(const std::string& target) {
-    return send("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(rpc_port_) +
-                "\r\nUser-Agent: curl/7.88.1\r\nAccept: */*\r\n\r\n");
-  }
-  std::string curl_post(const std::string& path, const std::string& form) {
-    return send("POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(rpc_port_) +
-                "\r\nUser-Agent: curl/7.88.1\r\nAccept: */*\r\nContent-Length: " +
-                std::to_string(form.size()) +
-                "\r\nContent-Type: application/x-www-form-urlencoded\r\n\r\n" + form);
-  }
-
-  uint16_t rpc_port_ = 0;
-  std::unique_ptr<NodeProcess> node_;
-  std::string genesis_text_;
-  ZezozuRiziv::Block genesis_;
-  std::string treasury_;
-};
 
 TEST_F(NodeApiTest, LedgerAndExplorerRoutesOnAFreshChain) {
   const std::string info =

@@ -75,6 +75,25 @@ inline std::string body_of(const std::string& answer) {
   return end == std::string::npos ? "" : answer.substr(end + 4);
 }
 
+// One request as curl sends it (its headers, a form body for a POST) to
+// 127.0.0.1:`port`; the answer's body.
+inline std::string curl_send(uint16_t port, const std::string& request) {
+  Client client(port);
+  EXPECT_TRUE(client.connected());
+  client.send(request);
+  return body_of(client.read_all());
+}
+inline std::string curl_get(uint16_t port, const std::string& target) {
+  return curl_send(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                             "\r\nUser-Agent: curl/7.88.1\r\nAccept: */*\r\n\r\n");
+}
+inline std::string curl_post(uint16_t port, const std::string& path, const std::string& form) {
+  return curl_send(port, "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                             "\r\nUser-Agent: curl/7.88.1\r\nAccept: */*\r\nContent-Length: " +
+                             std::to_string(form.size()) +
+                             "\r\nContent-Type: application/x-www-form-urlencoded\r\n\r\n" + form);
+}
+
 class ServerFixture : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -121,6 +140,13 @@ class ServerFixture : public ::testing::Test {
   // GET of a path, the answer's body.
   std::string get(const std::string& target) {
     return body_of(exchange("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+  }
+
+  // POST of a form to a path, the answer's body.
+  std::string post(const std::string& path, const std::string& form) {
+    return body_of(exchange("POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
+                            std::to_string(form.size()) +
+                            "\r\nContent-Type: application/x-www-form-urlencoded\r\n\r\n" + form));
   }
 
   void write_page(const std::string& relative, const std::string& content) {
