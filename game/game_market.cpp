@@ -7,9 +7,11 @@
 // the same across every operation. Amounts are kept within the market's
 // range (market_rules.h), where every Zava Vovaz amount is an exact whole
 // number as a double, and every conversion to coins is checked.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <mutex>
+#include <vector>
 
 #include "crypto/json_writer.h"
 #include "game/game_engine.h"
@@ -113,6 +115,7 @@ bool GameEngine::list_parcel_for_sale(const std::string& address, const std::str
   lot->min_bid = min_bid;
   lot->buyout_price = buyout_price;
   lot->updated_ms = now_ms();
+  parcel_index_.refile_market(*lot);
   if (!undo.save(out)) return false;
 
   JsonWriter json;
@@ -139,6 +142,7 @@ bool GameEngine::cancel_parcel_sale(const std::string& address, const std::strin
   }
   clear_market(*lot);
   lot->updated_ms = now_ms();
+  parcel_index_.refile_market(*lot);
   if (!undo.save(out)) return false;
 
   JsonWriter json;
@@ -229,6 +233,7 @@ bool GameEngine::place_bid_or_offer(const std::string& address, const std::strin
   }
 
   if (!transfer) {
+    parcel_index_.refile_market(*lot);
     if (!undo.save(out)) return false;
     JsonWriter json;
     json.begin_object().field("status", "ok").field("instant_transfer", false);
@@ -249,6 +254,7 @@ bool GameEngine::place_bid_or_offer(const std::string& address, const std::strin
   }
   set_parcel_owner_unlocked(*lot, addr);
   clear_market(*lot);
+  parcel_index_.refile_market(*lot);
   recalculate_player_power_unlocked(get_or_create_player_unlocked(seller_key));
   recalculate_player_power_unlocked(bidder);
   if (!undo.save(out)) return false;
@@ -283,6 +289,7 @@ bool GameEngine::accept_highest_bid(const std::string& address, const std::strin
   set_parcel_owner_unlocked(lot, buyer_key);
   clear_market(lot);
   lot.updated_ms = now_ms();
+  parcel_index_.refile_market(lot);
   recalculate_player_power_unlocked(seller);
   recalculate_player_power_unlocked(buyer);
   if (!undo.save(out)) return false;
@@ -298,10 +305,13 @@ bool GameEngine::accept_highest_bid(const std::string& address, const std::strin
 
 std::string GameEngine::get_active_auctions_json() const {
   std::shared_lock<std::shared_mutex> lock(game_mutex);
+  // The market's own index, in key order: the view does not walk every lot.
+  std::vector<const ParcelRecord*> lots(parcel_index_.on_market().begin(), parcel_index_.on_market().end());
+  std::sort(lots.begin(), lots.end(), [](const ParcelRecord* a, const ParcelRecord* b) { return a->key < b->key; });
   JsonWriter json;
   json.begin_object().field("status", "ok").key("auctions").begin_array();
-  for (const auto& [key, p] : parcels) {
-    if (!p.for_sale && !(p.highest_bid > 0.0)) continue;
+  for (const ParcelRecord* lot : lots) {
+    const ParcelRecord& p = *lot;
     json.begin_object();
     json.field("key", p.key).key("lat").fixed(p.lat, 6).key("lon").fixed(p.lon, 6).field("owner", p.owner);
     json.field("plantType", p.plant_type).field("plantLevel", static_cast<int64_t>(p.plant_level));

@@ -88,13 +88,24 @@ class GameMarket : public game_test::GameFixture {
       p.kwh = kwh;
     });
   }
-  // Changes a stored lot directly, as a world file could have left it.
+  // Stores a changed copy of a lot, as a world file could have left it.
   void edit_lot(const std::string& key, const std::function<void(ParcelRecord&)>& change) {
     Peer::with_lock(*engine_, [&](GameEngine& e) {
-      ParcelRecord& lot = Peer::parcels_of(e).at(key);
-      Peer::touch_parcel(e, key);
+      ParcelRecord lot = Peer::parcels_of(e).at(key);
       change(lot);
+      Peer::put_parcel(e, lot);
     });
+  }
+  // The auctions view holds exactly the lots a walk over every lot finds
+  // on the market.
+  void expect_view_matches_the_lots() {
+    size_t on_market = 0;
+    for (const auto& [key, p] : Peer::parcels(*engine_)) on_market += is_on_market(p) ? 1 : 0;
+    const std::string view = engine_->get_active_auctions_json();
+    EXPECT_EQ(game_test::count_of(view, "{\"key\":"), on_market) << view;
+    for (const auto& [key, p] : Peer::parcels(*engine_)) {
+      EXPECT_EQ(view.find("{\"key\":\"" + key + "\"") != std::string::npos, is_on_market(p)) << key;
+    }
   }
   ParcelRecord lot(const std::string& key) { return Peer::parcel(*engine_, key); }
   PlayerProfile player(const std::string& who) { return Peer::player(*engine_, who); }
@@ -439,6 +450,7 @@ TEST_F(GameMarket, AnEscrowThatCannotBePaidOutChangesNothing) {
   EXPECT_EQ(game_test::dump_world(*engine_), listed);
   EXPECT_TRUE(bid("0xb", "lot", "WC", 5)) << out_;  // just fits
   EXPECT_EQ(json_value(out_, "instant_transfer"), "false");
+  expect_view_matches_the_lots();
 }
 
 TEST_F(GameMarket, UnsafeKeysAreRefusedBeforeAnyPlayerExists) {
@@ -477,9 +489,11 @@ TEST_F(GameMarket, AFailedSaveUndoesTheSale) {
   EXPECT_FALSE(Peer::has_player(*engine_, "0xnew"));
   EXPECT_EQ(game_test::read_file(world_path()), file);
 
+  expect_view_matches_the_lots();
   std::filesystem::remove_all(world_path() + ".tmp");
   ASSERT_TRUE(accept("0xseller", "lot")) << out_;
   EXPECT_EQ(lot("lot").owner, "0xb");
+  expect_view_matches_the_lots();
 }
 
 TEST_F(GameMarket, EscrowNeitherCreatesNorLosesCurrency) {
@@ -521,6 +535,7 @@ TEST_F(GameMarket, EscrowNeitherCreatesNorLosesCurrency) {
     const Totals now = totals(*engine_);
     EXPECT_EQ(now.wc, expected.wc) << "step " << i;
     EXPECT_NEAR(now.ruz, expected.ruz, 1e-9) << "step " << i;
+    expect_view_matches_the_lots();
   }
   EXPECT_EQ(lot("a1").owner, "0xc");
   EXPECT_EQ(lot(bot_lot).owner, "0xb");
@@ -556,6 +571,11 @@ TEST_F(GameMarket, TheAuctionsViewListsLotsOnTheMarketOrWithAnOffer) {
                       "\"highestBid\":7.00,\"highestBidder\":\"0xb\""),
             std::string::npos)
       << view;
+  // In key order, and the same after the world is read back.
+  EXPECT_LT(view.find("\"key\":\"listed\""), view.find("\"key\":\"offered\""));
+  engine_ = make_engine();
+  expect_view_matches_the_lots();
+  EXPECT_EQ(game_test::count_of(engine_->get_active_auctions_json(), "{\"key\":"), 2u);
 }
 
 TEST(MarketRules, CurrenciesRangesAndWholeCoins) {
