@@ -15,6 +15,7 @@
 
 #include "crypto/json_writer.h"
 #include "game/game_engine.h"
+#include "game/lot_json.h"
 #include "game/market_rules.h"
 #include "game/text_safety.h"
 
@@ -316,13 +317,7 @@ std::string GameEngine::get_active_auctions_json() const {
     json.field("key", p.key).key("lat").fixed(p.lat, 6).key("lon").fixed(p.lon, 6).field("owner", p.owner);
     json.field("plantType", p.plant_type).field("plantLevel", static_cast<int64_t>(p.plant_level));
     json.field("plantName", p.plant_name).key("powerKw").fixed(p.power_kw, 2);
-    json.field("forSale", p.for_sale).field("saleCurrency", p.sale_currency.empty() ? "WC" : p.sale_currency);
-    json.key("minBid").fixed(p.min_bid, 2).key("buyoutPrice").fixed(p.buyout_price, 2);
-    json.key("highestBid").fixed(p.highest_bid, 2).field("highestBidder", p.highest_bidder);
-    json.field("billboardActive", p.billboard_active).field("billboardSpanCluster", p.span_cluster);
-    json.field("billboardGroupId", p.group_id).field("billboardTitle", p.title);
-    json.field("billboardImageUrl", p.image_url).field("billboardLinkUrl", p.link_url);
-    json.field("billboardSocialType", p.social_type.empty() ? "web" : p.social_type);
+    write_lot_market_and_billboard(json, p);
     json.end_object();
   }
   json.end_array().end_object();

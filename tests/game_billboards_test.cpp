@@ -22,14 +22,6 @@ std::string district_key(int q) {
   return key;
 }
 
-// The centre of hex cell (q, r), away from the seeded lots.
-void cell_centre(int64_t q, int64_t r, double& lat, double& lon) {
-  const double y = 1.5 * static_cast<double>(r);
-  const double x = (static_cast<double>(q) + static_cast<double>(r) / 2.0) * std::sqrt(3.0);
-  lat = 40.0 + y * kHexLatStep;
-  lon = 10.0 + x * kHexLonStep;
-}
-
 class GameBillboards : public game_test::GameFixture {
  protected:
   void SetUp() override {
@@ -43,7 +35,7 @@ class GameBillboards : public game_test::GameFixture {
   void own(const std::string& key, int64_t q, int64_t r, double nudge = 0.0,
            const std::string& owner = kOwner) {
     ParcelRecord p;
-    cell_centre(q, r, p.lat, p.lon);
+    game_test::cell_centre(q, r, p.lat, p.lon);
     p.lat += nudge;
     p.key = key;
     p.owner = owner;

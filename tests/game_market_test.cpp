@@ -24,14 +24,6 @@ constexpr char kNotOwner[] = "{\"status\":\"error\",\"message\":\"Non sei il pro
 constexpr char kRefunded[] =
     "{\"status\":\"ok\",\"message\":\"Asta/Offerta annullata e fondi in escrow rimborsati all'offerente.\"}";
 
-// The centre of hex cell (q, r), away from the seeded lots.
-void cell_centre(int64_t q, int64_t r, double& lat, double& lon) {
-  const double y = 1.5 * static_cast<double>(r);
-  const double x = (static_cast<double>(q) + static_cast<double>(r) / 2.0) * std::sqrt(3.0);
-  lat = 40.0 + y * kHexLatStep;
-  lon = 10.0 + x * kHexLonStep;
-}
-
 // Zava Vovaz and game RUZ in the world: every player's balance plus the
 // escrow held on the lots. kWh count as RUZ at the market's rate, since a
 // RUZ bid may buy its shortfall from them.
@@ -68,7 +60,7 @@ class GameMarket : public game_test::GameFixture {
   // plant (its output does not follow the sun).
   void own(const std::string& owner, const std::string& key, int64_t q, int64_t r) {
     ParcelRecord p;
-    cell_centre(q, r, p.lat, p.lon);
+    game_test::cell_centre(q, r, p.lat, p.lon);
     p.key = key;
     p.owner = owner;
     p.plant_type = "hydrogen";
@@ -319,7 +311,7 @@ TEST_F(GameMarket, ACellTextFindsTheLotExceptForAcceptance) {
   wallet("0xb", 300);
   double lat = 0;
   double lon = 0;
-  cell_centre(0, 0, lat, lon);
+  game_test::cell_centre(0, 0, lat, lon);
   const std::string place = fixed_text(lat, 7) + "_" + fixed_text(lon, 7);
   ASSERT_TRUE(list("0xseller", place, "WC", 5)) << out_;
   EXPECT_EQ(json_value(out_, "key"), "lot");
