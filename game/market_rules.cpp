@@ -28,7 +28,7 @@ const char* market_currency(std::string_view requested) {
 const char* lot_currency(const ParcelRecord& lot) { return is_ruz(lot.sale_currency) ? kCurrencyRuz : kCurrencyWc; }
 
 bool market_amount_in_range(double amount, std::string_view currency) {
-  // Written so that NaN fails every comparison and so the test.
+  // NaN fails both comparisons, so it is out of range.
   return amount > 0.0 && amount <= (is_ruz(currency) ? kMaxMarketRuz : kMaxMarketWc);
 }
 

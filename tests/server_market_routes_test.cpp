@@ -76,9 +76,13 @@ TEST_F(MarketRoutesTest, AmountsThatAreNoNumberOrOutOfRangeAreRefused) {
   }
   EXPECT_EQ(json_value(get("/api/game/market/list?addr=0xowner&key=lot1&minBid=5&buyout=1e300"), "message"),
             "Prezzo Compra Subito non valido");
-  // A buy-now price that is no number means none.
-  EXPECT_EQ(json_value(get("/api/game/market/list?addr=0xowner&key=lot1&minBid=5&buyout=nan"), "buyout_price"),
-            "0.00");
+  // A buy-now price the router cannot read as a finite number means none.
+  for (const std::string value : {"nan", "inf", "1e400", "x"}) {
+    EXPECT_EQ(json_value(get("/api/game/market/list?addr=0xowner&key=lot1&minBid=5&buyout=" + value),
+                         "buyout_price"),
+              "0.00")
+        << value;
+  }
   EXPECT_EQ(Peer::player(server_->game, "0xbidder").coins, 1000u);
 }
 
