@@ -19,9 +19,17 @@
 //                      session token, and the world file (the seeded world
 //                      and one account) saved and synced
 //
+//   Leaderboard/P     the ranking view over P players with scattered powers
+//   LeaderboardCopySort/P
+//                      for comparison: every player copied and sorted, as
+//                      a straightforward ranking would
+//   Auctions/L         the market view of the 100,000-lot world with L lots
+//                      on the market
+//
 //   game_bench --generate <dir> <lots> writes such a world file and exits.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <chrono>
@@ -34,11 +42,13 @@
 #include <random>
 #include <shared_mutex>
 #include <string>
+#include <vector>
 
 #include "bench_support.h"
 #include "game/game_clock.h"
 #include "game/game_engine.h"
 #include "game/hex_grid.h"
+#include "game/market_rules.h"
 #include "game/plant_table.h"
 
 namespace fs = std::filesystem;
@@ -51,6 +61,23 @@ class GameEngineTestPeer {
   static void refuse_saves(GameEngine& engine) {
     std::unique_lock<std::shared_mutex> lock(engine.game_mutex);
     engine.load_failed_ = true;
+  }
+  // Runs `change(players, parcels)` under the game lock, then files the
+  // lots it put on the market.
+  template <typename Change>
+  static void change_world(GameEngine& engine, Change change) {
+    std::unique_lock<std::shared_mutex> lock(engine.game_mutex);
+    change(engine.players, engine.parcels);
+    for (auto& [key, lot] : engine.parcels) engine.parcel_index_.refile_market(lot);
+  }
+  // The players copied and sorted, read under the shared game lock.
+  static std::vector<PlayerProfile> sorted_players(const GameEngine& engine) {
+    std::shared_lock<std::shared_mutex> lock(engine.game_mutex);
+    std::vector<PlayerProfile> all;
+    all.reserve(engine.players.size());
+    for (const auto& [key, p] : engine.players) all.push_back(p);
+    std::stable_sort(all.begin(), all.end(), ranks_before);
+    return all;
   }
 };
 }  // namespace ZezozuRiziv
@@ -365,6 +392,89 @@ BENCHMARK(Build)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 BENCHMARK(Upgrade)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 BENCHMARK(Telemetry)->Arg(100'000)->Unit(benchmark::kMillisecond);
 BENCHMARK(LoginWithSave)->Unit(benchmark::kMillisecond);
+
+// ---- Market and leaderboard ----------------------------------------------
+
+// An engine on a fresh directory whose players map holds `players` players
+// (the four seeded sellers among them) with scattered powers and lots.
+GameEngine& ranking_engine(uint64_t players) {
+  static std::map<uint64_t, std::unique_ptr<GameEngine>> engines;
+  auto& slot = engines[players];
+  if (!slot) {
+    const fs::path dir = bench_root() / ("ranking_" + std::to_string(players));
+    slot = std::make_unique<GameEngine>(dir.string(), bench_clock());
+    GameEngineTestPeer::change_world(*slot, [&](auto& all, auto&) {
+      std::mt19937_64 rng(players);
+      for (uint64_t i = all.size(); i < players; ++i) {
+        PlayerProfile& p = all[address_of(i)];
+        p.address = address_of(i);
+        p.power_kw = static_cast<double>(rng() % 1'000'000) / 100.0;
+        p.parcels_count = rng() % 50;
+      }
+    });
+  }
+  return *slot;
+}
+
+void Leaderboard(benchmark::State& state) {
+  const GameEngine& engine = ranking_engine(static_cast<uint64_t>(state.range(0)));
+  for (auto _ : state) {
+    const std::string json = engine.get_leaderboard_json();
+    benchmark::DoNotOptimize(json.data());
+  }
+}
+
+void LeaderboardCopySort(benchmark::State& state) {
+  const GameEngine& engine = ranking_engine(static_cast<uint64_t>(state.range(0)));
+  for (auto _ : state) {
+    const std::vector<PlayerProfile> sorted = GameEngineTestPeer::sorted_players(engine);
+    benchmark::DoNotOptimize(sorted.data());
+  }
+}
+
+// The 100,000-lot world with its first `listed` lots (in map order) on the
+// market, one in ten of them holding a bid.
+GameEngine& auction_engine(uint64_t listed) {
+  static std::map<uint64_t, std::unique_ptr<GameEngine>> engines;
+  auto& slot = engines[listed];
+  if (!slot) {
+    const fs::path copy = bench_root() / ("auctions_" + std::to_string(listed));
+    fs::create_directories(copy);
+    fs::copy_file(world_dir(100'000) + "/game_world.dat", copy / "game_world.dat",
+                  fs::copy_options::overwrite_existing);
+    slot = std::make_unique<GameEngine>(copy.string(), bench_clock());
+    GameEngineTestPeer::change_world(*slot, [&](auto&, auto& lots) {
+      uint64_t n = 0;
+      for (auto& [key, lot] : lots) {
+        if (n == listed) break;
+        lot.for_sale = true;
+        lot.min_bid = 10.0;
+        lot.buyout_price = 100.0;
+        if (n % 10 == 0) {
+          lot.highest_bid = 20.0;
+          lot.highest_bidder = address_of(n + 1);
+        }
+        ++n;
+      }
+    });
+  }
+  return *slot;
+}
+
+void Auctions(benchmark::State& state) {
+  const GameEngine& engine = auction_engine(static_cast<uint64_t>(state.range(0)));
+  size_t bytes = 0;
+  for (auto _ : state) {
+    const std::string json = engine.get_active_auctions_json();
+    bytes = json.size();
+    benchmark::DoNotOptimize(json.data());
+  }
+  state.counters["answer_KB"] = static_cast<double>(bytes) / 1e3;
+}
+
+BENCHMARK(Leaderboard)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMillisecond);
+BENCHMARK(LeaderboardCopySort)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMillisecond);
+BENCHMARK(Auctions)->Arg(0)->Arg(1'000)->Arg(100'000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -140,13 +140,23 @@ JsonWriter& JsonWriter::value(bool flag) {
   return *this;
 }
 
-JsonWriter& JsonWriter::fixed(double number, int decimals) {
-  before_value();
+void append_fixed(std::string& out, double number, int decimals) {
   // JSON has no NaN or infinity: they are written as zero in this notation.
   if (!std::isfinite(number)) number = 0.0;
   if (decimals < 0) decimals = 0;
   if (decimals > kMaxFixedDecimals) decimals = kMaxFixedDecimals;
-  append_chars(out_, number, std::chars_format::fixed, decimals);
+  append_chars(out, number, std::chars_format::fixed, decimals);
+}
+
+std::string fixed_text(double number, int decimals) {
+  std::string out;
+  append_fixed(out, number, decimals);
+  return out;
+}
+
+JsonWriter& JsonWriter::fixed(double number, int decimals) {
+  before_value();
+  append_fixed(out_, number, decimals);
   return *this;
 }
 

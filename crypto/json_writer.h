@@ -16,6 +16,12 @@ namespace ZezozuRiziv {
 void append_json_string(std::string& out, std::string_view text);
 std::string json_string(std::string_view text);
 
+// `number` in fixed notation with `decimals` digits after the point, exactly
+// as JsonWriter::fixed writes it (NaN and infinities as zero), for numbers
+// that stand inside a text (an answer's message).
+void append_fixed(std::string& out, double number, int decimals);
+std::string fixed_text(double number, int decimals);
+
 class JsonWriter {
  public:
   JsonWriter& begin_object();

@@ -42,6 +42,7 @@
 #include <optional>
 #include <shared_mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -442,6 +443,18 @@ class GameEngine {
   // administrator password kept in `data_dir`; a file that cannot be read
   // sets load_failed(). REQUIRES: game lock held exclusively (construction).
   void load_master_password_unlocked(const std::string& data_dir);
+
+  // ---- Market (game_market.cpp) -------------------------------------------
+
+  // Credits `amount` of `currency` to the player `to` (found or created):
+  // game RUZ as it is, Zava Vovaz rounded. False, with nothing created or
+  // changed, when the amount is outside the market's range (market_rules.h)
+  // or the balance could not hold it. REQUIRES: game lock held exclusively.
+  [[nodiscard]] bool credit_player_unlocked(const std::string& to, std::string_view currency, double amount);
+  // Pays the escrowed bid of `lot` (when it holds one) back to its bidder in
+  // the lot's currency; the lot is not changed. False as above.
+  // REQUIRES: game lock held exclusively.
+  [[nodiscard]] bool refund_escrow_unlocked(const ParcelRecord& lot);
 
   // ---- World file and seeding ----------------------------------------------
 

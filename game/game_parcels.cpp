@@ -1,11 +1,8 @@
 // Buying lots, building and upgrading plants, and the parcel helpers every
 // lot operation shares (lookup, storing, owner changes, districts).
 #include <cmath>
-#include <cstdio>
-#include <deque>
 #include <limits>
 #include <mutex>
-#include <unordered_set>
 
 #include "crypto/json_writer.h"
 #include "game/game_engine.h"
@@ -40,12 +37,6 @@ double haversine_m(double lat1, double lon1, double lat2, double lon2) {
                    std::cos(lat1 * rad) * std::cos(lat2 * rad) * std::sin(dlon / 2) * std::sin(dlon / 2);
   const double rest = 1.0 - a;
   return kEarthRadiusM * 2.0 * std::atan2(std::sqrt(a), std::sqrt(rest > 0.0 ? rest : 0.0));
-}
-
-std::string one_decimal(double v) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.1f", v);
-  return buffer;
 }
 
 // A plant of `spec`'s level on `lot`; the type is the caller's.
@@ -102,26 +93,10 @@ void GameEngine::set_parcel_owner_unlocked(ParcelRecord& parcel, const std::stri
 }
 
 uint64_t GameEngine::district_size_unlocked(const std::string& owner, HexCell start, uint64_t limit) const {
-  const auto owns = [&](HexCell cell) {
-    for (const ParcelRecord* p : parcel_index_.in_hex_cell(cell)) {
-      if (p->owner == owner) return true;
-    }
-    return false;
-  };
-  std::unordered_set<HexCell, HexCellHash> visited{start};
-  std::deque<HexCell> queue{start};
-  // Only "at least `limit`" matters, so the search stops there.
-  while (!queue.empty() && visited.size() < limit) {
-    const HexCell cell = queue.front();
-    queue.pop_front();
-    for (int d = 0; d < static_cast<int>(kHexDirections.size()); ++d) {
-      const HexCell next = hex_neighbour(cell, d);
-      if (visited.count(next) != 0 || !owns(next)) continue;
-      visited.insert(next);
-      queue.push_back(next);
-    }
-  }
-  return visited.size();
+  uint64_t cells = 0;
+  // Only "at least `limit`" matters, so the walk stops there.
+  parcel_index_.visit_district(owner, start, [&](HexCell) { return ++cells < limit; });
+  return cells;
 }
 
 bool GameEngine::buy_parcel(const std::string& address, const std::string& lot_key, double lat, double lon,
@@ -153,7 +128,7 @@ bool GameEngine::buy_parcel(const std::string& address, const std::string& lot_k
     if (d > kBuyRadiusM) {
       return refuse(out,
                     "Lotto fuori raggio! L'acquisizione e' consentita solo entro 50 metri dalla tua posizione "
-                    "reale (distanza attuale: " + one_decimal(d) + " m).");
+                    "reale (distanza attuale: " + fixed_text(d, 1) + " m).");
     }
     if (player.last_gps_ms != 0 && !(player.last_gps_lat == 0.0 && player.last_gps_lon == 0.0)) {
       const double dt = now > player.last_gps_ms ? static_cast<double>(now - player.last_gps_ms) / 1000.0 : 0.001;

@@ -3,8 +3,8 @@
 // communities.
 #include <array>
 #include <cmath>
-#include <cstdio>
 
+#include "crypto/json_writer.h"
 #include "game/game_engine.h"
 
 namespace ZezozuRiziv {
@@ -116,12 +116,6 @@ const std::array<SeedQuestion, 6> kSeedQuestions = {{
       "Percentuale Unitaria Negativa", "Piano Urbano Nazionale"}},
 }};
 
-std::string fixed5(double v) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.5f", v);
-  return buffer;
-}
-
 }  // namespace
 
 void GameEngine::seed_initial_multiplayer_world_unlocked() {
@@ -143,7 +137,7 @@ void GameEngine::seed_initial_multiplayer_world_unlocked() {
       ParcelRecord lot;
       lot.lat = std::floor((owner.base_lat + i * kSeedLatStep) / kSeedLatStep) * kSeedLatStep;
       lot.lon = std::floor((owner.base_lon + (i % 2) * dlon) / dlon) * dlon;
-      lot.key = fixed5(lot.lat) + "_" + fixed5(lot.lon);
+      lot.key = fixed_text(lot.lat, 5) + "_" + fixed_text(lot.lon, 5);
       lot.owner = owner.key;
       lot.plant_type = owner.plant_type;
       lot.plant_level = owner.level;

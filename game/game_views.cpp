@@ -3,6 +3,7 @@
 
 #include "crypto/json_writer.h"
 #include "game/game_engine.h"
+#include "game/lot_json.h"
 #include "game/production.h"
 #include "game/text_safety.h"
 
@@ -28,13 +29,7 @@ void write_parcel(JsonWriter& json, const ParcelRecord& p, const SolarEnvironmen
   json.field("plantName", p.plant_name);
   json.key("powerKw").fixed(p.power_kw, 2).key("effectivePowerKw").fixed(effective, 2);
   json.field("isProducing", effective > kProducingThresholdKw).key("boost").fixed(p.storage_boost, 2);
-  json.field("forSale", p.for_sale).field("saleCurrency", p.sale_currency.empty() ? "WC" : p.sale_currency);
-  json.key("minBid").fixed(p.min_bid, 2).key("buyoutPrice").fixed(p.buyout_price, 2);
-  json.key("highestBid").fixed(p.highest_bid, 2).field("highestBidder", p.highest_bidder);
-  json.field("billboardActive", p.billboard_active).field("billboardSpanCluster", p.span_cluster);
-  json.field("billboardGroupId", p.group_id).field("billboardTitle", p.title);
-  json.field("billboardImageUrl", p.image_url).field("billboardLinkUrl", p.link_url);
-  json.field("billboardSocialType", p.social_type.empty() ? "web" : p.social_type);
+  write_lot_market_and_billboard(json, p);
   json.end_object();
 }
 

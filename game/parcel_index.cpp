@@ -59,6 +59,7 @@ void ParcelIndex::add(ParcelRecord& parcel) {
   square.lat_square = a;
   square.lon_square = o;
   square.parcels.push_back(&parcel);
+  if (is_on_market(parcel)) on_market_.insert(&parcel);
 }
 
 void ParcelIndex::remove(ParcelRecord& parcel) {
@@ -79,12 +80,22 @@ void ParcelIndex::remove(ParcelRecord& parcel) {
     erase_unordered(square->second.parcels, &parcel);
     if (square->second.parcels.empty()) by_square_.erase(square);
   }
+  on_market_.erase(&parcel);
+}
+
+void ParcelIndex::refile_market(ParcelRecord& parcel) {
+  if (is_on_market(parcel)) {
+    on_market_.insert(&parcel);
+  } else {
+    on_market_.erase(&parcel);
+  }
 }
 
 void ParcelIndex::clear() {
   by_owner_.clear();
   by_cell_.clear();
   by_square_.clear();
+  on_market_.clear();
 }
 
 void ParcelIndex::reserve(size_t parcels, size_t owners) {

@@ -1,6 +1,6 @@
 // Indexes over the engine's parcels, so that the views and actions touch
 // the parcels they need instead of walking the whole map: by owner, by hex
-// cell and by a coarse latitude/longitude grid. They hold pointers into the
+// cell, by a coarse latitude/longitude grid, and the lots on the market. They hold pointers into the
 // engine's parcel map (whose elements never move) and are kept in step by
 // the engine whenever a parcel is stored, removed or changes owner.
 // No lock of its own: the engine's game lock guards it.
@@ -8,9 +8,11 @@
 
 #include <cmath>
 #include <cstdint>
+#include <deque>
 #include <span>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "game/game_records.h"
@@ -37,9 +39,13 @@ class ParcelList {
 
 using ParcelSpan = std::span<ParcelRecord* const>;
 
+// A lot is on the market while it is listed or holds a bid or an offer.
+inline bool is_on_market(const ParcelRecord& parcel) { return parcel.for_sale || parcel.highest_bid > 0.0; }
+
 class ParcelIndex {
  public:
-  // Files `parcel` under its current owner, hex cell and grid square.
+  // Files `parcel` under its current owner, hex cell and grid square, and
+  // among the lots on the market when it is.
   void add(ParcelRecord& parcel);
   // Removes `parcel`, which must have been added with its current owner,
   // lat and lon.
@@ -62,6 +68,18 @@ class ParcelIndex {
 
   // Some parcel with |lat - p.lat| < dlat and |lon - p.lon| < dlon, or null.
   ParcelRecord* find_near(double lat, double lon, double dlat, double dlon) const;
+
+  // The lots on the market, in no order.
+  const std::unordered_set<ParcelRecord*>& on_market() const { return on_market_; }
+  // Files or unfiles an added `parcel` among the lots on the market after
+  // its for_sale or highest_bid changed.
+  void refile_market(ParcelRecord& parcel);
+
+  // The district of `owner` around `start`: calls visit(cell) for `start`,
+  // then breadth first for every cell holding a lot of `owner` that touches
+  // one already visited, each cell once, until visit returns false.
+  template <typename Visit>
+  void visit_district(const std::string& owner, HexCell start, Visit visit) const;
 
  private:
   // Grid squares of this many degrees: a square holds a few thousand lots
@@ -86,7 +104,31 @@ class ParcelIndex {
     std::vector<ParcelRecord*> parcels;
   };
   std::unordered_map<uint64_t, Square> by_square_;
+  std::unordered_set<ParcelRecord*> on_market_;
 };
+
+template <typename Visit>
+void ParcelIndex::visit_district(const std::string& owner, HexCell start, Visit visit) const {
+  const auto holds_owner = [&](HexCell cell) {
+    for (const ParcelRecord* p : in_hex_cell(cell)) {
+      if (p->owner == owner) return true;
+    }
+    return false;
+  };
+  std::unordered_set<HexCell, HexCellHash> seen{start};
+  std::deque<HexCell> queue{start};
+  if (!visit(start)) return;
+  while (!queue.empty()) {
+    const HexCell cell = queue.front();
+    queue.pop_front();
+    for (int d = 0; d < static_cast<int>(kHexDirections.size()); ++d) {
+      const HexCell next = hex_neighbour(cell, d);
+      if (!seen.insert(next).second || !holds_owner(next)) continue;
+      if (!visit(next)) return;
+      queue.push_back(next);
+    }
+  }
+}
 
 template <typename Visit>
 void ParcelIndex::visit_rect(double lat_min, double lat_max, double lon_min, double lon_max,

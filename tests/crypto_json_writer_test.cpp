@@ -160,12 +160,6 @@ TEST(JsonWriterTest, NumberPrintsWhatAStreamPrints) {
   EXPECT_EQ(number_text(3.14159265), "3.14159");
 }
 
-std::string fixed_text(double v, int decimals) {
-  JsonWriter w;
-  w.fixed(v, decimals);
-  return w.str();
-}
-
 TEST(JsonWriterTest, FixedPrintsWhatPrintfPrints) {
   struct Case {
     double value;
@@ -183,6 +177,15 @@ TEST(JsonWriterTest, FixedPrintsWhatPrintfPrints) {
   }
   EXPECT_EQ(fixed_text(1.0, 6), "1.000000");
   EXPECT_EQ(fixed_text(45.46421, 4), "45.4642");
+  // The writer's numbers are the same text.
+  JsonWriter w;
+  w.begin_array().fixed(2.675, 2).fixed(-1.5, 0).end_array();
+  std::string expected = "[";
+  expected += fixed_text(2.675, 2);
+  expected += ',';
+  expected += fixed_text(-1.5, 0);
+  expected += ']';
+  EXPECT_EQ(w.str(), expected);
 }
 
 TEST(JsonWriterTest, NanAndInfinityAreWrittenAsZero) {

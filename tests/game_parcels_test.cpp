@@ -22,13 +22,6 @@ constexpr double kLon = 9.0;
 double north(double metres) { return metres / kEarthRadiusM * 180.0 / kPi; }
 
 // The centre of the hex cell (q, r).
-void cell_centre(int64_t q, int64_t r, double& lat, double& lon) {
-  const double y = 1.5 * static_cast<double>(r);
-  const double x = (static_cast<double>(q) + static_cast<double>(r) / 2.0) * std::sqrt(3.0);
-  lat = 40.0 + y * kHexLatStep;  // away from the seeded lots
-  lon = 10.0 + x * kHexLonStep;
-}
-
 class GameParcels : public game_test::GameFixture {
  protected:
   void SetUp() override {
@@ -47,7 +40,7 @@ class GameParcels : public game_test::GameFixture {
   void own_cell(const std::string& owner, int64_t q, int64_t r, const std::string& type = "", int level = 0,
                 const std::string& key = "") {
     ParcelRecord p;
-    cell_centre(q, r, p.lat, p.lon);
+    game_test::cell_centre(q, r, p.lat, p.lon);
     p.key = key.empty() ? "c_" + std::to_string(q) + "_" + std::to_string(r) : key;
     p.owner = owner;
     p.plant_type = type;
@@ -172,7 +165,7 @@ TEST_F(GameParcels, ANewLotJoinsTheNeighbouringDistrictBillboard) {
   });
   double lat = 0;
   double lon = 0;
-  cell_centre(1, 0, lat, lon);
+  game_test::cell_centre(1, 0, lat, lon);
   ASSERT_TRUE(buy("0xbb", "next", lat, lon, 0, 0)) << out_;
   const ParcelRecord next = Peer::parcel(*engine_, "next");
   EXPECT_TRUE(next.billboard_active);
@@ -180,7 +173,7 @@ TEST_F(GameParcels, ANewLotJoinsTheNeighbouringDistrictBillboard) {
   EXPECT_EQ(next.group_id, "bb_0xbb_1");
   EXPECT_EQ(next.title, "Vetrina");
   EXPECT_EQ(next.social_type, "tiktok");
-  cell_centre(3, 0, lat, lon);
+  game_test::cell_centre(3, 0, lat, lon);
   ASSERT_TRUE(buy("0xbb", "apart", lat, lon, 0, 0)) << out_;
   EXPECT_FALSE(Peer::parcel(*engine_, "apart").billboard_active);
 }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -23,6 +24,7 @@
 #include "game/game_engine.h"
 #include "game/game_random.h"
 #include "game/game_records.h"
+#include "game/hex_grid.h"
 #include "game/world_records.h"
 
 namespace ZezozuRiziv {
@@ -221,6 +223,15 @@ inline size_t count_of(const std::string& text, const std::string& what) {
   size_t n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
   return n;
+}
+
+// A point of hex cell (q, r) on a grid laid from (40, 10): lots placed by
+// cell away from the seeded ones.
+inline void cell_centre(int64_t q, int64_t r, double& lat, double& lon) {
+  const double y = 1.5 * static_cast<double>(r);
+  const double x = (static_cast<double>(q) + static_cast<double>(r) / 2.0) * std::sqrt(3.0);
+  lat = 40.0 + y * ZezozuRiziv::kHexLatStep;
+  lon = 10.0 + x * ZezozuRiziv::kHexLonStep;
 }
 
 // Everything the engine holds, as sorted text: the world file's own lines

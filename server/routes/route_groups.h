@@ -18,6 +18,7 @@ void add_quiz_routes(Router& router);       // server/routes/quiz.cpp
 void add_account_routes(Router& router);   // server/routes/accounts.cpp
 void add_admin_routes(Router& router);     // server/routes/admin.cpp
 void add_rewards_routes(Router& router);   // server/routes/rewards.cpp
+void add_market_routes(Router& router);    // server/routes/market.cpp
 
 inline constexpr RouteGroup kRouteGroups[] = {
     add_ledger_routes,
@@ -29,6 +30,7 @@ inline constexpr RouteGroup kRouteGroups[] = {
     add_account_routes,
     add_admin_routes,
     add_rewards_routes,
+    add_market_routes,
 };
 
 }  // namespace ZezozuRiziv::routes
