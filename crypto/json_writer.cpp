@@ -35,8 +35,14 @@ void append_chars(std::string& out, double number, std::chars_format format, int
 
 void append_json_string(std::string& out, std::string_view text) {
   out += '"';
-  for (const char c : text) {
-    switch (c) {
+  // Runs of bytes that need no escape (nearly all text) are copied whole.
+  size_t plain_from = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte >= 0x20 && byte != '"' && byte != '\\') continue;
+    out.append(text.data() + plain_from, i - plain_from);
+    plain_from = i + 1;
+    switch (byte) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
       case '\n': out += "\\n"; break;
@@ -44,18 +50,13 @@ void append_json_string(std::string& out, std::string_view text) {
       case '\t': out += "\\t"; break;
       case '\b': out += "\\b"; break;
       case '\f': out += "\\f"; break;
-      default: {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20) {
-          out += "\\u00";
-          out += kHexDigits[byte >> 4];
-          out += kHexDigits[byte & 0x0f];
-        } else {
-          out += c;
-        }
-      }
+      default:
+        out += "\\u00";
+        out += kHexDigits[byte >> 4];
+        out += kHexDigits[byte & 0x0f];
     }
   }
+  out.append(text.data() + plain_from, text.size() - plain_from);
   out += '"';
 }
 
