@@ -89,9 +89,8 @@ std::string GameEngine::start_ad_session(const std::string& address, const std::
   std::string refusal;
   if (!keys_usable(address, refusal)) return refusal;
   std::unique_lock<std::shared_mutex> lock(game_mutex);
-  const std::string addr = normalize_addr(address);
-  PlayerProfile& player = get_or_create_player_unlocked(addr);
-  sync_player_unlocked(player);
+  PlayerProfile& player = acting_player_unlocked(address);
+  const std::string addr = player.address;
   const uint64_t now = now_ms();
   const bool boost = ad_type == "boost" || ad_type == "BOOST";
 

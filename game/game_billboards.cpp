@@ -60,9 +60,8 @@ bool GameEngine::set_parcel_billboard(const std::string& address, const std::str
   if (!keys_usable(address, lot_key, out)) return false;
   std::unique_lock<std::shared_mutex> lock(game_mutex);
   UndoScope undo(*this);
-  const std::string addr = normalize_addr(address);
-  PlayerProfile& player = get_or_create_player_unlocked(addr);
-  sync_player_unlocked(player);
+  PlayerProfile& player = acting_player_unlocked(address);
+  const std::string addr = player.address;
 
   ParcelRecord* lot = find_owned_lot_unlocked(addr, lot_key);
   if (lot == nullptr) return refuse(out, kNotLotOwnerMessage);
@@ -113,9 +112,8 @@ bool GameEngine::clear_parcel_billboard(const std::string& address, const std::s
   if (!keys_usable(address, lot_key, out)) return false;
   std::unique_lock<std::shared_mutex> lock(game_mutex);
   UndoScope undo(*this);
-  const std::string addr = normalize_addr(address);
-  PlayerProfile& player = get_or_create_player_unlocked(addr);
-  sync_player_unlocked(player);
+  PlayerProfile& player = acting_player_unlocked(address);
+  const std::string addr = player.address;
 
   ParcelRecord* lot = find_owned_lot_unlocked(addr, lot_key);
   if (lot == nullptr) return refuse(out, kNotLotOwnerMessage);

@@ -368,6 +368,10 @@ class GameEngine {
   // up to date (power first), as the views do. Nothing is saved.
   // REQUIRES: game lock held exclusively.
   PlayerProfile& bring_up_to_date_unlocked(const std::string& address);
+  // The player an action acts for: the profile of normalize_addr(address),
+  // created when new, its production accrued up to now (its key is its
+  // `address`). Nothing is saved. REQUIRES: game lock held exclusively.
+  PlayerProfile& acting_player_unlocked(const std::string& address);
   // Sets power_kw, storage_boost and parcels_count from the player's lots
   // and the sun at its reference position now.
   // REQUIRES: game lock held exclusively.

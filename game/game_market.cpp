@@ -91,9 +91,8 @@ bool GameEngine::list_parcel_for_sale(const std::string& address, const std::str
   if (!keys_usable(address, lot_key, out)) return false;
   std::unique_lock<std::shared_mutex> lock(game_mutex);
   UndoScope undo(*this);
-  const std::string addr = normalize_addr(address);
-  PlayerProfile& player = get_or_create_player_unlocked(addr);
-  sync_player_unlocked(player);
+  PlayerProfile& player = acting_player_unlocked(address);
+  const std::string addr = player.address;
 
   ParcelRecord* lot = find_owned_lot_unlocked(addr, lot_key);
   if (lot == nullptr) return refuse(out, kNotLotOwnerMessage);
@@ -157,9 +156,8 @@ bool GameEngine::place_bid_or_offer(const std::string& address, const std::strin
   if (!keys_usable(address, lot_key, out)) return false;
   std::unique_lock<std::shared_mutex> lock(game_mutex);
   UndoScope undo(*this);
-  const std::string addr = normalize_addr(address);
-  PlayerProfile& bidder = get_or_create_player_unlocked(addr);
-  sync_player_unlocked(bidder);
+  PlayerProfile& bidder = acting_player_unlocked(address);
+  const std::string addr = bidder.address;
 
   ParcelRecord* lot = find_parcel_by_key_or_hex_unlocked(lot_key, "");
   if (lot == nullptr) return refuse(out, kLotNotFoundMessage);

@@ -106,9 +106,8 @@ bool GameEngine::buy_parcel(const std::string& address, const std::string& lot_k
 
   std::unique_lock<std::shared_mutex> lock(game_mutex);
   UndoScope undo(*this);
-  const std::string addr = normalize_addr(address);
-  PlayerProfile& player = get_or_create_player_unlocked(addr);
-  sync_player_unlocked(player);
+  PlayerProfile& player = acting_player_unlocked(address);
+  const std::string addr = player.address;
 
   if (is_mocked) {
     return refuse(out,
@@ -215,9 +214,8 @@ bool GameEngine::build_plant(const std::string& address, const std::string& lot_
   if (!keys_usable(address, lot_key, out)) return false;
   std::unique_lock<std::shared_mutex> lock(game_mutex);
   UndoScope undo(*this);
-  const std::string addr = normalize_addr(address);
-  PlayerProfile& player = get_or_create_player_unlocked(addr);
-  sync_player_unlocked(player);
+  PlayerProfile& player = acting_player_unlocked(address);
+  const std::string addr = player.address;
 
   ParcelRecord* lot = find_owned_lot_unlocked(addr, lot_key);
   if (lot == nullptr) return refuse(out, kNotLotOwnerMessage);
@@ -242,9 +240,8 @@ bool GameEngine::upgrade_plant(const std::string& address, const std::string& lo
   if (!keys_usable(address, lot_key, out)) return false;
   std::unique_lock<std::shared_mutex> lock(game_mutex);
   UndoScope undo(*this);
-  const std::string addr = normalize_addr(address);
-  PlayerProfile& player = get_or_create_player_unlocked(addr);
-  sync_player_unlocked(player);
+  PlayerProfile& player = acting_player_unlocked(address);
+  const std::string addr = player.address;
 
   ParcelRecord* lot = find_owned_lot_unlocked(addr, lot_key);
   if (lot == nullptr) return refuse(out, kNotLotOwnerMessage);

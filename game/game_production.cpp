@@ -69,6 +69,12 @@ PlayerProfile& GameEngine::bring_up_to_date_unlocked(const std::string& address)
   return p;
 }
 
+PlayerProfile& GameEngine::acting_player_unlocked(const std::string& address) {
+  PlayerProfile& p = get_or_create_player_unlocked(normalize_addr(address));
+  sync_player_unlocked(p);
+  return p;
+}
+
 std::string GameEngine::get_production_history_json(const std::string& address) {
   if (!is_safe_record_key(address)) return error_json(kBadAddressMessage);
   std::unique_lock<std::shared_mutex> lock(game_mutex);
