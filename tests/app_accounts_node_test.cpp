@@ -10,12 +10,12 @@
 #include <string>
 #include <thread>
 
+#include "app_node_api_fixture.h"
 #include "app_node_process.h"
 #include "node_client_support.h"
 
 namespace {
 
-using rozeve_test::BinaryFixture;
 using rozeve_test::NodeProcess;
 using rozeve_test::read_text;
 using rozeve_test::split_lines;
@@ -25,21 +25,8 @@ constexpr char kPlant[] = "0xsolarking_it_milano_cer01";
 constexpr char kOtherWallet[] = "0x00000000000000000000000000000000000000aa";
 constexpr char kNoSession[] = "{\"status\":\"error\",\"message\":\"Sessione non autenticata.\"}";
 
-class AccountsNodeTest : public BinaryFixture {
+class AccountsNodeTest : public rozeve_test::RunningNodeFixture {
  protected:
-  void start() {
-    node_ = std::make_unique<NodeProcess>(dir_, rozeve_test::local_node_args(port_, p2p_port_));
-    ASSERT_TRUE(node_->wait_for_output(rozeve_test::kNodeRunning)) << node_->output();
-  }
-  void stop() {
-    node_->type_line();
-    EXPECT_EQ(node_->wait_exit(5000), 0);
-    node_.reset();
-  }
-  std::string get(const std::string& target) { return rozeve_test::curl_get(port_, target); }
-  std::string post(const std::string& path, const std::string& form) {
-    return rozeve_test::curl_post(port_, path, form);
-  }
   static std::string text(const std::string& json, const std::string& key) {
     return rozeve_test::json_text(json, key).value_or("<missing " + key + ">");
   }
@@ -60,10 +47,6 @@ class AccountsNodeTest : public BinaryFixture {
     EXPECT_EQ(text(answer, "message"), "Accesso eseguito con successo!") << answer;
     return text(answer, "session_token");
   }
-
-  uint16_t port_ = 0;
-  uint16_t p2p_port_ = 0;
-  std::unique_ptr<NodeProcess> node_;
 };
 
 TEST_F(AccountsNodeTest, AccountsAndAdministrationAcrossARestart) {
@@ -166,7 +149,7 @@ TEST_F(AccountsNodeTest, ADamagedPasswordFileStopsTheStart) {
   stop();
   const std::filesystem::path file = dir_ / "data" / "admin_master_password.txt";
   std::ofstream(file, std::ios::trunc) << "not a password\n";
-  node_ = std::make_unique<NodeProcess>(dir_, rozeve_test::local_node_args(port_, p2p_port_));
+  node_ = std::make_unique<NodeProcess>(dir_, rozeve_test::local_node_args(rpc_port_, p2p_port_));
   ASSERT_EQ(node_->wait_exit(10000), 1) << node_->output();
   EXPECT_NE(node_->output().find("[NODO] Impossibile leggere la password master amministratore "
                                  "data/admin_master_password.txt (contenuto non valido): il file resta com'e' e il "

@@ -4,15 +4,13 @@
 #include <regex>
 #include <string>
 
+#include "app_node_api_fixture.h"
 #include "app_node_process.h"
 #include "node_client_support.h"
 
 namespace {
 
-using rozeve_test::BinaryFixture;
-using rozeve_test::NodeProcess;
 
-constexpr char kRunning[] = "[NODO IN ESECUZIONE]";
 constexpr char kAnna[] = "0x00000000000000000000000000000000000a11a0";
 constexpr char kBruno[] = "0x00000000000000000000000000000000000b2b00";
 constexpr char kCarla[] = "0x00000000000000000000000000000000000c3ca0";
@@ -23,29 +21,9 @@ std::string text_of(const std::string& json, const std::string& key) {
   return std::regex_search(json, match, std::regex("\"" + key + "\":\"([^\"]*)\"")) ? match[1].str() : "";
 }
 
-class CommunityQuizNodeTest : public BinaryFixture {
+class CommunityQuizNodeTest : public rozeve_test::RunningNodeFixture {
  protected:
-  void start() {
-    uint16_t p2p_port = 0;
-    node_ = std::make_unique<NodeProcess>(dir_, rozeve_test::local_node_args(port_, p2p_port));
-    ASSERT_TRUE(node_->wait_for_output(kRunning)) << node_->output();
-  }
-  void stop() {
-    node_->type_line();
-    EXPECT_EQ(node_->wait_exit(5000), 0);
-    node_.reset();
-  }
-  void TearDown() override {
-    if (node_) stop();
-    BinaryFixture::TearDown();
-  }
-  std::string get(const std::string& target) { return rozeve_test::curl_get(port_, target); }
-  std::string post(const std::string& path, const std::string& form) {
-    return rozeve_test::curl_post(port_, path, form);
-  }
 
-  uint16_t port_ = 0;
-  std::unique_ptr<NodeProcess> node_;
 };
 
 TEST_F(CommunityQuizNodeTest, CommunitiesAndTheQuizLiveThroughARestart) {

@@ -11,6 +11,34 @@
 
 namespace rozeve_test {
 
+// A real node on free 127.0.0.1 ports in the fixture's scratch directory,
+// started and stopped by the test (so that it can restart it), and stopped
+// at the end if it still runs.
+class RunningNodeFixture : public BinaryFixture {
+ protected:
+  void start() {
+    node_ = std::make_unique<NodeProcess>(dir_, local_node_args(rpc_port_, p2p_port_));
+    ASSERT_TRUE(node_->wait_for_output(kNodeRunning)) << node_->output();
+  }
+  void stop() {
+    node_->type_line();
+    EXPECT_EQ(node_->wait_exit(5000), 0);
+    node_.reset();
+  }
+  void TearDown() override {
+    if (node_) stop();
+    BinaryFixture::TearDown();
+  }
+  std::string get(const std::string& target) { return curl_get(rpc_port_, target); }
+  std::string post(const std::string& path, const std::string& form) {
+    return curl_post(rpc_port_, path, form);
+  }
+
+  uint16_t rpc_port_ = 0;
+  uint16_t p2p_port_ = 0;
+  std::unique_ptr<NodeProcess> node_;
+};
+
 class NodeApiTest : public BinaryFixture {
  protected:
   void SetUp() override {

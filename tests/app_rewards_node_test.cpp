@@ -9,6 +9,7 @@
 #include <string>
 
 #include "node_client_support.h"
+#include "app_node_api_fixture.h"
 #include "app_node_process.h"
 #include "chain/block.h"
 #include "chain/state.h"
@@ -18,14 +19,11 @@
 namespace {
 
 namespace fs = std::filesystem;
-using rozeve_test::BinaryFixture;
 using rozeve_test::json_field;
-using rozeve_test::NodeProcess;
 using rozeve_test::read_text;
 using rozeve_test::split_lines;
 using ZezozuRiziv::State;
 
-constexpr char kRunning[] = "[NODO IN ESECUZIONE]";
 constexpr char kPlayer[] = "0xAbCdEf0123456789aBcDeF0123456789AbCdEf01";
 constexpr char kPlayerKey[] = "0xabcdef0123456789abcdef0123456789abcdef01";
 
@@ -35,21 +33,8 @@ struct Files {
   bool operator==(const Files&) const = default;
 };
 
-class RewardsNodeTest : public BinaryFixture {
+class RewardsNodeTest : public rozeve_test::RunningNodeFixture {
  protected:
-  void start() {
-    node_ = std::make_unique<NodeProcess>(dir_, rozeve_test::local_node_args(rpc_port_, p2p_port_));
-    ASSERT_TRUE(node_->wait_for_output(kRunning)) << node_->output();
-  }
-  void stop() {
-    node_->type_line();
-    EXPECT_EQ(node_->wait_exit(5000), 0);
-    node_.reset();
-  }
-  void TearDown() override {
-    if (node_) stop();
-    BinaryFixture::TearDown();
-  }
 
   fs::path data() const { return dir_ / "data"; }
   Files files() const {
@@ -64,7 +49,6 @@ class RewardsNodeTest : public BinaryFixture {
     return rozeve_test::curl_get(rpc_port_, "/api/game/claim-ruz?addr=" + addr + "&source=" + source +
                                                 (amount.empty() ? "" : "&amount=" + amount));
   }
-  std::string get(const std::string& target) { return rozeve_test::curl_get(rpc_port_, target); }
   // The world file's "P" line of `key`.
   std::string player_line(const std::string& key) const {
     for (const std::string& line : split_lines(read_text(data() / "game_world.dat"))) {
@@ -72,9 +56,6 @@ class RewardsNodeTest : public BinaryFixture {
     }
     return "";
   }
-
-  uint16_t rpc_port_ = 0, p2p_port_ = 0;
-  std::unique_ptr<NodeProcess> node_;
 };
 
 TEST_F(RewardsNodeTest, AClaimIsInAllThreeFilesAndSurvivesARestart) {
