@@ -35,6 +35,16 @@ bool fsync_fd(int fd) {
   return true;
 }
 
+mode_t mode_for(FileAccess access) {
+  return access == FileAccess::kOwnerOnly ? kOwnerOnlyMode : kDefaultMode;
+}
+
+// O_CREAT leaves an existing file's mode as it was; a secret must not keep
+// a wider one from an older run.
+bool narrow_mode(int fd, FileAccess access) {
+  return access != FileAccess::kOwnerOnly || ::fchmod(fd, kOwnerOnlyMode) == 0;
+}
+
 // A failed close may report a lost write, so it counts as a failure.
 bool close_fd(int fd) { return ::close(fd) == 0; }
 
@@ -57,12 +67,10 @@ bool fsync_directory(const std::string& path) {
 
 ReplaceResult replace_file(const std::string& path, std::string_view content, FileAccess access) {
   const std::string tmp = path + kTmpSuffix;
-  const mode_t mode = access == FileAccess::kOwnerOnly ? kOwnerOnlyMode : kDefaultMode;
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode_for(access));
   if (fd < 0) return ReplaceResult::kWriteFailed;
 
-  // An old temporary file keeps its mode through O_CREAT; a secret must not.
-  bool ok = access != FileAccess::kOwnerOnly || ::fchmod(fd, kOwnerOnlyMode) == 0;
+  bool ok = narrow_mode(fd, access);
   ok = ok && write_all(fd, content.data(), content.size());
   ok = ok && fsync_fd(fd);
   ok = close_fd(fd) && ok;
@@ -78,21 +86,23 @@ ReplaceResult replace_file(const std::string& path, std::string_view content, Fi
   return ReplaceResult::kReplaced;
 }
 
-bool write_file_in_place(const std::string& path, std::string_view content) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kDefaultMode);
+bool write_file_in_place(const std::string& path, std::string_view content, FileAccess access) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode_for(access));
   if (fd < 0) return false;
-  bool ok = write_all(fd, content.data(), content.size());
+  bool ok = narrow_mode(fd, access);
+  ok = ok && write_all(fd, content.data(), content.size());
   ok = ok && fsync_fd(fd);
   return close_fd(fd) && ok;
 }
 
-bool append_line(const std::string& path, std::string_view line, uint64_t* size_before) {
+bool append_line(const std::string& path, std::string_view line, uint64_t* size_before,
+                 FileAccess access) {
   // Open without O_CREAT first, to know whether the file is new and its
   // directory entry needs a sync as well.
   bool created = false;
   int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
   if (fd < 0 && errno == ENOENT) {
-    fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, kDefaultMode);
+    fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, mode_for(access));
     created = true;
   }
   if (fd < 0) return false;
@@ -102,6 +112,9 @@ bool append_line(const std::string& path, std::string_view line, uint64_t* size_
     close_fd(fd);
     return false;
   }
+  // A log from an older run may be readable by all; narrowing it is worth
+  // a try, but not the loss of the record when the owner is someone else.
+  if ((st.st_mode & 077) != 0) (void)narrow_mode(fd, access);
   if (size_before != nullptr) *size_before = static_cast<uint64_t>(st.st_size);
   bool ok = true;
   std::string buffer;
@@ -186,7 +199,7 @@ PathKind path_kind(const std::string& path) {
 
 bool probe_writable_directory(const std::string& dir) {
   const std::string probe = dir + "/.rozeve_probe" + kTmpSuffix;
-  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kDefaultMode);
+  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kOwnerOnlyMode);
   if (fd < 0) return false;
   const char byte = '\n';
   bool ok = write_all(fd, &byte, 1) && fsync_fd(fd);

@@ -27,7 +27,9 @@ enum class ReplaceResult {
 
 // Truncates `path` and writes `content` into it directly, then fsyncs it.
 // Only a fallback for when a rename is impossible: a crash midway tears it.
-[[nodiscard]] bool write_file_in_place(const std::string& path, std::string_view content);
+// kOwnerOnly also narrows an existing file to 0600.
+[[nodiscard]] bool write_file_in_place(const std::string& path, std::string_view content,
+                                       FileAccess access = FileAccess::kDefault);
 
 // Appends `line` and a line feed to `path` (created when missing) and fsyncs
 // before returning true. When the file does not end with a line feed (the
@@ -35,8 +37,10 @@ enum class ReplaceResult {
 // cannot swallow it. `size_before`, when given, receives the file's size
 // before the append (for truncate_file to undo it). A write or sync that
 // fails cuts the file back to that size, so a half-written line never stays.
+// kOwnerOnly creates the file with 0600 and narrows an existing one to it.
 [[nodiscard]] bool append_line(const std::string& path, std::string_view line,
-                               uint64_t* size_before = nullptr);
+                               uint64_t* size_before = nullptr,
+                               FileAccess access = FileAccess::kDefault);
 
 // Cuts `path` back to `size` bytes and fsyncs it.
 [[nodiscard]] bool truncate_file(const std::string& path, uint64_t size);
