@@ -94,13 +94,14 @@ bool GameEngine::save_world_unlocked() {
   for (const auto& [id, community] : cers) append_community_lines(out, community);
 
   bool saved = false;
-  switch (platform::replace_file(world_file_path, out)) {
+  // Live session tokens and password hashes: readable by the owner only.
+  switch (platform::replace_file(world_file_path, out, platform::FileAccess::kOwnerOnly)) {
     case platform::ReplaceResult::kReplaced:
       saved = true;
       break;
     case platform::ReplaceResult::kRenameFailed:
       // The temporary file is complete and stays; copy its content over.
-      saved = platform::write_file_in_place(world_file_path, out);
+      saved = platform::write_file_in_place(world_file_path, out, platform::FileAccess::kOwnerOnly);
       break;
     case platform::ReplaceResult::kWriteFailed:
       break;

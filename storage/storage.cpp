@@ -18,6 +18,9 @@ namespace fs = std::filesystem;
 namespace ZezozuRiziv {
 namespace {
 
+// The ledger's files are the operator's alone, as the game world beside them is.
+constexpr platform::FileAccess kDataFileAccess = platform::FileAccess::kOwnerOnly;
+
 // Read buffer of the block log; large reads keep the one-time load fast.
 constexpr std::size_t kReadBufferBytes = 1 << 20;
 // Shortest line that can hold a block: {"block_hash":"x"]}.
@@ -149,14 +152,14 @@ bool Storage::save_state(const State& state) {
   ensure_directory_exists();
   const std::string text = state.serialize_with_tip(chain_tip());
   bool written = false;
-  switch (platform::replace_file(state_path_, text)) {
+  switch (platform::replace_file(state_path_, text, kDataFileAccess)) {
     case platform::ReplaceResult::kReplaced:
       written = true;
       break;
     case platform::ReplaceResult::kRenameFailed:
       // The temporary file stays behind; writing in place is the only way
       // left to keep the state.
-      written = platform::write_file_in_place(state_path_, text);
+      written = platform::write_file_in_place(state_path_, text, kDataFileAccess);
       break;
     case platform::ReplaceResult::kWriteFailed:
       break;
@@ -220,7 +223,7 @@ bool Storage::save_block(const Block& block, uint64_t* size_before) {
   if (text.find_first_of("\r\n") != std::string::npos) return false;
   ensure_directory_exists();
   ensure_cache_loaded();
-  if (!platform::append_line(blocks_path_, text, size_before)) return false;
+  if (!platform::append_line(blocks_path_, text, size_before, kDataFileAccess)) return false;
   cache_.push_back(block);
   index_block_in_ram(cache_.size() - 1);
   return true;
