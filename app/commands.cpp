@@ -7,6 +7,7 @@
 
 #include "app/banner.h"
 #include "app/console.h"
+#include "app/data_lock.h"
 #include "app/demo.h"
 #include "app/node.h"
 #include "chain/mempool.h"
@@ -165,6 +166,9 @@ int fund_command(int argc, char** argv) {
     std::cout << kFundUsage;
     return kExitUsage;
   }
+  // A running node would overwrite the credit with its next save.
+  platform::DirectoryLock data_lock;
+  if (!lock_data_dir(kNodeDataDir, data_lock, std::cout)) return kExitFailure;
   Storage storage(kNodeDataDir);
   State state;
   if (!read_ledger(storage, state)) return kExitFailure;
@@ -189,21 +193,25 @@ int fund_command(int argc, char** argv) {
   return kExitOk;
 }
 
-}  // namespace
-
-int run_command_line(int argc, char** argv) {
-  if (argc < 2) {
+// The demonstration empties its directory first: never under another writer.
+int demo_command(bool with_usage) {
+  platform::DirectoryLock data_lock;
+  if (!lock_data_dir(kDemoDataDir, data_lock, std::cout)) return kExitFailure;
+  if (with_usage) {
     print_banner(std::cout);
     print_usage();
     std::cout << "Avvio automatico della modalita' DEMO...\n";
-    run_demo(std::cout, std::cerr, kDemoDataDir);
-    return kExitOk;
   }
+  run_demo(std::cout, std::cerr, kDemoDataDir);
+  return kExitOk;
+}
+
+}  // namespace
+
+int run_command_line(int argc, char** argv) {
+  if (argc < 2) return demo_command(true);
   const std::string command = argv[1];
-  if (command == "demo") {
-    run_demo(std::cout, std::cerr, kDemoDataDir);
-    return kExitOk;
-  }
+  if (command == "demo") return demo_command(false);
   if (command == "wallet") return wallet_command(argc, argv);
   if (command == "chain") return chain_command(argc, argv);
   if (command == "node" || command == "rpc") return run_node(argc, argv);

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "app/console.h"
+#include "app/data_lock.h"
 #include "app/peer_handlers.h"
 #include "chain/accounts.h"
 #include "chain/block.h"
@@ -262,6 +263,10 @@ int run_node(int argc, char** argv) {
   }
   const NodeOptions& options = *parsed;
 
+  // One writer per data directory, taken before anything is written in it
+  // and held until the node ends.
+  platform::DirectoryLock data_lock;
+  if (!lock_data_dir(kNodeDataDir, data_lock, std::cout)) return kExitFailure;
   Storage storage(kNodeDataDir);
   State state;
   Mempool mempool;

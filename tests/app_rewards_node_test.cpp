@@ -128,6 +128,9 @@ TEST_F(RewardsNodeTest, AClaimWhoseBlockCannotBeWrittenChangesNothing) {
   // The node goes on: the same claim is paid once the disk has room.
   const std::string paid = claim(kPlayer);
   EXPECT_EQ(json_field(paid, "block_index"), std::to_string(player + 1)) << paid;
+  // The node holds its data directory's lock file open: stopped before the
+  // disk is unmounted.
+  stop();
 }
 
 TEST_F(RewardsNodeTest, AClaimWhoseWorldCannotBeSavedChangesNothing) {
