@@ -1,5 +1,6 @@
 #include "app/node.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -132,7 +133,8 @@ void print_validator_box(const NodeOptions& options, const std::string& address,
   }
 }
 
-void print_wallet_box(uint16_t p2p_port) {
+// A peer port that did not open is not shown as if it listened.
+void print_wallet_box(uint16_t p2p_port, bool peers_open) {
   std::cout << "\n" << kRule << "\n"
             << "       NODO ROZEVE CHAIN ATTIVO - COMPATIBILE CON METAMASK            \n"
             << kRule << "\n"
@@ -141,7 +143,10 @@ void print_wallet_box(uint16_t p2p_port) {
             << "   * Nuovo URL RPC:   " << kPublicRpcUrl << " (o http://127.0.0.1:8545)\n"
             << "   * ID Catena:       202677\n"
             << "   * Simbolo Valuta:  RUZ\n"
-            << "   * Server P2P:      Porta TCP " << p2p_port << "\n"
+            << "   * Server P2P:      "
+            << (peers_open ? "Porta TCP " + std::to_string(p2p_port)
+                           : "non attivo (porta TCP " + std::to_string(p2p_port) + " non aperta)")
+            << "\n"
             << kRule << "\n"
             << " Suggerimento: appena colleghi il tuo indirizzo MetaMask, riceverai    \n"
             << " automaticamente 100 RUZ gratuiti di benvenuto per fare test!          \n"
@@ -156,6 +161,76 @@ void connect_seed(P2PNode& p2p, const std::string& host, uint16_t port) {
     std::cout << "[P2P ATTENZIONE] Impossibile contattare il peer " << host << ":" << port
               << " (nodo in modalita standalone).\n";
   }
+}
+
+// A decimal port from 1 to 65535 into `port`; false, with the reason, otherwise.
+bool set_port(const std::string& option, const std::string& text, uint16_t& port,
+              std::string& error) {
+  const auto parsed = parse_port(text);
+  if (!parsed) {
+    error = "Porta non valida per " + option + ": \"" + text + "\" (serve un numero da 1 a 65535)";
+    return false;
+  }
+  port = *parsed;
+  return true;
+}
+
+bool set_ipv4(const std::string& option, const std::string& text, std::string& address,
+              std::string& error) {
+  if (!platform::is_ipv4_address(text)) {
+    error = "Indirizzo non valido per " + option + ": \"" + text +
+            "\" (serve un indirizzo IPv4 come 127.0.0.1)";
+    return false;
+  }
+  address = text;
+  return true;
+}
+
+// An option that takes a value, "--name value" or "--name=value".
+struct ValueOption {
+  const char* name;
+  const char* short_name;  // "" when it has none
+  // False, with the reason in `error`, for a value the option refuses.
+  bool (*set)(const std::string& option, const std::string& value, NodeOptions& options,
+              std::string& error);
+};
+
+const ValueOption kValueOptions[] = {
+    {"--peer", "-p",
+     [](const std::string&, const std::string& v, NodeOptions& o, std::string&) {
+       o.seed_peer = v;
+       return true;
+     }},
+    {"--validator", "-v",
+     [](const std::string&, const std::string& v, NodeOptions& o, std::string&) {
+       o.validator_address = v;
+       return true;
+     }},
+    {"--validator-config", "",
+     [](const std::string&, const std::string& v, NodeOptions& o, std::string&) {
+       o.validator_file = v;
+       return true;
+     }},
+    {"--p2p-port", "",
+     [](const std::string& n, const std::string& v, NodeOptions& o, std::string& e) {
+       return set_port(n, v, o.p2p_port, e);
+     }},
+    {"--rpc-port", "",
+     [](const std::string& n, const std::string& v, NodeOptions& o, std::string& e) {
+       return set_port(n, v, o.rpc_port, e);
+     }},
+    {"--bind", "",
+     [](const std::string& n, const std::string& v, NodeOptions& o, std::string& e) {
+       return set_ipv4(n, v, o.bind_address, e);
+     }},
+    {"--p2p-bind", "",
+     [](const std::string& n, const std::string& v, NodeOptions& o, std::string& e) {
+       return set_ipv4(n, v, o.p2p_bind_address, e);
+     }},
+};
+
+std::string ignored_line(const std::string& arg, const std::string& why) {
+  return "[NODO] Argomento ignorato: \"" + arg + "\" (" + why + ")";
 }
 
 void wait_for_stop(bool daemon) {
@@ -175,6 +250,16 @@ void wait_for_stop(bool daemon) {
 
 }  // namespace
 
+std::string peer_port_lines(const std::string& address, uint16_t port) {
+  std::string lines = "[P2P] Server P2P in ascolto su " + address + ":" + std::to_string(port) + "\n";
+  // 127.0.0.0/8; the address passed is_ipv4_address, so it has four decimal parts.
+  if (!address.starts_with("127.")) {
+    lines += "[P2P ATTENZIONE] Porta P2P aperta oltre il loopback: le transazioni e i blocchi dei "
+             "peer non sono autenticati (chiunque raggiunga la porta puo' inviarli).\n";
+  }
+  return lines;
+}
+
 std::optional<uint16_t> parse_port(const std::string& text) {
   if (text.size() > 5) return std::nullopt;
   const std::optional<uint64_t> value = RozeveCrypto::parse_plain_decimal(text);
@@ -184,50 +269,43 @@ std::optional<uint16_t> parse_port(const std::string& text) {
 
 std::optional<NodeOptions> parse_node_options(int argc, char** argv, std::string& error) {
   NodeOptions options;
-  const auto port_value = [&error](const std::string& option, const std::string& text,
-                                   uint16_t& port) {
-    const auto parsed = parse_port(text);
-    if (!parsed) {
-      error = "Porta non valida per " + option + ": \"" + text +
-              "\" (serve un numero da 1 a 65535)";
-      return false;
-    }
-    port = *parsed;
-    return true;
-  };
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
-    const bool has_value = i + 1 < argc;
     if (arg == "--daemon" || arg == "-d") {
       options.daemon = true;
-    } else if ((arg == "--peer" || arg == "-p") && has_value) {
-      options.seed_peer = argv[++i];
-    } else if (arg.starts_with("--peer=")) {
-      options.seed_peer = arg.substr(7);
-    } else if (arg == "--p2p-port" && has_value) {
-      if (!port_value(arg, argv[++i], options.p2p_port)) return std::nullopt;
-    } else if (arg == "--rpc-port" && has_value) {
-      if (!port_value(arg, argv[++i], options.rpc_port)) return std::nullopt;
-    } else if ((arg == "--validator" || arg == "-v") && has_value) {
-      options.validator_address = argv[++i];
-    } else if (arg.starts_with("--validator=")) {
-      options.validator_address = arg.substr(12);
-    } else if (arg == "--validator-config" && has_value) {
-      options.validator_file = argv[++i];
-    } else if (arg == "--bind" && has_value) {
-      options.bind_address = argv[++i];
-      if (!platform::is_ipv4_address(options.bind_address)) {
-        error = "Indirizzo non valido per --bind: \"" + options.bind_address +
-                "\" (serve un indirizzo IPv4 come 127.0.0.1)";
-        return std::nullopt;
-      }
+      continue;
     }
+    std::string name = arg;
+    std::string value;
+    bool has_value = false;
+    if (const size_t eq = arg.find('='); arg.starts_with("--") && eq != std::string::npos) {
+      name = arg.substr(0, eq);
+      value = arg.substr(eq + 1);
+      has_value = true;
+    }
+    const auto option = std::find_if(std::begin(kValueOptions), std::end(kValueOptions),
+                                      [&name](const ValueOption& o) {
+                                        return name == o.name ||
+                                               (*o.short_name != '\0' && name == o.short_name);
+                                      });
+    if (option == std::end(kValueOptions)) {
+      options.ignored.push_back(ignored_line(arg, "opzione sconosciuta"));
+      continue;
+    }
+    if (!has_value) {
+      if (i + 1 >= argc) {
+        options.ignored.push_back(ignored_line(arg, "manca il valore"));
+        continue;
+      }
+      value = argv[++i];
+    }
+    if (!option->set(option->name, value, options, error)) return std::nullopt;
   }
   // The seed's port is checked now, before anything starts.
   const size_t colon = options.seed_peer.find(':');
   if (colon != std::string::npos) {
     uint16_t ignored;
-    if (!port_value("--peer", options.seed_peer.substr(colon + 1), ignored)) return std::nullopt;
+    if (!set_port("--peer", options.seed_peer.substr(colon + 1), ignored, error)) return std::nullopt;
   }
   return options;
 }
@@ -262,6 +340,7 @@ int run_node(int argc, char** argv) {
     return 1;
   }
   const NodeOptions& options = *parsed;
+  for (const std::string& line : options.ignored) std::cerr << line << std::endl;
 
   // One writer per data directory, taken before anything is written in it
   // and held until the node ends.
@@ -277,12 +356,13 @@ int run_node(int argc, char** argv) {
   if (validator.empty()) validator = read_validator_file(options.validator_file);
   validator = RozeveCrypto::ascii_lower(validator);
 
-  P2PNode p2p(options.p2p_port, options.bind_address);
+  P2PNode p2p(options.p2p_port, options.p2p_bind_address);
   p2p.on_transaction = [&](const Transaction& tx) {
     handle_peer_transaction(tx, mempool, state, chain_lock);
   };
   p2p.on_block = [&](const Block& block) { handle_peer_block(block, storage, state, chain_lock); };
   const bool peers_open = p2p.start_server();
+  if (peers_open) std::cout << peer_port_lines(options.p2p_bind_address, p2p.bound_port());
 
   ServerOptions server_options;
   server_options.bind_address = options.bind_address;
@@ -311,7 +391,7 @@ int run_node(int argc, char** argv) {
   }
 
   print_validator_box(options, validator, stake, qualified);
-  print_wallet_box(options.p2p_port);
+  print_wallet_box(options.p2p_port, peers_open);
 
   if (!options.seed_peer.empty()) {
     const size_t colon = options.seed_peer.find(':');

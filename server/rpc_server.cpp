@@ -42,8 +42,9 @@ RPCServer::~RPCServer() { stop(); }
 bool RPCServer::start() {
   if (transport_.running()) return true;
   if (!transport_.start()) return false;
-  std::cout << "[RPC SERVER ULTRA] Motore C++17 Multi-Thread attivo su http://127.0.0.1:"
-            << transport_.bound_port() << "\n"
+  // The address really listened on: 0.0.0.0 is every interface, not the loopback.
+  std::cout << "[RPC SERVER ULTRA] Motore C++17 Multi-Thread attivo su http://"
+            << transport_.options().bind_address << ":" << transport_.bound_port() << "\n"
             << "[RPC SERVER ULTRA] Thread Pool: " << transport_.worker_count()
             << " Worker concorrenti | Cache RAM O(1) Attiva | Chain ID: " << chain_id << std::endl;
   return true;
