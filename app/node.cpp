@@ -358,7 +358,7 @@ int run_node(int argc, char** argv) {
 
   P2PNode p2p(options.p2p_port, options.p2p_bind_address);
   p2p.on_transaction = [&](const Transaction& tx) {
-    handle_peer_transaction(tx, mempool, state, chain_lock);
+    handle_peer_transaction(tx, mempool, storage, state, chain_lock);
   };
   p2p.on_block = [&](const Block& block) { handle_peer_block(block, storage, state, chain_lock); };
   const bool peers_open = p2p.start_server();

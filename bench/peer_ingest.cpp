@@ -57,8 +57,10 @@ namespace {
 
 constexpr uint64_t kBlocks = 10'000;  // sent after the genesis block
 constexpr size_t kRecipients = 4;     // transfers rotate over these wallets
-constexpr uint64_t kFee = 1'000;      // the network's minimum fee
+constexpr uint64_t kFee = 1'000;      // the network's minimum fee, the fee total of kAmount
 constexpr uint64_t kAmount = 1'000;   // atomic units per transfer
+// What the sender holds before the run: more than the blocks spend.
+constexpr uint64_t kSenderFunds = 2 * kBlocks * (kAmount + kFee);
 // The whole run (sending and applying) must end within this.
 constexpr auto kRunDeadline = std::chrono::seconds(120);
 // How often the waiting client looks at the node's chain.
@@ -155,17 +157,24 @@ size_t chain_length(const Storage& storage, std::shared_mutex& chain_lock) {
 }
 
 int run_in(const fs::path& data_dir) {
+  const Wallet treasury = Wallet::generate();
   const Wallet sender = Wallet::generate();
   const Wallet validator = Wallet::generate();
   std::vector<Wallet> recipients;
   for (size_t i = 0; i < kRecipients; ++i) recipients.push_back(Wallet::generate());
-  const Block genesis = Block::create_genesis_block(sender.address());
+  const Block genesis = Block::create_genesis_block(treasury.address());
 
   Storage storage(data_dir.string());
   State state;
   std::shared_mutex chain_lock;
-  if (!first_start(storage, state, sender.address())) {
+  if (!first_start(storage, state, treasury.address())) {
     std::cerr << "peer_ingest: the genesis block could not be written in " << data_dir << "\n";
+    return 1;
+  }
+  // Peers never spend from the genesis treasury: the sender is a native
+  // account of its own.
+  if (!Ledger(storage, state).credit(sender.address(), kSenderFunds).ok) {
+    std::cerr << "peer_ingest: the sender could not be funded in " << data_dir << "\n";
     return 1;
   }
   const uint64_t start_balance = state.get_balance(sender.address());

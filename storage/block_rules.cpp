@@ -6,6 +6,7 @@
 
 #include "chain/accounts.h"
 #include "chain/tokenomics.h"
+#include "crypto/text.h"
 
 namespace ZezozuRiziv {
 namespace {
@@ -227,7 +228,56 @@ LedgerResult claim_rule(const Block& block, State& state, StateJournal& journal,
   return LedgerResult::success();
 }
 
+// The text under which a wallet reads the account: lower case, except the
+// "RUZ" prefix of a native address.
+bool is_canonical_account(const std::string& account) {
+  if (account.empty()) return false;
+  const size_t kept = account.starts_with("RUZ") ? 3 : 0;
+  return std::none_of(account.begin() + static_cast<std::ptrdiff_t>(kept), account.end(),
+                      [](char c) { return c >= 'A' && c <= 'Z'; });
+}
+
 }  // namespace
+
+bool is_peer_protected_account(const std::string& account, const RuleContext& context) {
+  const std::string lower = RozeveCrypto::ascii_lower(account);
+  if (lower.starts_with("0x")) return true;
+  if (lower == RozeveCrypto::ascii_lower(kFeeTreasuryAddress)) return true;
+  return !context.genesis_treasury.empty() &&
+         lower == RozeveCrypto::ascii_lower(context.genesis_treasury);
+}
+
+LedgerResult check_peer_transaction(const Transaction& tx, const RuleContext& context) {
+  if (tx.type == TxType::GENESIS || tx.type == TxType::COINBASE_REWARD) {
+    return LedgerResult::failure(kMintingRefused);
+  }
+  if (is_peer_protected_account(tx.sender, context)) {
+    return LedgerResult::failure(kPeerProtectedSpendMessage);
+  }
+  // Only a transfer credits its recipient; a stake's or unstake's is not a key.
+  if (!is_canonical_account(tx.sender) ||
+      (tx.type == TxType::TRANSFER && !is_canonical_account(tx.recipient))) {
+    return LedgerResult::failure(kPeerAccountCaseMessage);
+  }
+  // The split credits exactly the fee total, so the sender pays exactly it.
+  if (tx.fee != Tokenomics::calculate_fee_breakdown(tx.amount).total) {
+    return LedgerResult::failure(kPeerFeeMessage);
+  }
+  return LedgerResult::success();
+}
+
+LedgerResult check_peer_block(const Block& block, const RuleContext& context) {
+  if (!is_canonical_account(block.validator)) return LedgerResult::failure(kPeerAccountCaseMessage);
+  for (const Transaction& tx : block.transactions) {
+    if (LedgerResult admitted = check_peer_transaction(tx, context); !admitted) return admitted;
+  }
+  return LedgerResult::success();
+}
+
+bool is_peer_admission_refusal(const std::string& error) {
+  return error == kPeerProtectedSpendMessage || error == kPeerAccountCaseMessage ||
+         error == kPeerFeeMessage;
+}
 
 BlockKind classify_block(const Block& block) {
   if (block.index == 0 && is_single(block, TxType::GENESIS)) return BlockKind::kGenesis;

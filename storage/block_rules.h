@@ -42,6 +42,34 @@ struct RuleContext {
   std::string genesis_treasury;
 };
 
+// Admission of what a peer sends (a block for the ledger, a transaction
+// for the mempool). A peer's signature proves nothing: signatures are
+// checked for their form only. So a peer never spends from an account
+// someone else speaks for, and pays exactly the fee whose split
+// apply_block credits, which is worked out from the amount: any other
+// fee would create or destroy coins. Looks at no state; admission only, so
+// a block logged before these checks replays as it was applied.
+
+// Every "0x" account (its owner's only word is a wallet signature over the
+// JSON-RPC; the incubator, burn, game validator and reward pool accounts
+// are "0x" keys too), the fee treasury and the genesis treasury, whatever
+// the letter case of `account`.
+[[nodiscard]] bool is_peer_protected_account(const std::string& account,
+                                             const RuleContext& context);
+
+// Refuses a minting transaction, a spend from a protected account, an
+// account in other than the letter case its owner's wallet reads it in (a
+// key that differs only in case would be a second account no wallet
+// reaches), and a fee other than the fee total of the amount.
+LedgerResult check_peer_transaction(const Transaction& tx, const RuleContext& context);
+
+// Every transaction by check_peer_transaction, and a validator (it gets the
+// validator shares) in its wallet's letter case.
+LedgerResult check_peer_block(const Block& block, const RuleContext& context);
+
+// Whether `error` is one of the refusals above that the operator hears of.
+[[nodiscard]] bool is_peer_admission_refusal(const std::string& error);
+
 // Pool funding at genesis and at a start that finds the pool empty: 500,000 RUZ.
 inline constexpr uint64_t kRewardPoolFunding = 500'000ULL * 1'000'000ULL;
 // Supply cap under which a claim's pool top-up may be minted: 21,000,000 RUZ.
@@ -66,5 +94,13 @@ inline constexpr char kWalletFundsMessage[] = "Saldo insufficiente per il trasfe
 inline constexpr char kPrivilegedRefused[] =
     "Blocco rifiutato: riproduce un blocco che solo questo nodo puo' scrivere";
 inline constexpr char kOverflowMessage[] = "Saldo di destinazione oltre il limite consentito";
+inline constexpr char kPeerProtectedSpendMessage[] =
+    "Un peer non puo' spendere i fondi di un wallet 0x, della tesoreria Genesis o di un conto "
+    "di sistema";
+inline constexpr char kPeerAccountCaseMessage[] =
+    "Indirizzo non in forma canonica: lettere maiuscole non ammesse (salvo il prefisso RUZ)";
+inline constexpr char kPeerFeeMessage[] =
+    "La commissione deve essere pari alla commissione di rete sull'importo (2%, minimo "
+    "0.001000 RUZ)";
 
 }  // namespace ZezozuRiziv

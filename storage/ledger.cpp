@@ -89,6 +89,9 @@ LedgerResult Ledger::commit_peer_block(const Block& block, CommittedBlock& out) 
   // Classified as a peer block or not at all: a peer cannot have its block
   // applied, now or at a replay, by the rules of the node's own blocks.
   if (classify_block(block) != BlockKind::kPeer) return LedgerResult::failure(kPrivilegedRefused);
+  if (LedgerResult admitted = check_peer_block(block, RuleContext{genesis_treasury()}); !admitted) {
+    return admitted;
+  }
   return commit_block(BlockKind::kPeer, block, out);
 }
 

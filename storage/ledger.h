@@ -91,8 +91,11 @@ class Ledger {
   // stored chain: applied with reward 0. Refused, changing nothing: a block
   // that does not follow the last one, that mints (GENESIS,
   // COINBASE_REWARD), that looks like one of the node's own blocks (a
-  // wallet signature, a zero-fee stake, a pool payment), whose validator is
-  // not a safe key, or that the state does not validate.
+  // wallet signature, a zero-fee stake, a pool payment), that
+  // check_peer_block refuses (a spend from a protected account, an account
+  // not in its wallet's letter case, a fee other than the fee total),
+  // whose validator is not a safe key, or that the state does not validate.
+  // An accepted block leaves the sum of balances and stakes as it was.
   LedgerResult commit_peer_block(const Block& block, CommittedBlock& out);
 
   // A wallet transfer: the sender pays `amount`, the recipient gets the net

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -16,6 +17,7 @@
 #include "app_node_process.h"
 #include "chain/accounts.h"
 #include "chain/state.h"
+#include "chain/wallet.h"
 #include "eth_signing_support.h"
 #include "node_client_support.h"
 #include "storage/block_rules.h"
@@ -48,6 +50,13 @@ class NodeCrashTest : public rozeve_test::BinaryFixture {
     const auto result = rozeve_test::json_text(answer, "result");
     return result ? rozeve_test::hex_quantity(*result) : UINT64_MAX;
   }
+  // A native account's next nonce, as the explorer tells it.
+  uint64_t native_nonce(const std::string& address) {
+    const std::string answer = rozeve_test::curl_get(rpc_port_, "/api/explorer/address?addr=" + address);
+    const size_t at = answer.find("\"nonce\":");
+    if (at == std::string::npos) return UINT64_MAX;
+    return std::strtoull(answer.c_str() + at + 8, nullptr, 10);
+  }
   // One wallet transfer; its hash when the node acknowledged it.
   std::optional<std::string> wallet_transfer() {
     const uint64_t nonce = nonce_of(wallet_.address());
@@ -61,7 +70,7 @@ class NodeCrashTest : public rozeve_test::BinaryFixture {
   // One peer block spending from the peer's account; waits until it is in.
   void peer_block() {
     const auto tip = rozeve_test::chain_tip(rpc_port_);
-    const uint64_t nonce = nonce_of(peer_sender_);
+    const uint64_t nonce = native_nonce(peer_sender_);
     if (!tip || nonce == UINT64_MAX) return;
     rozeve_test::PeerClient peer(p2p_port_);
     if (!peer.send_block(rozeve_test::peer_transfer_block(*tip, peer_sender_, kRecipient,
@@ -77,7 +86,8 @@ class NodeCrashTest : public rozeve_test::BinaryFixture {
   }
 
   rozeve_test::EthKey wallet_{0x21};
-  std::string peer_sender_ = rozeve_test::EthKey(0x22).address();
+  // A native account: what a peer may spend from.
+  std::string peer_sender_ = ZezozuRiziv::Wallet::generate().address();
   uint16_t rpc_port_ = 0, p2p_port_ = 0;
 };
 
@@ -99,11 +109,10 @@ TEST_F(NodeCrashTest, KillsMidWriteLoseNothingAcknowledged) {
     }
     ASSERT_TRUE(node.wait_for_output("[NODO IN MODALITA DAEMON]")) << node.output();
     if (!credited) {
-      for (const std::string& address : {wallet_.address(), peer_sender_}) {
-        const std::string answer =
-            rozeve_test::rpc_call(rpc_port_, "eth_getBalance", "[\"" + address + "\",\"latest\"]");
-        ASSERT_NE(answer.find("\"result\":\"0x56bc75e2d63100000\""), std::string::npos) << answer;
-      }
+      const std::string answer = rozeve_test::rpc_call(
+          rpc_port_, "eth_getBalance", "[\"" + wallet_.address() + "\",\"latest\"]");
+      ASSERT_NE(answer.find("\"result\":\"0x56bc75e2d63100000\""), std::string::npos) << answer;
+      ASSERT_TRUE(rozeve_test::faucet(rpc_port_, peer_sender_, kWelcome / kCoin));
       credited = true;
     }
     const int whole_ops = static_cast<int>(rng() % 4);
@@ -157,8 +166,11 @@ TEST_F(NodeCrashTest, KillsMidWriteLoseNothingAcknowledged) {
           << tx.sender << " nonce " << tx.nonce << " twice";
     }
   }
-  // The saved state is the log replayed with the two welcome credits, which
-  // came right after the genesis block.
+  // The peer's blocks reached the log: peers were part of the run.
+  EXPECT_FALSE(used[peer_sender_].empty());
+  // The saved state is the log replayed with the two credits (the wallet's
+  // welcome, the peer's faucet grant), which came right after the genesis
+  // block.
   State replayed;
   const RuleContext context{chain.front().transactions.front().recipient};
   for (size_t i = 0; i < chain.size(); ++i) {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app_node_process.h"
-#include "eth_signing_support.h"
+#include "chain/wallet.h"
 #include "node_client_support.h"
 #include "p2p/p2p_node.h"
 
@@ -35,9 +35,7 @@ class PeerLimitsTest : public rozeve_test::BinaryFixture {
     ASSERT_TRUE(node_->wait_for_output("[NODO IN MODALITA DAEMON]")) << node_->output();
     pid_ = rozeve_test::read_text(dir_ / "node.pid");
     while (!pid_.empty() && (pid_.back() == '\n' || pid_.back() == '\r')) pid_.pop_back();
-    const std::string answer = rozeve_test::rpc_call(
-        rpc_port_, "eth_getBalance", "[\"" + sender_.address() + "\",\"latest\"]");
-    ASSERT_NE(answer.find("0x56bc75e2d63100000"), std::string::npos) << answer;
+    ASSERT_TRUE(rozeve_test::faucet(rpc_port_, sender_.address(), 100));
   }
   void TearDown() override {
     if (node_) {
@@ -75,7 +73,8 @@ class PeerLimitsTest : public rozeve_test::BinaryFixture {
                                             kRecipient, 10'000, 0, kPeerValidator);
   }
 
-  rozeve_test::EthKey sender_{0x31};
+  // A native account: what a peer may spend from.
+  ZezozuRiziv::Wallet sender_ = ZezozuRiziv::Wallet::generate();
   std::unique_ptr<NodeProcess> node_;
   std::string pid_;
   uint16_t rpc_port_ = 0, p2p_port_ = 0;

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "chain/block.h"
+#include "chain/tokenomics.h"
 #include "chain/transaction.h"
 #include "platform/socket.h"
 
@@ -113,13 +114,25 @@ class PeerClient {
   platform::SocketHandle socket_;
 };
 
-// A peer's block: one native transfer from `sender` (any valid address: the
-// chain's signatures are checked for their form only), sealed on `tip`.
+// Credits `coins` RUZ from the faucet to `address` (a native address keeps
+// its exact text as its account); whether the node granted them.
+inline bool faucet(uint16_t rpc_port, const std::string& address, uint64_t coins) {
+  const std::string answer =
+      curl_get(rpc_port, "/api/fund?addr=" + address + "&amt=" + std::to_string(coins));
+  return answer.starts_with("{\"status\":\"ok\"");
+}
+
+// A peer's block: one native transfer from `sender` (a valid address that no
+// wallet or the node speaks for: the chain's signatures are checked for
+// their form only), sealed on `tip`. The fee is the fee total of the amount
+// unless `fee` is given.
 inline ZezozuRiziv::Block peer_transfer_block(const ChainTip& tip, const std::string& sender,
                                              const std::string& recipient, uint64_t amount,
-                                             uint64_t nonce, const std::string& validator) {
+                                             uint64_t nonce, const std::string& validator,
+                                             std::optional<uint64_t> fee = std::nullopt) {
   using namespace ZezozuRiziv;
-  Transaction tx(TxType::TRANSFER, sender, recipient, amount, 1'000, nonce, 0);
+  Transaction tx(TxType::TRANSFER, sender, recipient, amount,
+                 fee.value_or(Tokenomics::calculate_fee_breakdown(amount).total), nonce, 0);
   tx.sign("peer key");
   Block block(tip.index + 1, tip.hash, validator, {tx}, 0);
   block.seal("peer key");

@@ -75,12 +75,14 @@ class LedgerTest : public ::testing::Test {
     t.signature = kWalletSignature;
     return t;
   }
-  // A peer block: one signed native transfer from `from`.
+  // A peer block: one signed native transfer from `from`, paying the fee
+  // total of its amount.
   Block peer_block(const Wallet& from, const std::string& to, uint64_t amount,
                    const std::string& validator) {
     const std::vector<Block>& chain = storage_->get_blocks_cached();
+    const uint64_t fee = Tokenomics::calculate_fee_breakdown(amount).total;
     Block block(chain.size(), chain.back().block_hash, validator,
-                {from.create_transfer(to, amount, 1'000, state_.get_nonce(from.address()))}, 0);
+                {from.create_transfer(to, amount, fee, state_.get_nonce(from.address()))}, 0);
     block.seal("validator key");
     return block;
   }
@@ -598,7 +600,9 @@ TEST_F(CatchUpTest, MissingStateIsRebuiltFromBlockZero) {
   // Blocks that spend only what the log itself gives out.
   CommittedBlock done;
   ClaimReceipt claim;
-  ASSERT_TRUE(ledger().commit_peer_block(peer_block(treasury_, kBob, 10 * kCoin, Wallet::generate().address()), done).ok);
+  const Wallet peer = Wallet::generate();
+  ASSERT_TRUE(ledger().commit_wallet_transfer(transfer(treasury_.address(), peer.address(), 20 * kCoin), done).ok);
+  ASSERT_TRUE(ledger().commit_peer_block(peer_block(peer, kBob, 10 * kCoin, Wallet::generate().address()), done).ok);
   ASSERT_TRUE(ledger().commit_wallet_transfer(transfer(treasury_.address(), kAlice, 2'000 * kCoin), done).ok);
   ASSERT_TRUE(ledger().commit_stake(kAlice, 1'000 * kCoin, kAlice, done).ok);
   ASSERT_TRUE(ledger().commit_claim(kBob, 7, claim).ok);
@@ -607,7 +611,7 @@ TEST_F(CatchUpTest, MissingStateIsRebuiltFromBlockZero) {
   CatchUpReport report;
   expect_same(reopened_state(&report), state_);
   EXPECT_TRUE(report.state_missing);
-  EXPECT_EQ(report.replayed, 6u);  // genesis included
+  EXPECT_EQ(report.replayed, 7u);  // genesis included
 }
 
 TEST_F(CatchUpTest, ABlockThatDoesNotApplyStopsTheCatchUp) {
