@@ -106,9 +106,10 @@ class GameEngine {
   // The engine's clock in whole Unix milliseconds.
   uint64_t now_ms() const { return clock_->now_ms(); }
 
-  // `addr` with every ASCII capital lower-cased and every other byte kept;
-  // nothing is trimmed. An empty address yields kDefaultPlayerAddress.
-  // Takes no lock (touches no member).
+  // The player key of `addr`: a valid native address ("RUZ...") as written,
+  // any other text with every ASCII capital lower-cased and every other
+  // byte kept (CryptoKeys::address_key); nothing is trimmed. An empty
+  // address yields kDefaultPlayerAddress. Takes no lock (touches no member).
   std::string normalize_addr(const std::string& addr) const;
 
   // Number of parcels / players. Take the game lock shared.
