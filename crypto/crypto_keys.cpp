@@ -110,4 +110,9 @@ bool CryptoKeys::is_valid_address(const std::string& address) {
   return false;
 }
 
+std::string CryptoKeys::address_key(const std::string& address) {
+  if (address.starts_with(kNativePrefix) && is_valid_address(address)) return address;
+  return ascii_lower(address);
+}
+
 }  // namespace RozeveCrypto

@@ -31,6 +31,11 @@ class CryptoKeys {
   // A 43-character native address ("RUZ", 36 lower-case hex digits and a
   // matching checksum), or "0x"/"0X" followed by 40 hex digits.
   [[nodiscard]] static bool is_valid_address(const std::string& address);
+  // The one spelling under which an address is kept and looked up: a valid
+  // native address as written (its "RUZ" prefix and checksum are
+  // case-exact: lower-cased it would name no account at all), any other
+  // text with its ASCII capitals lower-cased, as wallet addresses are kept.
+  static std::string address_key(const std::string& address);
 };
 
 }  // namespace RozeveCrypto

@@ -1,6 +1,8 @@
 // Login accounts and their sessions: registration, password and Google
 // sign-in, logout, the profile view and linking a wallet.
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <mutex>
 #include <vector>
 
@@ -35,6 +37,8 @@ constexpr uint64_t kUsernameSuffixModulus = 1000;
 constexpr char kSessionPrefix[] = "tok_";
 constexpr char kGoogleSessionPrefix[] = "tok_g_";
 constexpr char kNoSessionMessage[] = "Sessione non autenticata.";
+constexpr char kLinkOverflowMessage[] =
+    "Collegamento non possibile: i saldi riuniti supererebbero il limite del profilo.";
 
 // Without leading and trailing spaces and tabs.
 std::string trim_blanks(std::string_view text) {
@@ -332,9 +336,16 @@ bool GameEngine::connect_user_wallet(const std::string& token_or_user_id, const 
     PlayerProfile& from = get_or_create_player_unlocked(old);
     sync_player_unlocked(from);
     sync_player_unlocked(to);
+    // Every currency is added, none may be lost: sums a balance cannot hold
+    // refuse the link as a whole.
+    if (from.coins > std::numeric_limits<uint64_t>::max() - to.coins || !std::isfinite(to.kwh + from.kwh) ||
+        !std::isfinite(to.ruz + from.ruz)) {
+      undo.undo();
+      return refuse(out, kLinkOverflowMessage);
+    }
     to.kwh += from.kwh;
     to.ruz += from.ruz;
-    to.coins = std::max(to.coins, from.coins);
+    to.coins += from.coins;
     from.kwh = 0.0;
     from.ruz = 0.0;
     from.coins = 0;

@@ -236,6 +236,8 @@ bool GameEngine::admin_trigger_super_boost(const std::string& token, uint64_t mi
   UndoScope undo(*this);
   minutes = minutes == 0 ? kDefaultBoostMinutes : std::min(minutes, kMaxBoostMinutes);
   const std::string cleaned = clean_world_text(reason);
+  // The x100 boost keeps no start: nobody may accrue across it unsynced.
+  sync_all_players_unlocked();
   touch_admin_unlocked();
   admin.super_boost_until_ms = now_ms() + minutes * kMsPerMinute;
   admin.super_boost_reason = cleaned.empty() ? kDefaultBoostReason : cleaned;
@@ -256,6 +258,8 @@ bool GameEngine::admin_cancel_super_boost(const std::string& token, std::string&
   std::unique_lock<std::shared_mutex> lock(game_mutex);
   if (!admin_token_valid_unlocked(token)) return refuse(out, kDeniedMessage);
   UndoScope undo(*this);
+  // The boost ran until now: that stretch is credited before it is erased.
+  sync_all_players_unlocked();
   touch_admin_unlocked();
   admin.super_boost_until_ms = 0;
   admin.super_boost_reason.clear();
@@ -305,6 +309,9 @@ bool GameEngine::admin_cancel_scheduled_boost(const std::string& token, const st
   std::unique_lock<std::shared_mutex> lock(game_mutex);
   if (!admin_token_valid_unlocked(token)) return refuse(out, "Accesso negato: token non valido.");
   UndoScope undo(*this);
+  // What the cancelled boosts and the x100 boost ran until now is credited
+  // before they stop counting.
+  sync_all_players_unlocked();
   touch_admin_unlocked();
   const bool all = boost_id.empty() || boost_id == "ALL";
   bool found = false;

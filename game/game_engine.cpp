@@ -4,7 +4,7 @@
 #include <mutex>
 #include <system_error>
 
-#include "crypto/text.h"
+#include "crypto/crypto_keys.h"
 #include "game/ad_networks.h"
 
 namespace ZezozuRiziv {
@@ -37,8 +37,9 @@ GameEngine::GameEngine(const std::string& data_dir, std::shared_ptr<const GameCl
 
 std::string GameEngine::normalize_addr(const std::string& addr) const {
   if (addr.empty()) return kDefaultPlayerAddress;
-  // ASCII only: UTF-8 bytes of other letters are left exactly as received.
-  return RozeveCrypto::ascii_lower(addr);
+  // The ledger's own spelling, so that a player key is the state key its
+  // claims credit. ASCII only: UTF-8 bytes of other letters stay as received.
+  return RozeveCrypto::CryptoKeys::address_key(addr);
 }
 
 PlayerProfile& GameEngine::get_or_create_player_unlocked(const std::string& key) {

@@ -106,9 +106,10 @@ class GameEngine {
   // The engine's clock in whole Unix milliseconds.
   uint64_t now_ms() const { return clock_->now_ms(); }
 
-  // `addr` with every ASCII capital lower-cased and every other byte kept;
-  // nothing is trimmed. An empty address yields kDefaultPlayerAddress.
-  // Takes no lock (touches no member).
+  // The player key of `addr`: a valid native address ("RUZ...") as written,
+  // any other text with every ASCII capital lower-cased and every other
+  // byte kept (CryptoKeys::address_key); nothing is trimmed. An empty
+  // address yields kDefaultPlayerAddress. Takes no lock (touches no member).
   std::string normalize_addr(const std::string& addr) const;
 
   // Number of parcels / players. Take the game lock shared.
@@ -269,7 +270,9 @@ class GameEngine {
   // Administration and production boosts (game_admin.cpp). Administrator
   // tokens ("adm_tok_" and 64 random hex digits) live 86,400,000 ms, in
   // memory only. admin_verify_token takes the game lock shared; the views
-  // take it shared, the login and the boost changes exclusively.
+  // take it shared, the login and the boost changes exclusively. Triggering
+  // or cancelling a boost first brings every player's production up to
+  // date, so that the change counts from now on only.
   bool admin_authenticate(const std::string& password, std::string& token_out, std::string& out);
   bool admin_verify_token(const std::string& token) const;
   std::string admin_get_full_telemetry_json(const std::string& token) const;
@@ -380,6 +383,10 @@ class GameEngine {
   // into the player, its history and its community; last_sync_ms = now.
   // REQUIRES: game lock held exclusively.
   void sync_player_unlocked(PlayerProfile& player);
+  // Syncs every player, so that a boost change that follows rewrites no
+  // stretch already run: accrual reads the boosts as they stand.
+  // REQUIRES: game lock held exclusively.
+  void sync_all_players_unlocked();
   // Books `kwh` produced at `now_ms` into the history buckets.
   // REQUIRES: game lock held exclusively.
   void update_player_history_buckets_unlocked(PlayerProfile& player, double kwh, uint64_t now_ms);

@@ -56,6 +56,10 @@ void GameEngine::sync_player_unlocked(PlayerProfile& player) {
   player.last_sync_ms = now;
 }
 
+void GameEngine::sync_all_players_unlocked() {
+  for (auto& [key, player] : players) sync_player_unlocked(player);
+}
+
 void GameEngine::update_player_history_buckets_unlocked(PlayerProfile& player, double kwh, uint64_t now_ms) {
   touch_player_unlocked(player.address);
   book_production(player, kwh, now_ms);

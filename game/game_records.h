@@ -9,7 +9,7 @@
 
 namespace ZezozuRiziv {
 
-// One per player, keyed by the (normally lower-cased) player address.
+// One per player, keyed by the player address as normalize_addr gives it.
 // get_or_create_player_unlocked stamps last_sync_ms with the current time;
 // a default-constructed record leaves it 0.
 struct PlayerProfile {

@@ -1,5 +1,8 @@
 #include "game/production.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace ZezozuRiziv {
 
 namespace {
@@ -91,11 +94,9 @@ GlobalBoostState global_boost_state(const AdminConfig& admin, uint64_t now_ms) {
 
 double accrual_increment(const PlayerProfile& player, const AdminConfig& admin, uint64_t now_ms) {
   if (player.last_sync_ms == 0 || player.last_sync_ms >= now_ms || !(player.power_kw > 0.0)) return 0.0;
-  double dt = static_cast<double>(now_ms - player.last_sync_ms) / 1000.0;
-  if (dt > kMaxAccrualSeconds) dt = kMaxAccrualSeconds;
+  const uint64_t from = now_ms - player.last_sync_ms > kMaxAccrualMs ? now_ms - kMaxAccrualMs : player.last_sync_ms;
 
   const double ad = now_ms < player.boost_10x_until_ms ? kAdBoostMultiplier : 1.0;
-  const double global = static_cast<double>(global_boost_state(admin, now_ms).multiplier);
   double card = 1.0;
   if (card_active(player, now_ms)) {
     if (player.card_type == "global_boost" ||
@@ -103,7 +104,32 @@ double accrual_increment(const PlayerProfile& player, const AdminConfig& admin, 
       card = 1.0 + player.card_value;
     }
   }
-  return ad * player.storage_boost * global * card * (player.power_kw / 3600.0) * dt;
+
+  // The global multiplier changes only where a boost begins or ends: cut
+  // the interval there and weigh each stretch by what ran during it.
+  std::vector<uint64_t> cuts;
+  const auto cut_at = [&](uint64_t t) {
+    if (from < t && t < now_ms) cuts.push_back(t);
+  };
+  cut_at(admin.super_boost_until_ms);
+  for (const ScheduledSuperBoost& boost : admin.scheduled_boosts) {
+    if (boost.cancelled) continue;
+    cut_at(boost.start_ms);
+    cut_at(boost.end_ms);
+  }
+  std::sort(cuts.begin(), cuts.end());
+  cuts.push_back(now_ms);
+
+  double total = 0.0;
+  uint64_t begin = from;
+  for (const uint64_t end : cuts) {
+    if (end == begin) continue;  // two boosts meeting at one instant
+    const double global = static_cast<double>(global_boost_state(admin, begin).multiplier);
+    const double dt = static_cast<double>(end - begin) / 1000.0;
+    total += ad * player.storage_boost * global * card * (player.power_kw / 3600.0) * dt;
+    begin = end;
+  }
+  return total;
 }
 
 void book_production(PlayerProfile& player, double kwh, uint64_t now_ms) {

@@ -19,8 +19,9 @@ inline constexpr uint64_t kWeekShiftMs = 259'200'000;
 // Game months are blocks of 30 days from the epoch, not calendar months.
 inline constexpr uint64_t kMonthMs = 2'592'000'000;
 
-// At most one day of production is credited, however long a player was away.
-inline constexpr double kMaxAccrualSeconds = 86'400.0;
+// At most one day of production is credited, however long a player was
+// away: the most recent day before the sync.
+inline constexpr uint64_t kMaxAccrualMs = 86'400'000;
 // The storage multiplier never exceeds this (base 1 included).
 inline constexpr double kMaxStorageBoost = 3.5;
 inline constexpr uint64_t kSuperBoostMultiplier = 100;
@@ -71,9 +72,15 @@ struct GlobalBoostState {
 };
 GlobalBoostState global_boost_state(const AdminConfig& admin, uint64_t now_ms);
 
-// kWh produced since player.last_sync_ms at the stored power and the
-// multipliers of now; 0 when nothing accrues (never synced, clock behind,
-// no power).
+// kWh produced since player.last_sync_ms (at most the last kMaxAccrualMs
+// before now_ms) at the stored power: each stretch between two boost
+// boundaries (a scheduled boost's start or end, the x100 boost's end) at the
+// global multiplier in force during it, the ad, storage and card
+// multipliers as they stand now. The x100 boost counts as running at every
+// instant before its end, and a cancelled boost at none: the engine brings
+// every player up to date before it triggers or cancels a boost, so no
+// player's interval reaches back past such a change.
+// 0 when nothing accrues (never synced, clock behind, no power).
 double accrual_increment(const PlayerProfile& player, const AdminConfig& admin, uint64_t now_ms);
 
 // Books `kwh` into the day, week and month buckets (rolling them over when

@@ -2,16 +2,10 @@
 
 #include "chain/state.h"
 #include "crypto/crypto_keys.h"
-#include "crypto/text.h"
 
 namespace ZezozuRiziv {
 
-std::string account_key(const std::string& address) {
-  if (address.starts_with("RUZ") && RozeveCrypto::CryptoKeys::is_valid_address(address)) {
-    return address;
-  }
-  return RozeveCrypto::ascii_lower(address);
-}
+std::string account_key(const std::string& address) { return RozeveCrypto::CryptoKeys::address_key(address); }
 
 std::optional<std::string> writable_account_key(const std::string& address) {
   if (!RozeveCrypto::CryptoKeys::is_valid_address(address)) return std::nullopt;

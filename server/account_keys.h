@@ -12,9 +12,8 @@ inline constexpr char kUnusableAddressMessage[] =
     "Indirizzo non valido: serve un indirizzo 0x con 40 cifre esadecimali o un indirizzo RUZ "
     "con il suo codice di controllo";
 
-// The state key read for an address: lower-cased, as wallet addresses are
-// kept, except a valid native address, whose "RUZ" prefix and checksum are
-// case-exact (lower-cased it would name no account at all).
+// The state key read for an address (CryptoKeys::address_key): lower-cased,
+// except a valid native address, kept as written.
 std::string account_key(const std::string& address);
 
 // The key that may be credited, staked or unstaked for `address`: only an

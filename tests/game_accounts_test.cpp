@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <limits>
 #include <set>
 #include <string>
 #include <vector>
@@ -416,7 +417,7 @@ TEST_F(GameWalletMerge, LinkingMovesTheProfileAndItsLots) {
   const PlayerProfile to = Peer::player(*engine_, kWalletB);
   EXPECT_DOUBLE_EQ(to.kwh, 125.0);  // the new profile's 25 welcome kWh and the old 100
   EXPECT_DOUBLE_EQ(to.ruz, 12.0);
-  EXPECT_EQ(to.coins, 500u);
+  EXPECT_EQ(to.coins, 800u);  // 300 welcome WC and the old 500
   EXPECT_DOUBLE_EQ(to.power_kw, 20.0);
   EXPECT_EQ(to.parcels_count, 2u);
   EXPECT_EQ(Peer::parcel(*engine_, "lot_1").owner, kWalletB);
@@ -435,13 +436,14 @@ TEST_F(GameWalletMerge, LinkingMovesTheProfileAndItsLots) {
   const std::string before = game_test::dump_world(*engine_);
   engine_ = make_engine();
   EXPECT_EQ(Peer::parcel(*engine_, "lot_1").owner, kWalletB);
-  EXPECT_EQ(Peer::player(*engine_, kWalletB).coins, 500u);
+  EXPECT_EQ(Peer::player(*engine_, kWalletB).coins, 800u);
   EXPECT_EQ(Peer::player(*engine_, kWalletA).coins, 0u);
 }
 
 TEST_F(GameWalletMerge, LinkingBackAndForthCreatesNothing) {
   ASSERT_TRUE(engine_->connect_user_wallet(token_, kWalletB, out_)) << out_;
-  // Only kWalletB's creation brought something: its 25 welcome kWh and 5 RUZ.
+  // Only kWalletB's creation brought something: its 300 welcome WC, 25 kWh
+  // and 5 RUZ.
   const double kwh = total_kwh();
   EXPECT_DOUBLE_EQ(kwh, 125.0);
   for (int i = 0; i < 4; ++i) {
@@ -450,7 +452,7 @@ TEST_F(GameWalletMerge, LinkingBackAndForthCreatesNothing) {
     const PlayerProfile a = Peer::player(*engine_, kWalletA);
     const PlayerProfile b = Peer::player(*engine_, kWalletB);
     EXPECT_DOUBLE_EQ(a.ruz + b.ruz, 12.0) << i;
-    EXPECT_EQ(a.coins + b.coins, 500u) << i;
+    EXPECT_EQ(a.coins + b.coins, 800u) << i;
     EXPECT_EQ(a.parcels_count + b.parcels_count, 2u) << i;
   }
   // Linking what the account already holds (after lower-casing) moves nothing.
@@ -470,6 +472,83 @@ TEST_F(GameWalletMerge, ProductionMovesWithTheLots) {
   engine_->get_production_history_json(kWalletB);
   EXPECT_EQ(Peer::player(*engine_, kWalletA).kwh, 0.0);
   EXPECT_NEAR(Peer::player(*engine_, kWalletB).kwh, 165.0, 1e-6);
+}
+
+// One wallet of a chain of links: its balances when it is already a player.
+struct Holding {
+  std::string wallet;
+  bool exists;
+  uint64_t coins = 0;
+  double kwh = 0.0;
+  double ruz = 0.0;
+};
+
+struct LinkChainCase {
+  const char* name;
+  std::vector<Holding> chain;  // the account plays the first, then links each next in turn
+  uint64_t coins;              // what the last one holds at the end
+  double kwh;
+  double ruz;
+};
+
+TEST_F(GameAccounts, LinksKeepTheSumOfEveryCurrency) {
+  const std::string c = "0x00000000000000000000000000000000000000cc";
+  const std::vector<LinkChainCase> cases = {
+      {"300 WC, then 100, then 50", {{kWalletA, true, 300, 0, 0}, {kWalletB, true, 100, 0, 0}, {c, true, 50, 0, 0}},
+       450, 0.0, 0.0},
+      {"kWh and RUZ add up beside the coins", {{kWalletA, true, 500, 100.25, 7.5}, {kWalletB, true, 9000, 0.5, 0.25}},
+       9500, 100.75, 7.75},
+      {"a wallet new to the game adds its welcome balances", {{kWalletA, true, 40, 3.5, 1.0}, {kWalletB, false}},
+       340, 28.5, 6.0},
+      {"back to an emptied wallet", {{kWalletA, true, 10, 1, 1}, {kWalletB, true, 20, 2, 2}, {kWalletA, true}},
+       30, 3.0, 3.0},
+  };
+  for (size_t n = 0; n < cases.size(); ++n) {
+    const LinkChainCase& lc = cases[n];
+    engine_ = std::make_unique<GameEngine>(dir("link_" + std::to_string(n)), clock_);
+    Peer::with_lock(*engine_, [&](GameEngine& e) {
+      for (const Holding& h : lc.chain) {
+        if (!h.exists || Peer::players_of(e).count(h.wallet) != 0) continue;
+        PlayerProfile& p = Peer::get_or_create(e, h.wallet);
+        p.coins = h.coins;
+        p.kwh = h.kwh;
+        p.ruz = h.ruz;
+      }
+    });
+    Peer::add_account(*engine_, "usr_link", "Lia", lc.chain.front().wallet);
+    for (size_t i = 1; i < lc.chain.size(); ++i) {
+      ASSERT_TRUE(engine_->connect_user_wallet("usr_link", lc.chain[i].wallet, out_)) << lc.name << " " << out_;
+    }
+    const std::string& last = lc.chain.back().wallet;
+    for (const Holding& h : lc.chain) {
+      const std::string& key = h.wallet;
+      const PlayerProfile p = Peer::player(*engine_, key);
+      const bool holder = key == last;
+      EXPECT_EQ(p.coins, holder ? lc.coins : 0u) << lc.name << " " << key;
+      EXPECT_DOUBLE_EQ(p.kwh, holder ? lc.kwh : 0.0) << lc.name << " " << key;
+      EXPECT_DOUBLE_EQ(p.ruz, holder ? lc.ruz : 0.0) << lc.name << " " << key;
+    }
+  }
+}
+
+TEST_F(GameAccounts, ALinkWhoseCoinsCannotBeHeldIsRefused) {
+  const uint64_t max = std::numeric_limits<uint64_t>::max();
+  Peer::with_lock(*engine_, [&](GameEngine& e) {
+    Peer::get_or_create(e, kWalletA).coins = 11;
+    Peer::get_or_create(e, kWalletB).coins = max - 10;
+  });
+  Peer::add_account(*engine_, "usr_link", "Lia", kWalletA);
+  ASSERT_TRUE(engine_->save_world());
+  const std::string before = game_test::dump_world(*engine_);
+  EXPECT_FALSE(engine_->connect_user_wallet("usr_link", kWalletB, out_));
+  EXPECT_EQ(out_, error_of("Collegamento non possibile: i saldi riuniti supererebbero il limite del profilo."));
+  EXPECT_EQ(game_test::dump_world(*engine_), before);
+  EXPECT_EQ(account("usr_link").wallet_address, kWalletA);
+
+  Peer::with_lock(*engine_, [&](GameEngine& e) { Peer::get_or_create(e, kWalletA).coins = 10; });
+  ASSERT_TRUE(engine_->connect_user_wallet("usr_link", kWalletB, out_)) << out_;
+  EXPECT_EQ(Peer::player(*engine_, kWalletB).coins, max);
+  EXPECT_EQ(Peer::player(*engine_, kWalletA).coins, 0u);
 }
 
 }  // namespace

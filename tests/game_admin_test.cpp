@@ -408,11 +408,12 @@ TEST_F(GameTelemetry, BoostsShowInAPlayersProduction) {
   EXPECT_NEAR(kwh_after_a_minute(), minute_kwh, 1e-9);
 
   // A scheduled x5 counts only from its start, and not once cancelled.
-  // (Accrual is lazy: a sync applies the multiplier of its own moment.)
+  // (A sync weighs each part of the minute by the boost running then.)
   const uint64_t start = clock_->now_ms() + kMinuteMs + kMinuteMs / 2;
   ASSERT_TRUE(engine_->admin_schedule_super_boost(token_, start, start + 10 * kMinuteMs, 5, "", "", ignored));
   const std::string id = json_value(ignored, "id");
   EXPECT_NEAR(kwh_after_a_minute(), minute_kwh, 1e-9);
+  EXPECT_NEAR(kwh_after_a_minute(), (0.5 + 0.5 * 5) * minute_kwh, 1e-9);
   EXPECT_NEAR(kwh_after_a_minute(), 5 * minute_kwh, 1e-9);
   ASSERT_TRUE(engine_->admin_cancel_scheduled_boost(token_, id, ignored));
   EXPECT_NEAR(kwh_after_a_minute(), minute_kwh, 1e-9);

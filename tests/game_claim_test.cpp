@@ -8,6 +8,8 @@
 
 #include "chain/accounts.h"
 #include "chain/state.h"
+#include "crypto/crypto_keys.h"
+#include "crypto/text.h"
 #include "game/text_safety.h"
 #include "game_test_support.h"
 #include "small_tmpfs.h"
@@ -146,6 +148,20 @@ TEST_F(GameClaim, ANewPlayerClaimsThreeRuzByZavaVovaz) {
   const auto mine = std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l.starts_with("P|0xnew|"); });
   ASSERT_NE(mine, lines.end());
   EXPECT_TRUE(mine->starts_with("P|0xnew|0|25.000000|7.940000|")) << *mine;
+}
+
+TEST_F(GameClaim, ANativeAddressIsPaidUnderItsOwnSpelling) {
+  // A registered account plays its native address as generated.
+  const std::string native = RozeveCrypto::CryptoKeys::private_key_to_address(std::string(64, '7'));
+  ASSERT_TRUE(RozeveCrypto::CryptoKeys::is_valid_address(native));
+  set_player(native, 300, 25.0);
+  ASSERT_TRUE(claim(native, "WC", 1)) << out_;
+  EXPECT_EQ(last_block().transactions.at(0).recipient, native);
+  EXPECT_EQ(state_.get_balance(native), 980'000u);
+  EXPECT_EQ(player(native).coins, 200u);
+  const std::string lowered = RozeveCrypto::ascii_lower(native);
+  EXPECT_EQ(state_.get_balance(lowered), 0u);
+  EXPECT_FALSE(Peer::has_player(*engine_, lowered));
 }
 
 TEST_F(GameClaim, WholeCoinsFromZavaVovazOrKwh) {

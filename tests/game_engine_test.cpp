@@ -16,7 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "crypto/crypto_keys.h"
 #include "crypto/sha256.h"
+#include "crypto/text.h"
 #include "game/game_records.h"
 #include "game_test_support.h"
 
@@ -83,6 +85,11 @@ struct NormalizeCase {
 };
 
 TEST_F(GameEngineTest, NormalizeAddrLowerCasesAsciiCapitalsOnly) {
+  // A native address names its ledger account only as written.
+  const std::string kNative = RozeveCrypto::CryptoKeys::private_key_to_address(std::string(64, '3'));
+  ASSERT_TRUE(RozeveCrypto::CryptoKeys::is_valid_address(kNative));
+  const std::string kWrongDigit = kNative.back() == '0' ? "1" : "0";
+  using RozeveCrypto::ascii_lower;
   const std::vector<NormalizeCase> cases = {
       {"upper-case hex", "0xABCDEF0123456789ABCDEF0123456789ABCDEF01",
        "0xabcdef0123456789abcdef0123456789abcdef01"},
@@ -98,6 +105,11 @@ TEST_F(GameEngineTest, NormalizeAddrLowerCasesAsciiCapitalsOnly) {
       {"high bytes unchanged", std::string("\xFF\xC1\x80", 3), std::string("\xFF\xC1\x80", 3)},
       {"embedded NUL kept", std::string("A\0B", 3), std::string("a\0b", 3)},
       {"a lone blank is not empty", " ", " "},
+      {"a valid native address as written", kNative, kNative},
+      {"a native address lower-cased is no address", ascii_lower(kNative), ascii_lower(kNative)},
+      {"a native address with a wrong checksum", kNative.substr(0, 42) + kWrongDigit,
+       ascii_lower(kNative.substr(0, 42) + kWrongDigit)},
+      {"a native address with a blank around it", kNative + " ", ascii_lower(kNative + " ")},
   };
   GameEngine engine(dir());
   for (const NormalizeCase& c : cases) {

@@ -67,6 +67,24 @@ TEST_F(AccountRoutesTest, AccountsFromRegistrationToLogout) {
   EXPECT_EQ(get("/api/auth/me?token=" + token), "{\"status\":\"error\",\"message\":\"Sessione non autenticata.\"}");
 }
 
+TEST_F(AccountRoutesTest, ANativeWalletIsPlayedAndPaidAsWritten) {
+  start_server();
+  const std::string registered = post("/api/auth/register", "username=Nadia&email=nadia%40x.it&password=segreta1");
+  const std::string wallet = text(registered, "wallet_address");
+  ASSERT_EQ(wallet.rfind("RUZ", 0), 0u) << registered;
+  // The game routes reach the profile the registration created (300 WC).
+  const std::string claimed = get("/api/game/claim-ruz?addr=" + wallet + "&source=WC");
+  EXPECT_NE(claimed.find("\"gross_ruz\":3,"), std::string::npos) << claimed;
+  EXPECT_NE(claimed.find("\"remaining_coins\":0,"), std::string::npos) << claimed;
+  const std::string state = get("/api/game/state?addr=" + wallet);
+  EXPECT_NE(state.find("\"address\":\"" + wallet + "\",\"coins\":0,"), std::string::npos) << state;
+  // The 2.94 RUZ went to the key the wallet spends from.
+  EXPECT_NE(get("/api/info?addr=" + wallet).find("\"user_balance\":2,"), std::string::npos);
+  std::string lowered = wallet;
+  lowered.replace(0, 3, "ruz");
+  EXPECT_NE(get("/api/info?addr=" + lowered).find("\"user_balance\":0,"), std::string::npos);
+}
+
 class AdminRoutesTest : public AccountRoutesTest {
  protected:
   void SetUp() override {
