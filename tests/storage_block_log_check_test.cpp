@@ -205,18 +205,5 @@ TEST_F(BlockLogCheckTest, ATornLastLineIsSkippedAndCutBeforeTheNextBlock) {
   }
 }
 
-TEST_F(BlockLogCheckTest, ALongLogNamesItsFirstBadBlock) {
-  // Long enough to be checked in slices side by side: a fault in the last
-  // slice is found, and with one in the first as well the lower one wins.
-  std::vector<Block> chain = make_chain(6'000);
-  chain[5'900].timestamp += 1;
-  write_log(lines_of(chain));
-  EXPECT_EQ(check(), damaged("blocco #5900: block_hash non corrisponde al contenuto del blocco"));
-  chain[100].transactions[0].amount += 1;
-  write_log(lines_of(chain));
-  EXPECT_EQ(check(), damaged("blocco #100: tx_hash della transazione n. 1 non corrisponde al "
-                             "suo contenuto"));
-}
-
 }  // namespace
 }  // namespace ZezozuRiziv
