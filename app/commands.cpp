@@ -105,8 +105,8 @@ int chain_info() {
 
 int chain_dump() {
   Storage storage(choose_data_dir());
-  if (storage.blocks_file_health() == FileHealth::kDamaged) {
-    std::cout << "[STORAGE] File danneggiato: " << storage.blocks_path() << " (illeggibile)\n";
+  if (std::optional<std::string> damage = storage.check_block_log()) {
+    std::cout << "[STORAGE] " << *damage << "\n";
     return kExitFailure;
   }
   const std::vector<Block>& blocks = storage.get_blocks_cached();

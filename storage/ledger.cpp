@@ -22,10 +22,6 @@ constexpr char kClaimTooLarge[] = "Quantita' RUZ troppo grande";
 std::atomic<uint64_t> g_next_batch_id{1};
 thread_local RequestBatch* g_open_batch = nullptr;
 
-std::string damaged_message(const std::string& path, const std::string& why) {
-  return "File danneggiato: " + path + " (" + why + ")";
-}
-
 }  // namespace
 
 // --- blocks -------------------------------------------------------------------
@@ -257,15 +253,15 @@ LedgerResult Ledger::refill_reward_pool(bool& refilled) {
 
 LedgerResult Ledger::load_and_catch_up(CatchUpReport& report, bool save) {
   report = CatchUpReport{};
-  if (storage_.blocks_file_health() == FileHealth::kDamaged) {
-    return LedgerResult::failure(damaged_message(storage_.blocks_path(), "illeggibile"));
+  if (std::optional<std::string> damage = storage_.check_block_log()) {
+    return LedgerResult::failure(*damage);
   }
   State loaded;
   std::optional<StateTip> tip;
   switch (storage_.load_state(loaded, &tip)) {
     case StateLoad::kDamaged:
-      return LedgerResult::failure(
-          damaged_message(storage_.state_path(), "non e' uno stato completo o non si legge"));
+      return LedgerResult::failure(damaged_file_message(
+          storage_.state_path(), "non e' uno stato completo o non si legge"));
     case StateLoad::kMissing:
       report.state_missing = true;
       break;
@@ -299,6 +295,18 @@ LedgerResult Ledger::load_and_catch_up(CatchUpReport& report, bool save) {
     if (LedgerResult applied =
             apply_block_rule(classify_block(block), block, loaded, journal, context);
         !applied) {
+      if (report.state_missing) {
+        const std::string& state_path = storage_.state_path();
+        // Credits without a block (faucet, wallet welcome, unstake) live
+        // only in state.json: the log alone cannot give them back.
+        return LedgerResult::failure(
+            "Manca " + state_path + " e " + storage_.blocks_path() +
+            " non basta a ricostruirlo: il blocco #" + std::to_string(block.index) +
+            " non si applica (" + applied.error +
+            "), perche' gli accrediti fatti senza blocco (faucet, benvenuto dei wallet, "
+            "unstake) stavano solo in " + state_path + ". Ripristina " + state_path +
+            " da una copia di sicurezza");
+      }
       return LedgerResult::failure("Il blocco #" + std::to_string(block.index) + " di " +
                                    storage_.blocks_path() + " non si applica allo stato salvato (" +
                                    applied.error + ")");

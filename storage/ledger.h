@@ -155,9 +155,10 @@ class Ledger {
   // Loads state.json into the state and applies, by the same rules, the
   // logged blocks after the last block it names (all of them when it is
   // missing while blocks.dat holds blocks). With `save`, a state that moved
-  // is saved. Refused, with the file named, when blocks.dat or state.json
-  // exists but cannot be read whole, when state.json names a block the log
-  // lacks, or when a logged block does not apply.
+  // is saved. Refused, with the file named, when blocks.dat does not pass
+  // Storage::check_block_log, when state.json exists but cannot be read
+  // whole, when state.json names a block the log lacks, or when a logged
+  // block does not apply (without state.json: the log cannot rebuild it).
   LedgerResult load_and_catch_up(CatchUpReport& report, bool save);
 
   // The recipient of block 0's GENESIS transaction; empty when unknown.

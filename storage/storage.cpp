@@ -111,6 +111,10 @@ std::optional<uint64_t> parse_height(const std::string& id) {
 
 }  // namespace
 
+std::string damaged_file_message(const std::string& path, const std::string& why) {
+  return "File danneggiato: " + path + " (" + why + ")";
+}
+
 Storage::Storage(const std::string& data_dir)
     : data_dir_(data_dir),
       blocks_path_(data_dir + "/blocks.dat"),
@@ -138,6 +142,8 @@ void Storage::reset_all_data() {
   address_index_.clear();
   total_txs_ = 0;
   cache_loaded_ = false;
+  unreadable_line_.reset();
+  torn_tail_at_.reset();
   unsaved_credits.clear();
 
   // remove() of a missing file is no error; any other error ends the reset,
@@ -223,6 +229,12 @@ bool Storage::save_block(const Block& block, uint64_t* size_before) {
   if (text.find_first_of("\r\n") != std::string::npos) return false;
   ensure_directory_exists();
   ensure_cache_loaded();
+  if (torn_tail_at_) {
+    // Left in place, the fragment would end up between two blocks, where it
+    // is damage rather than the trace of a crash.
+    if (!platform::truncate_file(blocks_path_, *torn_tail_at_)) return false;
+    torn_tail_at_.reset();
+  }
   if (!platform::append_line(blocks_path_, text, size_before, kDataFileAccess)) return false;
   cache_.push_back(block);
   index_block_in_ram(cache_.size() - 1);
@@ -284,6 +296,8 @@ void Storage::ensure_cache_loaded() const {
   tx_index_.clear();
   address_index_.clear();
   total_txs_ = 0;
+  unreadable_line_.reset();
+  torn_tail_at_.reset();
 
   if (!file_exists(blocks_path_)) {
     cache_loaded_ = true;
@@ -301,27 +315,37 @@ void Storage::ensure_cache_loaded() const {
   in.open(blocks_path_, std::ios::binary);
 
   uint64_t skipped = 0;
+  uint64_t line_number = 0;
+  uint64_t offset = 0;
+  // The latest unreadable line: torn when nothing follows it, damage when a
+  // line does.
+  std::optional<UnreadableLine> pending;
   std::string line;
   while (std::getline(in, line)) {
+    const uint64_t line_start = offset;
+    offset += line.size() + (in.eof() ? 0 : 1);
+    ++line_number;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty()) continue;
-    if (!has_block_shape(line)) {
-      ++skipped;
-      continue;
-    }
+    if (pending && !unreadable_line_) unreadable_line_ = pending;
+    pending.reset();
     std::optional<Block> block;
-    try {
-      block = Block::deserialize(line);
-    } catch (const std::exception&) {
-      block.reset();
+    if (has_block_shape(line)) {
+      try {
+        block = Block::deserialize(line);
+      } catch (const std::exception&) {
+        block.reset();
+      }
     }
     if (!block || block->block_hash.empty()) {
       ++skipped;
+      pending = UnreadableLine{line_number, cache_.size(), line_start};
       continue;
     }
     cache_.push_back(std::move(*block));
     index_block_in_ram(cache_.size() - 1);
   }
+  if (pending) torn_tail_at_ = pending->offset;
   in.close();
   if (skipped > 0) {
     // Standard error: the chain commands print exactly their own lines.

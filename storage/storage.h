@@ -26,6 +26,10 @@ enum class StateLoad {
   kDamaged,  // it exists but is not one whole state text, or cannot be read
 };
 
+// "File danneggiato: <path> (<why>)": how a file that cannot be trusted is
+// named to the operator.
+std::string damaged_file_message(const std::string& path, const std::string& why);
+
 enum class FileHealth {
   kMissing,  // nothing there: an empty chain
   kOk,       // a plain file that can be opened for reading
@@ -59,9 +63,10 @@ class Storage {
   [[nodiscard]] FileHealth blocks_file_health() const;
 
   // Appends one line to "blocks.dat", synced before returning true, and adds
-  // the block to the cache. Refuses a record text holding CR or LF. A failed
-  // append leaves the file as it was. `size_before` receives the log's size
-  // before the append (for undo_last_block).
+  // the block to the cache. Refuses a record text holding CR or LF. A torn
+  // last line found at load is cut off first; otherwise a failed append
+  // leaves the file as it was. `size_before` receives the log's size before
+  // the append (for undo_last_block).
   [[nodiscard]] bool save_block(const Block& block, uint64_t* size_before = nullptr);
   // Undoes the last save_block: cuts the log back to `size_before` and drops
   // the block from the cache and the indexes. False when the file could not
@@ -69,8 +74,16 @@ class Storage {
   [[nodiscard]] bool undo_last_block(uint64_t size_before);
 
   // Reads "blocks.dat" into the cache once. Lines that do not hold a whole
-  // block record are skipped.
+  // block record are skipped (and counted on standard error); check_block_log
+  // tells whether that was only a torn last line.
   void ensure_cache_loaded() const;
+  // Whether "blocks.dat" can be trusted, loading the cache if needed. Sound:
+  // every line but a torn last one (a crash mid-append) is a block, block n
+  // sits at position n with index n, its prev_hash is the hash of block n-1
+  // (64 '0' for block 0), and its Merkle root, its hash and the hashes of
+  // its native transactions are those its content gives. Nullopt when
+  // sound; otherwise damaged_file_message naming the first bad block.
+  [[nodiscard]] std::optional<std::string> check_block_log() const;
   // The cached chain in file order; invalidated by save_block and reset_all_data.
   const std::vector<Block>& get_blocks_cached() const;
   uint64_t get_total_txs_cached() const;
@@ -113,6 +126,13 @@ class Storage {
 
   void index_block_in_ram(uint64_t position) const;
 
+  // A line of "blocks.dat" that held no block.
+  struct UnreadableLine {
+    uint64_t line = 0;      // 1-based
+    uint64_t position = 0;  // blocks read before it
+    uint64_t offset = 0;    // its first byte in the file
+  };
+
   std::string data_dir_;
   std::string blocks_path_;
   std::string state_path_;
@@ -124,6 +144,11 @@ class Storage {
   mutable std::unordered_map<std::string, uint64_t> block_index_;
   mutable std::unordered_map<std::string, Position> tx_index_;
   mutable std::unordered_map<std::string, std::vector<Position>> address_index_;
+  // The first unreadable line that another line follows: damage.
+  mutable std::optional<UnreadableLine> unreadable_line_;
+  // Where an unreadable last line starts: the trace of a crashed append,
+  // cut off before the next one.
+  mutable std::optional<uint64_t> torn_tail_at_;
 };
 
 }  // namespace ZezozuRiziv

@@ -624,9 +624,15 @@ TEST_F(CatchUpTest, ABlockThatDoesNotApplyStopsTheCatchUp) {
   CatchUpReport report;
   const LedgerResult refused = Ledger(storage, state).load_and_catch_up(report, true);
   EXPECT_FALSE(refused.ok);
-  EXPECT_NE(refused.error.find("Il blocco #1 di " + blocks_path() + " non si applica"),
-            std::string::npos)
+  // It says what is missing, why the log cannot stand in, and what to do.
+  EXPECT_EQ(refused.error.find("Manca " + state_path() + " e " + blocks_path() +
+                               " non basta a ricostruirlo: il blocco #1 non si applica ("),
+            0u)
       << refused.error;
+  EXPECT_NE(refused.error.find("accrediti fatti senza blocco"), std::string::npos);
+  EXPECT_NE(refused.error.find("Ripristina " + state_path() + " da una copia di sicurezza"),
+            std::string::npos);
+  EXPECT_EQ(refused.error.find("stato salvato"), std::string::npos);
   EXPECT_FALSE(fs::exists(state_path()));
 }
 
