@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app_node_process.h"
+#include "chain/wallet.h"
 #include "node_client_support.h"
 
 namespace {
@@ -20,7 +21,6 @@ using rozeve_test::read_text;
 using rozeve_test::split_lines;
 
 constexpr uint64_t kCoin = 1'000'000;
-constexpr char kSender[] = "0x5151515151515151515151515151515151515151";
 constexpr char kRecipient[] = "0x3535353535353535353535353535353535353535";
 constexpr char kPeerValidator[] = "0x4444444444444444444444444444444444444444";
 
@@ -42,16 +42,16 @@ class BlockLogNodeTest : public rozeve_test::BinaryFixture {
     std::ofstream(data() / "blocks.dat", std::ios::binary | std::ios::trunc) << text;
   }
 
-  // Peer blocks from kSender (given 100 RUZ by its first balance query)
+  // Peer blocks from sender_ (a native account given 100 RUZ by the faucet)
   // until the chain holds `height` + 1 blocks.
   void extend_to(NodeProcess& node, uint64_t height) {
-    rozeve_test::rpc_call(rpc_port_, "eth_getBalance", std::string("[\"") + kSender + "\",\"latest\"]");
+    ASSERT_TRUE(rozeve_test::faucet(rpc_port_, sender_, 100));
     auto tip = rozeve_test::chain_tip(rpc_port_);
     ASSERT_TRUE(tip);
     rozeve_test::PeerClient peer(p2p_port_);
     while (tip->index < height) {
       const ZezozuRiziv::Block block = rozeve_test::peer_transfer_block(
-          *tip, kSender, kRecipient, kCoin, tip->index, kPeerValidator);
+          *tip, sender_, kRecipient, kCoin, tip->index, kPeerValidator);
       ASSERT_TRUE(peer.send_block(block));
       const std::string synced = "[P2P] Sincronizzato blocco #" + std::to_string(block.index) + " ";
       ASSERT_TRUE(node.wait_for_output(synced)) << node.output();
@@ -68,6 +68,7 @@ class BlockLogNodeTest : public rozeve_test::BinaryFixture {
   }
 
   uint16_t rpc_port_ = 0, p2p_port_ = 0;
+  const std::string sender_ = ZezozuRiziv::Wallet::generate().address();
 };
 
 // Text edits of one line of the log, as a damaged disk or a hand would make.
@@ -165,7 +166,7 @@ TEST_F(BlockLogNodeTest, ATornLastLineIsCutBeforeTheNextBlock) {
 }
 
 TEST_F(BlockLogNodeTest, AMissingStateTheLogCannotRebuildIsNamed) {
-  // kSender's 100 RUZ came without a block: only state.json held them.
+  // sender_'s 100 RUZ came without a block: only state.json held them.
   ASSERT_NO_FATAL_FAILURE(write_chain());
   fs::remove(data() / "state.json");
   const Files before = files();
