@@ -8,7 +8,7 @@
 namespace ZezozuRiziv {
 
 void handle_peer_transaction(const Transaction& tx, Mempool& mempool, const State& state,
-                             std::shared_mutex& chain_lock) {
+                             platform::WriterPreferringMutex& chain_lock) {
   if (!tx.verify()) return;
   std::unique_lock lock(chain_lock);
   std::string error;
@@ -18,7 +18,7 @@ void handle_peer_transaction(const Transaction& tx, Mempool& mempool, const Stat
 }
 
 bool handle_peer_block(const Block& block, Storage& storage, State& state,
-                       std::shared_mutex& chain_lock) {
+                       platform::WriterPreferringMutex& chain_lock) {
   // Hashes and signatures are checked before the lock: they need no state.
   if (!block.verify()) return false;
   std::unique_lock lock(chain_lock);

@@ -7,6 +7,7 @@
 #include "chain/mempool.h"
 #include "chain/state.h"
 #include "chain/transaction.h"
+#include "platform/writer_preferring_mutex.h"
 #include "storage/storage.h"
 
 namespace ZezozuRiziv {
@@ -14,13 +15,13 @@ namespace ZezozuRiziv {
 // A verified transaction goes to the mempool (validated against the state).
 // Takes the chain lock exclusively, then the mempool's own.
 void handle_peer_transaction(const Transaction& tx, Mempool& mempool, const State& state,
-                             std::shared_mutex& chain_lock);
+                             platform::WriterPreferringMutex& chain_lock);
 
 // A verified block that extends the stored chain goes through the ledger's
 // peer rule (Ledger::commit_peer_block): applied with no reward, appended,
 // then the state saved; anything it refuses changes nothing. Takes the chain
 // lock exclusively. Returns whether the block was taken.
 bool handle_peer_block(const Block& block, Storage& storage, State& state,
-                       std::shared_mutex& chain_lock);
+                       platform::WriterPreferringMutex& chain_lock);
 
 }  // namespace ZezozuRiziv

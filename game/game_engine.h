@@ -24,7 +24,7 @@
 // clean_world_text() (billboard fields: sanitize_billboard_field()).
 //
 // Changing the world, for every action (see UndoScope below):
-//   std::unique_lock<std::shared_mutex> lock(game_mutex);
+//   std::unique_lock lock(game_mutex);
 //   UndoScope undo(*this);
 //   ... touch_*_unlocked(key) before changing a record, then change it ...
 //   if (!undo.save(out)) return false;  // restored, error answer written
@@ -55,6 +55,7 @@
 #include "game/plant_table.h"
 #include "game/solar_model.h"
 #include "game/world_records.h"
+#include "platform/writer_preferring_mutex.h"
 
 namespace ZezozuRiziv {
 
@@ -484,7 +485,9 @@ class GameEngine {
   void fail_load_unlocked(const std::string& reason);
 
   std::string world_file_path;  // data directory + "/game_world.dat"
-  mutable std::shared_mutex game_mutex;  // the game lock; guards everything below
+  // The game lock (writer-preferring: a stream of views never keeps an
+  // action out); guards everything below.
+  mutable platform::WriterPreferringMutex game_mutex;
 
   AdNetworksConfig ads_config;
   // Claimed ad views per network.

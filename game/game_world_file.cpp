@@ -138,7 +138,7 @@ void GameEngine::fail_load_unlocked(const std::string& reason) {
 }
 
 void GameEngine::load_world() {
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   players.clear();
   parcels.clear();
   users.clear();
