@@ -9,10 +9,12 @@
 #include <cmath>
 #include <cstdint>
 #include <deque>
+#include <set>
 #include <span>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "game/game_records.h"
@@ -61,8 +63,10 @@ class ParcelIndex {
   ParcelSpan in_hex_cell(HexCell cell) const;
 
   // Calls visit(parcel) for every parcel with lat_min <= lat <= lat_max
-  // and lon_min <= lon <= lon_max until visit returns false. Nothing lies
-  // in a rectangle with a minimum above its maximum (or not a number).
+  // and lon_min <= lon <= lon_max until visit returns false, square by
+  // square in (lat, lon) order. Nothing lies in a rectangle with a minimum
+  // above its maximum (or not a number). Cost: the occupied squares inside
+  // the rectangle, plus a seek per occupied row of squares it crosses.
   template <typename Visit>
   void visit_rect(double lat_min, double lat_max, double lon_min, double lon_max, Visit visit) const;
 
@@ -98,12 +102,10 @@ class ParcelIndex {
 
   std::unordered_map<std::string, ParcelList> by_owner_;
   std::unordered_map<HexCell, ParcelList, HexCellHash> by_cell_;
-  struct Square {
-    int64_t lat_square = 0;
-    int64_t lon_square = 0;
-    std::vector<ParcelRecord*> parcels;
-  };
-  std::unordered_map<uint64_t, Square> by_square_;
+  std::unordered_map<uint64_t, std::vector<ParcelRecord*>> by_square_;
+  // The occupied squares as (lat square, lon square), in order: a rectangle
+  // finds the squares it covers without trying the empty ones.
+  std::set<std::pair<int64_t, int64_t>> occupied_squares_;
   std::unordered_set<ParcelRecord*> on_market_;
 };
 
@@ -139,33 +141,26 @@ void ParcelIndex::visit_rect(double lat_min, double lat_max, double lon_min, dou
   const int64_t lon_lo = square_of(lon_min);
   const int64_t lon_hi = square_of(lon_max);
 
-  auto visit_square = [&](const Square& square) {
-    for (ParcelRecord* p : square.parcels) {
-      if (p->lat >= lat_min && p->lat <= lat_max && p->lon >= lon_min && p->lon <= lon_max) {
-        if (!visit(*p)) return false;
-      }
-    }
-    return true;
-  };
-
-  const double squares =
-      (static_cast<double>(lat_hi - lat_lo) + 1.0) * (static_cast<double>(lon_hi - lon_lo) + 1.0);
-  if (squares <= static_cast<double>(by_square_.size())) {
-    for (int64_t a = lat_lo; a <= lat_hi; ++a) {
-      for (int64_t o = lon_lo; o <= lon_hi; ++o) {
-        const auto it = by_square_.find(grid_key(a, o));
-        if (it != by_square_.end() && !visit_square(it->second)) return;
-      }
-    }
-    return;
-  }
-  // A rectangle wider than the occupied world: walk the occupied squares.
-  for (const auto& [key, square] : by_square_) {
-    if (square.lat_square < lat_lo || square.lat_square > lat_hi || square.lon_square < lon_lo ||
-        square.lon_square > lon_hi) {
+  // Row by row of occupied squares: each row costs one seek to its first
+  // square in range, then only the squares in range, so a rectangle over
+  // empty land or sea costs next to nothing, whatever the size of the world.
+  auto it = occupied_squares_.lower_bound({lat_lo, lon_lo});
+  while (it != occupied_squares_.end() && it->first <= lat_hi) {
+    const int64_t row = it->first;
+    if (it->second < lon_lo) {
+      it = occupied_squares_.lower_bound({row, lon_lo});
       continue;
     }
-    if (!visit_square(square)) return;
+    if (it->second > lon_hi) {
+      it = occupied_squares_.lower_bound({row + 1, lon_lo});
+      continue;
+    }
+    for (ParcelRecord* p : by_square_.find(grid_key(row, it->second))->second) {
+      if (p->lat >= lat_min && p->lat <= lat_max && p->lon >= lon_min && p->lon <= lon_max) {
+        if (!visit(*p)) return;
+      }
+    }
+    ++it;
   }
 }
 

@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "game/hex_grid.h"
 
@@ -75,6 +76,32 @@ TEST_F(GameParcelIndex, RectanglesHoldTheSameLotsAsTheWalk) {
   // Exactly on a lot's coordinates: bounds are included.
   const ParcelRecord& any = parcels.begin()->second;
   EXPECT_EQ(index_rect(any.lat, any.lat, any.lon, any.lon), walk_rect(any.lat, any.lat, any.lon, any.lon));
+}
+
+// Rectangles much wider than the occupied squares, over towns, beside them
+// and over empty sea, and their order: square by square, rows first.
+TEST_F(GameParcelIndex, WideRectanglesHoldTheSameLotsInSquareOrder) {
+  std::mt19937_64 rng(19);
+  std::uniform_real_distribution<double> corner(-40.0, 50.0);
+  std::uniform_real_distribution<double> size(0.0, 60.0);
+  for (int i = 0; i < 200; ++i) {
+    const double lat = corner(rng);
+    const double lon = corner(rng) + 60.0 * (i % 3);
+    const double h = size(rng);
+    const double w = i % 2 ? size(rng) : 0.001;  // tall and thin, or wide
+    EXPECT_EQ(index_rect(lat, lat + h, lon, lon + w), walk_rect(lat, lat + h, lon, lon + w)) << i;
+  }
+  // Open sea beside Milan, on the same rows as its lots.
+  EXPECT_TRUE(index_rect(45.0, 46.0, 0.0, 9.0).empty());
+  EXPECT_EQ(index_rect(45.0, 46.0, 0.0, 9.2), walk_rect(45.0, 46.0, 0.0, 9.2));
+
+  std::pair<double, double> previous{-1e9, -1e9};
+  index.visit_rect(45.45, 45.48, 9.17, 9.21, [&](ParcelRecord& p) {
+    const std::pair<double, double> square{std::floor(p.lat / 0.005), std::floor(p.lon / 0.005)};
+    EXPECT_LE(previous, square) << p.key;
+    previous = square;
+    return true;
+  });
 }
 
 TEST_F(GameParcelIndex, OwnersCellsAndNeighbourhoodsMatchTheWalk) {
