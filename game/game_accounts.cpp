@@ -8,6 +8,7 @@
 #include "crypto/json_writer.h"
 #include "crypto/sha256.h"
 #include "crypto/text.h"
+#include "game/community_quiz_rules.h"
 #include "game/game_engine.h"
 #include "game/secrets.h"
 #include "game/text_safety.h"
@@ -36,13 +37,6 @@ constexpr char kSessionPrefix[] = "tok_";
 constexpr char kGoogleSessionPrefix[] = "tok_g_";
 constexpr char kNoSessionMessage[] = "Sessione non autenticata.";
 
-// Without leading and trailing spaces and tabs.
-std::string trim_blanks(std::string_view text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  const size_t last = text.find_last_not_of(" \t");
-  return std::string(text.substr(first, last - first + 1));
-}
 
 // The decimal time without its first `cut` digits.
 std::string time_digits(uint64_t now, size_t cut) {
@@ -109,8 +103,8 @@ bool GameEngine::register_user(const std::string& username_in, const std::string
                                const std::string& password, std::string& out) {
   std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
-  const std::string username = trim_blanks(clean_world_text(username_in));
-  const std::string email = trim_blanks(RozeveCrypto::ascii_lower(clean_world_text(email_in)));
+  const std::string username(trim_blanks(clean_world_text(username_in)));
+  const std::string email(trim_blanks(RozeveCrypto::ascii_lower(clean_world_text(email_in))));
   const std::string lower_username = RozeveCrypto::ascii_lower(username);
 
   if (username.size() < kMinUsernameLength) return refuse(out, "Lo username deve contenere almeno 3 caratteri.");
@@ -238,11 +232,11 @@ bool GameEngine::login_google_user(const std::string& google_id_in, const std::s
     // The id has no random part: accounts whose Google ids share their
     // first characters and whose times share their last digits would meet,
     // so a later time is taken until the id is free.
-    const std::string prefix = "usr_g_" + google_id.substr(0, kGoogleIdInAccountId) + "_";
+    const std::string prefix = "usr_g_" + text_prefix(google_id, kGoogleIdInAccountId) + "_";
     std::string id = prefix + time_digits(now, kGoogleIdTimeCut);
     for (uint64_t k = 1; users.count(id) != 0; ++k) id = prefix + time_digits(now + k, kGoogleIdTimeCut);
     const std::string username =
-        free_username_unlocked(name.empty() ? "Player_" + google_id.substr(0, kGoogleIdInName) : name, now);
+        free_username_unlocked(name.empty() ? "Player_" + text_prefix(google_id, kGoogleIdInName) : name, now);
     const std::string lower_username = RozeveCrypto::ascii_lower(username);
 
     touch_user_unlocked(id);

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "crypto/json_writer.h"
+#include "game/community_quiz_rules.h"
 #include "game/game_engine.h"
 #include "game/text_safety.h"
 
@@ -80,7 +81,7 @@ bool GameEngine::set_parcel_billboard(const std::string& address, const std::str
     lot->updated_ms = now;
     updated = 1;
   } else {
-    const std::string group_id = "bb_" + addr.substr(0, kGroupAddressChars) + "_" + std::to_string(now);
+    const std::string group_id = "bb_" + text_prefix(addr, kGroupAddressChars) + "_" + std::to_string(now);
     // Every lot of the owner in every cell of the district, the target's
     // cell included (a cell may hold several). Changing the advert moves no
     // lot in the indexes.
