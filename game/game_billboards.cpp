@@ -58,7 +58,7 @@ bool GameEngine::set_parcel_billboard(const std::string& address, const std::str
                                       const std::string& title, const std::string& image_url,
                                       const std::string& link_url, const std::string& social_type,
                                       bool span_cluster, std::string& out) {
-  if (!keys_usable(address, lot_key, out)) return false;
+  if (!keys_usable(address, out)) return false;
   std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   PlayerProfile& player = acting_player_unlocked(address);
@@ -110,7 +110,7 @@ bool GameEngine::set_parcel_billboard(const std::string& address, const std::str
 
 bool GameEngine::clear_parcel_billboard(const std::string& address, const std::string& lot_key, bool whole_group,
                                         std::string& out) {
-  if (!keys_usable(address, lot_key, out)) return false;
+  if (!keys_usable(address, out)) return false;
   std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   PlayerProfile& player = acting_player_unlocked(address);

@@ -20,7 +20,9 @@
 // is_safe_record_key() rejects (text_safety.h) before it creates or changes
 // anything: an address with kBadAddressMessage, a lot key with
 // kBadLotKeyMessage (one line: `if (!keys_usable(address, lot_key, out))
-// return false;`). Free text that is stored goes through
+// return false;`). The market and the billboards only look lots up, never
+// store the key given: a key no lot can have finds no lot, and they give
+// their own refusal. Free text that is stored goes through
 // clean_world_text() (billboard fields: sanitize_billboard_field()).
 //
 // Changing the world, for every action (see UndoScope below):

@@ -88,7 +88,7 @@ bool GameEngine::refund_escrow_unlocked(const ParcelRecord& lot) {
 bool GameEngine::list_parcel_for_sale(const std::string& address, const std::string& lot_key,
                                       const std::string& currency, double min_bid, double buyout_price,
                                       std::string& out) {
-  if (!keys_usable(address, lot_key, out)) return false;
+  if (!keys_usable(address, out)) return false;
   std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   PlayerProfile& player = acting_player_unlocked(address);
@@ -128,7 +128,7 @@ bool GameEngine::list_parcel_for_sale(const std::string& address, const std::str
 }
 
 bool GameEngine::cancel_parcel_sale(const std::string& address, const std::string& lot_key, std::string& out) {
-  if (!keys_usable(address, lot_key, out)) return false;
+  if (!keys_usable(address, out)) return false;
   std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   // The caller is neither created nor brought up to date here.
@@ -153,7 +153,7 @@ bool GameEngine::cancel_parcel_sale(const std::string& address, const std::strin
 
 bool GameEngine::place_bid_or_offer(const std::string& address, const std::string& lot_key,
                                     const std::string& currency, double amount, std::string& out) {
-  if (!keys_usable(address, lot_key, out)) return false;
+  if (!keys_usable(address, out)) return false;
   std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   PlayerProfile& bidder = acting_player_unlocked(address);
@@ -266,7 +266,7 @@ bool GameEngine::place_bid_or_offer(const std::string& address, const std::strin
 }
 
 bool GameEngine::accept_highest_bid(const std::string& address, const std::string& lot_key, std::string& out) {
-  if (!keys_usable(address, lot_key, out)) return false;
+  if (!keys_usable(address, out)) return false;
   std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   const std::string addr = normalize_addr(address);
