@@ -56,7 +56,7 @@ void ParcelIndex::add(ParcelRecord& parcel) {
   const int64_t a = square_of(parcel.lat);
   const int64_t o = square_of(parcel.lon);
   std::vector<ParcelRecord*>& square = by_square_[grid_key(a, o)];
-  if (square.empty()) occupied_squares_.emplace(a, o);
+  if (square.empty()) file_square(a, o, true);
   square.push_back(&parcel);
   if (is_on_market(parcel)) on_market_.insert(&parcel);
 }
@@ -81,10 +81,24 @@ void ParcelIndex::remove(ParcelRecord& parcel) {
     erase_unordered(square->second, &parcel);
     if (square->second.empty()) {
       by_square_.erase(square);
-      occupied_squares_.erase({a, o});
+      file_square(a, o, false);
     }
   }
   on_market_.erase(&parcel);
+}
+
+void ParcelIndex::file_square(int64_t lat_square, int64_t lon_square, bool occupied) {
+  for (int level = 1; level <= kLevels; ++level) {
+    const int shift = kLevelShift * level;
+    auto& nodes = occupied_nodes_[level - 1];
+    const uint64_t key = grid_key(lat_square >> shift, lon_square >> shift);
+    if (occupied) {
+      ++nodes[key];
+      continue;
+    }
+    const auto it = nodes.find(key);
+    if (it != nodes.end() && --it->second == 0) nodes.erase(it);
+  }
 }
 
 void ParcelIndex::refile_market(ParcelRecord& parcel) {
@@ -99,7 +113,7 @@ void ParcelIndex::clear() {
   by_owner_.clear();
   by_cell_.clear();
   by_square_.clear();
-  occupied_squares_.clear();
+  for (auto& level : occupied_nodes_) level.clear();
   on_market_.clear();
 }
 

@@ -7,9 +7,9 @@
 // std::unique_lock and std::shared_lock work with it.
 #pragma once
 
-#include <condition_variable>
+#include <atomic>
 #include <cstdint>
-#include <mutex>
+#include <thread>
 
 namespace platform {
 
@@ -20,58 +20,85 @@ class WriterPreferringMutex {
   WriterPreferringMutex& operator=(const WriterPreferringMutex&) = delete;
 
   void lock() {
-    std::unique_lock<std::mutex> guard(state_mutex_);
-    // One writer at a time claims the gate; from then on no reader enters.
-    entry_gate_.wait(guard, [this] { return !writer_entered_; });
-    writer_entered_ = true;
-    readers_gone_.wait(guard, [this] { return readers_ == 0; });
+    // One writer at a time claims the writer bit; from then on no reader
+    // enters, and the writer waits only for the readers already inside.
+    int waits = 0;
+    uint32_t seen = state_.load(std::memory_order_acquire);
+    for (;;) {
+      if ((seen & kWriter) == 0) {
+        if (state_.compare_exchange_weak(seen, seen | kWriter, std::memory_order_acquire,
+                                         std::memory_order_acquire)) {
+          seen |= kWriter;
+          break;
+        }
+        continue;
+      }
+      seen = await_change(seen, waits);
+    }
+    waits = 0;
+    while ((seen & kReaders) != 0) seen = await_change(seen, waits);
   }
 
   bool try_lock() {
-    std::lock_guard<std::mutex> guard(state_mutex_);
-    if (writer_entered_ || readers_ != 0) return false;
-    writer_entered_ = true;
-    return true;
+    uint32_t expected = 0;
+    return state_.compare_exchange_strong(expected, kWriter, std::memory_order_acquire, std::memory_order_relaxed);
   }
 
   void unlock() {
-    {
-      std::lock_guard<std::mutex> guard(state_mutex_);
-      writer_entered_ = false;
-    }
-    // Readers and writers queued at the gate compete again.
-    entry_gate_.notify_all();
+    state_.fetch_and(~kWriter, std::memory_order_release);
+    state_.notify_all();
   }
 
   void lock_shared() {
-    std::unique_lock<std::mutex> guard(state_mutex_);
-    entry_gate_.wait(guard, [this] { return !writer_entered_; });
-    ++readers_;
+    // A reader behind a writer sleeps at once: yielding would take the CPU
+    // from the writer it waits for.
+    int waits = kYieldsBeforeSleep;
+    uint32_t seen = state_.load(std::memory_order_relaxed);
+    for (;;) {
+      if ((seen & kWriter) == 0) {
+        if (state_.compare_exchange_weak(seen, seen + 1, std::memory_order_acquire, std::memory_order_relaxed)) {
+          return;
+        }
+        continue;
+      }
+      seen = await_change(seen, waits);
+    }
   }
 
   bool try_lock_shared() {
-    std::lock_guard<std::mutex> guard(state_mutex_);
-    if (writer_entered_) return false;
-    ++readers_;
-    return true;
+    uint32_t seen = state_.load(std::memory_order_relaxed);
+    while ((seen & kWriter) == 0) {
+      if (state_.compare_exchange_weak(seen, seen + 1, std::memory_order_acquire, std::memory_order_relaxed)) {
+        return true;
+      }
+    }
+    return false;
   }
 
   void unlock_shared() {
-    bool last_before_writer = false;
-    {
-      std::lock_guard<std::mutex> guard(state_mutex_);
-      --readers_;
-      last_before_writer = writer_entered_ && readers_ == 0;
-    }
-    if (last_before_writer) readers_gone_.notify_one();
+    const uint32_t before = state_.fetch_sub(1, std::memory_order_release);
+    // The last reader out before a waiting writer lets it in.
+    if ((before & kWriter) != 0 && (before & kReaders) == 1) state_.notify_all();
   }
 
  private:
-  std::mutex state_mutex_;
-  std::condition_variable entry_gate_;    // writer_entered_ cleared
-  std::condition_variable readers_gone_;  // readers_ reached 0 with a writer in
-  uint64_t readers_ = 0;                  // holders of the shared lock
-  bool writer_entered_ = false;           // a writer holds the lock or waits for the readers
+  static constexpr uint32_t kWriter = 1U << 31;   // a writer holds the lock or waits for the readers
+  static constexpr uint32_t kReaders = kWriter - 1;  // holders of the shared lock
+  // Holds are short (a view, an action): a writer first yields this many
+  // times, which costs no wake-up, before it sleeps until the state changes.
+  static constexpr int kYieldsBeforeSleep = 64;
+
+  uint32_t await_change(uint32_t seen, int& waits) {
+    if (waits < kYieldsBeforeSleep) {
+      ++waits;
+      std::this_thread::yield();
+    } else {
+      state_.wait(seen, std::memory_order_acquire);
+    }
+    return state_.load(std::memory_order_acquire);
+  }
+
+  std::atomic<uint32_t> state_{0};
 };
 
 }  // namespace platform
