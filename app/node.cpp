@@ -22,6 +22,7 @@
 #include "crypto/text.h"
 #include "p2p/p2p_node.h"
 #include "platform/process.h"
+#include "platform/writer_preferring_mutex.h"
 #include "server/rpc_server.h"
 #include "platform/file_system.h"
 #include "platform/socket.h"
@@ -349,7 +350,7 @@ int run_node(int argc, char** argv) {
   Storage storage(kNodeDataDir);
   State state;
   Mempool mempool;
-  std::shared_mutex chain_lock;
+  platform::WriterPreferringMutex chain_lock;
   if (!open_ledger(storage, state)) return kExitFailure;
 
   std::string validator = options.validator_address;

@@ -23,6 +23,7 @@
 #include "chain/mempool.h"
 #include "chain/state.h"
 #include "platform/socket.h"
+#include "platform/writer_preferring_mutex.h"
 #include "server/rpc_server.h"
 #include "storage/ledger.h"
 #include "storage/storage.h"
@@ -81,7 +82,7 @@ RunResult run(const std::filesystem::path& dir, int seconds, int clients) {
   }
   Storage storage(dir.string());
   State state;
-  std::shared_mutex chain_lock;
+  platform::WriterPreferringMutex chain_lock;
   Mempool mempool;
   {
     CommittedBlock genesis;

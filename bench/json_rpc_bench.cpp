@@ -15,6 +15,7 @@
 
 #include "chain/mempool.h"
 #include "chain/state.h"
+#include "platform/writer_preferring_mutex.h"
 #include "server/rpc_server.h"
 #include "storage/storage.h"
 
@@ -51,7 +52,7 @@ class Node {
   std::filesystem::path dir_;
   ZezozuRiziv::State state_;
   ZezozuRiziv::Mempool mempool_;
-  std::shared_mutex chain_lock_;
+  platform::WriterPreferringMutex chain_lock_;
   std::unique_ptr<ZezozuRiziv::Storage> storage_;
   std::unique_ptr<ZezozuRiziv::RPCServer> server_;
 };

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <system_error>
 
+#include "crypto/text.h"
+
 namespace ZezozuRiziv {
 
 namespace {
@@ -31,9 +33,9 @@ void append_chars(std::string& out, double number, std::chars_format format, int
   out.append(buffer.data(), end);
 }
 
-}  // namespace
-
-void append_json_string(std::string& out, std::string_view text) {
+// Quotes around `text` (well-formed UTF-8), its '"', '\\' and control
+// bytes escaped.
+void append_escaped(std::string& out, std::string_view text) {
   out += '"';
   // Runs of bytes that need no escape (nearly all text) are copied whole.
   size_t plain_from = 0;
@@ -58,6 +60,15 @@ void append_json_string(std::string& out, std::string_view text) {
   }
   out.append(text.data() + plain_from, text.size() - plain_from);
   out += '"';
+}
+
+}  // namespace
+
+void append_json_string(std::string& out, std::string_view text) {
+  if (RozeveCrypto::is_valid_utf8(text)) return append_escaped(out, text);
+  // One ill-formed byte would make the whole answer unreadable to a strict
+  // client: each ill-formed sequence becomes U+FFFD.
+  append_escaped(out, RozeveCrypto::valid_utf8(text));
 }
 
 std::string json_string(std::string_view text) {
@@ -177,7 +188,13 @@ JsonWriter& JsonWriter::null() {
 
 JsonWriter& JsonWriter::raw(std::string_view json) {
   before_value();
-  out_.append(json);
+  // Bytes above 0x7F stand only inside the strings of a JSON text: ill-formed
+  // ones become U+FFFD and the text stays the same JSON.
+  if (RozeveCrypto::is_valid_utf8(json)) {
+    out_.append(json);
+  } else {
+    RozeveCrypto::append_valid_utf8(out_, json);
+  }
   return *this;
 }
 

@@ -11,8 +11,9 @@
 namespace ZezozuRiziv {
 
 // Appends `text` as a JSON string literal: quotes around, '"' '\' and bytes
-// below 0x20 escaped (\n \r \t \b \f, others as \u00XX). Other bytes,
-// UTF-8 included, are copied.
+// below 0x20 escaped (\n \r \t \b \f, others as \u00XX). Well-formed
+// UTF-8 is copied; every ill-formed sequence is written as U+FFFD, so an
+// answer is valid UTF-8 whatever bytes a text holds.
 void append_json_string(std::string& out, std::string_view text);
 std::string json_string(std::string_view text);
 
@@ -46,7 +47,8 @@ class JsonWriter {
   // std::ostream << double prints). NaN and infinities are written as 0.
   JsonWriter& number(double number);
   JsonWriter& null();
-  // Already-formed JSON (a record text, a nested answer), inserted as it is.
+  // Already-formed JSON (a record text, a nested answer), inserted as it is
+  // but for ill-formed UTF-8, which becomes U+FFFD.
   JsonWriter& raw(std::string_view json);
 
   // Shorthands for key(name).value(...).

@@ -1,5 +1,6 @@
 #include "game/community_quiz_rules.h"
 
+#include "crypto/text.h"
 #include "game/production.h"
 
 namespace ZezozuRiziv {
@@ -10,12 +11,6 @@ namespace {
 constexpr size_t kDroppedTimeDigits = 5;
 // Random draws of a suffix before the free ones are looked for in turn.
 constexpr int kSuffixDraws = 16;
-// A UTF-8 character has at most this many continuation bytes.
-constexpr int kMaxContinuationBytes = 3;
-
-bool is_continuation_byte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-// The first byte of a character of two or more bytes.
-bool is_lead_byte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0xC0; }
 
 }  // namespace
 
@@ -42,13 +37,7 @@ std::optional<std::string> draw_free_id(std::string_view prefix, uint64_t now_ms
 }
 
 std::string text_prefix(std::string_view text, size_t max_bytes) {
-  if (text.size() <= max_bytes) return std::string(text);
-  size_t cut = max_bytes;
-  for (int back = 0; back < kMaxContinuationBytes && cut > 0 && is_continuation_byte(text[cut]); ++back) --cut;
-  // Not UTF-8 after all (no lead byte before the continuation bytes): cut
-  // at the limit.
-  if (!is_lead_byte(text[cut])) cut = max_bytes;
-  return std::string(text.substr(0, cut));
+  return std::string(text.substr(0, RozeveCrypto::utf8_prefix_length(text, max_bytes)));
 }
 
 std::string_view trim_blanks(std::string_view text) {

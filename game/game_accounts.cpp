@@ -10,6 +10,7 @@
 #include "crypto/json_writer.h"
 #include "crypto/sha256.h"
 #include "crypto/text.h"
+#include "game/community_quiz_rules.h"
 #include "game/game_engine.h"
 #include "game/secrets.h"
 #include "game/text_safety.h"
@@ -40,13 +41,6 @@ constexpr char kNoSessionMessage[] = "Sessione non autenticata.";
 constexpr char kLinkOverflowMessage[] =
     "Collegamento non possibile: i saldi riuniti supererebbero il limite del profilo.";
 
-// Without leading and trailing spaces and tabs.
-std::string trim_blanks(std::string_view text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  const size_t last = text.find_last_not_of(" \t");
-  return std::string(text.substr(first, last - first + 1));
-}
 
 // The decimal time without its first `cut` digits.
 std::string time_digits(uint64_t now, size_t cut) {
@@ -111,10 +105,10 @@ std::string GameEngine::free_username_unlocked(const std::string& wanted, uint64
 
 bool GameEngine::register_user(const std::string& username_in, const std::string& email_in,
                                const std::string& password, std::string& out) {
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
-  const std::string username = trim_blanks(clean_world_text(username_in));
-  const std::string email = trim_blanks(RozeveCrypto::ascii_lower(clean_world_text(email_in)));
+  const std::string username(trim_blanks(clean_world_text(username_in)));
+  const std::string email(trim_blanks(RozeveCrypto::ascii_lower(clean_world_text(email_in))));
   const std::string lower_username = RozeveCrypto::ascii_lower(username);
 
   if (username.size() < kMinUsernameLength) return refuse(out, "Lo username deve contenere almeno 3 caratteri.");
@@ -165,7 +159,7 @@ bool GameEngine::register_user(const std::string& username_in, const std::string
 }
 
 bool GameEngine::login_user(const std::string& identifier_in, const std::string& password, std::string& out) {
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   const std::string identifier = RozeveCrypto::ascii_lower(trim_blanks(identifier_in));
 
@@ -197,7 +191,7 @@ bool GameEngine::login_user(const std::string& identifier_in, const std::string&
 bool GameEngine::login_google_user(const std::string& google_id_in, const std::string& email_in,
                                    const std::string& name_in, const std::string& avatar_url_in,
                                    std::string& out) {
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   const std::string google_id = clean_world_text(google_id_in);
   const std::string email = RozeveCrypto::ascii_lower(clean_world_text(email_in));
@@ -242,11 +236,11 @@ bool GameEngine::login_google_user(const std::string& google_id_in, const std::s
     // The id has no random part: accounts whose Google ids share their
     // first characters and whose times share their last digits would meet,
     // so a later time is taken until the id is free.
-    const std::string prefix = "usr_g_" + google_id.substr(0, kGoogleIdInAccountId) + "_";
+    const std::string prefix = "usr_g_" + text_prefix(google_id, kGoogleIdInAccountId) + "_";
     std::string id = prefix + time_digits(now, kGoogleIdTimeCut);
     for (uint64_t k = 1; users.count(id) != 0; ++k) id = prefix + time_digits(now + k, kGoogleIdTimeCut);
     const std::string username =
-        free_username_unlocked(name.empty() ? "Player_" + google_id.substr(0, kGoogleIdInName) : name, now);
+        free_username_unlocked(name.empty() ? "Player_" + text_prefix(google_id, kGoogleIdInName) : name, now);
     const std::string lower_username = RozeveCrypto::ascii_lower(username);
 
     touch_user_unlocked(id);
@@ -275,7 +269,7 @@ bool GameEngine::login_google_user(const std::string& google_id_in, const std::s
 }
 
 bool GameEngine::logout_user(const std::string& session_token, std::string& out) {
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   const auto session = sessions.find(session_token);
   if (session != sessions.end()) {
@@ -297,7 +291,7 @@ bool GameEngine::logout_user(const std::string& session_token, std::string& out)
 }
 
 bool GameEngine::get_user_profile(const std::string& session_token, std::string& out) const {
-  std::shared_lock<std::shared_mutex> lock(game_mutex);
+  std::shared_lock lock(game_mutex);
   const UserAccount* account = session_account_unlocked(session_token);
   if (account == nullptr) return refuse(out, kNoSessionMessage);
   JsonWriter json;
@@ -310,7 +304,7 @@ bool GameEngine::get_user_profile(const std::string& session_token, std::string&
 
 bool GameEngine::connect_user_wallet(const std::string& token_or_user_id, const std::string& wallet_in,
                                      std::string& out) {
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   auto user = users.end();
   if (const auto session = sessions.find(token_or_user_id); session != sessions.end()) {

@@ -88,7 +88,7 @@ std::string GameEngine::start_ad_session(const std::string& address, const std::
                                          const std::string& ad_type) {
   std::string refusal;
   if (!keys_usable(address, refusal)) return refusal;
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   PlayerProfile& player = acting_player_unlocked(address);
   const std::string addr = player.address;
   const uint64_t now = now_ms();
@@ -146,7 +146,7 @@ std::string GameEngine::start_ad_session(const std::string& address, const std::
 bool GameEngine::record_ad_quartile(const std::string& address, const std::string& token, int32_t quartile,
                                     std::string& out) {
   if (!keys_usable(address, out)) return false;
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   PlayerProfile& player = get_or_create_player_unlocked(normalize_addr(address));
   if (token.empty() || player.ad_token.empty() || token != player.ad_token) {
     out = error_json("Sessione SSV non valida per il tracking quartile");
@@ -166,7 +166,7 @@ bool GameEngine::record_ad_quartile(const std::string& address, const std::strin
 
 bool GameEngine::claim_ad_session(const std::string& address, const std::string& token, std::string& out) {
   if (!keys_usable(address, out)) return false;
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   PlayerProfile& player = get_or_create_player_unlocked(normalize_addr(address));
   sync_player_unlocked(player);
@@ -236,7 +236,7 @@ bool GameEngine::claim_ad_session(const std::string& address, const std::string&
 }
 
 std::string GameEngine::get_ads_status_json() const {
-  std::shared_lock<std::shared_mutex> lock(game_mutex);
+  std::shared_lock lock(game_mutex);
   // The Moloco counter is not part of the shown total.
   const uint64_t total = google_impressions + meta_impressions + amazon_impressions;
   JsonWriter json;
@@ -261,7 +261,7 @@ bool GameEngine::update_ads_config(const std::string& google_ad_unit_id, const s
                                    const std::string& meta_pixel_id, const std::string& amazon_pub_id,
                                    const std::string& amazon_slot_id, std::string& out) {
   {
-    std::unique_lock<std::shared_mutex> lock(game_mutex);
+    std::unique_lock lock(game_mutex);
     UndoScope undo(*this);
     touch_ads_unlocked();
     const auto set = [](std::string& field, const std::string& text) {

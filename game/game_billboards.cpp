@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "crypto/json_writer.h"
+#include "game/community_quiz_rules.h"
 #include "game/game_engine.h"
 #include "game/text_safety.h"
 
@@ -57,8 +58,8 @@ bool GameEngine::set_parcel_billboard(const std::string& address, const std::str
                                       const std::string& title, const std::string& image_url,
                                       const std::string& link_url, const std::string& social_type,
                                       bool span_cluster, std::string& out) {
-  if (!keys_usable(address, lot_key, out)) return false;
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  if (!keys_usable(address, out)) return false;
+  std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   PlayerProfile& player = acting_player_unlocked(address);
   const std::string addr = player.address;
@@ -80,7 +81,7 @@ bool GameEngine::set_parcel_billboard(const std::string& address, const std::str
     lot->updated_ms = now;
     updated = 1;
   } else {
-    const std::string group_id = "bb_" + addr.substr(0, kGroupAddressChars) + "_" + std::to_string(now);
+    const std::string group_id = "bb_" + text_prefix(addr, kGroupAddressChars) + "_" + std::to_string(now);
     // Every lot of the owner in every cell of the district, the target's
     // cell included (a cell may hold several). Changing the advert moves no
     // lot in the indexes.
@@ -109,8 +110,8 @@ bool GameEngine::set_parcel_billboard(const std::string& address, const std::str
 
 bool GameEngine::clear_parcel_billboard(const std::string& address, const std::string& lot_key, bool whole_group,
                                         std::string& out) {
-  if (!keys_usable(address, lot_key, out)) return false;
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  if (!keys_usable(address, out)) return false;
+  std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   PlayerProfile& player = acting_player_unlocked(address);
   const std::string addr = player.address;

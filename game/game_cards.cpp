@@ -24,7 +24,7 @@ void put_card(JsonWriter& json, std::string_view id, std::string_view name, std:
 
 bool GameEngine::draw_daily_bonus_card(const std::string& address, std::string& out) {
   if (!keys_usable(address, out)) return false;
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   PlayerProfile& player = get_or_create_player_unlocked(normalize_addr(address));
   sync_player_unlocked(player);
@@ -71,7 +71,7 @@ bool GameEngine::draw_daily_bonus_card(const std::string& address, std::string& 
 }
 
 std::string GameEngine::get_daily_bonus_card_status_json(const std::string& address) const {
-  std::shared_lock<std::shared_mutex> lock(game_mutex);
+  std::shared_lock lock(game_mutex);
   const auto it = players.find(normalize_addr(address));
   JsonWriter json;
   json.begin_object().field("status", "ok");

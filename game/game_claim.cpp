@@ -48,7 +48,7 @@ bool GameEngine::claim_ruz_onchain(const std::string& address, State& state, Sto
   const std::string addr = normalize_addr(address);
   if (!is_state_key_safe(addr) || addr == kRewardPoolAddress) return refuse(out, kUnsafeKeyMessage);
 
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   // A world that could not be loaded is never saved: the claim could not
   // be kept, so the ledger is not touched.
   if (load_failed_) return refuse(out, kSaveFailedMessage);

@@ -75,7 +75,7 @@ bool GameEngine::create_cer_community(const std::string& address, const std::str
   const std::string clean_name = clean_world_text(name);
   const std::string clean_tag = clean_world_text(tag);
 
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   const std::string addr = normalize_addr(address);
   PlayerProfile& player = get_or_create_player_unlocked(addr);
@@ -128,7 +128,7 @@ bool GameEngine::create_cer_community(const std::string& address, const std::str
 
 bool GameEngine::join_cer_community(const std::string& address, const std::string& cer_id, std::string& out) {
   if (!keys_usable(address, out)) return false;
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   const std::string addr = normalize_addr(address);
   PlayerProfile& player = get_or_create_player_unlocked(addr);
@@ -162,7 +162,7 @@ bool GameEngine::join_cer_community(const std::string& address, const std::strin
 
 bool GameEngine::leave_cer_community(const std::string& address, std::string& out) {
   if (!keys_usable(address, out)) return false;
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   const std::string addr = normalize_addr(address);
   PlayerProfile& player = get_or_create_player_unlocked(addr);
@@ -199,7 +199,7 @@ bool GameEngine::post_cer_message(const std::string& address, const std::string&
   if (!keys_usable(address, out)) return false;
   const std::string clean_text = clean_world_text(text);
 
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   const std::string addr = normalize_addr(address);
   PlayerProfile& player = get_or_create_player_unlocked(addr);
@@ -227,7 +227,7 @@ bool GameEngine::post_cer_message(const std::string& address, const std::string&
 }
 
 std::string GameEngine::get_cer_list_json() const {
-  std::shared_lock<std::shared_mutex> lock(game_mutex);
+  std::shared_lock lock(game_mutex);
   std::vector<const CERCommunity*> ranked;
   ranked.reserve(cers.size());
   for (const auto& [id, community] : cers) ranked.push_back(&community);
@@ -250,7 +250,7 @@ std::string GameEngine::get_cer_list_json() const {
 }
 
 std::string GameEngine::get_cer_detail_json(const std::string& cer_id, const std::string& viewer) const {
-  std::shared_lock<std::shared_mutex> lock(game_mutex);
+  std::shared_lock lock(game_mutex);
   const auto it = cers.find(cer_id);
   if (it == cers.end()) return error_json(kNotFoundMessage);
   const CERCommunity& c = it->second;

@@ -22,7 +22,7 @@ GameEngine::GameEngine(const std::string& data_dir, std::shared_ptr<const GameCl
   // Nothing else can reach the engine yet; the lock only keeps the
   // REQUIRES of the helper true.
   {
-    std::unique_lock<std::shared_mutex> lock(game_mutex);
+    std::unique_lock lock(game_mutex);
     if (!load_failed_) load_master_password_unlocked(data_dir);
   }
   if (admin.admin_password_hash.empty()) admin.admin_password_hash = master_password_hash_;
@@ -53,17 +53,17 @@ PlayerProfile& GameEngine::get_or_create_player_unlocked(const std::string& key)
 }
 
 uint64_t GameEngine::get_total_parcels_count() const {
-  std::shared_lock<std::shared_mutex> lock(game_mutex);
+  std::shared_lock lock(game_mutex);
   return parcels.size();
 }
 
 uint64_t GameEngine::get_total_players_count() const {
-  std::shared_lock<std::shared_mutex> lock(game_mutex);
+  std::shared_lock lock(game_mutex);
   return players.size();
 }
 
 bool GameEngine::save_world() {
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   return save_world_unlocked();
 }
 

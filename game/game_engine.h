@@ -20,11 +20,13 @@
 // is_safe_record_key() rejects (text_safety.h) before it creates or changes
 // anything: an address with kBadAddressMessage, a lot key with
 // kBadLotKeyMessage (one line: `if (!keys_usable(address, lot_key, out))
-// return false;`). Free text that is stored goes through
+// return false;`). The market and the billboards only look lots up, never
+// store the key given: a key no lot can have finds no lot, and they give
+// their own refusal. Free text that is stored goes through
 // clean_world_text() (billboard fields: sanitize_billboard_field()).
 //
 // Changing the world, for every action (see UndoScope below):
-//   std::unique_lock<std::shared_mutex> lock(game_mutex);
+//   std::unique_lock lock(game_mutex);
 //   UndoScope undo(*this);
 //   ... touch_*_unlocked(key) before changing a record, then change it ...
 //   if (!undo.save(out)) return false;  // restored, error answer written
@@ -55,6 +57,7 @@
 #include "game/plant_table.h"
 #include "game/solar_model.h"
 #include "game/world_records.h"
+#include "platform/writer_preferring_mutex.h"
 
 namespace ZezozuRiziv {
 
@@ -491,7 +494,9 @@ class GameEngine {
   void fail_load_unlocked(const std::string& reason);
 
   std::string world_file_path;  // data directory + "/game_world.dat"
-  mutable std::shared_mutex game_mutex;  // the game lock; guards everything below
+  // The game lock (writer-preferring: a stream of views never keeps an
+  // action out); guards everything below.
+  mutable platform::WriterPreferringMutex game_mutex;
 
   AdNetworksConfig ads_config;
   // Claimed ad views per network.

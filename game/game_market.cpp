@@ -88,8 +88,8 @@ bool GameEngine::refund_escrow_unlocked(const ParcelRecord& lot) {
 bool GameEngine::list_parcel_for_sale(const std::string& address, const std::string& lot_key,
                                       const std::string& currency, double min_bid, double buyout_price,
                                       std::string& out) {
-  if (!keys_usable(address, lot_key, out)) return false;
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  if (!keys_usable(address, out)) return false;
+  std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   PlayerProfile& player = acting_player_unlocked(address);
   const std::string addr = player.address;
@@ -128,8 +128,8 @@ bool GameEngine::list_parcel_for_sale(const std::string& address, const std::str
 }
 
 bool GameEngine::cancel_parcel_sale(const std::string& address, const std::string& lot_key, std::string& out) {
-  if (!keys_usable(address, lot_key, out)) return false;
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  if (!keys_usable(address, out)) return false;
+  std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   // The caller is neither created nor brought up to date here.
   ParcelRecord* lot = find_owned_lot_unlocked(normalize_addr(address), lot_key);
@@ -153,8 +153,8 @@ bool GameEngine::cancel_parcel_sale(const std::string& address, const std::strin
 
 bool GameEngine::place_bid_or_offer(const std::string& address, const std::string& lot_key,
                                     const std::string& currency, double amount, std::string& out) {
-  if (!keys_usable(address, lot_key, out)) return false;
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  if (!keys_usable(address, out)) return false;
+  std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   PlayerProfile& bidder = acting_player_unlocked(address);
   const std::string addr = bidder.address;
@@ -266,8 +266,8 @@ bool GameEngine::place_bid_or_offer(const std::string& address, const std::strin
 }
 
 bool GameEngine::accept_highest_bid(const std::string& address, const std::string& lot_key, std::string& out) {
-  if (!keys_usable(address, lot_key, out)) return false;
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  if (!keys_usable(address, out)) return false;
+  std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   const std::string addr = normalize_addr(address);
   // The exact key only: a sale is never made on a lot found by its place.
@@ -303,7 +303,7 @@ bool GameEngine::accept_highest_bid(const std::string& address, const std::strin
 }
 
 std::string GameEngine::get_active_auctions_json() const {
-  std::shared_lock<std::shared_mutex> lock(game_mutex);
+  std::shared_lock lock(game_mutex);
   // The market's own index, in key order: the view does not walk every lot.
   std::vector<const ParcelRecord*> lots(parcel_index_.on_market().begin(), parcel_index_.on_market().end());
   std::sort(lots.begin(), lots.end(), [](const ParcelRecord* a, const ParcelRecord* b) { return a->key < b->key; });

@@ -104,7 +104,7 @@ bool GameEngine::buy_parcel(const std::string& address, const std::string& lot_k
   // Refused before anything exists: no player is created for such text.
   if (!keys_usable(address, lot_key, out)) return false;
 
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   PlayerProfile& player = acting_player_unlocked(address);
   const std::string addr = player.address;
@@ -212,7 +212,7 @@ bool GameEngine::buy_parcel(const std::string& address, const std::string& lot_k
 bool GameEngine::build_plant(const std::string& address, const std::string& lot_key,
                              const std::string& plant_type, std::string& out) {
   if (!keys_usable(address, lot_key, out)) return false;
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   PlayerProfile& player = acting_player_unlocked(address);
   const std::string addr = player.address;
@@ -238,7 +238,7 @@ bool GameEngine::build_plant(const std::string& address, const std::string& lot_
 
 bool GameEngine::upgrade_plant(const std::string& address, const std::string& lot_key, std::string& out) {
   if (!keys_usable(address, lot_key, out)) return false;
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   PlayerProfile& player = acting_player_unlocked(address);
   const std::string addr = player.address;

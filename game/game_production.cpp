@@ -81,7 +81,7 @@ PlayerProfile& GameEngine::acting_player_unlocked(const std::string& address) {
 
 std::string GameEngine::get_production_history_json(const std::string& address) {
   if (!is_safe_record_key(address)) return error_json(kBadAddressMessage);
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   const std::string addr = normalize_addr(address);
   const PlayerProfile& p = bring_up_to_date_unlocked(addr);
 

@@ -46,7 +46,7 @@ void keep_best(std::vector<const T*>& items, size_t limit, Before before) {
 }  // namespace
 
 std::string GameEngine::get_quiz_categories_json() const {
-  std::shared_lock<std::shared_mutex> lock(game_mutex);
+  std::shared_lock lock(game_mutex);
   JsonWriter json;
   json.begin_object().field("status", "ok").key("categories").begin_array();
   for (const std::string& name : quiz_categories) json.value(name);
@@ -60,7 +60,7 @@ bool GameEngine::add_quiz_category(const std::string& name, std::string& out) {
   if (clean.size() < kMinCategoryBytes) {
     return refuse(out, "Il nome della categoria deve contenere almeno 3 caratteri.");
   }
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   if (std::find(quiz_categories.begin(), quiz_categories.end(), clean) != quiz_categories.end()) {
     return refuse(out, "Categoria gia' esistente.");
@@ -93,7 +93,7 @@ bool GameEngine::submit_quiz_question(const std::string& address, const std::str
   q.option_c = clean_world_text(option_c);
   q.option_d = clean_world_text(option_d);
 
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   const std::string addr = normalize_addr(address);
   PlayerProfile& player = get_or_create_player_unlocked(addr);
@@ -139,7 +139,7 @@ bool GameEngine::submit_quiz_question(const std::string& address, const std::str
 }
 
 std::string GameEngine::get_random_quiz_question_json(const std::string& address) const {
-  std::shared_lock<std::shared_mutex> lock(game_mutex);
+  std::shared_lock lock(game_mutex);
   if (quiz_questions.empty()) return no_question_json();
   const std::string addr = normalize_addr(address);
 
@@ -173,7 +173,7 @@ std::string GameEngine::get_random_quiz_question_json(const std::string& address
 bool GameEngine::answer_quiz_question(const std::string& address, const std::string& question_id,
                                       int chosen_option, std::string& out) {
   if (!keys_usable(address, out)) return false;
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   UndoScope undo(*this);
   const std::string addr = normalize_addr(address);
   PlayerProfile& player = get_or_create_player_unlocked(addr);
@@ -242,7 +242,7 @@ bool GameEngine::answer_quiz_question(const std::string& address, const std::str
 }
 
 std::string GameEngine::get_weekly_quiz_leaderboard_json() const {
-  std::shared_lock<std::shared_mutex> lock(game_mutex);
+  std::shared_lock lock(game_mutex);
   std::vector<const PlayerProfile*> players_ranked;
   for (const auto& [key, p] : players) {
     if (p.weekly_quiz_score != 0) players_ranked.push_back(&p);

@@ -47,7 +47,7 @@ uint64_t cooldown_sec(uint64_t at, uint64_t now, uint64_t cooldown_ms) {
 
 std::string GameEngine::get_player_state_json(const std::string& address) {
   if (!is_safe_record_key(address)) return error_json(kBadAddressMessage);
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   const std::string addr = normalize_addr(address);
   const PlayerProfile& p = bring_up_to_date_unlocked(addr);
   const uint64_t now = now_ms();
@@ -125,7 +125,8 @@ std::string GameEngine::get_player_state_json(const std::string& address) {
 std::string GameEngine::get_viewport_parcels_json(double lat_min, double lat_max, double lon_min, double lon_max,
                                                   const std::string& viewer) const {
   if (!is_safe_record_key(viewer)) return error_json(kBadAddressMessage);
-  std::shared_lock<std::shared_mutex> lock(game_mutex);
+  // The sun reads no game data: it is computed before the lock, which the
+  // view then holds only while it reads the lots.
   const std::string me = normalize_addr(viewer);
   const SolarEnvironment env =
       compute_solar_environment((lat_min + lat_max) * 0.5, (lon_min + lon_max) * 0.5, 0);
@@ -139,6 +140,7 @@ std::string GameEngine::get_viewport_parcels_json(double lat_min, double lat_max
   json.field("sunrise", env.sunrise).field("sunset", env.sunset);
   json.field("weather_desc", env.weather_desc).field("weather_icon", env.weather_icon).end_object();
 
+  std::shared_lock lock(game_mutex);
   json.key("parcels").begin_array();
   int written = 0;
   const auto write = [&](const ParcelRecord& p) {

@@ -7,6 +7,8 @@
 #include <memory>
 #include <mutex>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "crypto/text.h"
 #include "game/game_engine.h"
@@ -57,6 +59,19 @@ void append_lines(std::string& out, const RecordLines& lines) {
   }
 }
 
+// The records of `records`, sorted by key.
+template <typename Record>
+std::vector<const Record*> in_key_order(const std::unordered_map<std::string, Record>& records) {
+  std::vector<std::pair<std::string_view, const Record*>> keyed;
+  keyed.reserve(records.size());
+  for (const auto& [key, record] : records) keyed.emplace_back(key, &record);
+  std::sort(keyed.begin(), keyed.end());
+  std::vector<const Record*> sorted;
+  sorted.reserve(keyed.size());
+  for (const auto& entry : keyed) sorted.push_back(entry.second);
+  return sorted;
+}
+
 // Keeps the line a record was read from. A key read a second time replaces
 // the first record: its line is formatted anew at the next save, so the
 // older line is never written again.
@@ -90,8 +105,9 @@ bool GameEngine::save_world_unlocked() {
   append_lines(out, w.parcels);
   append_admin_lines(out, admin);
   for (const std::string& category : quiz_categories) append_category_line(out, category);
-  for (const auto& [id, question] : quiz_questions) append_question_line(out, question);
-  for (const auto& [id, community] : cers) append_community_lines(out, community);
+  // In key order: a save of an unchanged world writes the same bytes.
+  for (const QuizQuestion* question : in_key_order(quiz_questions)) append_question_line(out, *question);
+  for (const CERCommunity* community : in_key_order(cers)) append_community_lines(out, *community);
 
   bool saved = false;
   // Live session tokens and password hashes: readable by the owner only.
@@ -139,7 +155,7 @@ void GameEngine::fail_load_unlocked(const std::string& reason) {
 }
 
 void GameEngine::load_world() {
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   players.clear();
   parcels.clear();
   users.clear();
@@ -246,8 +262,9 @@ void GameEngine::load_world() {
       ok = read_boost_fields(f, b);
       if (ok) admin.scheduled_boosts.push_back(std::move(b));
     } else if (tag == "QC") {
-      ok = f.size() >= 2;
-      if (ok) quiz_categories.emplace_back(f[1]);
+      std::optional<std::string> category = read_category_fields(f);
+      ok = category.has_value();
+      if (ok) quiz_categories.push_back(std::move(*category));
     } else if (tag == "QQ") {
       QuizQuestion q;
       ok = read_question_fields(f, q);

@@ -55,10 +55,9 @@ void ParcelIndex::add(ParcelRecord& parcel) {
   by_cell_[hex_cell_of(parcel.lat, parcel.lon)].insert(&parcel);
   const int64_t a = square_of(parcel.lat);
   const int64_t o = square_of(parcel.lon);
-  Square& square = by_square_[grid_key(a, o)];
-  square.lat_square = a;
-  square.lon_square = o;
-  square.parcels.push_back(&parcel);
+  std::vector<ParcelRecord*>& square = by_square_[grid_key(a, o)];
+  if (square.empty()) file_square(a, o, true);
+  square.push_back(&parcel);
   if (is_on_market(parcel)) on_market_.insert(&parcel);
 }
 
@@ -75,12 +74,31 @@ void ParcelIndex::remove(ParcelRecord& parcel) {
     cell->second.erase(&parcel);
     if (cell->second.empty()) by_cell_.erase(cell);
   }
-  const auto square = by_square_.find(grid_key(square_of(parcel.lat), square_of(parcel.lon)));
+  const int64_t a = square_of(parcel.lat);
+  const int64_t o = square_of(parcel.lon);
+  const auto square = by_square_.find(grid_key(a, o));
   if (square != by_square_.end()) {
-    erase_unordered(square->second.parcels, &parcel);
-    if (square->second.parcels.empty()) by_square_.erase(square);
+    erase_unordered(square->second, &parcel);
+    if (square->second.empty()) {
+      by_square_.erase(square);
+      file_square(a, o, false);
+    }
   }
   on_market_.erase(&parcel);
+}
+
+void ParcelIndex::file_square(int64_t lat_square, int64_t lon_square, bool occupied) {
+  for (int level = 1; level <= kLevels; ++level) {
+    const int shift = kLevelShift * level;
+    auto& nodes = occupied_nodes_[level - 1];
+    const uint64_t key = grid_key(lat_square >> shift, lon_square >> shift);
+    if (occupied) {
+      ++nodes[key];
+      continue;
+    }
+    const auto it = nodes.find(key);
+    if (it != nodes.end() && --it->second == 0) nodes.erase(it);
+  }
 }
 
 void ParcelIndex::refile_market(ParcelRecord& parcel) {
@@ -95,6 +113,7 @@ void ParcelIndex::clear() {
   by_owner_.clear();
   by_cell_.clear();
   by_square_.clear();
+  for (auto& level : occupied_nodes_) level.clear();
   on_market_.clear();
 }
 

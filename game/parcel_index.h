@@ -6,6 +6,8 @@
 // No lock of its own: the engine's game lock guards it.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <deque>
@@ -61,8 +63,11 @@ class ParcelIndex {
   ParcelSpan in_hex_cell(HexCell cell) const;
 
   // Calls visit(parcel) for every parcel with lat_min <= lat <= lat_max
-  // and lon_min <= lon <= lon_max until visit returns false. Nothing lies
-  // in a rectangle with a minimum above its maximum (or not a number).
+  // and lon_min <= lon <= lon_max until visit returns false, square by
+  // square, in no fixed order across squares. Nothing lies in a rectangle
+  // with a minimum above its maximum (or not a number). Cost: the occupied
+  // squares the rectangle covers, and the occupied coarser nodes it
+  // touches (see occupied_nodes_).
   template <typename Visit>
   void visit_rect(double lat_min, double lat_max, double lon_min, double lon_max, Visit visit) const;
 
@@ -98,12 +103,28 @@ class ParcelIndex {
 
   std::unordered_map<std::string, ParcelList> by_owner_;
   std::unordered_map<HexCell, ParcelList, HexCellHash> by_cell_;
-  struct Square {
-    int64_t lat_square = 0;
-    int64_t lon_square = 0;
-    std::vector<ParcelRecord*> parcels;
+  std::unordered_map<uint64_t, std::vector<ParcelRecord*>> by_square_;
+  // Coarser squares above the grid: a node of level k covers 4^k x 4^k grid
+  // squares, and the top level covers every square number in at most 2 x 2
+  // nodes (|square| <= kMaxSquare < 2^30). Each level counts, per node, its
+  // occupied grid squares; a rectangle descends only into occupied nodes it
+  // touches, so its cost follows the occupied squares it covers, not the
+  // size of the world nor the size of the rectangle.
+  static constexpr int kLevelShift = 2;
+  static constexpr int kLevels = 15;
+  std::array<std::unordered_map<uint64_t, uint32_t>, kLevels> occupied_nodes_;
+
+  // The grid squares of a rectangle, bounds included.
+  struct SquareRect {
+    int64_t lat_lo;
+    int64_t lat_hi;
+    int64_t lon_lo;
+    int64_t lon_hi;
   };
-  std::unordered_map<uint64_t, Square> by_square_;
+  void file_square(int64_t lat_square, int64_t lon_square, bool occupied);
+  template <typename Visit>
+  bool visit_node(int level, int64_t lat_node, int64_t lon_node, const SquareRect& squares, double lat_min,
+                  double lat_max, double lon_min, double lon_max, Visit& visit) const;
   std::unordered_set<ParcelRecord*> on_market_;
 };
 
@@ -131,41 +152,44 @@ void ParcelIndex::visit_district(const std::string& owner, HexCell start, Visit 
 }
 
 template <typename Visit>
-void ParcelIndex::visit_rect(double lat_min, double lat_max, double lon_min, double lon_max,
-                             Visit visit) const {
-  if (!(lat_min <= lat_max) || !(lon_min <= lon_max)) return;
-  const int64_t lat_lo = square_of(lat_min);
-  const int64_t lat_hi = square_of(lat_max);
-  const int64_t lon_lo = square_of(lon_min);
-  const int64_t lon_hi = square_of(lon_max);
-
-  auto visit_square = [&](const Square& square) {
-    for (ParcelRecord* p : square.parcels) {
+bool ParcelIndex::visit_node(int level, int64_t lat_node, int64_t lon_node, const SquareRect& squares,
+                             double lat_min, double lat_max, double lon_min, double lon_max, Visit& visit) const {
+  if (level == 0) {
+    const auto it = by_square_.find(grid_key(lat_node, lon_node));
+    if (it == by_square_.end()) return true;
+    for (ParcelRecord* p : it->second) {
       if (p->lat >= lat_min && p->lat <= lat_max && p->lon >= lon_min && p->lon <= lon_max) {
         if (!visit(*p)) return false;
       }
     }
     return true;
-  };
-
-  const double squares =
-      (static_cast<double>(lat_hi - lat_lo) + 1.0) * (static_cast<double>(lon_hi - lon_lo) + 1.0);
-  if (squares <= static_cast<double>(by_square_.size())) {
-    for (int64_t a = lat_lo; a <= lat_hi; ++a) {
-      for (int64_t o = lon_lo; o <= lon_hi; ++o) {
-        const auto it = by_square_.find(grid_key(a, o));
-        if (it != by_square_.end() && !visit_square(it->second)) return;
-      }
-    }
-    return;
   }
-  // A rectangle wider than the occupied world: walk the occupied squares.
-  for (const auto& [key, square] : by_square_) {
-    if (square.lat_square < lat_lo || square.lat_square > lat_hi || square.lon_square < lon_lo ||
-        square.lon_square > lon_hi) {
-      continue;
+  if (occupied_nodes_[level - 1].count(grid_key(lat_node, lon_node)) == 0) return true;
+  // The children in the rectangle, in (lat, lon) order.
+  const int shift = kLevelShift * (level - 1);
+  const int64_t first = int64_t{1} << kLevelShift;
+  const int64_t lat_from = std::max(lat_node * first, squares.lat_lo >> shift);
+  const int64_t lat_to = std::min(lat_node * first + first - 1, squares.lat_hi >> shift);
+  const int64_t lon_from = std::max(lon_node * first, squares.lon_lo >> shift);
+  const int64_t lon_to = std::min(lon_node * first + first - 1, squares.lon_hi >> shift);
+  for (int64_t a = lat_from; a <= lat_to; ++a) {
+    for (int64_t o = lon_from; o <= lon_to; ++o) {
+      if (!visit_node(level - 1, a, o, squares, lat_min, lat_max, lon_min, lon_max, visit)) return false;
     }
-    if (!visit_square(square)) return;
+  }
+  return true;
+}
+
+template <typename Visit>
+void ParcelIndex::visit_rect(double lat_min, double lat_max, double lon_min, double lon_max,
+                             Visit visit) const {
+  if (!(lat_min <= lat_max) || !(lon_min <= lon_max)) return;
+  const SquareRect squares{square_of(lat_min), square_of(lat_max), square_of(lon_min), square_of(lon_max)};
+  const int top = kLevelShift * kLevels;
+  for (int64_t a = squares.lat_lo >> top; a <= squares.lat_hi >> top; ++a) {
+    for (int64_t o = squares.lon_lo >> top; o <= squares.lon_hi >> top; ++o) {
+      if (!visit_node(kLevels, a, o, squares, lat_min, lat_max, lon_min, lon_max, visit)) return;
+    }
   }
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "crypto/json_writer.h"
+#include "crypto/text.h"
 
 namespace ZezozuRiziv {
 
@@ -23,10 +24,12 @@ std::string without_bytes(std::string_view text, std::string_view drop) {
 }  // namespace
 
 bool is_safe_record_key(std::string_view text) {
-  return std::none_of(text.begin(), text.end(), [](char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte < kFirstPrintable || byte == kDelete || c == '|' || c == '"' || c == '\\';
-  });
+  return std::none_of(text.begin(), text.end(),
+                      [](char c) {
+                        const auto byte = static_cast<unsigned char>(c);
+                        return byte < kFirstPrintable || byte == kDelete || c == '|' || c == '"' || c == '\\';
+                      }) &&
+         RozeveCrypto::is_valid_utf8(text);
 }
 
 bool keys_usable(std::string_view address, std::string& out) {
@@ -42,11 +45,13 @@ bool keys_usable(std::string_view address, std::string_view lot_key, std::string
   return false;
 }
 
-std::string clean_world_text(std::string_view text) { return without_bytes(text, "|\r\n"); }
+std::string clean_world_text(std::string_view text) {
+  return RozeveCrypto::valid_utf8(without_bytes(text, "|\r\n"));
+}
 
 std::string sanitize_billboard_field(std::string text, uint64_t limit) {
-  std::string out = without_bytes(text, "|\r\n\"\\");
-  if (out.size() > limit) out.resize(static_cast<size_t>(limit));
+  std::string out = RozeveCrypto::valid_utf8(without_bytes(text, "|\r\n\"\\"));
+  if (out.size() > limit) out.resize(RozeveCrypto::utf8_prefix_length(out, static_cast<size_t>(limit)));
   return out;
 }
 

@@ -17,9 +17,9 @@ inline constexpr char kSaveFailedMessage[] =
     "Salvataggio del mondo di gioco non riuscito: operazione annullata.";
 
 // True when `text` can serve as a record key (a player address, a lot key,
-// an id): it holds no '|', CR, LF or other control byte (below 0x20, or
-// 0x7F), no '"' and no '\'. Keys are stored as received, so a key that
-// fails this could write a line of its own into the world file.
+// an id): well-formed UTF-8 holding no '|', CR, LF or other control byte
+// (below 0x20, or 0x7F), no '"' and no '\'. Keys are stored as received, so
+// a key that fails this could write a line of its own into the world file.
 bool is_safe_record_key(std::string_view text);
 
 // The checks every operation makes first: true when `address` (and
@@ -28,11 +28,13 @@ bool is_safe_record_key(std::string_view text);
 bool keys_usable(std::string_view address, std::string& out);
 bool keys_usable(std::string_view address, std::string_view lot_key, std::string& out);
 
-// Free text that the world file stores: every '|', CR and LF removed.
+// Free text that the world file stores: every '|', CR and LF removed, and
+// every ill-formed UTF-8 sequence replaced by U+FFFD.
 std::string clean_world_text(std::string_view text);
 
-// Billboard field: '|', CR, LF, '"' and '\' removed, then cut to its first
-// `limit` bytes (a cut may fall inside a multi-byte character).
+// Billboard field: '|', CR, LF, '"' and '\' removed, ill-formed UTF-8
+// replaced by U+FFFD, then cut to at most `limit` bytes, before a character
+// that would not fit whole.
 std::string sanitize_billboard_field(std::string text, uint64_t limit);
 
 // {"status":"error","message":"<message>"}, the message JSON-escaped.

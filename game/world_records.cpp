@@ -22,6 +22,7 @@ constexpr size_t kParcelFields = 23;
 constexpr size_t kAdminFields = 5;
 constexpr size_t kBoostMinFields = 8;
 constexpr size_t kBoostFields = 9;
+constexpr size_t kCategoryFields = 2;
 constexpr size_t kQuestionFields = 15;
 constexpr size_t kCommunityFields = 10;
 constexpr size_t kMemberFields = 7;
@@ -80,6 +81,11 @@ void put_double(std::string& out, double v) {
 }
 
 std::string text_of(std::string_view field) { return std::string(field); }
+
+// A record key the writer writes back as it is. A CR is part of a field
+// as read but never written, so two keys differing by one would be one
+// record at the next load: such a line is refused whole instead.
+bool is_storable_key(std::string_view key) { return key.find('\r') == std::string_view::npos; }
 
 }  // namespace
 
@@ -271,7 +277,7 @@ void append_community_lines(std::string& out, const CERCommunity& c) {
 }
 
 bool read_user_fields(const WorldFields& f, UserAccount& u) {
-  if (f.size() < kUserFields) return false;
+  if (f.size() < kUserFields || !is_storable_key(f[1])) return false;
   u.id = text_of(f[1]);
   u.username = text_of(f[2]);
   u.email = text_of(f[3]);
@@ -285,7 +291,7 @@ bool read_user_fields(const WorldFields& f, UserAccount& u) {
 }
 
 bool read_player_fields(const WorldFields& f, PlayerProfile& p) {
-  if (f.size() < kPlayerMinFields) return false;
+  if (f.size() < kPlayerMinFields || !is_storable_key(f[1])) return false;
   p = PlayerProfile();  // the defaults, last_sync_ms 0
   p.address = text_of(f[1]);
   bool ok = read_u64_prefix(f[2], p.coins) && read_double_prefix(f[3], p.kwh) &&
@@ -315,7 +321,7 @@ bool read_player_fields(const WorldFields& f, PlayerProfile& p) {
 }
 
 bool read_parcel_fields(const WorldFields& f, ParcelRecord& l) {
-  if (f.size() < kParcelMinFields) return false;
+  if (f.size() < kParcelMinFields || !is_storable_key(f[1])) return false;
   l = ParcelRecord();
   l.key = text_of(f[1]);
   l.owner = text_of(f[4]);
@@ -357,8 +363,18 @@ bool read_boost_fields(const WorldFields& f, ScheduledSuperBoost& b) {
   return ok;
 }
 
+std::optional<std::string> read_category_fields(const WorldFields& f) {
+  if (f.size() < kCategoryFields) return std::nullopt;
+  std::string name;
+  for (const char c : f[1]) {
+    if (c != '\r') name += c;
+  }
+  if (name.empty()) return std::nullopt;
+  return name;
+}
+
 bool read_question_fields(const WorldFields& f, QuizQuestion& q) {
-  if (f.size() < kQuestionFields) return false;
+  if (f.size() < kQuestionFields || !is_storable_key(f[1])) return false;
   q.id = text_of(f[1]);
   q.author_addr = text_of(f[2]);
   q.author_name = text_of(f[3]);
@@ -374,7 +390,7 @@ bool read_question_fields(const WorldFields& f, QuizQuestion& q) {
 }
 
 bool read_community_fields(const WorldFields& f, CERCommunity& c) {
-  if (f.size() < kCommunityFields) return false;
+  if (f.size() < kCommunityFields || !is_storable_key(f[1])) return false;
   c = CERCommunity();
   c.id = text_of(f[1]);
   c.name = text_of(f[2]);

@@ -68,14 +68,19 @@ void append_parcel_line(std::string& out, const ParcelRecord& parcel);
 // The "ADM" line followed by one "SB" line per scheduled boost.
 void append_admin_lines(std::string& out, const AdminConfig& admin);
 void append_category_line(std::string& out, const std::string& category);
+// The category of a "QC" line as the writer will write it back; nullopt when
+// that is empty ("QC||"), which would not read back as a category.
+std::optional<std::string> read_category_fields(const WorldFields& fields);
 void append_question_line(std::string& out, const QuizQuestion& question);
 // The "CER" line, then its "CERM" and "CERMSG" lines in list order.
 void append_community_lines(std::string& out, const CERCommunity& community);
 
 // Readers. `fields[0]` is the tag. Each returns false, leaving `out` in an
-// unspecified state, when the line has fewer fields than its kind needs or
+// unspecified state, when the line has fewer fields than its kind needs,
 // one of its numbers cannot be read (not a number, a sign where none may
-// stand, out of range, not finite).
+// stand, out of range, not finite), or the key of a record held by key (an
+// account, a player, a lot, a question, a community) holds a CR, which the
+// writer would drop.
 bool read_user_fields(const WorldFields& fields, UserAccount& out);
 bool read_player_fields(const WorldFields& fields, PlayerProfile& out);
 bool read_parcel_fields(const WorldFields& fields, ParcelRecord& out);

@@ -187,7 +187,12 @@ std::string get_param(std::string_view query, std::string_view key) {
   }
   const size_t start = pos + pattern.size();
   const size_t end = query.find('&', start);
-  return url_decode(query.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+  std::string value =
+      url_decode(query.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+  // Every text a route stores or repeats comes through here: ill-formed
+  // UTF-8 ("%FF", or the raw byte) is replaced once, where it comes in.
+  if (!RozeveCrypto::is_valid_utf8(value)) value = RozeveCrypto::valid_utf8(value);
+  return value;
 }
 
 std::string url_decode(std::string_view raw) {

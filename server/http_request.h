@@ -76,8 +76,11 @@ std::string json_rpc_body(std::string_view request);
 
 // The first "?key=" or else "&key=" value in the query text, up to the next
 // '&', decoded: '+' is a space, "%XY" (two hex digits) is that byte, any
-// other '%' stays. Empty when the key is absent.
+// other '%' stays; then every ill-formed UTF-8 sequence is replaced by
+// U+FFFD, so no route ever holds a text that is not UTF-8. Empty when the
+// key is absent.
 std::string get_param(std::string_view query, std::string_view key);
+// The decoding alone, bytes as they come.
 std::string url_decode(std::string_view raw);
 
 // Number parameters: the text as the standard conversions read it (leading

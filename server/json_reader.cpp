@@ -29,31 +29,6 @@ std::optional<uint32_t> read_hex4(std::string_view text, size_t at) {
   return unit;
 }
 
-// The length of the UTF-8 sequence that starts at `at`, or 0 when it is not
-// one: no overlong forms, no surrogates, nothing past U+10FFFF.
-size_t utf8_sequence(std::string_view text, size_t at) {
-  const auto byte = [&](size_t i) -> int {
-    return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : -1;
-  };
-  const auto continuation = [&](size_t i, int low = 0x80, int high = 0xBF) {
-    const int b = byte(i);
-    return b >= low && b <= high;
-  };
-  const int lead = byte(0);
-  if (lead >= 0xC2 && lead <= 0xDF) return continuation(1) ? 2 : 0;
-  if (lead == 0xE0) return continuation(1, 0xA0) && continuation(2) ? 3 : 0;
-  if ((lead >= 0xE1 && lead <= 0xEC) || lead == 0xEE || lead == 0xEF) {
-    return continuation(1) && continuation(2) ? 3 : 0;
-  }
-  if (lead == 0xED) return continuation(1, 0x80, 0x9F) && continuation(2) ? 3 : 0;
-  if (lead == 0xF0) return continuation(1, 0x90) && continuation(2) && continuation(3) ? 4 : 0;
-  if (lead >= 0xF1 && lead <= 0xF3) {
-    return continuation(1) && continuation(2) && continuation(3) ? 4 : 0;
-  }
-  if (lead == 0xF4) return continuation(1, 0x80, 0x8F) && continuation(2) && continuation(3) ? 4 : 0;
-  return 0;
-}
-
 void append_utf8(std::string& out, uint32_t code_point) {
   if (code_point < 0x80) {
     out += static_cast<char>(code_point);
@@ -209,7 +184,7 @@ class JsonParser {
           return fail(JsonError::kSyntax);
         }
       } else if (c >= 0x80) {
-        const size_t length = utf8_sequence(text_, pos_);
+        const size_t length = RozeveCrypto::utf8_sequence(text_, pos_);
         if (length == 0) return fail(JsonError::kSyntax);
         pos_ += length;
       } else {

@@ -322,7 +322,7 @@ LedgerResult Ledger::load_and_catch_up(CatchUpReport& report, bool save) {
 
 // --- request batches ------------------------------------------------------------
 
-RequestBatch::RequestBatch(Storage& storage, State& state, std::shared_mutex& chain_lock)
+RequestBatch::RequestBatch(Storage& storage, State& state, platform::WriterPreferringMutex& chain_lock)
     : storage_(storage),
       state_(state),
       chain_lock_(chain_lock),

@@ -19,6 +19,7 @@
 #include "chain/state.h"
 #include "chain/state_journal.h"
 #include "chain/tokenomics.h"
+#include "platform/writer_preferring_mutex.h"
 #include "storage/block_rules.h"
 #include "storage/storage.h"
 
@@ -194,7 +195,7 @@ class Ledger {
 // request that only reads pays nothing for it.
 class RequestBatch {
  public:
-  RequestBatch(Storage& storage, State& state, std::shared_mutex& chain_lock);
+  RequestBatch(Storage& storage, State& state, platform::WriterPreferringMutex& chain_lock);
   ~RequestBatch();
   RequestBatch(const RequestBatch&) = delete;
   RequestBatch& operator=(const RequestBatch&) = delete;
@@ -210,7 +211,7 @@ class RequestBatch {
   friend class Ledger;
   Storage& storage_;
   State& state_;
-  std::shared_mutex& chain_lock_;
+  platform::WriterPreferringMutex& chain_lock_;
   uint64_t id_;
   uint64_t credits_ = 0;  // touched only on the batch's own thread
   bool closed_ = false;

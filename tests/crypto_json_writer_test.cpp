@@ -35,6 +35,11 @@ TEST(JsonStringTest, EscapingTable) {
       {"/slash", "\"/slash\""},
       {"citt\xC3\xA0", "\"citt\xC3\xA0\""},
       {"Zava Vovaz \xE2\x82\xAC", "\"Zava Vovaz \xE2\x82\xAC\""},
+      // Ill-formed UTF-8 never reaches the answer: U+FFFD stands for it.
+      {"Tetti\xFFSolari", "\"Tetti\xEF\xBF\xBDSolari\""},
+      {"\xFF\xFE\"", "\"\xEF\xBF\xBD\xEF\xBF\xBD\\\"\""},
+      {"ab\xC3", "\"ab\xEF\xBF\xBD\""},
+      {"\xED\xA0\x80\n", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\\n\""},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(json_string(c.text), c.json) << c.text;
@@ -129,6 +134,12 @@ TEST(JsonWriterTest, RawIsInsertedAsItIs) {
       .field("after", 7)
       .end_object();
   EXPECT_EQ(w.str(), R"({"block":{"height":1,"hash":"ab"},"list":[1,{"k":"v"}],"after":7})");
+}
+
+TEST(JsonWriterTest, KeysAndRawTextsAreValidUtf8Too) {
+  JsonWriter w;
+  w.begin_object().field("k\x80", "v").key("record").raw("{\"sender\":\"RUZ\xFF\"}").end_object();
+  EXPECT_EQ(w.str(), "{\"k\xEF\xBF\xBD\":\"v\",\"record\":{\"sender\":\"RUZ\xEF\xBF\xBD\"}}");
 }
 
 std::string stream_text(double v) {

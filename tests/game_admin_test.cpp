@@ -439,7 +439,7 @@ TEST_F(GameAdmin, TokenChecksNeverWaitForTheirOwnLock) {
   EXPECT_TRUE(all_operations.get());
 
   // While a reader holds the lock, the outside check still answers.
-  std::shared_lock<std::shared_mutex> reader(Peer::game_lock(*engine_));
+  std::shared_lock reader(Peer::game_lock(*engine_));
   auto verify = std::async(std::launch::async, [engine, token] { return engine->admin_verify_token(token); });
   ASSERT_EQ(verify.wait_for(std::chrono::seconds(20)), std::future_status::ready);
   EXPECT_TRUE(verify.get());

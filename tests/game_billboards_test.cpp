@@ -177,8 +177,11 @@ TEST_F(GameBillboards, OnlyTheOwnerSetsOrClears) {
   EXPECT_EQ(out_, kNotOwner);
   EXPECT_FALSE(engine_->set_parcel_billboard("0xa|b", "lot", "x", "", "", "", true, out_));
   EXPECT_EQ(out_, error_json(kBadAddressMessage));
+  // A key no lot can have finds no lot.
   EXPECT_FALSE(engine_->clear_parcel_billboard(kOwner, "lot\n", true, out_));
-  EXPECT_EQ(out_, error_json(kBadLotKeyMessage));
+  EXPECT_EQ(out_, kNotOwner);
+  EXPECT_FALSE(engine_->set_parcel_billboard(kOwner, "lot|\"", "x", "", "", "", false, out_));
+  EXPECT_EQ(out_, kNotOwner);
   EXPECT_FALSE(Peer::has_player(*engine_, "0xa|b"));
 }
 

@@ -263,7 +263,7 @@ TEST_F(GameEngineTest, CountsFollowTheMaps) {
 
 TEST_F(GameEngineTest, CountsWaitForAWriter) {
   GameEngine engine(dir());
-  std::unique_lock<std::shared_mutex> writer(GameEngineTestPeer::game_lock(engine));
+  std::unique_lock writer(GameEngineTestPeer::game_lock(engine));
   std::atomic<bool> done{false};
   std::thread reader([&] {
     engine.get_total_players_count();

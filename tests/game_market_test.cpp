@@ -445,7 +445,7 @@ TEST_F(GameMarket, AnEscrowThatCannotBePaidOutChangesNothing) {
   expect_view_matches_the_lots();
 }
 
-TEST_F(GameMarket, UnsafeKeysAreRefusedBeforeAnyPlayerExists) {
+TEST_F(GameMarket, UnsafeAddressesAreRefusedBeforeAnyPlayerExists) {
   own("0xseller", "lot", 0, 0);
   const size_t players = Peer::players(*engine_).size();
   const std::string bad_address = "0xa\"|b";
@@ -455,11 +455,24 @@ TEST_F(GameMarket, UnsafeKeysAreRefusedBeforeAnyPlayerExists) {
   EXPECT_EQ(message(), kBadAddressMessage);
   EXPECT_FALSE(cancel(bad_address, "lot"));
   EXPECT_FALSE(accept(bad_address, "lot"));
-  EXPECT_FALSE(bid("0xfine", "lot\nP|0xforged|999999", "WC", 10));
-  EXPECT_EQ(message(), kBadLotKeyMessage);
-  EXPECT_FALSE(list("0xseller", "lot\"", "WC", 10));
-  EXPECT_EQ(message(), kBadLotKeyMessage);
   EXPECT_EQ(Peer::players(*engine_).size(), players);
+}
+
+// A key that no lot can have only finds no lot: each operation gives the
+// refusal it gives for any lot it does not find.
+TEST_F(GameMarket, LotKeysNoLotCanHaveFindNoLot) {
+  own("0xseller", "lot", 0, 0);
+  for (const std::string key : {"lot\nP|0xforged|999999", "lot|x", "lot\"", "\xFF"}) {
+    EXPECT_FALSE(bid("0xfine", key, "WC", 10)) << key;
+    EXPECT_EQ(message(), "Lotto non trovato sul server") << key;
+    EXPECT_FALSE(list("0xseller", key, "WC", 10)) << key;
+    EXPECT_EQ(message(), kNotLotOwnerMessage) << key;
+    EXPECT_FALSE(cancel("0xseller", key)) << key;
+    EXPECT_EQ(message(), kNotLotOwnerMessage) << key;
+    EXPECT_FALSE(accept("0xseller", key)) << key;
+    EXPECT_EQ(message(), kNotLotOwnerMessage) << key;
+  }
+  EXPECT_FALSE(Peer::parcel(*engine_, "lot").for_sale);
 }
 
 TEST_F(GameMarket, AFailedSaveUndoesTheSale) {

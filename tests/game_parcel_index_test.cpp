@@ -77,6 +77,35 @@ TEST_F(GameParcelIndex, RectanglesHoldTheSameLotsAsTheWalk) {
   EXPECT_EQ(index_rect(any.lat, any.lat, any.lon, any.lon), walk_rect(any.lat, any.lat, any.lon, any.lon));
 }
 
+// Rectangles much wider than the occupied squares, over towns, beside them
+// and over empty sea.
+TEST_F(GameParcelIndex, WideRectanglesHoldTheSameLots) {
+  std::mt19937_64 rng(19);
+  std::uniform_real_distribution<double> corner(-40.0, 50.0);
+  std::uniform_real_distribution<double> size(0.0, 60.0);
+  for (int i = 0; i < 200; ++i) {
+    const double lat = corner(rng);
+    const double lon = corner(rng) + 60.0 * (i % 3);
+    const double h = size(rng);
+    const double w = i % 2 ? size(rng) : 0.001;  // tall and thin, or wide
+    EXPECT_EQ(index_rect(lat, lat + h, lon, lon + w), walk_rect(lat, lat + h, lon, lon + w)) << i;
+  }
+  // Open sea beside Milan, on the same rows as its lots.
+  EXPECT_TRUE(index_rect(45.0, 46.0, 0.0, 9.0).empty());
+  EXPECT_EQ(index_rect(45.0, 46.0, 0.0, 9.2), walk_rect(45.0, 46.0, 0.0, 9.2));
+
+  // Lots removed and put back are found again, and the emptied places not.
+  for (auto& [key, p] : parcels) {
+    if (p.lat > 45.0) index.remove(p);
+  }
+  EXPECT_TRUE(index_rect(45.0, 46.0, 0.0, 20.0).empty());
+  EXPECT_EQ(index_rect(-90, 90, -180, 180).size(), parcels.size() - walk_rect(45.0, 46.0, 0.0, 20.0).size());
+  for (auto& [key, p] : parcels) {
+    if (p.lat > 45.0) index.add(p);
+  }
+  EXPECT_EQ(index_rect(45.0, 46.0, 0.0, 20.0), walk_rect(45.0, 46.0, 0.0, 20.0));
+}
+
 TEST_F(GameParcelIndex, OwnersCellsAndNeighbourhoodsMatchTheWalk) {
   for (int o = 0; o < 31; ++o) {
     const std::string owner = "0xp" + std::to_string(o);

@@ -26,14 +26,15 @@
 #include "game/game_records.h"
 #include "game/hex_grid.h"
 #include "game/world_records.h"
+#include "platform/writer_preferring_mutex.h"
 
 namespace ZezozuRiziv {
 
 class GameEngineTestPeer {
  public:
-  using Lock = std::unique_lock<std::shared_mutex>;
+  using Lock = std::unique_lock<platform::WriterPreferringMutex>;
 
-  static std::shared_mutex& game_lock(GameEngine& engine) { return engine.game_mutex; }
+  static platform::WriterPreferringMutex& game_lock(GameEngine& engine) { return engine.game_mutex; }
   // The source of the engine's random draws (ids, the question offered).
   static void set_random(GameEngine& engine, std::shared_ptr<const GameRandom> random) {
     Lock lock(engine.game_mutex);

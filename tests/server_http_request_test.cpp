@@ -383,6 +383,15 @@ TEST(GetParamTest, PercentZeroDecodesToNulByte) {
   EXPECT_EQ(get_param("/x?k=a%00b", "k"), std::string("a\0b", 3));
 }
 
+TEST(GetParamTest, IllFormedUtf8BecomesReplacementCharacters) {
+  const std::string R = "\xEF\xBF\xBD";
+  EXPECT_EQ(get_param("/x?name=Tetti%FFSolari", "name"), "Tetti" + R + "Solari");
+  EXPECT_EQ(get_param("/x?addr=%ff%fe", "addr"), R + R);
+  EXPECT_EQ(get_param("/x?addr=\xff\xC3", "addr"), R + R);  // raw bytes too
+  EXPECT_EQ(get_param("/x?t=%E2%82&u=1", "t"), R);
+  EXPECT_EQ(get_param("/x?t=citt%C3%A0+%F0%9F%8C%B1", "t"), "citt\xC3\xA0 \xF0\x9F\x8C\xB1");
+}
+
 TEST(GetParamTest, BodyAppendedToTargetIsSearchedAfterTheUrl) {
   const std::string with_query = build_query_text("/api/game/buy?addr=url", "addr=body&lat=45.1");
   EXPECT_EQ(get_param(with_query, "addr"), "url");

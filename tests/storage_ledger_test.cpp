@@ -1,3 +1,4 @@
+#include "platform/writer_preferring_mutex.h"
 #include "storage/ledger.h"
 
 #include <gtest/gtest.h>
@@ -455,7 +456,7 @@ TEST_F(LedgerTest, RefillComesFromTheGenesisTreasuryOnly) {
 // ---- request batches ----
 
 TEST_F(LedgerTest, RequestBatchSavesItsCreditsOnceWhenItCloses) {
-  std::shared_mutex chain_lock;
+  platform::WriterPreferringMutex chain_lock;
   const std::string saved = read_file(state_path());
   const uint64_t saves = storage_->state_saves();
   {
@@ -483,7 +484,7 @@ TEST_F(LedgerTest, RequestBatchSavesItsCreditsOnceWhenItCloses) {
 }
 
 TEST_F(LedgerTest, RequestBatchWithoutCreditsClosesWithoutTheLock) {
-  std::shared_mutex chain_lock;
+  platform::WriterPreferringMutex chain_lock;
   std::unique_lock held(chain_lock);  // a writer of another request holds it
   auto closing = std::async(std::launch::async, [&] {
     RequestBatch batch(*storage_, state_, chain_lock);
@@ -496,7 +497,7 @@ TEST_F(LedgerTest, RequestBatchWithoutCreditsClosesWithoutTheLock) {
 }
 
 TEST_F(LedgerTest, RequestBatchWhoseSaveFailsUndoesEveryCredit) {
-  std::shared_mutex chain_lock;
+  platform::WriterPreferringMutex chain_lock;
   state_.balances[kBob] = 0;  // an entry at 0 stays at 0
   ASSERT_TRUE(storage_->save_state(state_));
   const State before = state_;
@@ -514,7 +515,7 @@ TEST_F(LedgerTest, RequestBatchWhoseSaveFailsUndoesEveryCredit) {
 }
 
 TEST_F(LedgerTest, ABlockSavesTheOpenBatchCreditsBeforeBuildingOnThem) {
-  std::shared_mutex chain_lock;
+  platform::WriterPreferringMutex chain_lock;
   RequestBatch batch(*storage_, state_, chain_lock);
   {
     std::unique_lock lock(chain_lock);
@@ -536,7 +537,7 @@ TEST_F(LedgerTest, ABlockSavesTheOpenBatchCreditsBeforeBuildingOnThem) {
 }
 
 TEST_F(LedgerTest, ABlockIsRefusedWhenTheOpenBatchCannotBeSaved) {
-  std::shared_mutex chain_lock;
+  platform::WriterPreferringMutex chain_lock;
   RequestBatch batch(*storage_, state_, chain_lock);
   {
     std::unique_lock lock(chain_lock);

@@ -1,0 +1,133 @@
+#include "platform/writer_preferring_mutex.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <shared_mutex>
+#include <thread>
+#include <vector>
+
+namespace platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Polls `done` until it holds or `limit` has passed.
+template <typename Done>
+bool eventually(Done done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  const auto deadline = Clock::now() + limit;
+  while (!done()) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+TEST(PlatformWriterPreferringMutex, TryVariantsFollowTheHolders) {
+  WriterPreferringMutex mutex;
+  ASSERT_TRUE(mutex.try_lock_shared());
+  ASSERT_TRUE(mutex.try_lock_shared());  // readers share
+  EXPECT_FALSE(mutex.try_lock());
+  mutex.unlock_shared();
+  mutex.unlock_shared();
+  ASSERT_TRUE(mutex.try_lock());
+  EXPECT_FALSE(mutex.try_lock());
+  EXPECT_FALSE(mutex.try_lock_shared());
+  mutex.unlock();
+  {
+    std::shared_lock reader(mutex);
+    EXPECT_TRUE(reader.owns_lock());
+  }
+  std::unique_lock writer(mutex);
+  EXPECT_TRUE(writer.owns_lock());
+}
+
+TEST(PlatformWriterPreferringMutex, AWaitingWriterShutsOutNewReaders) {
+  WriterPreferringMutex mutex;
+  mutex.lock_shared();
+  std::atomic<bool> writer_in{false};
+  std::thread writer([&] {
+    std::unique_lock lock(mutex);
+    writer_in = true;
+  });
+  // Once the writer waits, no new reader gets in, though a reader holds.
+  ASSERT_TRUE(eventually([&] {
+    if (!mutex.try_lock_shared()) return true;
+    mutex.unlock_shared();
+    return false;
+  }));
+  EXPECT_FALSE(writer_in);
+  mutex.unlock_shared();  // the last reader out lets the writer in
+  EXPECT_TRUE(eventually([&] { return writer_in.load(); }));
+  writer.join();
+  EXPECT_TRUE(mutex.try_lock_shared());
+  mutex.unlock_shared();
+}
+
+// Readers that overlap all the time, so that the lock is never free of them:
+// a reader-preferring lock would keep the writer out for as long as they run.
+TEST(PlatformWriterPreferringMutex, WriterGetsInWhileReadersKeepArriving) {
+  constexpr int kReaders = 4;
+  WriterPreferringMutex mutex;
+  std::atomic<bool> stop{false};
+  std::atomic<int> inside{0};
+  std::atomic<uint64_t> reads{0};
+  std::vector<std::thread> readers;
+  for (int i = 0; i < kReaders; ++i) {
+    readers.emplace_back([&] {
+      while (!stop) {
+        std::shared_lock lock(mutex);
+        ++inside;
+        // Hold until another reader is in too, or briefly when none comes.
+        const auto until = Clock::now() + std::chrono::microseconds(200);
+        while (inside < 2 && Clock::now() < until && !stop) std::this_thread::yield();
+        ++reads;
+        --inside;
+      }
+    });
+  }
+  ASSERT_TRUE(eventually([&] { return reads.load() > 100; }));
+
+  std::atomic<bool> writer_in{false};
+  std::thread writer([&] {
+    std::unique_lock lock(mutex);
+    writer_in = true;
+  });
+  // Well within the deadline: the readers inside leave at once.
+  const bool got_in = eventually([&] { return writer_in.load(); }, std::chrono::seconds(5));
+  stop = true;
+  writer.join();
+  for (std::thread& t : readers) t.join();
+  EXPECT_TRUE(got_in);
+  EXPECT_GT(reads.load(), 100u);
+}
+
+TEST(PlatformWriterPreferringMutex, WritersExcludeEachOtherAndReaders) {
+  WriterPreferringMutex mutex;
+  int64_t counter = 0;
+  std::atomic<bool> torn{false};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i) {
+    threads.emplace_back([&] {
+      for (int n = 0; n < 2000; ++n) {
+        std::unique_lock lock(mutex);
+        ++counter;
+        ++counter;
+      }
+    });
+    threads.emplace_back([&] {
+      for (int n = 0; n < 2000; ++n) {
+        std::shared_lock lock(mutex);
+        if (counter % 2 != 0) torn = true;
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(counter, 4 * 2000 * 2);
+  EXPECT_FALSE(torn);
+}
+
+}  // namespace
+}  // namespace platform
