@@ -92,6 +92,7 @@ bool GameEngine::save_world_unlocked() {
   for (const std::string& category : quiz_categories) append_category_line(out, category);
   for (const auto& [id, question] : quiz_questions) append_question_line(out, question);
   for (const auto& [id, community] : cers) append_community_lines(out, community);
+  for (const ClaimIntent& intent : pending_claims_) append_claim_intent_line(out, intent);
 
   bool saved = false;
   switch (platform::replace_file(world_file_path, out)) {
@@ -149,6 +150,7 @@ void GameEngine::load_world() {
   cers.clear();
   quiz_questions.clear();
   quiz_categories.clear();
+  pending_claims_.clear();
   parcel_index_.clear();
   world_lines_ = WorldLines();
   load_failed_ = false;
@@ -272,6 +274,10 @@ void GameEngine::load_world() {
       ok = read_message_fields(f, m);
       const auto it = ok ? cers.find(std::string(f[1])) : cers.end();
       if (it != cers.end()) it->second.messages.push_back(std::move(m));
+    } else if (tag == "CLAIM") {
+      ClaimIntent c;
+      ok = read_claim_intent_fields(f, c);
+      if (ok) pending_claims_.push_back(std::move(c));
     } else {
       continue;  // lines of other tags are ignored
     }

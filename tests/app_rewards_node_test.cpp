@@ -101,33 +101,44 @@ TEST_F(RewardsNodeTest, AClaimIsInAllThreeFilesAndSurvivesARestart) {
   EXPECT_EQ(saved_state().get_nonce("0xzerirorivi_reward_pool_vault"), 2u);
 }
 
-TEST_F(RewardsNodeTest, AClaimWhoseBlockCannotBeWrittenChangesNothing) {
+TEST_F(RewardsNodeTest, AClaimOnAFullDiskChangesNothing) {
   rozeve_test::SmallTmpfs disk(data(), "1m");
   ROZEVE_REQUIRE_TMPFS(disk);
   start();
-  // The disk hands out whole pages: claims until the log's last page has no
-  // room for another block line, so that the append needs a page of its own.
-  constexpr uint64_t kPage = 4096;
-  uint64_t line = 0;
-  int player = 0;
-  do {
-    const uint64_t size = fs::file_size(data() / "blocks.dat");
-    const std::string paid = claim("0xp" + std::to_string(player++), "WC", "1");
-    ASSERT_EQ(json_field(paid, "status"), "ok") << paid;
-    line = fs::file_size(data() / "blocks.dat") - size;
-  } while (kPage - fs::file_size(data() / "blocks.dat") % kPage >= line - 16);
-
   const Files before = files();
   disk.fill();
   const std::string refused = claim(kPlayer);
   disk.unfill();
-  EXPECT_EQ(refused, "{\"status\":\"error\",\"message\":\"Impossibile registrare il blocco su disco: operazione "
-                     "annullata\"}");
+  EXPECT_EQ(refused, "{\"status\":\"error\",\"message\":\"Salvataggio del mondo di gioco non riuscito: "
+                     "operazione annullata.\"}");
   EXPECT_EQ(files(), before);
   EXPECT_EQ(player_line(kPlayerKey), "");
   // The node goes on: the same claim is paid once the disk has room.
   const std::string paid = claim(kPlayer);
-  EXPECT_EQ(json_field(paid, "block_index"), std::to_string(player + 1)) << paid;
+  EXPECT_EQ(json_field(paid, "block_index"), "1") << paid;
+}
+
+TEST_F(RewardsNodeTest, AClaimWhoseBlockCannotBeWrittenIsRefunded) {
+  start();
+  const Files before = files();
+  // The log turns into a directory: only the append fails.
+  fs::rename(data() / "blocks.dat", data() / "blocks.kept");
+  fs::create_directory(data() / "blocks.dat");
+  EXPECT_EQ(claim(kPlayer), "{\"status\":\"error\",\"message\":\"Impossibile registrare il blocco su disco: "
+                            "operazione annullata\"}");
+  fs::remove(data() / "blocks.dat");
+  fs::rename(data() / "blocks.kept", data() / "blocks.dat");
+  EXPECT_EQ(files().blocks, before.blocks);
+  EXPECT_EQ(files().state, before.state);
+  // The debit saved before the append was taken back with the new player,
+  // and nothing is left pending.
+  EXPECT_EQ(player_line(kPlayerKey), "");
+  EXPECT_EQ(read_text(data() / "game_world.dat").find("\nCLAIM|"), std::string::npos);
+  stop();
+  start();
+  const std::string paid = claim(kPlayer);
+  EXPECT_EQ(json_field(paid, "block_index"), "1") << paid;
+  EXPECT_EQ(json_field(paid, "gross_ruz"), "3") << paid;
 }
 
 TEST_F(RewardsNodeTest, AClaimWhoseWorldCannotBeSavedChangesNothing) {
