@@ -221,7 +221,9 @@ class GameEngine {
   // settle_pending_claims after a crash), one whose block is in the log
   // keeps its debit. Every refusal and failure answers an error and leaves
   // the ledger and the game as they were (a new player may stay created in
-  // memory, with its production brought up to date).
+  // memory, with its production brought up to date), except a block that
+  // could neither have its state.json saved nor be cut back: it stands, and
+  // so does the debit, and the answer says so.
   // REQUIRES: the chain lock held exclusively by the caller. Takes the game
   // lock exclusively (chain lock first, then game lock).
   bool claim_ruz_onchain(const std::string& address, State& state, Storage& storage, std::string& out,
