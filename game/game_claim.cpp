@@ -158,9 +158,9 @@ bool GameEngine::claim_ruz_onchain(const std::string& address, State& state, Sto
     }
     return refuse(out, failure);
   }
-  // The block stands, and so does the debit, already on disk. This save
-  // only drops the intent; failing, the next start drops it.
-  static_cast<void>(save_world_unlocked());
+  // The block stands, and so does the debit, already on disk. The intent
+  // leaves the file with the next save, or at the next start, which finds
+  // the block: a save of its own would cost every claim a second world write.
   if (!failure.empty()) return refuse(out, kBlockKeptMessage);
 
   const Transaction& payment = receipt.committed.block.transactions.front();
@@ -206,7 +206,7 @@ bool GameEngine::settle_pending_claims(const Storage& storage, std::string& erro
     error = "Impossibile salvare " + world_file_path + " dopo aver sistemato i riscatti in sospeso";
     return false;
   }
-  std::cout << "[GIOCO] Riscatti RUZ rimasti in sospeso sistemati con " << storage.blocks_path() << ": " << kept
+  std::cout << "[GIOCO] Riscatti RUZ in sospeso verificati con " << storage.blocks_path() << ": " << kept
             << " confermati dal registro dei blocchi, " << refunded << " rimborsati" << std::endl;
   return true;
 }

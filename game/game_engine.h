@@ -214,8 +214,9 @@ class GameEngine {
   // The payment's block is built and checked first (Ledger::prepare_claim:
   // pool top-up, fee split); then the game-side debit is saved in the world
   // file together with a ClaimIntent naming the block's transaction hash;
-  // only then is the block committed (appended, state saved), and the world
-  // saved again without the intent. Whatever fails after the debit is
+  // only then is the block committed (appended, state saved). The intent
+  // stays in the file until the next save of the world (or the next start)
+  // drops it: the log then holds its block. Whatever fails after the debit is
   // saved, the block log decides: a claim whose block is not in the log is
   // refunded (in memory now; on disk by the next save, or by
   // settle_pending_claims after a crash), one whose block is in the log
@@ -542,8 +543,8 @@ class GameEngine {
   ParcelIndex parcel_index_;
   UndoScope* active_undo_ = nullptr;
   // Claims whose debit is saved but whose block may not be in the log yet
-  // (the world file's "CLAIM" lines); empty outside a claim once the start
-  // has settled them.
+  // (the world file's "CLAIM" lines), as loaded; empty once the start has
+  // settled them, and outside a claim.
   std::vector<ClaimIntent> pending_claims_;
   bool load_failed_ = false;
   std::string load_error_;

@@ -39,7 +39,7 @@ constexpr double kStartRuz = 5.0;
 // Longest time the claims run before the kill.
 constexpr int kMaxKillDelayUs = 40'000;
 constexpr char kDaemonRunning[] = "[NODO IN MODALITA DAEMON]";
-constexpr char kSettledLine[] = "[GIOCO] Riscatti RUZ rimasti in sospeso sistemati";
+constexpr char kSettledLine[] = "[GIOCO] Riscatti RUZ in sospeso verificati con ";
 
 std::string player_address(int n) {
   char buffer[48];
