@@ -10,6 +10,7 @@
 #include <iostream>
 #include <mutex>
 #include <shared_mutex>
+#include <unordered_set>
 
 #include "chain/accounts.h"
 #include "chain/state.h"
@@ -189,7 +190,10 @@ bool GameEngine::settle_pending_claims(const Storage& storage, std::string& erro
   if (pending_claims_.empty() || load_failed_) return true;
   uint64_t kept = 0;
   uint64_t refunded = 0;
+  std::unordered_set<std::string> seen;
   for (const ClaimIntent& intent : pending_claims_) {
+    // A line read twice is one claim: refunded twice it would pay.
+    if (!seen.insert(intent.tx_hash).second) continue;
     if (log_holds(storage, intent)) {
       ++kept;  // the world file shows the debit already
       continue;

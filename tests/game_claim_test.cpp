@@ -505,13 +505,15 @@ TEST_F(GameClaim, ASettlementThatCannotBeSavedKeepsTheIntent) {
   set_player(kPlayer, 1'000, 25.0);
   const std::string intent = "CLAIM|" + std::string(64, 'a') + "|1|" + kPlayer + "|KWH|100|980000";
   engine_.reset();
-  game_test::write_file(world_path(), game_test::read_file(world_path()) + intent + "\n");
+  // Read twice, the line is still one claim.
+  game_test::write_file(world_path(), game_test::read_file(world_path()) + intent + "\n" + intent + "\n");
   engine_ = make_engine();
   fs::create_directory(world_path() + ".tmp");
   std::string error;
   EXPECT_FALSE(engine_->settle_pending_claims(*storage_, error));
   EXPECT_EQ(error, "Impossibile salvare " + world_path() + " dopo aver sistemato i riscatti in sospeso");
-  EXPECT_EQ(game_test::lines_tagged(game_test::read_file(world_path()), "CLAIM"), std::vector<std::string>{intent});
+  EXPECT_EQ(game_test::lines_tagged(game_test::read_file(world_path()), "CLAIM"),
+            (std::vector<std::string>{intent, intent}));
   // Once the disk takes it, the next start refunds the kWh.
   fs::remove(world_path() + ".tmp");
   engine_ = make_engine();
