@@ -376,6 +376,16 @@ int run_node(int argc, char** argv) {
     p2p.stop_server();
     return kExitFailure;
   }
+  // Claims a crash cut short are settled against the log, now caught up,
+  // before anyone is answered.
+  {
+    std::shared_lock lock(chain_lock);
+    if (std::string settle_error; !server.game.settle_pending_claims(storage, settle_error)) {
+      std::cout << "[NODO] " << settle_error << ". Avvio interrotto." << std::endl;
+      p2p.stop_server();
+      return kExitFailure;
+    }
+  }
   uint64_t stake = 0;
   if (!validator.empty()) {
     std::shared_lock lock(chain_lock);

@@ -1,16 +1,20 @@
 // The one road from the game to the ledger: a player's Zava Vovaz or kWh
 // become whole RUZ paid by the reward pool in a block of their own. The
 // ledger write path owns the payment rule and its durability; this file
-// owns the game side and keeps the two in step when a save fails.
+// owns the game side and keeps the two in step through failures and
+// crashes, with the block log as the judge.
 //
 // Built as its own library (rozeve_game_claim), the only game code that
 // links to storage.
 #include <cmath>
 #include <iostream>
 #include <mutex>
+#include <shared_mutex>
+#include <unordered_set>
 
 #include "chain/accounts.h"
 #include "chain/state.h"
+#include "crypto/crypto_keys.h"
 #include "crypto/json_writer.h"
 #include "game/game_engine.h"
 #include "game/text_safety.h"
@@ -32,11 +36,43 @@ constexpr char kWcTooFew[] =
     "Servono almeno 100 Zava Vovaz (WC) certificati sul server per convertire 1 RUZ on-chain";
 constexpr char kKwhTooFew[] = "Servono almeno 100 kWh certificati sul server per coniare 1 RUZ on-chain";
 constexpr char kBelowOneRuz[] = "Quantita' RUZ inferiore al minimo (1 RUZ)";
+constexpr char kClaimantNotAddress[] =
+    "Indirizzo non valido per il riscatto: i RUZ si ricevono solo su un indirizzo 0x con 40 cifre "
+    "esadecimali o su un indirizzo RUZ con il suo codice di controllo";
 constexpr char kBlockKeptMessage[] =
-    "Salvataggio del mondo di gioco non riuscito: il blocco del riscatto resta registrato e il saldo di "
-    "gioco resta addebitato fino al prossimo salvataggio.";
+    "Salvataggio dello stato del ledger non riuscito: il blocco del riscatto resta registrato e sara' "
+    "riapplicato al prossimo avvio; il saldo di gioco resta addebitato.";
 
 double ruz_of(uint64_t atomic) { return static_cast<double>(atomic) / static_cast<double>(kAtomicPerCoin); }
+
+// True when the log holds the payment `intent` names: its transaction, in
+// the block of that height, from the pool to the player.
+bool log_holds(const Storage& storage, const ClaimIntent& intent) {
+  const Block* block = nullptr;
+  const Transaction* tx = nullptr;
+  return storage.find_tx_by_hash(intent.tx_hash, block, tx) && block->index == intent.block_index &&
+         tx->sender == kRewardPoolAddress && tx->recipient == intent.player;
+}
+
+// The game side of a claim: the Zava Vovaz or kWh taken, the net RUZ shown.
+void debit(PlayerProfile& player, const ClaimIntent& intent) {
+  if (intent.source == "WC") {
+    player.coins -= intent.units;
+  } else {
+    player.kwh -= static_cast<double>(intent.units);
+  }
+  player.ruz += ruz_of(intent.net_atomic);
+}
+
+// The reverse of debit(), for a claim whose block never reached the log.
+void refund(PlayerProfile& player, const ClaimIntent& intent) {
+  if (intent.source == "WC") {
+    player.coins = intent.units > UINT64_MAX - player.coins ? UINT64_MAX : player.coins + intent.units;
+  } else {
+    player.kwh += static_cast<double>(intent.units);
+  }
+  player.ruz -= ruz_of(intent.net_atomic);
+}
 
 }  // namespace
 
@@ -47,6 +83,8 @@ bool GameEngine::claim_ruz_onchain(const std::string& address, State& state, Sto
   if (!keys_usable(address, out)) return false;
   const std::string addr = normalize_addr(address);
   if (!is_state_key_safe(addr) || addr == kRewardPoolAddress) return refuse(out, kUnsafeKeyMessage);
+  // Coins paid to a text that is no address would belong to no key.
+  if (!RozeveCrypto::CryptoKeys::is_valid_address(addr)) return refuse(out, kClaimantNotAddress);
 
   std::unique_lock lock(game_mutex);
   // A world that could not be loaded is never saved: the claim could not
@@ -82,39 +120,49 @@ bool GameEngine::claim_ruz_onchain(const std::string& address, State& state, Sto
   }
 
   Ledger ledger(storage, state);
-  ClaimReceipt receipt;
-  if (LedgerResult paid = ledger.commit_claim(addr, amount, receipt); !paid) return refuse(out, paid.error);
-  BlockUndo& block_undo = *receipt.committed.undo;
-  if (!receipt.committed.state_saved) {
-    // The block alone is on disk; a claim answered now would rest on a
-    // replay at the next start. Take it back and refuse instead.
-    if (LedgerResult back = ledger.undo_block(block_undo); !back) {
-      std::cout << "[GIOCO] Riscatto: state.json non salvato e blocco #" << receipt.committed.block.index
-                << " non annullato (" << back.error << ")" << std::endl;
-    }
-    undo.undo();
-    return refuse(out, kStateSaveFailedMessage);
-  }
+  PreparedClaim prepared;
+  if (LedgerResult ready = ledger.prepare_claim(addr, amount, prepared); !ready) return refuse(out, ready.error);
+  const ClaimIntent intent{prepared.block.transactions.front().tx_hash, prepared.block.index, addr,
+                           by_coins ? "WC" : "KWH", amount * kUnitsPerRuz, prepared.net};
 
-  if (by_coins) {
-    player.coins -= amount * kUnitsPerRuz;
-  } else {
-    player.kwh -= static_cast<double>(amount) * kKwhPerRuz;
-  }
-  player.ruz += ruz_of(receipt.net);
-
+  // The debit and its intent reach the world file before the block reaches
+  // the log: a crash in between leaves an intent that the next start
+  // settles against the log, never coins paid twice.
+  debit(player, intent);
+  pending_claims_.push_back(intent);
   if (!save_world_unlocked()) {
-    if (LedgerResult back = ledger.undo_block(block_undo); !back) {
-      // The block could not be cut from the log: it stands, and so must the
-      // game-side debit (kept in memory, written by the next save), or the
-      // same production could be claimed twice.
-      std::cout << "[GIOCO] Riscatto: blocco #" << receipt.committed.block.index
-                << " non annullato dopo il salvataggio del mondo fallito (" << back.error << ")" << std::endl;
-      return refuse(out, kBlockKeptMessage);
-    }
+    pending_claims_.pop_back();
     undo.undo();
     return refuse(out, kSaveFailedMessage);
   }
+  pending_claims_.pop_back();
+
+  ClaimReceipt receipt;
+  const LedgerResult paid = ledger.commit_claim(prepared, receipt);
+  std::string failure = paid.error;
+  if (paid && !receipt.committed.state_saved) {
+    // The block alone is on disk; a claim answered now would rest on a
+    // replay at the next start. Take it back and refuse instead.
+    failure = kStateSaveFailedMessage;
+    if (LedgerResult back = ledger.undo_block(*receipt.committed.undo); !back) {
+      std::cout << "[GIOCO] Riscatto: state.json non salvato e blocco #" << intent.block_index
+                << " non annullato (" << back.error << ")" << std::endl;
+    }
+  }
+  if (!log_holds(storage, intent)) {
+    undo.undo();
+    // The file still holds the debit with its intent: this save refunds
+    // it, or failing that the next start does.
+    if (!save_world_unlocked()) {
+      std::cout << "[GIOCO] Riscatto non registrato: il rimborso di " << intent.player
+                << " sara' salvato al prossimo salvataggio o avvio" << std::endl;
+    }
+    return refuse(out, failure);
+  }
+  // The block stands, and so does the debit, already on disk. The intent
+  // leaves the file with the next save, or at the next start, which finds
+  // the block: a save of its own would cost every claim a second world write.
+  if (!failure.empty()) return refuse(out, kBlockKeptMessage);
 
   const Transaction& payment = receipt.committed.block.transactions.front();
   JsonWriter json;
@@ -123,7 +171,7 @@ bool GameEngine::claim_ruz_onchain(const std::string& address, State& state, Sto
       .field("source", by_coins ? "WC" : "KWH")
       .field("reward_pool_wallet", kRewardPoolAddress);
   json.key("reward_pool_remaining_ruz").fixed(ruz_of(receipt.pool_remaining), 2);
-  json.field("block_index", receipt.committed.block.index).field("tx_hash", payment.tx_hash).field("gross_ruz", amount);
+  json.field("block_index", intent.block_index).field("tx_hash", payment.tx_hash).field("gross_ruz", amount);
   json.key("claimed_ruz").fixed(ruz_of(receipt.net), 2);
   json.key("fee_ruz").fixed(ruz_of(receipt.fee.total), 2);
   json.key("srl_fee_ruz").fixed(ruz_of(receipt.fee.treasury), 2);
@@ -134,6 +182,36 @@ bool GameEngine::claim_ruz_onchain(const std::string& address, State& state, Sto
   json.field("remaining_coins", player.coins);
   json.key("total_ruz").fixed(player.ruz, 2);
   out = json.end_object().take();
+  return true;
+}
+
+bool GameEngine::settle_pending_claims(const Storage& storage, std::string& error) {
+  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  if (pending_claims_.empty() || load_failed_) return true;
+  uint64_t kept = 0;
+  uint64_t refunded = 0;
+  std::unordered_set<std::string> seen;
+  for (const ClaimIntent& intent : pending_claims_) {
+    // A line read twice is one claim: refunded twice it would pay.
+    if (!seen.insert(intent.tx_hash).second) continue;
+    if (log_holds(storage, intent)) {
+      ++kept;  // the world file shows the debit already
+      continue;
+    }
+    // A player whose line was lost has no debit to give back.
+    if (const auto it = players.find(intent.player); it != players.end()) {
+      touch_player_unlocked(intent.player);
+      refund(it->second, intent);
+    }
+    ++refunded;
+  }
+  pending_claims_.clear();
+  if (!save_world_unlocked()) {
+    error = "Impossibile salvare " + world_file_path + " dopo aver sistemato i riscatti in sospeso";
+    return false;
+  }
+  std::cout << "[GIOCO] Riscatti RUZ in sospeso verificati con " << storage.blocks_path() << ": " << kept
+            << " confermati dal registro dei blocchi, " << refunded << " rimborsati" << std::endl;
   return true;
 }
 

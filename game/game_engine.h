@@ -213,17 +213,37 @@ class GameEngine {
   //
   // Turns the player's Zava Vovaz (`source` "WC" or "wc") or kWh (any other
   // source) into whole RUZ, 100 for 1, at most `max_amount` RUZ when that is
-  // at least 1. The payment is committed through the ledger write path
-  // (Ledger::commit_claim: pool top-up, fee split, one block appended, the
-  // state saved), then the game side is debited and the world saved; when
-  // the world save fails the block is taken back and the player restored
-  // exactly. Every refusal and failure answers an error and leaves the
-  // ledger, the game and all three files as they were (a new player may
-  // stay created in memory, with its production brought up to date).
+  // at least 1. A claimant that is no valid address (normalised, checked by
+  // CryptoKeys::is_valid_address) is refused before anything is touched.
+  // The payment's block is built and checked first (Ledger::prepare_claim:
+  // pool top-up, fee split); then the game-side debit is saved in the world
+  // file together with a ClaimIntent naming the block's transaction hash;
+  // only then is the block committed (appended, state saved). The intent
+  // stays in the file until the next save of the world (or the next start)
+  // drops it: the log then holds its block. Whatever fails after the debit is
+  // saved, the block log decides: a claim whose block is not in the log is
+  // refunded (in memory now; on disk by the next save, or by
+  // settle_pending_claims after a crash), one whose block is in the log
+  // keeps its debit. Every refusal and failure answers an error and leaves
+  // the ledger and the game as they were (a new player may stay created in
+  // memory, with its production brought up to date), except a block that
+  // could neither have its state.json saved nor be cut back: it stands, and
+  // so does the debit, and the answer says so.
   // REQUIRES: the chain lock held exclusively by the caller. Takes the game
   // lock exclusively (chain lock first, then game lock).
   bool claim_ruz_onchain(const std::string& address, State& state, Storage& storage, std::string& out,
                          const std::string& source, uint64_t max_amount);
+
+  // Settles the claims the world file holds as pending, against the block
+  // log: a claim whose payment `storage` holds keeps its debit, any other is
+  // refunded (its Zava Vovaz or kWh back, its game-side RUZ taken back).
+  // Then the world is saved without them, with one console line saying what
+  // was settled. Run once at start-up, after the ledger's catch-up and the
+  // world's load, before any request. False, with the reason in `error`,
+  // when that save fails (the file keeps the intents for the next start).
+  // REQUIRES: the chain lock held (shared is enough). Takes the game lock
+  // exclusively.
+  [[nodiscard]] bool settle_pending_claims(const Storage& storage, std::string& error);
 
   // Communities (CER). The four changes take the game lock exclusively,
   // create the player when needed and do not accrue its production; the
@@ -534,6 +554,10 @@ class GameEngine {
   std::shared_ptr<const GameClock> clock_;
   ParcelIndex parcel_index_;
   UndoScope* active_undo_ = nullptr;
+  // Claims whose debit is saved but whose block may not be in the log yet
+  // (the world file's "CLAIM" lines), as loaded; empty once the start has
+  // settled them, and outside a claim.
+  std::vector<ClaimIntent> pending_claims_;
   bool load_failed_ = false;
   std::string load_error_;
 

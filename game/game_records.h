@@ -209,4 +209,17 @@ struct AdNetworksConfig {
   std::string moloco_ad_unit_id = "zr_rewarded_unit";
 };
 
+// A claim of RUZ whose block may not have reached the block log yet. It is
+// saved in the world file together with the game-side debit before the
+// block is appended, and dropped once the claim is settled: at start-up,
+// a claim the log holds keeps its debit and any other is refunded.
+struct ClaimIntent {
+  std::string tx_hash;      // the payment's transaction hash, as the block carries it
+  uint64_t block_index = 0;  // the block's height
+  std::string player;       // the player key debited, also the account paid
+  std::string source;       // "WC" (Zava Vovaz) or "KWH"
+  uint64_t units = 0;       // Zava Vovaz or kWh debited: 100 per gross RUZ
+  uint64_t net_atomic = 0;  // atomic units added to the player's game-side RUZ
+};
+
 }  // namespace ZezozuRiziv

@@ -108,6 +108,7 @@ bool GameEngine::save_world_unlocked() {
   // In key order: a save of an unchanged world writes the same bytes.
   for (const QuizQuestion* question : in_key_order(quiz_questions)) append_question_line(out, *question);
   for (const CERCommunity* community : in_key_order(cers)) append_community_lines(out, *community);
+  for (const ClaimIntent& intent : pending_claims_) append_claim_intent_line(out, intent);
 
   bool saved = false;
   // Live session tokens and password hashes: readable by the owner only.
@@ -166,6 +167,7 @@ void GameEngine::load_world() {
   cers.clear();
   quiz_questions.clear();
   quiz_categories.clear();
+  pending_claims_.clear();
   parcel_index_.clear();
   world_lines_ = WorldLines();
   load_failed_ = false;
@@ -290,6 +292,10 @@ void GameEngine::load_world() {
       ok = read_message_fields(f, m);
       const auto it = ok ? cers.find(std::string(f[1])) : cers.end();
       if (it != cers.end()) it->second.messages.push_back(std::move(m));
+    } else if (tag == "CLAIM") {
+      ClaimIntent c;
+      ok = read_claim_intent_fields(f, c);
+      if (ok) pending_claims_.push_back(std::move(c));
     } else {
       continue;  // lines of other tags are ignored
     }

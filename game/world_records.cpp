@@ -27,6 +27,7 @@ constexpr size_t kQuestionFields = 15;
 constexpr size_t kCommunityFields = 10;
 constexpr size_t kMemberFields = 7;
 constexpr size_t kMessageFields = 8;
+constexpr size_t kClaimIntentFields = 7;
 
 // Doubles are written in fixed notation with this many decimals.
 constexpr int kWorldDecimals = 6;
@@ -276,6 +277,17 @@ void append_community_lines(std::string& out, const CERCommunity& c) {
   }
 }
 
+void append_claim_intent_line(std::string& out, const ClaimIntent& c) {
+  out += "CLAIM";
+  put_text(out, c.tx_hash);
+  put_u64(out, c.block_index);
+  put_text(out, c.player);
+  put_text(out, c.source);
+  put_u64(out, c.units);
+  put_u64(out, c.net_atomic);
+  out += '\n';
+}
+
 bool read_user_fields(const WorldFields& f, UserAccount& u) {
   if (f.size() < kUserFields || !is_storable_key(f[1])) return false;
   u.id = text_of(f[1]);
@@ -418,6 +430,17 @@ bool read_message_fields(const WorldFields& f, CERMessage& m) {
   m.text = text_of(f[5]);
   m.emoji = text_of(f[6]);
   return read_u64_prefix(f[7], m.timestamp);
+}
+
+bool read_claim_intent_fields(const WorldFields& f, ClaimIntent& c) {
+  if (f.size() < kClaimIntentFields) return false;
+  c.tx_hash = text_of(f[1]);
+  c.player = text_of(f[3]);
+  c.source = text_of(f[4]);
+  // Settling a record it cannot trust would pay or take the wrong amount.
+  if (c.tx_hash.empty() || c.player.empty() || (c.source != "WC" && c.source != "KWH")) return false;
+  return read_u64_prefix(f[2], c.block_index) && read_u64_prefix(f[5], c.units) && c.units > 0 &&
+         read_u64_prefix(f[6], c.net_atomic);
 }
 
 void apply_ads_fields(const WorldFields& f, const AdLineState& ads) {

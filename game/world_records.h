@@ -74,6 +74,9 @@ std::optional<std::string> read_category_fields(const WorldFields& fields);
 void append_question_line(std::string& out, const QuizQuestion& question);
 // The "CER" line, then its "CERM" and "CERMSG" lines in list order.
 void append_community_lines(std::string& out, const CERCommunity& community);
+// A pending claim: "CLAIM|<tx hash>|<block index>|<player>|<WC or KWH>|
+// <units debited>|<net atomic units>".
+void append_claim_intent_line(std::string& out, const ClaimIntent& intent);
 
 // Readers. `fields[0]` is the tag. Each returns false, leaving `out` in an
 // unspecified state, when the line has fewer fields than its kind needs,
@@ -91,6 +94,9 @@ bool read_community_fields(const WorldFields& fields, CERCommunity& out);
 // fields[1] names the community; the caller appends the result to it.
 bool read_member_fields(const WorldFields& fields, CERMember& out);
 bool read_message_fields(const WorldFields& fields, CERMessage& out);
+// Also false for a source other than "WC" or "KWH", an empty hash or
+// player, or no units.
+bool read_claim_intent_fields(const WorldFields& fields, ClaimIntent& out);
 
 // "A" and "ADM" lines apply their fields one by one, stopping at the first
 // number that cannot be read; a line shorter than its kind is ignored.

@@ -130,7 +130,7 @@ LedgerResult Ledger::commit_stake(const std::string& account, uint64_t amount,
   return commit_block(BlockKind::kStake, next_block(validator, stake, stake.timestamp), out);
 }
 
-LedgerResult Ledger::commit_claim(const std::string& claimant, uint64_t coins, ClaimReceipt& out) {
+LedgerResult Ledger::prepare_claim(const std::string& claimant, uint64_t coins, PreparedClaim& out) {
   if (coins == 0) return LedgerResult::failure(kClaimTooSmall);
   const unsigned __int128 wide = static_cast<unsigned __int128>(coins) * kAtomicPerCoin;
   if (wide > UINT64_MAX) return LedgerResult::failure(kClaimTooLarge);
@@ -139,16 +139,34 @@ LedgerResult Ledger::commit_claim(const std::string& claimant, uint64_t coins, C
   const FeeBreakdown fee = Tokenomics::calculate_fee_breakdown(gross);
   const Transaction payment(TxType::TRANSFER, kRewardPoolAddress, claimant, gross - fee.total,
                             fee.total, state_.get_nonce(kRewardPoolAddress), 0);
-  const Block block = next_block(kGameValidatorAddress, payment, payment.timestamp);
-  if (LedgerResult committed = commit_block(BlockKind::kGameClaim, block, out.committed);
+  Block block = next_block(kGameValidatorAddress, payment, payment.timestamp);
+  // Applied and undone at once: the rule's refusals (an empty pool that
+  // cannot be topped up) come now, before the caller records anything.
+  StateJournal trial(state_);
+  const LedgerResult applies =
+      apply_block_rule(BlockKind::kGameClaim, block, state_, trial, RuleContext{genesis_treasury()});
+  trial.restore();
+  if (!applies) return applies;
+  out = PreparedClaim{std::move(block), gross, gross - fee.total, fee};
+  return LedgerResult::success();
+}
+
+LedgerResult Ledger::commit_claim(const PreparedClaim& claim, ClaimReceipt& out) {
+  if (LedgerResult committed = commit_block(BlockKind::kGameClaim, claim.block, out.committed);
       !committed) {
     return committed;
   }
-  out.gross = gross;
-  out.net = gross - fee.total;
-  out.fee = fee;
+  out.gross = claim.gross;
+  out.net = claim.net;
+  out.fee = claim.fee;
   out.pool_remaining = state_.get_balance(kRewardPoolAddress);
   return LedgerResult::success();
+}
+
+LedgerResult Ledger::commit_claim(const std::string& claimant, uint64_t coins, ClaimReceipt& out) {
+  PreparedClaim claim;
+  if (LedgerResult prepared = prepare_claim(claimant, coins, claim); !prepared) return prepared;
+  return commit_claim(claim, out);
 }
 
 LedgerResult Ledger::undo_block(BlockUndo& undo) {

@@ -63,6 +63,14 @@ struct WalletTransfer {
   std::string signature;  // "eth<type>:<r><s>:<v>", kept in the record
 };
 
+// A game claim's block, built and checked but not yet applied or written.
+struct PreparedClaim {
+  Block block;         // its one transaction is the payment
+  uint64_t gross = 0;  // atomic units the pool pays
+  uint64_t net = 0;    // atomic units credited to the claimant
+  FeeBreakdown fee;
+};
+
 // What a game claim paid (the figures of the claim's answer).
 struct ClaimReceipt {
   uint64_t gross = 0;  // atomic units taken from the pool
@@ -128,6 +136,14 @@ class Ledger {
   // Refused for 0 coins, an amount beyond 64 bits, a claimant key the state
   // text cannot carry, or a pool that cannot pay.
   LedgerResult commit_claim(const std::string& claimant, uint64_t coins, ClaimReceipt& out);
+  // The same claim in two steps, for a caller that must record the block's
+  // transaction hash before the block is written: prepare_claim builds the
+  // block and checks it against the state by the claim's rule (refused as
+  // above), changing and writing nothing; commit_claim then commits exactly
+  // that block. The state must not change between the two (the chain lock
+  // stays held).
+  LedgerResult prepare_claim(const std::string& claimant, uint64_t coins, PreparedClaim& out);
+  LedgerResult commit_claim(const PreparedClaim& claim, ClaimReceipt& out);
 
   // Takes back the last committed block (for a caller whose own save failed
   // after it): cuts blocks.dat back, drops the block from the cache and

@@ -3,10 +3,12 @@
 // game_world.dat, across a restart and when a file cannot be written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "node_client_support.h"
 #include "app_node_api_fixture.h"
@@ -88,10 +90,23 @@ TEST_F(RewardsNodeTest, AClaimIsInAllThreeFilesAndSurvivesARestart) {
   EXPECT_TRUE(player_line(kPlayerKey).starts_with("P|" + std::string(kPlayerKey) + "|0|25.000000|7.940000|"))
       << player_line(kPlayerKey);
 
-  const Files before = files();
+  // The debit reached the world file with its intent, before the block.
+  const std::string intent = "CLAIM|" + tx_hash + "|1|" + kPlayerKey + "|WC|300|2940000\n";
+  Files before = files();
+  ASSERT_TRUE(before.world.ends_with("\n" + intent)) << before.world;
   stop();
   start();
-  EXPECT_EQ(files(), before);
+  // The restart finds the block in the log: the debit stands, the intent
+  // goes (the world is saved again, its maps in a new order).
+  before.world.resize(before.world.size() - intent.size());
+  const auto sorted_lines = [](const std::string& text) {
+    std::vector<std::string> lines = split_lines(text);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+  };
+  EXPECT_EQ(sorted_lines(files().world), sorted_lines(before.world));
+  EXPECT_EQ(files().blocks, before.blocks);
+  EXPECT_EQ(files().state, before.state);
   // The game remembers the spent coins; the chain goes on from block 1.
   EXPECT_EQ(json_field(claim(kPlayer), "message"),
             "Servono almeno 100 Zava Vovaz (WC) certificati sul server per convertire 1 RUZ on-chain");
@@ -101,36 +116,47 @@ TEST_F(RewardsNodeTest, AClaimIsInAllThreeFilesAndSurvivesARestart) {
   EXPECT_EQ(saved_state().get_nonce("0xzerirorivi_reward_pool_vault"), 2u);
 }
 
-TEST_F(RewardsNodeTest, AClaimWhoseBlockCannotBeWrittenChangesNothing) {
+TEST_F(RewardsNodeTest, AClaimOnAFullDiskChangesNothing) {
   rozeve_test::SmallTmpfs disk(data(), "1m");
   ROZEVE_REQUIRE_TMPFS(disk);
   start();
-  // The disk hands out whole pages: claims until the log's last page has no
-  // room for another block line, so that the append needs a page of its own.
-  constexpr uint64_t kPage = 4096;
-  uint64_t line = 0;
-  int player = 0;
-  do {
-    const uint64_t size = fs::file_size(data() / "blocks.dat");
-    const std::string paid = claim("0xp" + std::to_string(player++), "WC", "1");
-    ASSERT_EQ(json_field(paid, "status"), "ok") << paid;
-    line = fs::file_size(data() / "blocks.dat") - size;
-  } while (kPage - fs::file_size(data() / "blocks.dat") % kPage >= line - 16);
-
   const Files before = files();
   disk.fill();
   const std::string refused = claim(kPlayer);
   disk.unfill();
-  EXPECT_EQ(refused, "{\"status\":\"error\",\"message\":\"Impossibile registrare il blocco su disco: operazione "
-                     "annullata\"}");
+  EXPECT_EQ(refused, "{\"status\":\"error\",\"message\":\"Salvataggio del mondo di gioco non riuscito: "
+                     "operazione annullata.\"}");
   EXPECT_EQ(files(), before);
   EXPECT_EQ(player_line(kPlayerKey), "");
   // The node goes on: the same claim is paid once the disk has room.
   const std::string paid = claim(kPlayer);
-  EXPECT_EQ(json_field(paid, "block_index"), std::to_string(player + 1)) << paid;
+  EXPECT_EQ(json_field(paid, "block_index"), "1") << paid;
   // The node holds its data directory's lock file open: stopped before the
   // disk is unmounted.
   stop();
+}
+
+TEST_F(RewardsNodeTest, AClaimWhoseBlockCannotBeWrittenIsRefunded) {
+  start();
+  const Files before = files();
+  // The log turns into a directory: only the append fails.
+  fs::rename(data() / "blocks.dat", data() / "blocks.kept");
+  fs::create_directory(data() / "blocks.dat");
+  EXPECT_EQ(claim(kPlayer), "{\"status\":\"error\",\"message\":\"Impossibile registrare il blocco su disco: "
+                            "operazione annullata\"}");
+  fs::remove(data() / "blocks.dat");
+  fs::rename(data() / "blocks.kept", data() / "blocks.dat");
+  EXPECT_EQ(files().blocks, before.blocks);
+  EXPECT_EQ(files().state, before.state);
+  // The debit saved before the append was taken back with the new player,
+  // and nothing is left pending.
+  EXPECT_EQ(player_line(kPlayerKey), "");
+  EXPECT_EQ(read_text(data() / "game_world.dat").find("\nCLAIM|"), std::string::npos);
+  stop();
+  start();
+  const std::string paid = claim(kPlayer);
+  EXPECT_EQ(json_field(paid, "block_index"), "1") << paid;
+  EXPECT_EQ(json_field(paid, "gross_ruz"), "3") << paid;
 }
 
 TEST_F(RewardsNodeTest, AClaimWhoseWorldCannotBeSavedChangesNothing) {

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "chain/accounts.h"
 #include "chain/state.h"
@@ -26,9 +28,18 @@ namespace fs = std::filesystem;
 constexpr uint64_t kCoin = 1'000'000;
 constexpr char kTreasury[] = "0x7e00000000000000000000000000000000000001";
 constexpr char kRichPlayer[] = "0x7e000000000000000000000000000000000000ff";
+constexpr char kPlayer[] = "0x00000000000000000000000000000000000000ab";
+constexpr char kOther[] = "0x00000000000000000000000000000000000000cd";
 constexpr char kWcTooFew[] =
     "Servono almeno 100 Zava Vovaz (WC) certificati sul server per convertire 1 RUZ on-chain";
 constexpr char kKwhTooFew[] = "Servono almeno 100 kWh certificati sul server per coniare 1 RUZ on-chain";
+
+// A distinct valid claimant per number.
+std::string numbered(int n) {
+  char buffer[48];
+  std::snprintf(buffer, sizeof buffer, "0xca5e%036d", n);
+  return buffer;
+}
 
 // The three files a claim writes, read together.
 struct Files {
@@ -56,12 +67,16 @@ class GameClaim : public game_test::GameFixture {
   bool claim(const std::string& who, const std::string& source = "WC", uint64_t max_amount = 0) {
     return engine_->claim_ruz_onchain(who, state_, *storage_, out_, source, max_amount);
   }
+  // The player as given, saved in the world file.
   void set_player(const std::string& who, uint64_t coins, double kwh) {
+    bool saved = false;
     Peer::with_lock(*engine_, [&](GameEngine& e) {
       PlayerProfile& p = Peer::get_or_create(e, who);
       p.coins = coins;
       p.kwh = kwh;
+      saved = Peer::save_unlocked(e);
     });
+    ASSERT_TRUE(saved);
   }
   PlayerProfile player(const std::string& who) { return Peer::player(*engine_, who); }
   Files files() const {
@@ -88,12 +103,12 @@ void expect_same_player(const PlayerProfile& a, const PlayerProfile& b) {
 }
 
 TEST_F(GameClaim, OneRuzPaysTheFeeSplitFromThePool) {
-  set_player("0xab", 300, 25.0);
+  set_player(kPlayer, 300, 25.0);
   const uint64_t before = supply();
   const uint64_t pool = state_.get_balance(kRewardPoolAddress);
   const auto seconds = static_cast<uint64_t>(
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count());
-  ASSERT_TRUE(claim("0xAB", "WC", 1)) << out_;
+  ASSERT_TRUE(claim("0x00000000000000000000000000000000000000AB", "WC", 1)) << out_;
 
   const Block& block = last_block();
   ASSERT_EQ(block.transactions.size(), 1u);
@@ -105,7 +120,7 @@ TEST_F(GameClaim, OneRuzPaysTheFeeSplitFromThePool) {
                       "\"remaining_coins\":200,\"total_ruz\":5.98}");
   // Gross 1,000,000: fee 20,000 = 8,000 + 6,000 + 4,000 + 2,000; net 980,000.
   EXPECT_EQ(state_.get_balance(kRewardPoolAddress), pool - kCoin);
-  EXPECT_EQ(state_.get_balance("0xab"), 980'000u);
+  EXPECT_EQ(state_.get_balance(kPlayer), 980'000u);
   EXPECT_EQ(state_.get_balance(kFeeTreasuryAddress), 8'000u);
   EXPECT_EQ(state_.get_balance(kIncubatorAddress), 6'000u);
   EXPECT_EQ(state_.get_balance(kGameValidatorAddress), 4'000u);
@@ -117,7 +132,7 @@ TEST_F(GameClaim, OneRuzPaysTheFeeSplitFromThePool) {
   EXPECT_EQ(block.validator, kGameValidatorAddress);
   EXPECT_EQ(tx.type, TxType::TRANSFER);
   EXPECT_EQ(tx.sender, kRewardPoolAddress);
-  EXPECT_EQ(tx.recipient, "0xab");
+  EXPECT_EQ(tx.recipient, kPlayer);
   EXPECT_EQ(tx.amount, 980'000u);
   EXPECT_EQ(tx.fee, 20'000u);
   EXPECT_EQ(tx.nonce, 0u);
@@ -132,22 +147,30 @@ TEST_F(GameClaim, OneRuzPaysTheFeeSplitFromThePool) {
   EXPECT_EQ(saved.nonces, state_.nonces);
   EXPECT_NE(game_test::read_file(dir() + "/blocks.dat").find(tx.tx_hash), std::string::npos);
   engine_ = make_engine();
-  EXPECT_EQ(player("0xab").coins, 200u);
-  EXPECT_DOUBLE_EQ(player("0xab").ruz, 5.98);
+  EXPECT_EQ(player(kPlayer).coins, 200u);
+  EXPECT_DOUBLE_EQ(player(kPlayer).ruz, 5.98);
 }
 
 TEST_F(GameClaim, ANewPlayerClaimsThreeRuzByZavaVovaz) {
-  ASSERT_FALSE(Peer::has_player(*engine_, "0xnew"));
-  ASSERT_TRUE(claim("0xnew", "WC")) << out_;
+  const std::string fresh = numbered(999);
+  ASSERT_FALSE(Peer::has_player(*engine_, fresh));
+  ASSERT_TRUE(claim(fresh, "WC")) << out_;
   EXPECT_EQ(json_value(out_, "gross_ruz"), "3");
   EXPECT_EQ(json_value(out_, "claimed_ruz"), "2.94");
   EXPECT_EQ(json_value(out_, "remaining_coins"), "0");
   EXPECT_EQ(json_value(out_, "total_ruz"), "7.94");
-  EXPECT_EQ(state_.get_balance("0xnew"), 2'940'000u);
+  EXPECT_EQ(state_.get_balance(fresh), 2'940'000u);
   const auto lines = game_test::lines_tagged(game_test::read_file(world_path()), "P");
-  const auto mine = std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l.starts_with("P|0xnew|"); });
+  const auto mine =
+      std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.starts_with("P|" + fresh + "|"); });
   ASSERT_NE(mine, lines.end());
-  EXPECT_TRUE(mine->starts_with("P|0xnew|0|25.000000|7.940000|")) << *mine;
+  EXPECT_TRUE(mine->starts_with("P|" + fresh + "|0|25.000000|7.940000|")) << *mine;
+  // The debit went to the file with its intent, before the block.
+  EXPECT_EQ(game_test::lines_tagged(game_test::read_file(world_path()), "CLAIM"),
+            std::vector<std::string>{"CLAIM|" + json_value(out_, "tx_hash") + "|1|" + fresh + "|WC|300|2940000"});
+  // The next save drops it: the block is in the log.
+  ASSERT_TRUE(engine_->save_world());
+  EXPECT_TRUE(game_test::lines_tagged(game_test::read_file(world_path()), "CLAIM").empty());
 }
 
 TEST_F(GameClaim, ANativeAddressIsPaidUnderItsOwnSpelling) {
@@ -188,7 +211,7 @@ TEST_F(GameClaim, WholeCoinsFromZavaVovazOrKwh) {
   };
   int n = 0;
   for (const Case& c : cases) {
-    const std::string who = "0xcase" + std::to_string(n++);
+    const std::string who = numbered(n++);
     SCOPED_TRACE(who);
     set_player(who, c.coins, c.kwh);
     const bool paid = claim(who, c.source, c.max_amount);
@@ -213,12 +236,12 @@ TEST_F(GameClaim, BlocksFollowTheChainAndPoolNoncesCount) {
   storage_.reset();
   fs::remove_all(dir());
   open(false);
-  ASSERT_TRUE(claim("0xab", "WC", 1)) << out_;
+  ASSERT_TRUE(claim(kPlayer, "WC", 1)) << out_;
   EXPECT_EQ(last_block().index, 0u);
   EXPECT_EQ(last_block().prev_hash, std::string(64, '0'));
   EXPECT_EQ(supply(), 500'000 * kCoin);
   const std::string first_hash = last_block().block_hash;
-  ASSERT_TRUE(claim("0xab", "WC", 1)) << out_;
+  ASSERT_TRUE(claim(kPlayer, "WC", 1)) << out_;
   EXPECT_EQ(last_block().index, 1u);
   EXPECT_EQ(last_block().prev_hash, first_hash);
   EXPECT_EQ(last_block().transactions[0].nonce, 1u);
@@ -233,7 +256,7 @@ TEST_F(GameClaim, ThePoolIsToppedUpFromTheGenesisTreasuryOnly) {
   state_.balances[kTreasury] = 1'000'000 * kCoin;
   state_.balances[kRichPlayer] = 19'500'000 * kCoin;
   const uint64_t before = supply();
-  ASSERT_TRUE(claim("0xab", "WC")) << out_;
+  ASSERT_TRUE(claim(kPlayer, "WC")) << out_;
   EXPECT_EQ(state_.get_balance(kRichPlayer), 19'500'000 * kCoin);
   EXPECT_EQ(state_.get_balance(kTreasury), 500'000 * kCoin);
   EXPECT_EQ(state_.get_balance(kRewardPoolAddress), 500'000 * kCoin - 3 * kCoin);
@@ -247,7 +270,7 @@ TEST_F(GameClaim, ATopUpIsMintedOnlyUnderTheSupplyCap) {
   state_.balances[kTreasury] = 0;
   state_.balances[kRichPlayer] = 1'000'000 * kCoin;
   const uint64_t before = supply();
-  ASSERT_TRUE(claim("0xab", "WC")) << out_;
+  ASSERT_TRUE(claim(kPlayer, "WC")) << out_;
   EXPECT_EQ(supply(), before + 500'000 * kCoin);
   EXPECT_EQ(state_.get_balance(kRichPlayer), 1'000'000 * kCoin);
 
@@ -255,15 +278,15 @@ TEST_F(GameClaim, ATopUpIsMintedOnlyUnderTheSupplyCap) {
   state_.balances[kRewardPoolAddress] = 0;
   const uint64_t others = supply() - state_.get_balance(kRichPlayer);
   state_.balances[kRichPlayer] = 20'600'000 * kCoin - others;
+  set_player(kOther, 1'000, 25.0);
   const State ledger_before = state_;
   const Files files_before = files();
-  set_player("0xcd", 1'000, 25.0);
-  EXPECT_FALSE(claim("0xcd", "WC"));
+  EXPECT_FALSE(claim(kOther, "WC"));
   EXPECT_EQ(out_, error_json(kPoolExhaustedMessage));
   EXPECT_EQ(state_.balances, ledger_before.balances);
   EXPECT_EQ(state_.nonces, ledger_before.nonces);
   EXPECT_EQ(files(), files_before);
-  EXPECT_EQ(player("0xcd").coins, 1'000u);
+  EXPECT_EQ(player(kOther).coins, 1'000u);
 }
 
 TEST_F(GameClaim, AmountsThatWouldWrapAreRefused) {
@@ -281,7 +304,7 @@ TEST_F(GameClaim, AmountsThatWouldWrapAreRefused) {
   };
   int n = 0;
   for (const Case& c : cases) {
-    const std::string who = "0xhuge" + std::to_string(n++);
+    const std::string who = numbered(100 + n++);
     SCOPED_TRACE(who);
     set_player(who, c.coins, c.kwh);
     const Files before = files();
@@ -294,7 +317,7 @@ TEST_F(GameClaim, AmountsThatWouldWrapAreRefused) {
   EXPECT_EQ(state_.balances, ledger_before.balances);
   EXPECT_EQ(storage_->get_blocks_cached().size(), 1u);
   // With a cap, a huge production still pays what was asked.
-  ASSERT_TRUE(claim("0xhuge2", "KWH", 3)) << out_;
+  ASSERT_TRUE(claim(numbered(102), "KWH", 3)) << out_;
   EXPECT_EQ(json_value(out_, "gross_ruz"), "3");
 }
 
@@ -322,74 +345,196 @@ TEST_F(GameClaim, ClaimantsTheStateCannotCarryAreRefusedFirst) {
   EXPECT_EQ(state_.get_balance(kRewardPoolAddress), 500'000 * kCoin);
 }
 
-TEST_F(GameClaim, AWorldThatCannotBeSavedTakesTheBlockBack) {
-  set_player("0xab", 1'000, 250.0);
+TEST_F(GameClaim, AWorldThatCannotBeSavedWritesNoBlock) {
+  set_player(kPlayer, 1'000, 250.0);
   clock_->advance_ms(60'000);
-  const PlayerProfile player_before = player("0xab");
+  const PlayerProfile player_before = player(kPlayer);
   const State ledger_before = state_;
   const Files before = files();
   fs::create_directory(world_path() + ".tmp");
-  EXPECT_FALSE(claim("0xab", "WC"));
+  EXPECT_FALSE(claim(kPlayer, "WC"));
   EXPECT_EQ(out_, error_json(kSaveFailedMessage));
   EXPECT_EQ(files(), before);
   EXPECT_EQ(state_.balances, ledger_before.balances);
   EXPECT_EQ(state_.nonces, ledger_before.nonces);
   EXPECT_EQ(storage_->get_blocks_cached().size(), 1u);
-  expect_same_player(player("0xab"), player_before);
+  expect_same_player(player(kPlayer), player_before);
 
   // The same claim once the disk takes it: block 1, pool nonce 0.
   fs::remove(world_path() + ".tmp");
-  ASSERT_TRUE(claim("0xab", "WC")) << out_;
+  ASSERT_TRUE(claim(kPlayer, "WC")) << out_;
   EXPECT_EQ(json_value(out_, "block_index"), "1");
   EXPECT_EQ(last_block().transactions[0].nonce, 0u);
 }
 
 TEST_F(GameClaim, AStateThatCannotBeSavedTakesTheBlockBack) {
-  set_player("0xab", 1'000, 25.0);
-  const PlayerProfile player_before = player("0xab");
+  set_player(kPlayer, 1'000, 25.0);
+  const PlayerProfile player_before = player(kPlayer);
   const State ledger_before = state_;
   const Files before = files();
   fs::create_directory(dir() + "/state.json.tmp");
-  EXPECT_FALSE(claim("0xab", "WC"));
+  EXPECT_FALSE(claim(kPlayer, "WC"));
   EXPECT_EQ(out_, error_json(kStateSaveFailedMessage));
   EXPECT_EQ(files(), before);
   EXPECT_EQ(state_.balances, ledger_before.balances);
   EXPECT_EQ(storage_->get_blocks_cached().size(), 1u);
-  expect_same_player(player("0xab"), player_before);
+  expect_same_player(player(kPlayer), player_before);
 }
 
-TEST_F(GameClaim, ABlockThatCannotBeWrittenChangesNothing) {
+TEST_F(GameClaim, AFullDiskChangesNothing) {
   engine_.reset();
   storage_.reset();
   fs::remove_all(dir());
   rozeve_test::SmallTmpfs disk(dir(), "256k");
   ROZEVE_REQUIRE_TMPFS(disk);
   open();
-  // tmpfs hands out whole pages: claims until the log's last page has no
-  // room for one more block line, so that the append itself needs a page.
-  set_player("0xab", 1'000'000, 25.0);
-  const auto log_size = [&] { return fs::file_size(dir() + "/blocks.dat"); };
-  constexpr uint64_t kPage = 4096;
-  uint64_t line = 0;
-  do {
-    const uint64_t size = log_size();
-    ASSERT_TRUE(claim("0xab", "WC", 1)) << out_;
-    line = log_size() - size;
-  } while (kPage - log_size() % kPage >= line - 16);
-  const PlayerProfile player_before = player("0xab");
+  set_player(kPlayer, 1'000, 25.0);
+  const PlayerProfile player_before = player(kPlayer);
   const State ledger_before = state_;
   const Files before = files();
-  const uint64_t blocks = storage_->get_blocks_cached().size();
   disk.fill();
-  EXPECT_FALSE(claim("0xab", "WC"));
-  EXPECT_EQ(out_, error_json(kAppendFailedMessage));
+  // The debit is saved before the block: that save is the first to fail.
+  EXPECT_FALSE(claim(kPlayer, "WC"));
+  EXPECT_EQ(out_, error_json(kSaveFailedMessage));
   disk.unfill();
   EXPECT_EQ(files(), before);
   EXPECT_EQ(state_.balances, ledger_before.balances);
-  EXPECT_EQ(storage_->get_blocks_cached().size(), blocks);
-  expect_same_player(player("0xab"), player_before);
+  EXPECT_EQ(storage_->get_blocks_cached().size(), 1u);
+  expect_same_player(player(kPlayer), player_before);
+  ASSERT_TRUE(claim(kPlayer, "WC")) << out_;
   engine_.reset();
   storage_.reset();
+}
+
+TEST_F(GameClaim, ABlockThatCannotBeWrittenIsRefunded) {
+  set_player(kPlayer, 1'000, 25.0);
+  const PlayerProfile player_before = player(kPlayer);
+  const State ledger_before = state_;
+  const Files before = files();
+  // The log becomes a directory: the append alone fails.
+  const std::string log = dir() + "/blocks.dat";
+  fs::rename(log, log + ".kept");
+  fs::create_directory(log);
+  EXPECT_FALSE(claim(kPlayer, "WC"));
+  EXPECT_EQ(out_, error_json(kAppendFailedMessage));
+  fs::remove(log);
+  fs::rename(log + ".kept", log);
+  // The debit saved before the block is given back and saved again.
+  EXPECT_EQ(files(), before);
+  EXPECT_EQ(state_.balances, ledger_before.balances);
+  EXPECT_EQ(state_.nonces, ledger_before.nonces);
+  EXPECT_EQ(storage_->get_blocks_cached().size(), 1u);
+  expect_same_player(player(kPlayer), player_before);
+  ASSERT_TRUE(claim(kPlayer, "WC", 1)) << out_;
+  EXPECT_EQ(json_value(out_, "block_index"), "1");
+}
+
+TEST_F(GameClaim, ClaimantsThatAreNoAddressAreRefused) {
+  const Files before = files();
+  const std::string refused =
+      "Indirizzo non valido per il riscatto: i RUZ si ricevono solo su un indirizzo 0x con 40 cifre "
+      "esadecimali o su un indirizzo RUZ con il suo codice di controllo";
+  const std::string cases[] = {
+      "0xab",
+      "0x" + std::string(39, 'a'),
+      "0x" + std::string(41, 'a'),
+      "0x" + std::string(39, 'a') + "g",
+      "ab" + std::string(40, 'a'),
+      "RUZ" + std::string(40, '0'),  // no valid checksum
+      "hello",
+  };
+  for (const std::string& address : cases) {
+    EXPECT_FALSE(claim(address, "WC")) << address;
+    EXPECT_EQ(out_, error_json(refused)) << address;
+    EXPECT_FALSE(Peer::has_player(*engine_, engine_->normalize_addr(address))) << address;
+  }
+  EXPECT_EQ(files(), before);
+  EXPECT_EQ(storage_->get_blocks_cached().size(), 1u);
+  EXPECT_EQ(state_.get_balance(kRewardPoolAddress), 500'000 * kCoin);
+}
+
+// Every point at which a crash can stop a claim, as the files show it, and
+// what the next start makes of it: the block log decides.
+TEST_F(GameClaim, TheStartSettlesAClaimACrashCutShort) {
+  set_player(kPlayer, 1'000, 25.0);
+  const Files before = files();
+  ASSERT_TRUE(claim(kPlayer, "WC", 3)) << out_;
+  const Files after = files();
+  // The debit and its intent, saved before the block was appended; a later
+  // save drops the intent.
+  const std::string intent = "CLAIM|" + json_value(out_, "tx_hash") + "|1|" + kPlayer + "|WC|300|2940000\n";
+  const std::string pending = after.world;
+  ASSERT_TRUE(pending.ends_with("\n" + intent)) << pending;
+  const std::string dropped = pending.substr(0, pending.size() - intent.size());
+  struct Case {
+    const char* point;
+    Files files;
+    bool paid;
+  };
+  const Case cases[] = {
+      {"before the debit is saved", before, false},
+      {"debit saved, no block", {before.blocks, before.state, pending}, false},
+      {"block appended, state not saved", {after.blocks, before.state, pending}, true},
+      {"claim answered", after, true},
+      {"intent dropped by a later save", {after.blocks, after.state, dropped}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.point);
+    engine_.reset();
+    storage_.reset();
+    game_test::write_file(dir() + "/blocks.dat", c.files.blocks);
+    game_test::write_file(dir() + "/state.json", c.files.state);
+    game_test::write_file(world_path(), c.files.world);
+    // The start: the ledger caught up, the world loaded, the claims settled.
+    storage_ = std::make_unique<Storage>(dir());
+    state_ = State();
+    CatchUpReport report;
+    ASSERT_TRUE(Ledger(*storage_, state_).load_and_catch_up(report, true).ok);
+    engine_ = make_engine();
+    const bool was_pending = c.files.world == pending;
+    testing::internal::CaptureStdout();
+    std::string error;
+    ASSERT_TRUE(engine_->settle_pending_claims(*storage_, error)) << error;
+    const std::string console = testing::internal::GetCapturedStdout();
+    if (was_pending) {
+      EXPECT_NE(console.find(c.paid ? ": 1 confermati dal registro dei blocchi, 0 rimborsati"
+                                    : ": 0 confermati dal registro dei blocchi, 1 rimborsati"),
+                std::string::npos)
+          << console;
+    } else {
+      EXPECT_EQ(console, "");
+    }
+    // Debited exactly when the log paid.
+    EXPECT_EQ(player(kPlayer).coins, c.paid ? 700u : 1'000u);
+    EXPECT_NEAR(player(kPlayer).ruz, c.paid ? 7.94 : 5.0, 1e-9);
+    EXPECT_EQ(state_.get_balance(kPlayer), c.paid ? 2'940'000u : 0u);
+    EXPECT_EQ(state_.get_nonce(kRewardPoolAddress), c.paid ? 1u : 0u);
+    // Settled for good: the outcome is on disk, the intent gone.
+    EXPECT_TRUE(game_test::lines_tagged(game_test::read_file(world_path()), "CLAIM").empty());
+    engine_ = make_engine();
+    EXPECT_TRUE(Peer::pending_claims(*engine_).empty());
+    EXPECT_EQ(player(kPlayer).coins, c.paid ? 700u : 1'000u);
+  }
+}
+
+TEST_F(GameClaim, ASettlementThatCannotBeSavedKeepsTheIntent) {
+  set_player(kPlayer, 1'000, 25.0);
+  const std::string intent = "CLAIM|" + std::string(64, 'a') + "|1|" + kPlayer + "|KWH|100|980000";
+  engine_.reset();
+  // Read twice, the line is still one claim.
+  game_test::write_file(world_path(), game_test::read_file(world_path()) + intent + "\n" + intent + "\n");
+  engine_ = make_engine();
+  fs::create_directory(world_path() + ".tmp");
+  std::string error;
+  EXPECT_FALSE(engine_->settle_pending_claims(*storage_, error));
+  EXPECT_EQ(error, "Impossibile salvare " + world_path() + " dopo aver sistemato i riscatti in sospeso");
+  EXPECT_EQ(game_test::lines_tagged(game_test::read_file(world_path()), "CLAIM"),
+            (std::vector<std::string>{intent, intent}));
+  // Once the disk takes it, the next start refunds the kWh.
+  fs::remove(world_path() + ".tmp");
+  engine_ = make_engine();
+  ASSERT_TRUE(engine_->settle_pending_claims(*storage_, error)) << error;
+  EXPECT_NEAR(player(kPlayer).kwh, 125.0, 1e-9);
 }
 
 TEST_F(GameClaim, AWorldThatCouldNotBeLoadedLeavesTheLedgerAlone) {
@@ -399,7 +544,7 @@ TEST_F(GameClaim, AWorldThatCouldNotBeLoadedLeavesTheLedgerAlone) {
   engine_ = make_engine();
   ASSERT_TRUE(engine_->load_failed());
   const State ledger_before = state_;
-  EXPECT_FALSE(claim("0xab", "WC"));
+  EXPECT_FALSE(claim(kPlayer, "WC"));
   EXPECT_EQ(out_, error_json(kSaveFailedMessage));
   EXPECT_EQ(state_.balances, ledger_before.balances);
   EXPECT_EQ(storage_->get_blocks_cached().size(), 1u);

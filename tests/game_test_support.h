@@ -85,6 +85,10 @@ class GameEngineTestPeer {
     Lock lock(engine.game_mutex);
     return engine.admin;
   }
+  static std::vector<ClaimIntent> pending_claims(GameEngine& engine) {
+    Lock lock(engine.game_mutex);
+    return engine.pending_claims_;
+  }
 
   // A login account that plays `wallet`, put in place directly.
   static void add_account(GameEngine& engine, const std::string& id, const std::string& username,

@@ -560,6 +560,33 @@ TEST_F(GameWorldFile, SavingAnUnchangedWorldWritesTheSameBytes) {
   }
 }
 
+TEST_F(GameWorldFile, PendingClaimsAreKeptUntilSettledAndBadOnesSkipped) {
+  const std::string hash(64, 'e');
+  const std::string pending = "CLAIM|" + hash + "|7|0xpay|KWH|300|2940000";
+  plant_world(
+      "P|0xpay|1|1.000000|1.000000|0|0\n" + pending + "\n"
+      "CLAIM|" + hash + "|7|0xpay|RUZ|300|2940000\n"  // no such source
+      "CLAIM|" + hash + "|7|0xpay|WC|0|2940000\n"     // nothing debited
+      "CLAIM|" + hash + "|x|0xpay|WC|300|2940000\n"   // not a number
+      "CLAIM|" + hash + "|7|0xpay|WC|300\n"           // short
+      "CLAIM||7|0xpay|WC|300|2940000\n");             // no hash
+  testing::internal::CaptureStdout();
+  auto engine = make_engine();
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("Ignorate 5 righe illeggibili"), std::string::npos);
+  const std::vector<ClaimIntent> claims = Peer::pending_claims(*engine);
+  ASSERT_EQ(claims.size(), 1u);
+  EXPECT_EQ(claims[0].tx_hash, hash);
+  EXPECT_EQ(claims[0].block_index, 7u);
+  EXPECT_EQ(claims[0].player, "0xpay");
+  EXPECT_EQ(claims[0].source, "KWH");
+  EXPECT_EQ(claims[0].units, 300u);
+  EXPECT_EQ(claims[0].net_atomic, 2'940'000u);
+  // Any other save writes it back as it was read, once.
+  ASSERT_TRUE(engine->save_world());
+  EXPECT_EQ(lines_tagged(read_file(world_path()), "CLAIM"), std::vector<std::string>{pending});
+  EXPECT_EQ(Peer::pending_claims(*make_engine()).size(), 1u);
+}
+
 TEST_F(GameWorldFile, OnlyAdsAndAdminLinesYieldASeededWorldInMemory) {
   plant_world("A|g|m|p|a|s|1|2|3|4.000000\nADM|hash|0||0\n");
   auto engine = make_engine();

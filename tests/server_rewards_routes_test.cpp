@@ -19,6 +19,9 @@ constexpr char kAdConfigRefusal[] =
     "{\"status\":\"error\",\"message\":\"Accesso negato: la configurazione Publisher e' riservata "
     "all'amministratore sul server (config/ads_publisher.conf).\"}";
 
+// A 0x address of 40 hex digits ending in `tail`.
+std::string wallet(const std::string& tail) { return "0x" + std::string(40 - tail.size(), '0') + tail; }
+
 class RewardsRoutesTest : public SmallChainFixture {
  protected:
   std::string post(const std::string& path, const std::string& form) {
@@ -62,11 +65,11 @@ TEST_F(RewardsRoutesTest, RewardPoolView) {
 TEST_F(RewardsRoutesTest, ClaimRuzRoute) {
   start_server();
   // No source: the kWh road (a new player holds 25 kWh).
-  EXPECT_EQ(json_get("/api/game/claim-ruz?addr=0xaa"),
+  EXPECT_EQ(json_get("/api/game/claim-ruz?addr=" + wallet("aa")),
             "{\"status\":\"error\",\"message\":\"Servono almeno 100 kWh certificati sul server per coniare 1 RUZ "
             "on-chain\"}");
   // No amount: no cap, the whole 300 WC of a new player.
-  const std::string paid = json_get("/api/game/claim-ruz?addr=0xBB&source=WC");
+  const std::string paid = json_get("/api/game/claim-ruz?addr=" + wallet("BB") + "&source=WC");
   EXPECT_EQ(json_field(paid, "status"), "ok") << paid;
   EXPECT_EQ(json_field(paid, "gross_ruz"), "3");
   EXPECT_EQ(json_field(paid, "block_index"), "3");
@@ -75,20 +78,24 @@ TEST_F(RewardsRoutesTest, ClaimRuzRoute) {
     const auto& chain = storage_->get_blocks_cached();
     ASSERT_EQ(chain.size(), 4u);
     EXPECT_EQ(chain.back().transactions.at(0).tx_hash, json_field(paid, "tx_hash"));
-    EXPECT_EQ(chain.back().transactions.at(0).recipient, "0xbb");
+    EXPECT_EQ(chain.back().transactions.at(0).recipient, wallet("bb"));
     // The empty pool was topped up from the genesis recipient (A).
     EXPECT_EQ(state_.get_balance(kAddrA), 20'000'000'000'000 - 500'000'000'000);
-    EXPECT_EQ(state_.get_balance("0xbb"), 2'940'000u);
+    EXPECT_EQ(state_.get_balance(wallet("bb")), 2'940'000u);
   }
   // An amount that does not convert is no cap; a number is.
-  EXPECT_EQ(json_field(json_get("/api/game/claim-ruz?addr=0xcc&source=wc&amount=abc"), "gross_ruz"), "3");
-  EXPECT_EQ(json_field(post("/api/game/claim-ruz", "addr=0xdd&source=WC&amount=2"), "gross_ruz"), "2");
-  EXPECT_EQ(json_field(json_get("/api/game/claim-ruz?addr=0xdd&source=WC"), "remaining_coins"), "0");
+  EXPECT_EQ(json_field(json_get("/api/game/claim-ruz?addr=" + wallet("cc") + "&source=wc&amount=abc"), "gross_ruz"), "3");
+  EXPECT_EQ(json_field(post("/api/game/claim-ruz", "addr=" + wallet("dd") + "&source=WC&amount=2"), "gross_ruz"), "2");
+  EXPECT_EQ(json_field(json_get("/api/game/claim-ruz?addr=" + wallet("dd") + "&source=WC"), "remaining_coins"), "0");
   // Texts a claimant key cannot hold are refused, the answer still JSON.
   EXPECT_EQ(json_field(json_get("/api/game/claim-ruz?addr=0x%22bb%22&source=WC"), "message"),
             "Indirizzo wallet non valido.");
   EXPECT_EQ(json_field(json_get("/api/game/claim-ruz?addr=0xbb:cc&source=WC"), "message"),
             "Indirizzo non utilizzabile come conto: contiene caratteri non ammessi");
+  // Text that is no address would be paid to an account no key controls.
+  EXPECT_EQ(json_field(json_get("/api/game/claim-ruz?addr=0xab&source=WC"), "message"),
+            "Indirizzo non valido per il riscatto: i RUZ si ricevono solo su un indirizzo 0x con 40 cifre "
+            "esadecimali o su un indirizzo RUZ con il suo codice di controllo");
 }
 
 TEST_F(RewardsRoutesTest, ConcurrentClaimsEachGetABlockOfTheirOwn) {
@@ -100,7 +107,7 @@ TEST_F(RewardsRoutesTest, ConcurrentClaimsEachGetABlockOfTheirOwn) {
   for (int c = 0; c < kClients; ++c) {
     clients.emplace_back([&, c] {
       for (int i = 0; i < kClaimsEach; ++i) {
-        answers[c].push_back(get("/api/game/claim-ruz?addr=0xc" + std::to_string(c) + "&source=WC&amount=1"));
+        answers[c].push_back(get("/api/game/claim-ruz?addr=" + wallet("ce" + std::to_string(c)) + "&source=WC&amount=1"));
       }
     });
   }
@@ -117,7 +124,7 @@ TEST_F(RewardsRoutesTest, ConcurrentClaimsEachGetABlockOfTheirOwn) {
   std::shared_lock lock(chain_lock_);
   EXPECT_EQ(storage_->get_blocks_cached().size(), 3u + kClients * kClaimsEach);
   EXPECT_EQ(state_.get_nonce(ZezozuRiziv::kRewardPoolAddress), static_cast<uint64_t>(kClients * kClaimsEach));
-  for (int c = 0; c < kClients; ++c) EXPECT_EQ(state_.get_balance("0xc" + std::to_string(c)), 3 * 980'000u);
+  for (int c = 0; c < kClients; ++c) EXPECT_EQ(state_.get_balance(wallet("ce" + std::to_string(c))), 3 * 980'000u);
 }
 
 TEST_F(RewardsRoutesTest, AdAndCardRoutes) {

@@ -373,6 +373,34 @@ TEST_F(LedgerTest, ClaimMintsOnlyUnderTheSupplyCap) {
   EXPECT_EQ(receipt.pool_remaining, 0u);
 }
 
+TEST_F(LedgerTest, APreparedClaimIsCheckedWithoutChangingAnythingThenCommittedAsBuilt) {
+  const State before = state_;
+  const std::string log = read_file(blocks_path());
+  PreparedClaim prepared;
+  ASSERT_TRUE(ledger().prepare_claim(kAlice, 2, prepared).ok);
+  expect_same(state_, before);
+  EXPECT_EQ(read_file(blocks_path()), log);
+  EXPECT_EQ(prepared.block.index, 1u);
+  EXPECT_EQ(prepared.gross, 2 * kCoin);
+  EXPECT_EQ(prepared.net, 1'960'000u);
+  ClaimReceipt receipt;
+  ASSERT_TRUE(ledger().commit_claim(prepared, receipt).ok);
+  // The hash known before the write is the one in the log.
+  const Block* block = nullptr;
+  const Transaction* tx = nullptr;
+  const Storage reopened((dir_ / "data").string());
+  ASSERT_TRUE(reopened.find_tx_by_hash(prepared.block.transactions[0].tx_hash, block, tx));
+  EXPECT_EQ(block->index, 1u);
+  EXPECT_EQ(receipt.committed.block.block_hash, prepared.block.block_hash);
+  // The rule's refusals come at once: a pool that cannot pay.
+  state_.balances[kRewardPoolAddress] = 0;
+  state_.balances[treasury_.address()] = 0;
+  state_.balances[kBob] = kMaxSupply;
+  const State empty_pool = state_;
+  EXPECT_EQ(ledger().prepare_claim(kAlice, 1, prepared).error, kPoolExhaustedMessage);
+  expect_same(state_, empty_pool);
+}
+
 TEST_F(LedgerTest, ClaimWithAKeyTheStateCannotCarryIsRefused) {
   const State before = state_;
   ClaimReceipt receipt;
