@@ -186,7 +186,7 @@ bool GameEngine::claim_ruz_onchain(const std::string& address, State& state, Sto
 }
 
 bool GameEngine::settle_pending_claims(const Storage& storage, std::string& error) {
-  std::unique_lock<std::shared_mutex> lock(game_mutex);
+  std::unique_lock lock(game_mutex);
   if (pending_claims_.empty() || load_failed_) return true;
   uint64_t kept = 0;
   uint64_t refunded = 0;
