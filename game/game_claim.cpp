@@ -85,16 +85,6 @@ bool GameEngine::claim_ruz_onchain(const std::string& address, State& state, Sto
   ClaimReceipt receipt;
   if (LedgerResult paid = ledger.commit_claim(addr, amount, receipt); !paid) return refuse(out, paid.error);
   BlockUndo& block_undo = *receipt.committed.undo;
-  if (!receipt.committed.state_saved) {
-    // The block alone is on disk; a claim answered now would rest on a
-    // replay at the next start. Take it back and refuse instead.
-    if (LedgerResult back = ledger.undo_block(block_undo); !back) {
-      std::cout << "[GIOCO] Riscatto: state.json non salvato e blocco #" << receipt.committed.block.index
-                << " non annullato (" << back.error << ")" << std::endl;
-    }
-    undo.undo();
-    return refuse(out, kStateSaveFailedMessage);
-  }
 
   if (by_coins) {
     player.coins -= amount * kUnitsPerRuz;
