@@ -28,6 +28,7 @@ Checkpointer::~Checkpointer() {
 }
 
 void Checkpointer::run() {
+  bool failing = false;  // said once per run of failures
   std::unique_lock lock(mutex_);
   while (!wake_.wait_for(lock, kPollInterval, [this] { return stopping_; })) {
     lock.unlock();
@@ -38,9 +39,13 @@ void Checkpointer::run() {
       due = checkpoint_due(storage_.changes_since_checkpoint(), state_.balances.size());
       if (due) checkpoint = storage_.take_checkpoint(state_);
     }
-    if (due && !storage_.write_checkpoint(checkpoint, chain_lock_)) {
-      std::cout << "[STORAGE] Checkpoint di " << storage_.state_path()
-                << " non scritto: sara' ritentato" << std::endl;
+    if (due) {
+      const bool written = storage_.write_checkpoint(checkpoint, chain_lock_);
+      if (!written && !failing) {
+        std::cout << "[STORAGE] Checkpoint di " << storage_.state_path()
+                  << " non scritto: sara' ritentato" << std::endl;
+      }
+      failing = !written;
     }
     lock.lock();
   }

@@ -11,10 +11,12 @@
 #include <shared_mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "chain/accounts.h"
 #include "chain/tokenomics.h"
 #include "chain/wallet.h"
+#include "storage/checkpointer.h"
 
 namespace fs = std::filesystem;
 
@@ -572,6 +574,46 @@ TEST_F(LedgerTest, ConcurrentBatchesShareSyncsAndAllBecomeDurable) {
               static_cast<uint64_t>(kEach));
   }
   expect_same(reopened_state(), state_);
+}
+
+// ---- checkpoints ----
+
+TEST(CheckpointDue, AfterEnoughChangesForTheStatesSize) {
+  struct Case {
+    uint64_t changes, accounts;
+    bool due;
+  };
+  for (const Case& c : {Case{255, 10, false}, Case{256, 10, true}, Case{256, 1'024, true},
+                        Case{256, 1'028, false}, Case{25'000, 100'000, true},
+                        Case{24'999, 100'000, false}}) {
+    EXPECT_EQ(checkpoint_due(c.changes, c.accounts), c.due) << c.changes << " " << c.accounts;
+  }
+}
+
+TEST_F(LedgerTest, TheCheckpointerWritesStateJsonOnceTheLogsHaveGrown) {
+  std::shared_mutex chain_lock;
+  const std::string first = read_file(state_path());
+  Checkpointer checkpointer(*storage_, state_, chain_lock);
+  for (uint64_t i = 0; i < kCheckpointMinChanges; ++i) {
+    RequestBatch batch(*storage_, state_, chain_lock);
+    {
+      std::unique_lock lock(chain_lock);
+      ASSERT_TRUE(ledger().credit_in_request(kAlice, 1).ok);
+    }
+    ASSERT_TRUE(batch.close().ok);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  std::optional<StateTip> tip;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const std::string text = read_file(state_path());
+    if (text != first && State::parse_saved(text, tip) && tip && tip->credits > 0) break;
+    std::this_thread::yield();
+  }
+  ASSERT_TRUE(tip.has_value());
+  EXPECT_EQ(tip->credits, kCheckpointMinChanges);
+  CatchUpReport report;
+  expect_same(reopened_state(&report), state_);
+  EXPECT_EQ(report.credits_replayed, 0u);
 }
 
 // ---- the catch-up at start ----
