@@ -196,7 +196,7 @@ class Storage {
   std::string blocks_path_;
   std::string state_path_;
   std::string credits_path_;
-  uint64_t state_saves_ = 0;
+  std::atomic<uint64_t> state_saves_{0};
   bool checkpoint_every_change_ = false;
 
   platform::AppendFile blocks_file_;

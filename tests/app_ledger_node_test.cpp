@@ -258,4 +258,49 @@ TEST_F(LedgerNodeTest, TheStateCatchesUpWithTheLogAtStart) {
   EXPECT_EQ(rebuilt.wait_exit(3000), 0);
 }
 
+TEST_F(LedgerNodeTest, WithoutStateJsonTheLogsRebuildTheSameState) {
+  const rozeve_test::EthKey alice(0x15);
+  const std::string bob = "0x00000000000000000000000000000000000000b0";
+  const auto get = [this](const std::string& target) { return rozeve_test::curl_get(rpc_port_, target); };
+  {
+    NodeProcess node(dir_, args());
+    ASSERT_TRUE(node.wait_for_output(kRunning)) << node.output();
+    welcome(alice.address());
+    EXPECT_NE(get("/api/fund?addr=" + bob + "&amt=3000").find("\"status\":\"ok\""), std::string::npos);
+    EXPECT_NE(get("/api/stake?addr=" + bob + "&amt=1000").find("\"staked\":1000"), std::string::npos);
+    EXPECT_NE(get("/api/unstake?addr=" + bob + "&amt=400").find("\"staked\":600"), std::string::npos);
+    const std::string sent = send_coin(alice, 0);
+    EXPECT_NE(sent.find("\"result\":\"0x"), std::string::npos) << sent;
+    EXPECT_NE(get("/api/game/claim-ruz?addr=" + bob + "&source=WC&amount=1").find("\"tx_hash\""),
+              std::string::npos);
+    node.signal("TERM");
+    ASSERT_EQ(node.wait_exit(3000), 0);
+  }
+  // Nothing was checkpointed since the first start: the commands read the
+  // logs past it.
+  const State logged = saved_state();
+  EXPECT_EQ(logged.get_balance(bob), 2'400 * kCoin + 980'000);
+  const std::string info = command("chain info").out;
+  const std::string balance = command("wallet balance " + bob).out;
+  EXPECT_NE(balance.find("Saldo Spendibile: 2400.980000 RUZ"), std::string::npos) << balance;
+  EXPECT_NE(balance.find("Saldo in Staking: 600.000000 RUZ"), std::string::npos) << balance;
+
+  fs::remove(data() / "state.json");
+  EXPECT_EQ(command("chain info").out, info);
+  EXPECT_EQ(command("wallet balance " + bob).out, balance);
+  NodeProcess node(dir_, args());
+  ASSERT_TRUE(node.wait_for_output(kRunning)) << node.output();
+  EXPECT_NE(node.output().find("[INIT] Stato ricostruito: applicati 4 blocchi di data/blocks.dat e 3 "
+                               "righe di data/credits.dat"),
+            std::string::npos)
+      << node.output();
+  node.signal("TERM");
+  ASSERT_EQ(node.wait_exit(3000), 0);
+  const State rebuilt = saved_state();
+  EXPECT_EQ(rebuilt.balances, logged.balances);
+  EXPECT_EQ(rebuilt.staked, logged.staked);
+  EXPECT_EQ(rebuilt.nonces, logged.nonces);
+  EXPECT_TRUE(fs::exists(data() / "state.json"));
+}
+
 }  // namespace
