@@ -87,52 +87,17 @@ bool write_file_in_place(const std::string& path, std::string_view content) {
 }
 
 bool append_line(const std::string& path, std::string_view line, uint64_t* size_before) {
-  // Open without O_CREAT first, to know whether the file is new and its
-  // directory entry needs a sync as well.
-  bool created = false;
-  int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
-  if (fd < 0 && errno == ENOENT) {
-    fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, kDefaultMode);
-    created = true;
-  }
-  if (fd < 0) return false;
-
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close_fd(fd);
-    return false;
-  }
-  if (size_before != nullptr) *size_before = static_cast<uint64_t>(st.st_size);
-  bool ok = true;
-  std::string buffer;
-  if (st.st_size > 0) {
-    char last = '\n';
-    ssize_t n;
-    do {
-      n = ::pread(fd, &last, 1, st.st_size - 1);
-    } while (n < 0 && errno == EINTR);
-    ok = n == 1;
-    // A torn tail from a crash: start the new record on its own line.
-    if (ok && last != '\n') buffer.push_back('\n');
-  }
-  bool wrote = false;
-  if (ok) {
-    buffer.append(line);
-    buffer.push_back('\n');
-    wrote = true;
-    ok = write_all(fd, buffer.data(), buffer.size());
-  }
-  ok = ok && fsync_fd(fd);
-  if (!ok && wrote) {
-    // A full disk can take half a line: cut it off, or the next start would
-    // read the fragment (or a later append glued to it) as a record.
-    while (::ftruncate(fd, st.st_size) != 0 && errno == EINTR) {
-    }
-    fsync_fd(fd);
-  }
-  ok = close_fd(fd) && ok;
-  if (ok && created) ok = fsync_directory(path);
-  return ok;
+  AppendFile file;
+  if (!file.open(path)) return false;
+  std::string bytes(line);
+  bytes.push_back('\n');
+  uint64_t before = 0;
+  if (!file.append(bytes, &before)) return false;
+  if (size_before != nullptr) *size_before = before;
+  if (file.sync()) return true;
+  // A line that is not durable must not stay to be read as a record.
+  (void)file.truncate(before);
+  return false;
 }
 
 bool truncate_file(const std::string& path, uint64_t size) {
