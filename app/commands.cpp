@@ -45,11 +45,12 @@ std::string choose_data_dir() {
 }
 
 // The state as the node would start from it: state.json plus the logged
-// blocks it lacks, applied in memory only. False, with the damaged file
-// named, instead of zero figures.
-bool read_ledger(Storage& storage, State& state) {
+// changes it lacks, applied in memory only. False, with the damaged file
+// named, instead of zero figures. A `writer` also clears the traces of a
+// crash from credits.dat, so that it can append.
+bool read_ledger(Storage& storage, State& state, bool writer = false) {
   CatchUpReport report;
-  if (LedgerResult read = Ledger(storage, state).load_and_catch_up(report, false); !read) {
+  if (LedgerResult read = Ledger(storage, state).load_and_catch_up(report, false, writer); !read) {
     std::cout << "[STORAGE] " << read.error << "\n";
     return false;
   }
@@ -172,7 +173,7 @@ int fund_command(int argc, char** argv) {
   if (!lock_data_dir(kNodeDataDir, data_lock, std::cout)) return kExitFailure;
   Storage storage(kNodeDataDir);
   State state;
-  if (!read_ledger(storage, state)) return kExitFailure;
+  if (!read_ledger(storage, state, true)) return kExitFailure;
   if (storage.get_blocks_cached().empty()) {
     std::cout << "[RPC] Nessuna catena in " << storage.data_dir()
               << ": avvia prima il nodo (rozeve node), che crea il blocco Genesis.\n";

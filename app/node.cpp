@@ -26,6 +26,7 @@
 #include "server/rpc_server.h"
 #include "platform/file_system.h"
 #include "platform/socket.h"
+#include "storage/checkpointer.h"
 #include "storage/ledger.h"
 #include "storage/storage.h"
 
@@ -48,13 +49,13 @@ void refuse_start(const std::string& reason) {
 }
 
 // Brings the ledger up before any other thread exists: reads state.json and
-// blocks.dat (stopping on a damaged one), applies the logged blocks the state
-// lacks, creates the chain on a first start and refills an empty pool.
+// the two logs (stopping on a damaged one), applies the logged changes the
+// state lacks, creates the chain on a first start and refills an empty pool.
 // False, with the reason printed, when the node must not run.
 bool open_ledger(Storage& storage, State& state) {
   Ledger ledger(storage, state);
   CatchUpReport report;
-  if (LedgerResult opened = ledger.load_and_catch_up(report, false); !opened) {
+  if (LedgerResult opened = ledger.load_and_catch_up(report, false, true); !opened) {
     refuse_start(opened.error);
     return false;
   }
@@ -74,23 +75,24 @@ bool open_ledger(Storage& storage, State& state) {
     std::cout << "[INIT] Generazione del blocco Genesis ufficiale della rete Rozeve...\n";
     const Wallet treasury = Wallet::generate();
     CommittedBlock genesis;
-    if (LedgerResult created = ledger.commit_genesis(treasury.address(), genesis);
-        !created || !genesis.state_saved) {
-      std::cout << "[INIT] Impossibile creare il blocco Genesis: "
-                << (created ? "state.json non salvato" : created.error) << std::endl;
+    LedgerResult created = ledger.commit_genesis(treasury.address(), genesis);
+    if (created) created = ledger.checkpoint();
+    if (!created) {
+      std::cout << "[INIT] Impossibile creare il blocco Genesis: " << created.error << std::endl;
       return false;
     }
     std::cout << "[INIT] Genesis Block creato! Indirizzo Treasury: " << treasury.address() << "\n"
               << "[INIT] Dotato Game Reward Pool (" << kRewardPoolAddress << ") con 500.000 RUZ.\n";
     return true;
   }
-  if (report.replayed > 0) {
-    if (!storage.save_state(state)) {
+  if (report.replayed + report.credits_replayed > 0) {
+    if (!ledger.checkpoint()) {
       refuse_start("Impossibile salvare " + storage.state_path());
       return false;
     }
     std::cout << "[INIT] " << (report.state_missing ? "Stato ricostruito: applicati " : "Applicati ")
-              << report.replayed << " blocchi di " << storage.blocks_path()
+              << report.replayed << " blocchi di " << storage.blocks_path() << " e "
+              << report.credits_replayed << " righe di " << storage.credits_path()
               << " non inclusi in " << storage.state_path() << std::endl;
   }
   bool refilled = false;
@@ -352,6 +354,8 @@ int run_node(int argc, char** argv) {
   Mempool mempool;
   platform::WriterPreferringMutex chain_lock;
   if (!open_ledger(storage, state)) return kExitFailure;
+  // Stopped (and joined) after the server and the peer node, which write.
+  Checkpointer checkpointer(storage, state, chain_lock);
 
   std::string validator = options.validator_address;
   if (validator.empty()) validator = read_validator_file(options.validator_file);

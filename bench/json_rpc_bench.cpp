@@ -1,7 +1,8 @@
 // The JSON-RPC's own cost per request, without sockets: reading the request,
 // answering it and writing the answer, for the calls a wallet makes most;
 // and a batch of 1,000 balance queries on new wallets at 100,000 accounts,
-// whose credits cost one save of state.json (on disk and on /dev/shm).
+// whose credits cost 1,000 lines of credits.dat and one sync (on disk and
+// on /dev/shm).
 //   json_rpc_bench [Google Benchmark flags]
 #include <benchmark/benchmark.h>
 
@@ -114,7 +115,7 @@ std::string address_number(uint64_t n) {
 }
 
 // 1,000 balance queries on addresses nobody holds: each credits 100 RUZ,
-// and the request saves state.json once before it answers. Arg 0: the data
+// and the request syncs its credit lines once before it answers. Arg 0: the data
 // directory on disk (the temporary directory), 1: on /dev/shm.
 void BM_FreshBalanceBatch1000(benchmark::State& state) {
   const bool in_memory = state.range(0) == 1;
@@ -141,20 +142,20 @@ void BM_FreshBalanceBatch1000(benchmark::State& state) {
       batch += request(static_cast<int>(i), "eth_getBalance", "[\"" + fresh.back() + "\",\"latest\"]");
     }
     batch += ']';
-    const uint64_t saves = node.storage().state_saves();
+    const uint64_t syncs = node.storage().log_syncs();
     state.ResumeTiming();
 
     const std::string answer = node.server().process_json_rpc(batch);
 
     state.PauseTiming();
-    if (node.storage().state_saves() != saves + 1 || answer.find("error") != std::string::npos) {
-      state.SkipWithError("the batch was not answered with one save");
+    if (node.storage().log_syncs() != syncs + 1 || answer.find("error") != std::string::npos) {
+      state.SkipWithError("the batch was not answered with one sync");
       break;
     }
     state.ResumeTiming();
   }
-  state.counters["state_bytes"] =
-      static_cast<double>(std::filesystem::file_size(node.storage().state_path()));
+  state.counters["credits_bytes"] =
+      static_cast<double>(std::filesystem::file_size(node.storage().credits_path()));
 }
 
 BENCHMARK(BM_BlockNumber);

@@ -149,7 +149,7 @@ bool prepare_chain(const Wallet& sender, const std::vector<Wallet>& recipients,
 // The first start of a node: genesis applied, the pool funded, both saved.
 bool first_start(Storage& storage, State& state, const std::string& treasury) {
   CommittedBlock genesis;
-  return Ledger(storage, state).commit_genesis(treasury, genesis).ok && genesis.state_saved;
+  return Ledger(storage, state).commit_genesis(treasury, genesis).ok;
 }
 
 size_t chain_length(const Storage& storage, platform::WriterPreferringMutex& chain_lock) {

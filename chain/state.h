@@ -23,10 +23,12 @@ namespace ZezozuRiziv {
 // checks it first.
 [[nodiscard]] bool is_state_key_safe(std::string_view key);
 
-// The last block a saved state includes: its index and hash.
+// Where a saved state stands in the logs: the last block it includes (its
+// index and hash) and how many lines of the credits log it includes.
 struct StateTip {
   uint64_t index = 0;
   std::string hash;
+  uint64_t credits = 0;  // 0 in a file from before the credits log
   bool operator==(const StateTip&) const = default;
 };
 
@@ -62,9 +64,9 @@ class State {
 
   // {"balances":{"a":N,…},"staked":{…},"nonces":{…}} on one line.
   std::string serialize() const;
-  // The same text with one more member naming the last block it includes:
-  // …,"nonces":{…},"last_block":{"index":N,"hash":"H"}}. Readers that look
-  // for the three sections by name read it unchanged.
+  // The same text with two more members naming its place in the logs:
+  // …,"nonces":{…},"last_block":{"index":N,"hash":"H"},"last_credit":C}.
+  // Readers that look for the three sections by name read it unchanged.
   std::string serialize_with_tip(const std::optional<StateTip>& tip) const;
   // Keeps the pairs that read; never fails.
   static State deserialize(const std::string& text);

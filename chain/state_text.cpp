@@ -65,6 +65,7 @@ void parse_json_kv(const std::string& text, const std::string& key,
 
 constexpr std::string_view kTipOpening = ",\"last_block\":{\"index\":";
 constexpr std::string_view kTipHash = ",\"hash\":\"";
+constexpr std::string_view kTipCredits = ",\"last_credit\":";
 
 // Walks a saved state text front to back; every step either matches
 // exactly or fails, so nothing in the text is skipped unread.
@@ -156,7 +157,10 @@ std::string State::serialize_with_tip(const std::optional<StateTip>& tip) const 
   append_decimal(out, tip->index);
   out += kTipHash;
   out += tip->hash;
-  out += "\"}}";
+  out += "\"}";
+  out += kTipCredits;
+  append_decimal(out, tip->credits);
+  out += '}';
   return out;
 }
 
@@ -178,6 +182,13 @@ std::optional<State> State::parse_saved(std::string_view text, std::optional<Sta
     if (!hash || !reader.literal("}")) return std::nullopt;
     named.index = *index;
     named.hash = std::string(*hash);
+    // A file from before the credits log names no position in it.
+    if (reader.peek(',')) {
+      if (!reader.literal(kTipCredits)) return std::nullopt;
+      const auto credits = reader.number();
+      if (!credits) return std::nullopt;
+      named.credits = *credits;
+    }
     tip = std::move(named);
   }
   if (!reader.literal("}") || !reader.at_end_after_blanks()) {

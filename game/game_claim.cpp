@@ -137,18 +137,11 @@ bool GameEngine::claim_ruz_onchain(const std::string& address, State& state, Sto
   }
   pending_claims_.pop_back();
 
+  // Synced on return: the debit already on disk never rests on a block a
+  // crash could still take from the log.
   ClaimReceipt receipt;
   const LedgerResult paid = ledger.commit_claim(prepared, receipt);
-  std::string failure = paid.error;
-  if (paid && !receipt.committed.state_saved) {
-    // The block alone is on disk; a claim answered now would rest on a
-    // replay at the next start. Take it back and refuse instead.
-    failure = kStateSaveFailedMessage;
-    if (LedgerResult back = ledger.undo_block(*receipt.committed.undo); !back) {
-      std::cout << "[GIOCO] Riscatto: state.json non salvato e blocco #" << intent.block_index
-                << " non annullato (" << back.error << ")" << std::endl;
-    }
-  }
+  const std::string& failure = paid.error;
   if (!log_holds(storage, intent)) {
     undo.undo();
     // The file still holds the debit with its intent: this save refunds

@@ -97,55 +97,17 @@ bool write_file_in_place(const std::string& path, std::string_view content, File
 
 bool append_line(const std::string& path, std::string_view line, uint64_t* size_before,
                  FileAccess access) {
-  // Open without O_CREAT first, to know whether the file is new and its
-  // directory entry needs a sync as well.
-  bool created = false;
-  int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
-  if (fd < 0 && errno == ENOENT) {
-    fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, mode_for(access));
-    created = true;
-  }
-  if (fd < 0) return false;
-
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close_fd(fd);
-    return false;
-  }
-  // A log from an older run may be readable by all; narrowing it is worth
-  // a try, but not the loss of the record when the owner is someone else.
-  if ((st.st_mode & 077) != 0) (void)narrow_mode(fd, access);
-  if (size_before != nullptr) *size_before = static_cast<uint64_t>(st.st_size);
-  bool ok = true;
-  std::string buffer;
-  if (st.st_size > 0) {
-    char last = '\n';
-    ssize_t n;
-    do {
-      n = ::pread(fd, &last, 1, st.st_size - 1);
-    } while (n < 0 && errno == EINTR);
-    ok = n == 1;
-    // A torn tail from a crash: start the new record on its own line.
-    if (ok && last != '\n') buffer.push_back('\n');
-  }
-  bool wrote = false;
-  if (ok) {
-    buffer.append(line);
-    buffer.push_back('\n');
-    wrote = true;
-    ok = write_all(fd, buffer.data(), buffer.size());
-  }
-  ok = ok && fsync_fd(fd);
-  if (!ok && wrote) {
-    // A full disk can take half a line: cut it off, or the next start would
-    // read the fragment (or a later append glued to it) as a record.
-    while (::ftruncate(fd, st.st_size) != 0 && errno == EINTR) {
-    }
-    fsync_fd(fd);
-  }
-  ok = close_fd(fd) && ok;
-  if (ok && created) ok = fsync_directory(path);
-  return ok;
+  AppendFile file;
+  if (!file.open(path, access)) return false;
+  std::string bytes(line);
+  bytes.push_back('\n');
+  uint64_t before = 0;
+  if (!file.append(bytes, &before)) return false;
+  if (size_before != nullptr) *size_before = before;
+  if (file.sync()) return true;
+  // A line that is not durable must not stay to be read as a record.
+  (void)file.truncate(before);
+  return false;
 }
 
 bool truncate_file(const std::string& path, uint64_t size) {
@@ -215,6 +177,83 @@ bool stat_file(const std::string& path, FileInfo& info) {
   info.modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
   info.size = static_cast<uint64_t>(st.st_size);
   return true;
+}
+
+}  // namespace platform
+
+namespace platform {
+
+AppendFile::~AppendFile() { close(); }
+
+bool AppendFile::open(const std::string& path, FileAccess access) {
+  close();
+  // Open without O_CREAT first, to know whether the file is new and its
+  // directory entry needs a sync as well.
+  bool created = false;
+  int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, mode_for(access));
+    created = true;
+  }
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (created && !fsync_directory(path))) {
+    close_fd(fd);
+    return false;
+  }
+  // A log from an older run may be readable by all; narrowing it is worth
+  // a try, but not the loss of the record when the owner is someone else.
+  if ((st.st_mode & 077) != 0) (void)narrow_mode(fd, access);
+  fd_ = fd;
+  size_ = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+void AppendFile::close() {
+  if (fd_ >= 0) close_fd(fd_);
+  fd_ = -1;
+  size_ = 0;
+}
+
+bool AppendFile::append(std::string_view lines, uint64_t* size_before) {
+  if (fd_ < 0) return false;
+  // The size is read again: whatever reached the file, it is what follows.
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) return false;
+  size_ = static_cast<uint64_t>(st.st_size);
+  if (size_before != nullptr) *size_before = size_;
+  char last = '\n';
+  if (size_ > 0) {
+    ssize_t n;
+    do {
+      n = ::pread(fd_, &last, 1, static_cast<off_t>(size_ - 1));
+    } while (n < 0 && errno == EINTR);
+    if (n != 1) return false;
+  }
+  std::string buffer;
+  if (last != '\n') buffer.push_back('\n');
+  buffer.append(lines);
+  if (write_all(fd_, buffer.data(), buffer.size())) {
+    size_ += buffer.size();
+    return true;
+  }
+  // A full disk can take half a record: cut it off.
+  while (::ftruncate(fd_, static_cast<off_t>(size_)) != 0 && errno == EINTR) {
+  }
+  return false;
+}
+
+bool AppendFile::sync() const { return fd_ >= 0 && fsync_fd(fd_); }
+
+bool AppendFile::truncate(uint64_t size) {
+  if (fd_ < 0) return false;
+  int rc;
+  do {
+    rc = ::ftruncate(fd_, static_cast<off_t>(size));
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) return false;
+  size_ = size;
+  return fsync_fd(fd_);
 }
 
 }  // namespace platform

@@ -71,3 +71,42 @@ struct FileInfo {
 [[nodiscard]] bool stat_file(const std::string& path, FileInfo& info);
 
 }  // namespace platform
+
+namespace platform {
+
+// A log file kept open for appending: records are written by append() and
+// made durable together by sync(), so that one sync can cover the records
+// of many writers. Holds no lock: the caller serialises append, truncate
+// and close; sync may run concurrently with them.
+class AppendFile {
+ public:
+  AppendFile() = default;
+  ~AppendFile();
+  AppendFile(const AppendFile&) = delete;
+  AppendFile& operator=(const AppendFile&) = delete;
+
+  // Opens `path` for appending, creating it (and syncing its directory)
+  // when missing. False when it cannot be opened as a plain file.
+  // kOwnerOnly creates the file with 0600 and narrows an existing one to it.
+  [[nodiscard]] bool open(const std::string& path, FileAccess access = FileAccess::kDefault);
+  bool is_open() const { return fd_ >= 0; }
+  void close();
+  // The file's size as this object last wrote or cut it.
+  uint64_t size() const { return size_; }
+  // Writes `lines` (whole lines, each ending in a line feed) at the end,
+  // unsynced. When the file does not end with a line feed (the torn tail of
+  // a crash) they start on a fresh line. `size_before`, when given,
+  // receives the size before the write (for truncate to undo it). A failed
+  // write cuts the file back, so that no half record stays.
+  [[nodiscard]] bool append(std::string_view lines, uint64_t* size_before = nullptr);
+  // Makes every byte appended so far durable.
+  [[nodiscard]] bool sync() const;
+  // Cuts the file back to `size` bytes and syncs it.
+  [[nodiscard]] bool truncate(uint64_t size);
+
+ private:
+  int fd_ = -1;
+  uint64_t size_ = 0;
+};
+
+}  // namespace platform

@@ -17,6 +17,7 @@ LedgerResult fund_account(State& state, Storage& storage, platform::WriterPrefer
   if (!key) return LedgerResult::failure(kUnusableAddressMessage);
   // Capped before multiplying: 10,000 coins cannot wrap.
   const uint64_t granted = std::min(coins, kFundMaxCoins);
+  RequestBatch batch(storage, state, chain_lock);
   {
     std::unique_lock lock(chain_lock);
     // A credit of nothing would only leave an empty entry behind.
@@ -27,6 +28,8 @@ LedgerResult fund_account(State& state, Storage& storage, platform::WriterPrefer
       }
     }
   }
+  // Durable before it is announced, with the lock released meanwhile.
+  if (LedgerResult durable = batch.close(); !durable) return durable;
   receipt.account = *key;
   receipt.coins = granted;
   std::cout << "[RPC] Accreditati con successo " << granted

@@ -23,7 +23,7 @@ struct FundReceipt {
 };
 
 // Mints min(coins, kFundMaxCoins) whole coins to the account of `address`
-// (writable_account_key) and saves state.json, then prints
+// (writable_account_key), durable in credits.dat, then prints
 // "[RPC] Accreditati con successo <coins> RUZ all'indirizzo MetaMask: <address>".
 // Refused with nothing changed: an address that cannot hold coins
 // (kUnusableAddressMessage), a balance that would pass 64 bits, a save that

@@ -4,6 +4,8 @@
 #include "server/json_rpc.h"
 
 #include <iostream>
+#include <mutex>
+#include <optional>
 #include <vector>
 
 #include "crypto/json_writer.h"
@@ -50,32 +52,35 @@ std::string parse_error(JsonError why) {
   return envelope("null", Answer::error(kParseError, message));
 }
 
-// Answers `requests` in order inside one RequestBatch, so that the welcome
-// credits they make are saved once. When that save fails every credit is
-// undone, and no answer given after the first of them may show what is
-// gone: those become the error (a transfer already on disk stands).
+// Answers `requests` in order inside one RequestBatch, so that the changes
+// they make (welcome credits, transfers) are durable, with one shared sync,
+// before any answer is sent. When that sync fails every change not yet
+// durable is undone, and no answer given from the first change on may show
+// what is gone: those become the error.
 // REQUIRES: no chain lock held.
 std::vector<Answered> answer_all(RPCServer& server, const std::vector<JsonValue>& requests) {
   RequestBatch batch(server.storage, server.state, server.chain_lock);
   std::vector<Answered> answers;
   answers.reserve(requests.size());
-  size_t first_unsaved = 0;
-  bool unsaved = false;
+  std::optional<size_t> first_change;
   for (const JsonValue& request : requests) {
-    const uint64_t credits_before = batch.credits();
+    const uint64_t changes_before = batch.changes();
     answers.push_back(answer_one(server, request));
-    if (answers.back().answer.durable) {
-      unsaved = false;  // its block saved every credit made before it
-    } else if (!unsaved && batch.credits() > credits_before) {
-      unsaved = true;
-      first_unsaved = answers.size() - 1;
-    }
+    if (!first_change && batch.changes() > changes_before) first_change = answers.size() - 1;
   }
   if (LedgerResult saved = batch.close(); !saved) {
-    std::cout << "[RPC] " << saved.error << ": accrediti della richiesta annullati" << std::endl;
-    for (size_t i = unsaved ? first_unsaved : 0; i < answers.size(); ++i) {
+    std::cout << "[RPC] " << saved.error << ": modifiche della richiesta annullate" << std::endl;
+    std::unique_lock lock(server.chain_lock);
+    for (size_t i = first_change.value_or(0); i < answers.size(); ++i) {
       Answer& answer = answers[i].answer;
-      if (answer.error_code == 0 && !answer.durable) answer = Answer::error(kServerError, saved.error);
+      if (answer.error_code != 0) continue;
+      // A transfer's record would describe a block that is gone.
+      if (const auto method = requests[i].find("method");
+          method && method->is_string() && *method->string() == "eth_sendRawTransaction" &&
+          answer.result.size() > 2) {
+        server.evm_transactions.erase(answer.result.substr(1, answer.result.size() - 2));
+      }
+      answer = Answer::error(kServerError, saved.error);
     }
   }
   return answers;

@@ -46,13 +46,10 @@ struct Answer {
   std::string result = "null";
   int error_code = 0;  // 0: a result
   std::string error_message;
-  // The answer reports a block already on disk (a wallet transfer): it
-  // stands even when the request's other credits cannot be saved.
-  bool durable = false;
 
-  static Answer ok(std::string result_json) { return Answer{std::move(result_json), 0, {}, false}; }
+  static Answer ok(std::string result_json) { return Answer{std::move(result_json), 0, {}}; }
   static Answer error(int code, std::string message) {
-    return Answer{"null", code, std::move(message), false};
+    return Answer{"null", code, std::move(message)};
   }
 };
 

@@ -31,7 +31,7 @@ Answer get_balance(RPCServer& server, const JsonValue& request) {
     balance = server.state.get_balance(address);
     // Checked again under the exclusive lock: another request may have credited it.
     if (balance == 0) {
-      // Saved with the rest of the request, before its answer is sent.
+      // Durable with the rest of the request, before its answer is sent.
       if (LedgerResult credited = Ledger(server.storage, server.state)
                                       .credit_in_request(address, kWelcomeCredit);
           !credited) {

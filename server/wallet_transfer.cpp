@@ -70,8 +70,8 @@ Answer send_raw_transaction(RPCServer& server, const JsonValue& request) {
   transfer.validator = staked_validator ? server.node_validator_address : sender;
   transfer.tx_hash = tx->hash;
   transfer.signature = encode_wallet_signature(tx->type, tx->r, tx->s, tx->v);
-  // The ledger checks the balance, appends the block and saves the state;
-  // whatever it refuses has changed nothing.
+  // The ledger checks the balance and appends the block, durable before the
+  // request's answer is sent; whatever it refuses has changed nothing.
   CommittedBlock committed;
   if (LedgerResult done = Ledger(server.storage, state).commit_wallet_transfer(transfer, committed);
       !done) {
@@ -82,9 +82,7 @@ Answer send_raw_transaction(RPCServer& server, const JsonValue& request) {
   server.evm_transactions[tx->hash] = RPCServer::StoredEvmTx{
       tx->hash,  sender, recipient, native.amount, nonce, block.index, "0x" + block.block_hash,
       block.timestamp, native.signature};
-  Answer answer = Answer::ok("\"" + tx->hash + "\"");
-  answer.durable = true;
-  return answer;
+  return Answer::ok("\"" + tx->hash + "\"");
 }
 
 }  // namespace ZezozuRiziv::json_rpc

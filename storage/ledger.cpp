@@ -18,8 +18,6 @@ constexpr char kUndoCutFailed[] = "Impossibile annullare il blocco su disco";
 constexpr char kClaimTooSmall[] = "Quantita' RUZ inferiore al minimo (1 RUZ)";
 constexpr char kClaimTooLarge[] = "Quantita' RUZ troppo grande";
 
-// Batch ids need no lock: a batch is opened before the chain lock is taken.
-std::atomic<uint64_t> g_next_batch_id{1};
 thread_local RequestBatch* g_open_batch = nullptr;
 
 }  // namespace
@@ -35,17 +33,24 @@ Block Ledger::next_block(const std::string& validator, const Transaction& tx,
   return block;
 }
 
-LedgerResult Ledger::settle_unsaved_credits() {
-  if (storage_.unsaved_credits.empty()) return LedgerResult::success();
-  // A block must never build on credits that a failed save could still take
-  // back: they are made durable first.
-  if (!storage_.save_state(state_)) return LedgerResult::failure(kStateSaveFailedMessage);
-  storage_.unsaved_credits.clear();
+LedgerResult Ledger::settle(uint64_t ticket, Durability durability, const char* failure) {
+  RequestBatch* batch = RequestBatch::current();
+  if (durability == Durability::kWithRequest && batch != nullptr && &batch->storage_ == &storage_ &&
+      !batch->closed_) {
+    batch->last_ticket_ = ticket;
+    ++batch->changes_;
+    return LedgerResult::success();
+  }
+  if (!storage_.wait_durable(ticket, nullptr)) return LedgerResult::failure(failure);
+  if (storage_.checkpoint_every_change() && !storage_.save_state(state_)) {
+    std::cout << "[STORAGE] Attenzione: checkpoint " << storage_.state_path() << " non scritto"
+              << std::endl;
+  }
   return LedgerResult::success();
 }
 
-LedgerResult Ledger::commit_block(BlockKind kind, const Block& block, CommittedBlock& out) {
-  if (LedgerResult settled = settle_unsaved_credits(); !settled) return settled;
+LedgerResult Ledger::commit_block(BlockKind kind, const Block& block, CommittedBlock& out,
+                                  Durability durability) {
   RuleContext context{genesis_treasury()};
   if (kind == BlockKind::kGenesis) context.genesis_treasury = block.transactions.front().recipient;
   StateJournal journal(state_);
@@ -53,21 +58,17 @@ LedgerResult Ledger::commit_block(BlockKind kind, const Block& block, CommittedB
     return applied;
   }
   uint64_t size_before = 0;
-  if (!storage_.save_block(block, &size_before)) {
+  if (!storage_.append_block(block, &size_before)) {
     journal.restore();
     return LedgerResult::failure(kAppendFailedMessage);
   }
-  // The block is durable: the change stands even if the state file lags,
-  // since the catch-up at start applies the block again.
-  out.state_saved = storage_.save_state(state_);
-  if (out.state_saved) {
-    storage_.unsaved_credits.clear();
-  } else {
-    std::cout << "[STORAGE] Attenzione: state.json non aggiornato dopo il blocco #" << block.index
-              << "; sara' ricostruito da blocks.dat al prossimo avvio" << std::endl;
+  StateJournal kept = journal;
+  const uint64_t ticket = storage_.add_pending(true, size_before, std::move(journal));
+  if (LedgerResult settled = settle(ticket, durability, kAppendFailedMessage); !settled) {
+    return settled;
   }
   out.block = block;
-  out.undo = BlockUndo{size_before, block.block_hash, std::move(journal)};
+  out.undo = BlockUndo{size_before, block.block_hash, std::move(kept)};
   return LedgerResult::success();
 }
 
@@ -152,7 +153,8 @@ LedgerResult Ledger::prepare_claim(const std::string& claimant, uint64_t coins, 
 }
 
 LedgerResult Ledger::commit_claim(const PreparedClaim& claim, ClaimReceipt& out) {
-  if (LedgerResult committed = commit_block(BlockKind::kGameClaim, claim.block, out.committed);
+  if (LedgerResult committed =
+          commit_block(BlockKind::kGameClaim, claim.block, out.committed, Durability::kNow);
       !committed) {
     return committed;
   }
@@ -174,70 +176,45 @@ LedgerResult Ledger::undo_block(BlockUndo& undo) {
   if (chain.empty() || chain.back().block_hash != undo.block_hash) {
     return LedgerResult::failure(kNotLastBlock);
   }
+  const bool checkpointed = storage_.checkpoint_includes_last_block();
   if (!storage_.undo_last_block(undo.log_size_before)) return LedgerResult::failure(kUndoCutFailed);
   undo.journal.restore();
-  if (!storage_.save_state(state_)) {
+  // A checkpoint naming the block would name a block the log lacks.
+  if (checkpointed && !storage_.save_state(state_)) {
     std::cout << "[STORAGE] Attenzione: state.json non aggiornato dopo l'annullamento di un blocco"
               << std::endl;
     return LedgerResult::failure(kStateSaveFailedMessage);
   }
-  storage_.unsaved_credits.clear();
   return LedgerResult::success();
 }
 
 // --- changes without a block ------------------------------------------------------
 
-LedgerResult Ledger::save_or_undo(StateJournal& journal) {
-  if (!storage_.save_state(state_)) {
+LedgerResult Ledger::commit_credit(CreditKind kind, const std::string& account, uint64_t amount) {
+  const std::vector<Block>& chain = storage_.get_blocks_cached();
+  if (chain.empty()) return LedgerResult::failure(kNoChainMessage);
+  CreditRecord record{0, chain.back().index, kind, account, amount};
+  StateJournal journal(state_);
+  if (LedgerResult applied = apply_credit_rule(record, state_, journal); !applied) return applied;
+  uint64_t size_before = 0;
+  if (!storage_.append_credit(record, &size_before)) {
     journal.restore();
     return LedgerResult::failure(kStateSaveFailedMessage);
   }
-  // That save held every credit still waiting for its batch.
-  storage_.unsaved_credits.clear();
-  return LedgerResult::success();
+  const uint64_t ticket = storage_.add_pending(false, size_before, std::move(journal));
+  return settle(ticket, Durability::kWithRequest, kStateSaveFailedMessage);
 }
 
 LedgerResult Ledger::credit(const std::string& account, uint64_t amount) {
-  if (!is_state_key_safe(account)) return LedgerResult::failure(kUnsafeKeyMessage);
-  if (state_.get_balance(account) > UINT64_MAX - amount) {
-    return LedgerResult::failure(kOverflowMessage);
-  }
-  StateJournal journal(state_);
-  journal.remember(account);
-  state_.balances[account] += amount;
-  return save_or_undo(journal);
+  return commit_credit(CreditKind::kFaucet, account, amount);
 }
 
 LedgerResult Ledger::credit_in_request(const std::string& account, uint64_t amount) {
-  RequestBatch* batch = RequestBatch::current();
-  if (batch == nullptr || &batch->storage_ != &storage_ || batch->closed_) {
-    return credit(account, amount);
-  }
-  if (!is_state_key_safe(account)) return LedgerResult::failure(kUnsafeKeyMessage);
-  if (state_.get_balance(account) > UINT64_MAX - amount) {
-    return LedgerResult::failure(kOverflowMessage);
-  }
-  const auto it = state_.balances.find(account);
-  storage_.unsaved_credits.push_back(
-      {batch->id_, account,
-       it == state_.balances.end() ? std::nullopt : std::optional<uint64_t>(it->second)});
-  state_.balances[account] += amount;
-  ++batch->credits_;
-  return LedgerResult::success();
+  return commit_credit(CreditKind::kWelcome, account, amount);
 }
 
 LedgerResult Ledger::unstake(const std::string& account, uint64_t amount) {
-  if (amount == 0 || state_.get_stake(account) < amount) {
-    return LedgerResult::failure(kUnstakeFundsMessage);
-  }
-  if (state_.get_balance(account) > UINT64_MAX - amount) {
-    return LedgerResult::failure(kOverflowMessage);
-  }
-  StateJournal journal(state_);
-  journal.remember(account);
-  state_.staked[account] -= amount;
-  state_.balances[account] += amount;
-  return save_or_undo(journal);
+  return commit_credit(CreditKind::kUnstake, account, amount);
 }
 
 std::string Ledger::genesis_treasury() const {
@@ -257,22 +234,22 @@ LedgerResult Ledger::refill_reward_pool(bool& refilled) {
       treasury == kRewardPoolAddress || state_.get_balance(treasury) < kRewardPoolFunding) {
     return LedgerResult::success();
   }
-  StateJournal journal(state_);
-  journal.remember(treasury);
-  journal.remember(kRewardPoolAddress);
-  state_.balances[treasury] -= kRewardPoolFunding;
-  state_.balances[kRewardPoolAddress] = kRewardPoolFunding;
-  LedgerResult saved = save_or_undo(journal);
-  refilled = saved.ok;
-  return saved;
+  LedgerResult done = commit_credit(CreditKind::kRefill, treasury, kRewardPoolFunding);
+  refilled = done.ok;
+  return done;
 }
 
 // --- start-up -----------------------------------------------------------------
 
-LedgerResult Ledger::load_and_catch_up(CatchUpReport& report, bool save) {
+LedgerResult Ledger::load_and_catch_up(CatchUpReport& report, bool save, bool writer) {
   report = CatchUpReport{};
-  if (std::optional<std::string> damage = storage_.check_block_log()) {
-    return LedgerResult::failure(*damage);
+  if (std::optional<std::string> log_damage = storage_.check_block_log()) {
+    return LedgerResult::failure(*log_damage);
+  }
+  CreditsLogContent credits;
+  std::string damage;
+  if (storage_.read_credits(credits, damage) == CreditsRead::kDamaged) {
+    return LedgerResult::failure(damaged_file_message(storage_.credits_path(), damage));
   }
   State loaded;
   std::optional<StateTip> tip;
@@ -290,6 +267,8 @@ LedgerResult Ledger::load_and_catch_up(CatchUpReport& report, bool save) {
   // Position of the first block the state does not include. A state file
   // from before tips were written covers the whole log.
   uint64_t from = report.state_missing ? 0 : chain.size();
+  // Credit lines the state includes: none in a file from before the log.
+  const uint64_t credits_from = tip ? tip->credits : 0;
   if (tip) {
     uint64_t position = chain.size();
     if (tip->index < chain.size() && chain[tip->index].block_hash == tip->hash) {
@@ -305,47 +284,95 @@ LedgerResult Ledger::load_and_catch_up(CatchUpReport& report, bool save) {
     }
     from = position + 1;
   }
+  if (credits_from > credits.records.size()) {
+    return LedgerResult::failure("state.json include " + std::to_string(credits_from) +
+                                 " righe di " + storage_.credits_path() + ", che ne contiene " +
+                                 std::to_string(credits.records.size()));
+  }
+  // A credit line follows the block at position after_block (indexes are
+  // positions in a chain this node wrote). One the state lacks cannot fall
+  // before a block the state includes.
+  if (credits_from < credits.records.size() && from > 0 &&
+      credits.records[credits_from].after_block + 1 < from) {
+    return LedgerResult::failure("La riga " + std::to_string(credits_from + 1) + " di " +
+                                 storage_.credits_path() +
+                                 " precede l'ultimo blocco incluso in state.json");
+  }
 
   RuleContext context{genesis_treasury()};
-  for (uint64_t i = from; i < chain.size(); ++i) {
+  uint64_t next_credit = credits_from;
+  uint64_t block = from;
+  while (true) {
+    const bool credit_next = next_credit < credits.records.size() &&
+                             credits.records[next_credit].after_block < block;
+    if (credit_next) {
+      const CreditRecord& record = credits.records[next_credit];
+      StateJournal journal(loaded);
+      if (LedgerResult applied = apply_credit_rule(record, loaded, journal); !applied) {
+        return LedgerResult::failure("La riga " + std::to_string(record.seq) + " di " +
+                                     storage_.credits_path() +
+                                     " non si applica allo stato salvato (" + applied.error + ")");
+      }
+      ++next_credit;
+      ++report.credits_replayed;
+      continue;
+    }
+    if (block >= chain.size()) break;
     StateJournal journal(loaded);
-    const Block& block = chain[i];
+    const Block& logged = chain[block];
     if (LedgerResult applied =
-            apply_block_rule(classify_block(block), block, loaded, journal, context);
+            apply_block_rule(classify_block(logged), logged, loaded, journal, context);
         !applied) {
       if (report.state_missing) {
         const std::string& state_path = storage_.state_path();
-        // Credits without a block (faucet, wallet welcome, unstake) live
-        // only in state.json: the log alone cannot give them back.
+        // Credits made before credits.dat existed (faucet, wallet welcome,
+        // unstake) live only in state.json: the logs cannot give them back.
         return LedgerResult::failure(
-            "Manca " + state_path + " e " + storage_.blocks_path() +
-            " non basta a ricostruirlo: il blocco #" + std::to_string(block.index) +
-            " non si applica (" + applied.error +
+            "Manca " + state_path + " e " + storage_.blocks_path() + " con " +
+            storage_.credits_path() + " non bastano a ricostruirlo: il blocco #" +
+            std::to_string(logged.index) + " non si applica (" + applied.error +
             "), perche' gli accrediti fatti senza blocco (faucet, benvenuto dei wallet, "
-            "unstake) stavano solo in " + state_path + ". Ripristina " + state_path +
-            " da una copia di sicurezza");
+            "unstake) prima che esistesse " + storage_.credits_path() + " stavano solo in " +
+            state_path + ". Ripristina " + state_path + " da una copia di sicurezza");
       }
-      return LedgerResult::failure("Il blocco #" + std::to_string(block.index) + " di " +
+      return LedgerResult::failure("Il blocco #" + std::to_string(logged.index) + " di " +
                                    storage_.blocks_path() + " non si applica allo stato salvato (" +
                                    applied.error + ")");
     }
+    ++block;
     ++report.replayed;
   }
+  // Lines after the last block were written beside a block whose sync never
+  // finished: none of them was acknowledged.
+  report.credits_dropped = credits.records.size() - next_credit;
+  if (report.credits_dropped > 0 || credits.torn_tail) {
+    std::cout << "[STORAGE] " << storage_.credits_path() << ": ignorate "
+              << report.credits_dropped + (credits.torn_tail ? 1 : 0)
+              << " righe finali non registrate per intero (arresto improvviso)" << std::endl;
+    if (writer) {
+      const uint64_t keep = next_credit == 0 ? 0 : credits.ends[next_credit - 1];
+      if (!storage_.cut_credits(keep)) {
+        return LedgerResult::failure("Impossibile ripulire " + storage_.credits_path());
+      }
+    }
+  }
   state_ = std::move(loaded);
-  if (save && report.replayed > 0 && !storage_.save_state(state_)) {
+  if (save && report.replayed + report.credits_replayed > 0 && !storage_.save_state(state_)) {
     return LedgerResult::failure(kStateSaveFailedMessage);
   }
   return LedgerResult::success();
 }
 
+LedgerResult Ledger::checkpoint() {
+  if (!storage_.save_state(state_)) return LedgerResult::failure(kStateSaveFailedMessage);
+  return LedgerResult::success();
+}
+
 // --- request batches ------------------------------------------------------------
 
-RequestBatch::RequestBatch(Storage& storage, State& state, platform::WriterPreferringMutex& chain_lock)
-    : storage_(storage),
-      state_(state),
-      chain_lock_(chain_lock),
-      id_(g_next_batch_id.fetch_add(1)),
-      outer_(g_open_batch) {
+RequestBatch::RequestBatch(Storage& storage, State& state,
+                           platform::WriterPreferringMutex& chain_lock)
+    : storage_(storage), state_(state), chain_lock_(chain_lock), outer_(g_open_batch) {
   g_open_batch = this;
 }
 
@@ -359,28 +386,18 @@ RequestBatch* RequestBatch::current() { return g_open_batch; }
 LedgerResult RequestBatch::close() {
   if (closed_) return LedgerResult::success();
   closed_ = true;
-  // Nothing of this batch can be waiting: no credit was made in it.
-  if (credits_ == 0) return LedgerResult::success();
-  std::unique_lock lock(chain_lock_);
-  auto& unsaved = storage_.unsaved_credits;
-  const auto mine = [this](const Storage::UnsavedCredit& c) { return c.batch == id_; };
-  // Already saved by another writer's save: nothing is left of this batch.
-  if (std::none_of(unsaved.begin(), unsaved.end(), mine)) return LedgerResult::success();
-  if (storage_.save_state(state_)) {
-    unsaved.clear();
-    return LedgerResult::success();
+  if (changes_ == 0) return LedgerResult::success();
+  if (!storage_.wait_durable(last_ticket_, &chain_lock_)) {
+    return LedgerResult::failure(kStateSaveFailedMessage);
   }
-  // Newest first, so that an account credited twice gets its first value back.
-  for (auto it = unsaved.rbegin(); it != unsaved.rend(); ++it) {
-    if (!mine(*it)) continue;
-    if (it->before) {
-      state_.balances[it->account] = *it->before;
-    } else {
-      state_.balances.erase(it->account);
+  if (storage_.checkpoint_every_change()) {
+    std::unique_lock lock(chain_lock_);
+    if (!storage_.save_state(state_)) {
+      std::cout << "[STORAGE] Attenzione: checkpoint " << storage_.state_path() << " non scritto"
+                << std::endl;
     }
   }
-  unsaved.erase(std::remove_if(unsaved.begin(), unsaved.end(), mine), unsaved.end());
-  return LedgerResult::failure(kStateSaveFailedMessage);
+  return LedgerResult::success();
 }
 
 }  // namespace ZezozuRiziv

@@ -1,7 +1,10 @@
 // The one write path of the ledger. Every change of the State goes through a
 // Ledger, which owns its rule and its durability: a block is applied by the
-// rule of its kind, appended and synced, then the state is saved; a change
-// without a block is saved before it counts. When persisting fails, the
+// rule of its kind and appended to "blocks.dat"; a change without a block is
+// applied by the rule of its kind and appended to "credits.dat". Either is
+// durable before it counts: at once, or inside an open RequestBatch when the
+// batch closes (one sync shared by concurrent writers). "state.json" is only
+// a checkpoint of the two logs (see Checkpointer). When persisting fails, the
 // change is undone exactly (from a journal, never by reloading a file) and
 // the caller gets the Italian reason to report. Nothing is acknowledged that
 // is not on disk.
@@ -21,6 +24,7 @@
 #include "chain/tokenomics.h"
 #include "platform/writer_preferring_mutex.h"
 #include "storage/block_rules.h"
+#include "storage/credits_log.h"
 #include "storage/storage.h"
 
 namespace ZezozuRiziv {
@@ -31,9 +35,8 @@ inline constexpr char kAppendFailedMessage[] =
     "Impossibile registrare il blocco su disco: operazione annullata";
 inline constexpr char kStateSaveFailedMessage[] =
     "Impossibile salvare lo stato del ledger su disco: operazione annullata";
-
-// The refusal of an unstake the stake does not cover.
-inline constexpr char kUnstakeFundsMessage[] = "Fondi in staking insufficienti per il ritiro";
+// A change without a block before any block exists.
+inline constexpr char kNoChainMessage[] = "Nessuna catena: il blocco Genesis non esiste ancora";
 
 // What undo_block needs to take a committed block back.
 struct BlockUndo {
@@ -45,9 +48,6 @@ struct BlockUndo {
 // A block the ledger appended.
 struct CommittedBlock {
   Block block;  // as written to blocks.dat
-  // False when the block is durable but state.json could not be saved after
-  // it (reported on the console; the catch-up at the next start replays it).
-  bool state_saved = false;
   std::optional<BlockUndo> undo;
 };
 
@@ -82,8 +82,10 @@ struct ClaimReceipt {
 
 // What the start-up catch-up did.
 struct CatchUpReport {
-  uint64_t replayed = 0;        // logged blocks applied again
-  bool state_missing = false;   // no state.json: rebuilt from block 0
+  uint64_t replayed = 0;          // logged blocks applied again
+  uint64_t credits_replayed = 0;  // credit lines applied again
+  uint64_t credits_dropped = 0;   // crash traces of credits.dat left aside
+  bool state_missing = false;     // no state.json: rebuilt from block 0
 };
 
 class Ledger {
@@ -133,8 +135,9 @@ class Ledger {
   // validator share to the game's validator account), the pool's nonce + 1;
   // recorded as a TRANSFER from the pool, sealed alone in a block whose
   // validator is the game's validator account. Timestamps in seconds.
-  // Refused for 0 coins, an amount beyond 64 bits, a claimant key the state
-  // text cannot carry, or a pool that cannot pay.
+  // Durable on return even inside a RequestBatch (the game's debit is final
+  // once the block is). Refused for 0 coins, an amount beyond 64 bits, a claimant
+  // key the state text cannot carry, or a pool that cannot pay.
   LedgerResult commit_claim(const std::string& claimant, uint64_t coins, ClaimReceipt& out);
   // The same claim in two steps, for a caller that must record the block's
   // transaction hash before the block is written: prepare_claim builds the
@@ -145,21 +148,22 @@ class Ledger {
   LedgerResult prepare_claim(const std::string& claimant, uint64_t coins, PreparedClaim& out);
   LedgerResult commit_claim(const PreparedClaim& claim, ClaimReceipt& out);
 
-  // Takes back the last committed block (for a caller whose own save failed
-  // after it): cuts blocks.dat back, drops the block from the cache and
-  // indexes, restores the state from the journal and saves it. Refused
-  // when `undo` is not the last block's.
+  // Takes back the last committed block, once durable (for a caller whose
+  // own save failed after it): cuts blocks.dat back, drops the block from
+  // the cache and indexes, restores the state from the journal (and the
+  // checkpoint, when it included the block). Refused when `undo` is not
+  // the last block's.
   LedgerResult undo_block(BlockUndo& undo);
 
   // --- Changes without a block -------------------------------------------
 
+  // Each change below is one line of credits.dat, refused before any block
+  // exists, and undone when its append or sync fails.
+
   // Mints `amount` atomic units to `account` (faucet, fund command):
-  // refused for an unsafe key or an overflow; saved, or undone when the
-  // save fails.
+  // refused for an unsafe key or an overflow.
   LedgerResult credit(const std::string& account, uint64_t amount);
-  // The same credit made while answering a request: inside an open
-  // RequestBatch on this thread it is applied now and saved when the batch
-  // closes; otherwise it is saved at once, as credit().
+  // The welcome credit of a new wallet's first balance query: as credit().
   LedgerResult credit_in_request(const std::string& account, uint64_t amount);
   // Stake back to balance; refused when the stake is short or `amount` is 0.
   LedgerResult unstake(const std::string& account, uint64_t amount);
@@ -169,46 +173,59 @@ class Ledger {
 
   // --- Start-up ------------------------------------------------------------
 
-  // Loads state.json into the state and applies, by the same rules, the
-  // logged blocks after the last block it names (all of them when it is
-  // missing while blocks.dat holds blocks). With `save`, a state that moved
-  // is saved. Refused, with the file named, when blocks.dat does not pass
-  // Storage::check_block_log, when state.json exists but cannot be read
-  // whole, when state.json names a block the log lacks, or when a logged
-  // block does not apply (without state.json: the log cannot rebuild it).
-  LedgerResult load_and_catch_up(CatchUpReport& report, bool save);
+  // Loads state.json into the state and applies, by the same rules and in
+  // the order they were made, the logged blocks and credit lines after the
+  // place it names (all of them when it is missing). The traces of a crash
+  // are left aside: a torn last credit line, and credit lines after the
+  // last block (never acknowledged: their sync covered that block too);
+  // `writer` also cuts them from credits.dat, so that appends can follow.
+  // With `save`, a state that moved is saved. Refused, with the file
+  // named and every file left as it was, when blocks.dat does not pass
+  // Storage::check_block_log, when credits.dat or state.json exists but
+  // cannot be read whole, when credits.dat is damaged before its last
+  // line, when state.json names a place the logs lack, or when a logged
+  // change does not apply (without state.json: the logs cannot rebuild it,
+  // as in a data directory whose credits were kept in state.json alone).
+  LedgerResult load_and_catch_up(CatchUpReport& report, bool save, bool writer = false);
+  // Writes the checkpoint state.json now (after the catch-up, or on demand).
+  LedgerResult checkpoint();
 
   // The recipient of block 0's GENESIS transaction; empty when unknown.
   std::string genesis_treasury() const;
 
  private:
+  enum class Durability {
+    kWithRequest,  // at once, or when the open RequestBatch closes
+    kNow,          // before returning, batch or not
+  };
+
   // Builds the next block (index and previous hash from the cache) around
   // one transaction and seals it with the empty key.
   Block next_block(const std::string& validator, const Transaction& tx, uint64_t timestamp) const;
-  // Applies `block` by the rule of `kind`, appends it, saves the state.
-  LedgerResult commit_block(BlockKind kind, const Block& block, CommittedBlock& out);
-  // Saves the unsaved credits of open request batches before a block
-  // builds on them; refused when that save fails.
-  LedgerResult settle_unsaved_credits();
-  // Saves the state after a change without a block; undoes it on failure.
-  LedgerResult save_or_undo(StateJournal& journal);
+  // Applies `block` by the rule of `kind` and appends it.
+  LedgerResult commit_block(BlockKind kind, const Block& block, CommittedBlock& out,
+                            Durability durability = Durability::kWithRequest);
+  // Applies one change without a block and appends its credit line.
+  LedgerResult commit_credit(CreditKind kind, const std::string& account, uint64_t amount);
+  // Makes the change of `ticket` durable as `durability` asks; on failure
+  // it was undone. `failure` is the message then.
+  LedgerResult settle(uint64_t ticket, Durability durability, const char* failure);
 
   Storage& storage_;
   State& state_;
 };
 
-// Credits made while answering one request (a JSON-RPC batch of up to 1,000
-// balance queries), saved once before the answer is sent.
+// The ledger changes made while answering one request (a route, or a
+// JSON-RPC batch of up to 1,000 calls), made durable together before the
+// answer is sent, with one sync shared with every concurrent request.
 //
 // Open one on the request's thread before answering, WITHOUT holding the
-// chain lock. While it is open, Ledger::credit_in_request on this thread
-// applies its credits without saving them. close() takes the chain lock
-// exclusively and saves them once; when that save fails it undoes all of
-// them and returns the reason, and the caller answers with an error
-// instead. A block written meanwhile by another request saves them first.
-// The destructor closes a batch that was not closed. Batches do not nest.
-// A batch that credited nothing closes without taking the lock, so a
-// request that only reads pays nothing for it.
+// chain lock. While it is open, the Ledger's changes on this thread are
+// appended and applied but not waited for. close() waits, without the chain
+// lock, until they are durable; when the sync fails every change not yet
+// durable has been undone, and it returns the reason: the caller answers
+// with an error instead. The destructor closes a batch that was not closed.
+// Batches do not nest. A batch that changed nothing closes at once.
 class RequestBatch {
  public:
   RequestBatch(Storage& storage, State& state, platform::WriterPreferringMutex& chain_lock);
@@ -217,9 +234,9 @@ class RequestBatch {
   RequestBatch& operator=(const RequestBatch&) = delete;
 
   LedgerResult close();
-  // How many credits were made in this batch so far (saved or not); read
-  // on the batch's own thread.
-  uint64_t credits() const { return credits_; }
+  // How many changes were made in this batch so far; read on the batch's
+  // own thread.
+  uint64_t changes() const { return changes_; }
   // The batch open on the calling thread, or null.
   static RequestBatch* current();
 
@@ -228,8 +245,8 @@ class RequestBatch {
   Storage& storage_;
   State& state_;
   platform::WriterPreferringMutex& chain_lock_;
-  uint64_t id_;
-  uint64_t credits_ = 0;  // touched only on the batch's own thread
+  uint64_t last_ticket_ = 0;
+  uint64_t changes_ = 0;  // touched only on the batch's own thread
   bool closed_ = false;
   RequestBatch* outer_;
 };

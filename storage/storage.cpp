@@ -118,9 +118,12 @@ std::string damaged_file_message(const std::string& path, const std::string& why
 Storage::Storage(const std::string& data_dir)
     : data_dir_(data_dir),
       blocks_path_(data_dir + "/blocks.dat"),
-      state_path_(data_dir + "/state.json") {
+      state_path_(data_dir + "/state.json"),
+      credits_path_(data_dir + "/credits.dat") {
   ensure_directory_exists();
 }
+
+Storage::~Storage() = default;
 
 void Storage::ensure_directory_exists() {
   std::error_code ec;
@@ -144,19 +147,63 @@ void Storage::reset_all_data() {
   cache_loaded_ = false;
   unreadable_line_.reset();
   torn_tail_at_.reset();
-  unsaved_credits.clear();
+  blocks_file_.close();
+  credits_file_.close();
+  credit_lines_.reset();
+  {
+    std::lock_guard lock(sync_mutex_);
+    pending_.clear();
+    settled_ = issued_;
+  }
 
   // remove() of a missing file is no error; any other error ends the reset,
   // so a block log that could not go keeps its state beside it.
   std::error_code ec;
   fs::remove(blocks_path_, ec);
   if (ec) return;
+  fs::remove(credits_path_, ec);
+  if (ec) return;
   fs::remove(state_path_, ec);
 }
 
+Storage::Checkpoint Storage::take_checkpoint(const State& state) {
+  Checkpoint checkpoint;
+  std::optional<StateTip> tip = chain_tip();
+  if (tip) tip->credits = credit_lines();
+  checkpoint.text = state.serialize_with_tip(tip);
+  checkpoint.ticket = last_ticket();
+  checkpoint.blocks = cache_.size();
+  return checkpoint;
+}
+
 bool Storage::save_state(const State& state) {
+  // The checkpoint must never name a change that a crash could still take
+  // from the logs.
+  if (!wait_durable(last_ticket(), nullptr)) return false;
+  const Checkpoint checkpoint = take_checkpoint(state);
+  std::lock_guard lock(checkpoint_mutex_);
+  return replace_state_file(checkpoint);
+}
+
+bool Storage::write_checkpoint(const Checkpoint& checkpoint, platform::WriterPreferringMutex& chain_lock) {
+  if (!wait_durable(checkpoint.ticket, &chain_lock)) return false;
+  std::lock_guard lock(checkpoint_mutex_);
+  if (checkpoint.ticket < checkpoint_ticket_.load()) return true;
+  return replace_state_file(checkpoint);
+}
+
+uint64_t Storage::changes_since_checkpoint() const {
+  return last_ticket() - checkpoint_ticket_.load();
+}
+
+bool Storage::checkpoint_includes_last_block() const {
+  std::lock_guard lock(checkpoint_mutex_);
+  return !cache_.empty() && checkpoint_blocks_ >= cache_.size();
+}
+
+bool Storage::replace_state_file(const Checkpoint& checkpoint) {
   ensure_directory_exists();
-  const std::string text = state.serialize_with_tip(chain_tip());
+  const std::string& text = checkpoint.text;
   bool written = false;
   switch (platform::replace_file(state_path_, text, kDataFileAccess)) {
     case platform::ReplaceResult::kReplaced:
@@ -171,6 +218,10 @@ bool Storage::save_state(const State& state) {
       break;
   }
   state_saves_ += written;
+  if (written) {
+    checkpoint_ticket_.store(checkpoint.ticket);
+    checkpoint_blocks_ = checkpoint.blocks;
+  }
   return written;
 }
 
@@ -223,27 +274,87 @@ FileHealth Storage::state_file_health() const { return health_of(state_path_); }
 
 FileHealth Storage::blocks_file_health() const { return health_of(blocks_path_); }
 
-bool Storage::save_block(const Block& block, uint64_t* size_before) {
-  const std::string text = block.serialize();
+bool Storage::open_log(platform::AppendFile& file, const std::string& path) {
+  if (logs_broken_) return false;
+  if (file.is_open()) return true;
+  ensure_directory_exists();
+  return file.open(path, kDataFileAccess);
+}
+
+bool Storage::append_block(const Block& block, uint64_t* size_before) {
+  std::string text = block.serialize();
   // A line break inside the record would split it into two unreadable lines.
   if (text.find_first_of("\r\n") != std::string::npos) return false;
-  ensure_directory_exists();
   ensure_cache_loaded();
+  if (!open_log(blocks_file_, blocks_path_)) return false;
   if (torn_tail_at_) {
     // Left in place, the fragment would end up between two blocks, where it
     // is damage rather than the trace of a crash.
-    if (!platform::truncate_file(blocks_path_, *torn_tail_at_)) return false;
+    if (!blocks_file_.truncate(*torn_tail_at_)) return false;
     torn_tail_at_.reset();
   }
-  if (!platform::append_line(blocks_path_, text, size_before, kDataFileAccess)) return false;
+  text.push_back('\n');
+  if (!blocks_file_.append(text, size_before)) return false;
   cache_.push_back(block);
   index_block_in_ram(cache_.size() - 1);
   return true;
 }
 
+bool Storage::save_block(const Block& block, uint64_t* size_before) {
+  uint64_t before = 0;
+  if (!append_block(block, &before)) return false;
+  if (size_before != nullptr) *size_before = before;
+  if (wait_durable(last_ticket(), nullptr) && !fail_syncs_.load() && blocks_file_.sync()) {
+    return true;
+  }
+  (void)undo_last_block(before);
+  return false;
+}
+
+bool Storage::append_credit(CreditRecord& record, uint64_t* size_before) {
+  if (!credits_file_.is_open()) {
+    // Unlike a block line, a torn credit line must go: only the last line
+    // of this log may be bad.
+    CreditsLogContent content;
+    std::string damage;
+    if (read_credits(content, damage) == CreditsRead::kDamaged) return false;
+    if (!open_log(credits_file_, credits_path_)) return false;
+    const uint64_t good_end = content.ends.empty() ? 0 : content.ends.back();
+    if (credits_file_.size() != good_end && !credits_file_.truncate(good_end)) return false;
+    credit_lines_ = content.records.size();
+  }
+  const uint64_t lines = credit_lines();
+  record.seq = lines + 1;
+  if (!credits_file_.append(format_credit_line(record) + "\n", size_before)) return false;
+  credit_lines_ = lines + 1;
+  return true;
+}
+
+uint64_t Storage::credit_lines() {
+  if (!credit_lines_) {
+    CreditsLogContent content;
+    std::string damage;
+    credit_lines_ = read_credits(content, damage) == CreditsRead::kRead ? content.records.size() : 0;
+  }
+  return *credit_lines_;
+}
+
+CreditsRead Storage::read_credits(CreditsLogContent& out, std::string& damage) const {
+  return read_credits_log(credits_path_, out, damage);
+}
+
+bool Storage::cut_credits(uint64_t size) {
+  credits_file_.close();
+  credit_lines_.reset();
+  return platform::truncate_file(credits_path_, size);
+}
+
 bool Storage::undo_last_block(uint64_t size_before) {
   ensure_cache_loaded();
-  if (cache_.empty() || !platform::truncate_file(blocks_path_, size_before)) return false;
+  if (cache_.empty()) return false;
+  const bool cut = blocks_file_.is_open() ? blocks_file_.truncate(size_before)
+                                          : platform::truncate_file(blocks_path_, size_before);
+  if (!cut) return false;
   const uint64_t position = cache_.size() - 1;
   const Block& block = cache_.back();
   const auto drop = [position](auto& index, const std::string& key) {

@@ -1,13 +1,20 @@
-// The chain on disk and in RAM: the append-only block log "blocks.dat", the
-// account snapshot "state.json", and a cache of every block indexed by hash,
-// transaction hash and address.
+// The chain on disk and in RAM: the two append-only logs "blocks.dat" and
+// "credits.dat" (storage/credits_log.h), the checkpoint "state.json" of the
+// state they make, and a cache of every block indexed by hash, transaction
+// hash and address.
 //
-// Holds no lock: callers hold the chain lock (shared for the reads, exclusive
-// for save_block, save_state, load_state and reset_all_data). The first read
-// may load the cache, so the owner loads it before readers run concurrently.
+// Callers hold the chain lock (shared for the reads, exclusive for every
+// append, save_state, load_state and reset_all_data). The first read may
+// load the cache, so the owner loads it before readers run concurrently.
+// The group commit (wait_durable) has a lock of its own, taken inside the
+// chain lock.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -16,7 +23,11 @@
 
 #include "chain/block.h"
 #include "chain/state.h"
+#include "chain/state_journal.h"
 #include "chain/transaction.h"
+#include "platform/file_system.h"
+#include "platform/writer_preferring_mutex.h"
+#include "storage/credits_log.h"
 
 namespace ZezozuRiziv {
 
@@ -40,18 +51,46 @@ class Storage {
  public:
   // Creates the directory when it is missing.
   explicit Storage(const std::string& data_dir);
+  ~Storage();
+  Storage(const Storage&) = delete;
+  Storage& operator=(const Storage&) = delete;
 
   void ensure_directory_exists();
   // "blocks.dat" exists and is not empty.
   bool has_persisted_chain() const;
-  // Empties the cache and deletes "blocks.dat", then "state.json".
+  // Empties the cache and deletes "blocks.dat", "credits.dat", then
+  // "state.json". REQUIRES: nothing waits in wait_durable.
   void reset_all_data();
 
-  // Replaces "state.json" crash-safely; false when nothing could be written
-  // (the old file then stays as it was). The text names the last cached
-  // block as the last block it includes. REQUIRES: `state` includes every
-  // cached block and no other.
+  // Writes the checkpoint: makes every appended change durable first, then
+  // replaces "state.json" crash-safely with the state text naming the last
+  // cached block and the credit lines it includes. False when nothing could
+  // be written (the old file then stays as it was). REQUIRES: the chain
+  // lock held exclusively; `state` includes every cached block and credit
+  // line and no other.
   [[nodiscard]] bool save_state(const State& state);
+  // A checkpoint taken but not yet written.
+  struct Checkpoint {
+    std::string text;     // the state text with its place in the logs
+    uint64_t ticket = 0;  // the last change it includes
+    uint64_t blocks = 0;  // the cached blocks it includes
+  };
+  // The checkpoint of `state` as save_state would write it now.
+  // REQUIRES: the chain lock held (shared is enough), as for save_state.
+  Checkpoint take_checkpoint(const State& state);
+  // Writes a checkpoint once every change it includes is durable; one
+  // older than the last written is skipped (true). False when a change it
+  // includes was undone or the file could not be written.
+  // REQUIRES: the chain lock NOT held.
+  [[nodiscard]] bool write_checkpoint(const Checkpoint& checkpoint, platform::WriterPreferringMutex& chain_lock);
+  // Changes appended since the last checkpoint was written.
+  uint64_t changes_since_checkpoint() const;
+  // When set, every change writes the checkpoint before it is answered (as
+  // if state.json were rewritten on every change).
+  void set_checkpoint_every_change(bool on) { checkpoint_every_change_ = on; }
+  bool checkpoint_every_change() const { return checkpoint_every_change_; }
+  // True when the last written checkpoint includes the last cached block.
+  bool checkpoint_includes_last_block() const;
   // How many times save_state has written "state.json" through this object.
   uint64_t state_saves() const { return state_saves_; }
   // Reads "state.json" whole and strictly; `state` (and `tip`) change only
@@ -62,16 +101,51 @@ class Storage {
   [[nodiscard]] FileHealth state_file_health() const;
   [[nodiscard]] FileHealth blocks_file_health() const;
 
-  // Appends one line to "blocks.dat", synced before returning true, and adds
-  // the block to the cache. Refuses a record text holding CR or LF. A torn
-  // last line found at load is cut off first; otherwise a failed append
-  // leaves the file as it was. `size_before` receives the log's size before
-  // the append (for undo_last_block).
+  // Appends one line to "blocks.dat" and adds the block to the cache, not
+  // yet synced (see wait_durable). Refuses a record text holding CR or LF.
+  // A torn last line found at load is cut off first; otherwise a failed
+  // append leaves the file as it was. `size_before` receives the log's size
+  // before the append (for undo_last_block).
+  [[nodiscard]] bool append_block(const Block& block, uint64_t* size_before = nullptr);
+  // append_block, then every appended change made durable.
   [[nodiscard]] bool save_block(const Block& block, uint64_t* size_before = nullptr);
-  // Undoes the last save_block: cuts the log back to `size_before` and drops
-  // the block from the cache and the indexes. False when the file could not
-  // be cut (the cache is then unchanged).
+  // Undoes the last append_block: cuts the log back to `size_before` and
+  // drops the block from the cache and the indexes. False when the file
+  // could not be cut (the cache is then unchanged).
   [[nodiscard]] bool undo_last_block(uint64_t size_before);
+
+  // Appends one line to "credits.dat", not yet synced; `record.seq` is set
+  // to the line's number. `size_before` as for append_block.
+  [[nodiscard]] bool append_credit(CreditRecord& record, uint64_t* size_before);
+  // Lines in "credits.dat" (read once, then counted as they are appended).
+  uint64_t credit_lines();
+  // Reads "credits.dat" whole; see read_credits_log.
+  [[nodiscard]] CreditsRead read_credits(CreditsLogContent& out, std::string& damage) const;
+  // Cuts "credits.dat" back to `size` bytes: drops the trace of a crash
+  // (a torn line, lines after the last block) before the first append.
+  [[nodiscard]] bool cut_credits(uint64_t size);
+
+  // --- Group commit ------------------------------------------------------
+  // A change is appended (block or credit line) under the chain lock, then
+  // registered here with the journal that undoes it; its ticket is waited
+  // for before it is answered. One sync of the logs serves every waiting
+  // writer. When a sync fails, every change not yet durable is undone,
+  // newest first (logs cut back, blocks dropped from the cache, journals
+  // restored), and its waiters learn it.
+
+  // How many syncs of the logs the group commit has run.
+  uint64_t log_syncs() const { return log_syncs_.load(); }
+  // For tests: while set, every sync of the logs fails as a failing disk's.
+  void fail_syncs(bool on) { fail_syncs_.store(on); }
+
+  // REQUIRES: the chain lock held exclusively, the change just appended.
+  uint64_t add_pending(bool is_block, uint64_t size_before, StateJournal journal);
+  // The ticket of the last change registered.
+  uint64_t last_ticket() const;
+  // True once the change of `ticket` (and every earlier one) is durable;
+  // false when it was undone. With `chain_lock` null the caller holds the
+  // chain lock exclusively; otherwise it must not hold it at all.
+  [[nodiscard]] bool wait_durable(uint64_t ticket, platform::WriterPreferringMutex* chain_lock);
 
   // Reads "blocks.dat" into the cache once. Lines that do not hold a whole
   // block record are skipped (and counted on standard error); check_block_log
@@ -107,24 +181,29 @@ class Storage {
   // Lower-cased, without a leading "0x".
   static std::string normalize_hex(const std::string& hex);
 
-  // Credits applied to the state but not yet saved: those of the request
-  // batches still open (see Ledger::RequestBatch). Only the Ledger touches
-  // them, under the chain lock held exclusively.
-  struct UnsavedCredit {
-    uint64_t batch = 0;
-    std::string account;
-    std::optional<uint64_t> before;  // nullopt: the balance entry did not exist
-  };
-  std::vector<UnsavedCredit> unsaved_credits;
-
   const std::string& data_dir() const { return data_dir_; }
   const std::string& blocks_path() const { return blocks_path_; }
   const std::string& state_path() const { return state_path_; }
+  const std::string& credits_path() const { return credits_path_; }
 
  private:
   using Position = std::pair<uint64_t, uint64_t>;  // (block, transaction) in the cache
 
+  struct PendingChange {
+    uint64_t ticket = 0;
+    bool is_block = false;
+    uint64_t size_before = 0;
+    StateJournal journal;
+  };
+
   void index_block_in_ram(uint64_t position) const;
+  // Opens a log for appending once; a torn tail gets a line feed first.
+  bool open_log(platform::AppendFile& file, const std::string& path);
+  // REQUIRES: the chain lock held exclusively and sync_mutex_.
+  void undo_pending();
+  bool is_undone(uint64_t ticket) const;
+  // REQUIRES: checkpoint_mutex_.
+  bool replace_state_file(const Checkpoint& checkpoint);
 
   // A line of "blocks.dat" that held no block.
   struct UnreadableLine {
@@ -136,7 +215,33 @@ class Storage {
   std::string data_dir_;
   std::string blocks_path_;
   std::string state_path_;
-  uint64_t state_saves_ = 0;
+  std::string credits_path_;
+  std::atomic<uint64_t> state_saves_{0};
+  bool checkpoint_every_change_ = false;
+
+  platform::AppendFile blocks_file_;
+  platform::AppendFile credits_file_;
+  std::optional<uint64_t> credit_lines_;  // unknown until first needed
+  // Set when undone changes could not be cut from a log: no more appends.
+  bool logs_broken_ = false;
+
+  mutable std::mutex sync_mutex_;
+  std::condition_variable sync_cv_;
+  uint64_t issued_ = 0;    // last ticket given; GUARDED_BY(sync_mutex_)
+  uint64_t settled_ = 0;   // every ticket up to it is durable or undone
+  bool leading_ = false;   // a sync of the logs is running
+  bool sync_failed_ = false;
+  std::atomic<bool> fail_syncs_{false};
+  std::atomic<uint64_t> log_syncs_{0};
+  bool blocks_dirty_ = false;
+  bool credits_dirty_ = false;
+  std::vector<std::pair<uint64_t, uint64_t>> undone_;  // ticket ranges undone
+  std::deque<PendingChange> pending_;  // tickets above settled_, oldest first
+
+  // Taken inside the chain lock, never around it.
+  mutable std::mutex checkpoint_mutex_;
+  uint64_t checkpoint_blocks_ = 0;  // GUARDED_BY(checkpoint_mutex_)
+  std::atomic<uint64_t> checkpoint_ticket_{0};  // the last change the file includes
 
   mutable bool cache_loaded_ = false;
   mutable std::vector<Block> cache_;

@@ -166,20 +166,23 @@ TEST_F(BlockLogNodeTest, ATornLastLineIsCutBeforeTheNextBlock) {
 }
 
 TEST_F(BlockLogNodeTest, AMissingStateTheLogCannotRebuildIsNamed) {
-  // sender_'s 100 RUZ came without a block: only state.json held them.
+  // A data directory from before credits.dat: sender_'s 100 RUZ came
+  // without a block, and only state.json held them.
   ASSERT_NO_FATAL_FAILURE(write_chain());
   fs::remove(data() / "state.json");
+  fs::remove(data() / "credits.dat");
   const Files before = files();
   NodeProcess node(dir_, args());
   EXPECT_EQ(node.wait_exit(10000), 1);
-  EXPECT_NE(node.output().find("[NODO] Manca data/state.json e data/blocks.dat non basta a "
-                               "ricostruirlo: il blocco #1 non si applica ("),
+  EXPECT_NE(node.output().find("[NODO] Manca data/state.json e data/blocks.dat con data/credits.dat "
+                               "non bastano a ricostruirlo: il blocco #1 non si applica ("),
             std::string::npos)
       << node.output();
   EXPECT_NE(node.output().find("Ripristina data/state.json da una copia di sicurezza"),
             std::string::npos);
   EXPECT_TRUE(files() == before);
   EXPECT_FALSE(fs::exists(data() / "state.json"));
+  EXPECT_FALSE(fs::exists(data() / "credits.dat"));
 }
 
 }  // namespace

@@ -1,12 +1,16 @@
-// The real node killed with SIGKILL at random moments while wallets and a
-// peer write to it: nothing it acknowledged is lost, no nonce is used
-// twice, and its state is always a replay of its block log plus the
-// credits it made.
+// The real node killed with SIGKILL at random moments while wallets, the
+// faucet, new wallets, game claims and a peer write to it at once, and its
+// state.json sometimes lost between runs: nothing it acknowledged is lost,
+// no nonce is used twice, and its state is always what its two logs alone
+// rebuild.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <map>
 #include <random>
 #include <set>
@@ -15,12 +19,14 @@
 #include <vector>
 
 #include "app_node_process.h"
+#include "app_test_support.h"
 #include "chain/accounts.h"
 #include "chain/state.h"
 #include "chain/wallet.h"
 #include "eth_signing_support.h"
 #include "node_client_support.h"
 #include "storage/block_rules.h"
+#include "storage/credits_log.h"
 #include "storage/storage.h"
 
 namespace {
@@ -36,8 +42,9 @@ constexpr uint64_t kWeiPerAtomic = 1'000'000'000'000ULL;
 constexpr uint64_t kTransferAtomic = 10'000;  // 0.01 RUZ
 constexpr char kRecipient[] = "0x3535353535353535353535353535353535353535";
 constexpr char kPeerValidator[] = "0x4444444444444444444444444444444444444444";
-// Longest time a kill is delayed into an operation that is under way.
-constexpr int kMaxKillDelayUs = 15'000;
+// Longest time the writers run before the kill.
+constexpr int kMaxKillDelayUs = 120'000;
+constexpr uint64_t kFaucetCoins = 7;
 // Longest wait for a peer block to show up in the chain.
 constexpr auto kPeerBlockWait = std::chrono::seconds(2);
 
@@ -67,22 +74,25 @@ class NodeCrashTest : public rozeve_test::BinaryFixture {
         rozeve_test::rpc_call(rpc_port_, "eth_sendRawTransaction", "[\"" + raw + "\"]");
     return rozeve_test::json_text(answer, "result");
   }
-  // One peer block spending from the peer's account; waits until it is in.
-  void peer_block() {
+  // One peer block spending from the peer's account; waits until the chain
+  // has grown. False once the node does not answer.
+  bool peer_block() {
     const auto tip = rozeve_test::chain_tip(rpc_port_);
     const uint64_t nonce = native_nonce(peer_sender_);
-    if (!tip || nonce == UINT64_MAX) return;
+    if (!tip || nonce == UINT64_MAX) return false;
     rozeve_test::PeerClient peer(p2p_port_);
     if (!peer.send_block(rozeve_test::peer_transfer_block(*tip, peer_sender_, kRecipient,
                                                           kTransferAtomic, nonce, kPeerValidator))) {
-      return;
+      return false;
     }
     const auto deadline = std::chrono::steady_clock::now() + kPeerBlockWait;
     while (std::chrono::steady_clock::now() < deadline) {
       const auto now = rozeve_test::chain_tip(rpc_port_);
-      if (!now || now->index > tip->index) return;
+      if (!now) return false;
+      if (now->index > tip->index) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    return true;  // another writer's block came first: the next try reads the new tip
   }
 
   rozeve_test::EthKey wallet_{0x21};
@@ -95,10 +105,21 @@ TEST_F(NodeCrashTest, KillsMidWriteLoseNothingAcknowledged) {
   const unsigned seed = std::random_device()();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
-  std::vector<std::string> acknowledged;
-  bool credited = false;
+  std::mutex mutex;
+  std::vector<std::string> acknowledged;          // transfer and claim hashes
+  std::map<std::string, uint64_t> credited_to;    // fresh address -> what it got
+  bool funded = false;
+  uint64_t fresh = 0;
+  const auto fresh_address = [&fresh] {
+    char address[43];
+    std::snprintf(address, sizeof address, "0x%040llx", static_cast<unsigned long long>(++fresh));
+    return std::string(address);
+  };
+  int lost_states = 0;
 
   for (int round = 0; round < kRounds; ++round) {
+    // state.json lost between two runs: the next start rebuilds it.
+    if (round > 1 && rng() % 4 == 0 && fs::remove(dir_ / "data" / "state.json")) ++lost_states;
     NodeProcess node(dir_, args());
     if (round == 0) {
       // The first start itself is cut short: genesis half written at most.
@@ -108,36 +129,64 @@ TEST_F(NodeCrashTest, KillsMidWriteLoseNothingAcknowledged) {
       continue;
     }
     ASSERT_TRUE(node.wait_for_output("[NODO IN MODALITA DAEMON]")) << node.output();
-    if (!credited) {
+    if (!funded) {
       const std::string answer = rozeve_test::rpc_call(
           rpc_port_, "eth_getBalance", "[\"" + wallet_.address() + "\",\"latest\"]");
       ASSERT_NE(answer.find("\"result\":\"0x56bc75e2d63100000\""), std::string::npos) << answer;
+      // Peers spend only from native accounts, funded here by the faucet.
       ASSERT_TRUE(rozeve_test::faucet(rpc_port_, peer_sender_, kWelcome / kCoin));
-      credited = true;
+      funded = true;
     }
-    const int whole_ops = static_cast<int>(rng() % 4);
-    for (int op = 0; op < whole_ops; ++op) {
-      if (rng() % 2 == 0) {
-        if (auto hash = wallet_transfer()) acknowledged.push_back(*hash);
-      } else {
-        peer_block();
+    // Every writer runs until the node dies under it.
+    std::vector<std::string> welcome, faucet, claimers;
+    for (int i = 0; i < 200; ++i) {
+      welcome.push_back(fresh_address());
+      faucet.push_back(fresh_address());
+      claimers.push_back(fresh_address());
+    }
+    std::vector<std::thread> writers;
+    writers.emplace_back([&] {
+      while (auto hash = wallet_transfer()) {
+        std::lock_guard lock(mutex);
+        acknowledged.push_back(*hash);
       }
-    }
-    // The last operation is under way when the node dies.
-    std::optional<std::string> in_flight;
-    const bool wallet_last = rng() % 2 == 0;
-    std::thread writer([&] {
-      if (wallet_last) {
-        in_flight = wallet_transfer();
-      } else {
-        peer_block();
+    });
+    writers.emplace_back([&] {
+      for (const std::string& address : welcome) {
+        const std::string answer =
+            rozeve_test::rpc_call(rpc_port_, "eth_getBalance", "[\"" + address + "\",\"latest\"]");
+        if (answer.find("\"result\":\"0x56bc75e2d63100000\"") == std::string::npos) return;
+        std::lock_guard lock(mutex);
+        credited_to[address] = kWelcome;
+      }
+    });
+    writers.emplace_back([&] {
+      for (const std::string& address : faucet) {
+        const std::string answer = rozeve_test::curl_get(
+            rpc_port_, "/api/fund?addr=" + address + "&amt=" + std::to_string(kFaucetCoins));
+        if (rozeve_test::json_text(answer, "status") != "ok") return;
+        std::lock_guard lock(mutex);
+        credited_to[address] = kFaucetCoins * kCoin;
+      }
+    });
+    writers.emplace_back([&] {
+      for (const std::string& address : claimers) {
+        const std::string answer = rozeve_test::curl_get(
+            rpc_port_, "/api/game/claim-ruz?addr=" + address + "&source=WC&amount=1");
+        const auto hash = rozeve_test::json_text(answer, "tx_hash");
+        if (!hash) return;
+        std::lock_guard lock(mutex);
+        acknowledged.push_back(*hash);
+      }
+    });
+    writers.emplace_back([&] {
+      for (int i = 0; i < 50 && peer_block(); ++i) {
       }
     });
     std::this_thread::sleep_for(std::chrono::microseconds(rng() % kMaxKillDelayUs));
     node.signal("KILL");
     ASSERT_TRUE(node.wait_exit(5000).has_value());
-    writer.join();
-    if (in_flight) acknowledged.push_back(*in_flight);
+    for (std::thread& writer : writers) writer.join();
   }
 
   {
@@ -146,12 +195,12 @@ TEST_F(NodeCrashTest, KillsMidWriteLoseNothingAcknowledged) {
     node.signal("TERM");
     ASSERT_EQ(node.wait_exit(5000), 0);
   }
-  ASSERT_TRUE(credited);
+  ASSERT_TRUE(funded);
 
   Storage storage((dir_ / "data").string());
   const std::vector<Block>& chain = storage.get_blocks_cached();
   ASSERT_FALSE(chain.empty());
-  // Every acknowledged transfer is in the log.
+  // Every acknowledged transfer and claim is in the log.
   for (const std::string& hash : acknowledged) {
     const Block* block = nullptr;
     const Transaction* tx = nullptr;
@@ -168,29 +217,31 @@ TEST_F(NodeCrashTest, KillsMidWriteLoseNothingAcknowledged) {
   }
   // The peer's blocks reached the log: peers were part of the run.
   EXPECT_FALSE(used[peer_sender_].empty());
-  // The saved state is the log replayed with the two credits (the wallet's
-  // welcome, the peer's faucet grant), which came right after the genesis
-  // block.
-  State replayed;
-  const RuleContext context{chain.front().transactions.front().recipient};
-  for (size_t i = 0; i < chain.size(); ++i) {
-    StateJournal journal(replayed);
-    ASSERT_TRUE(apply_block_rule(classify_block(chain[i]), chain[i], replayed, journal, context).ok)
-        << "block " << i;
-    if (i == 0) {
-      replayed.balances[wallet_.address()] += kWelcome;
-      replayed.balances[peer_sender_] += kWelcome;
-    }
+  // The state the node starts from is the one the two logs alone rebuild.
+  const State started = rozeve_test::logged_state(dir_ / "data");
+  fs::remove(dir_ / "data" / "state.json");
+  const State rebuilt = rozeve_test::logged_state(dir_ / "data");
+  EXPECT_EQ(started.balances, rebuilt.balances);
+  EXPECT_EQ(started.staked, rebuilt.staked);
+  EXPECT_EQ(started.nonces, rebuilt.nonces);
+  // Every acknowledged credit is there, exactly.
+  for (const auto& [address, amount] : credited_to) {
+    EXPECT_EQ(rebuilt.get_balance(address), amount) << address;
   }
-  State saved;
-  ASSERT_EQ(storage.load_state(saved), StateLoad::kLoaded);
-  EXPECT_EQ(saved.balances, replayed.balances);
-  EXPECT_EQ(saved.staked, replayed.staked);
-  EXPECT_EQ(saved.nonces, replayed.nonces);
-  // Coins moved, none appeared: the supply is the genesis plus the credits.
-  EXPECT_EQ(saved.get_total_circulating(), kGenesisSupply + 2 * kWelcome);
+  // Coins moved, none appeared: the supply is the genesis plus what the
+  // credits log minted.
+  CreditsLogContent credits;
+  std::string damage;
+  ASSERT_EQ(storage.read_credits(credits, damage), CreditsRead::kRead) << damage;
+  uint64_t minted = 0;
+  for (const CreditRecord& record : credits.records) {
+    if (record.kind == CreditKind::kFaucet || record.kind == CreditKind::kWelcome) minted += record.amount;
+  }
+  EXPECT_EQ(rebuilt.get_total_circulating(), kGenesisSupply + minted);
   EXPECT_GE(chain.size(), 10u) << "too few writes reached the log to mean anything";
-  RecordProperty("acknowledged_transfers", static_cast<int>(acknowledged.size()));
+  RecordProperty("acknowledged_blocks", static_cast<int>(acknowledged.size()));
+  RecordProperty("acknowledged_credits", static_cast<int>(credited_to.size()));
+  RecordProperty("lost_states", lost_states);
   RecordProperty("blocks", static_cast<int>(chain.size()));
 }
 

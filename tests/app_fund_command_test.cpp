@@ -34,14 +34,15 @@ class FundCommandTest : public BinaryFixture {
     ZezozuRiziv::CommittedBlock genesis;
     ASSERT_TRUE(ZezozuRiziv::Ledger(storage, state).commit_genesis(
         RozeveCrypto::CryptoKeys::private_key_to_address(std::string(64, '7')), genesis));
-    ASSERT_TRUE(genesis.state_saved);
+    ASSERT_TRUE(ZezozuRiziv::Ledger(storage, state).checkpoint());
     // The administrator password a node's first start leaves beside them, so
     // that this command prints only its own lines.
     std::ofstream(data() / "admin_master_password.txt") << "AbCdEfGhIjKlMnOpQrStUv\n";
     std::filesystem::permissions(data() / "admin_master_password.txt",
                                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   }
-  State saved() const { return State::deserialize(state_text()); }
+  std::string credits_text() const { return read_text(data() / "credits.dat"); }
+  State saved() const { return rozeve_test::logged_state(data()); }
 };
 
 TEST_F(FundCommandTest, RefusesWhatIsNotAnAddressOrAPlainAmountBeforeReadingAnything) {
@@ -87,8 +88,12 @@ TEST_F(FundCommandTest, CreditsAtMostTenThousandCoinsToTheLowerCasedAccount) {
   EXPECT_EQ(first.out, std::string("[RPC] Accreditati con successo 10000 RUZ all'indirizzo MetaMask: ") +
                            kWalletMixed + "\nAccreditati 10000 RUZ all'indirizzo: " + kWalletMixed +
                            "\nNuovo Saldo: 10000.000000 RUZ\n\n");
-  EXPECT_NE(state_text().find(std::string("\"") + kWallet + "\":10000000000"), std::string::npos)
-      << state_text();
+  // One faucet line in credits.dat; state.json is left to the checkpoints.
+  EXPECT_NE(credits_text().find(std::string("\"kind\":\"faucet\",\"account\":\"") + kWallet +
+                                "\",\"amount\":10000000000,"),
+            std::string::npos)
+      << credits_text();
+  EXPECT_EQ(saved().get_balance(kWallet), 10'000 * kCoin);
   // The server was built, and with it the game world.
   EXPECT_TRUE(std::filesystem::is_regular_file(data() / "game_world.dat"));
 
@@ -143,13 +148,11 @@ TEST_F(FundCommandTest, DamagedFilesOrAFailedSaveStopWithStatusOneAndChangeNothi
   EXPECT_EQ(state_text(), state_before);
   std::filesystem::remove_all(data() / "game_world.dat");
 
-  // state.json cannot be replaced.
-  std::filesystem::create_directories(data() / "state.json.tmp" / "x");
+  // credits.dat is no file that can be read or written.
+  std::filesystem::create_directories(data() / "credits.dat" / "x");
   result = run(command);
   EXPECT_EQ(result.exit_code, 1);
-  EXPECT_EQ(result.out,
-            "[RPC] Accredito non eseguito: Impossibile salvare lo stato del ledger su disco: "
-            "operazione annullata\n");
+  EXPECT_EQ(result.out, "[STORAGE] File danneggiato: data/credits.dat (illeggibile)\n");
   EXPECT_EQ(state_text(), state_before);
   EXPECT_EQ(blocks_text(), blocks_before);
 }

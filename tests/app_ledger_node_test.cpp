@@ -36,10 +36,8 @@ class LedgerNodeTest : public BinaryFixture {
     return rozeve_test::local_node_args(rpc_port_, p2p_port_) + " " + extra;
   }
   fs::path data() const { return dir_ / "data"; }
-  State saved_state() {
-    std::optional<StateTip> tip;
-    return State::parse_saved(read_text(data() / "state.json"), tip).value_or(State());
-  }
+  // The state a restart rebuilds from the files.
+  State saved_state() { return rozeve_test::logged_state(data()); }
   // The 100 RUZ a new wallet gets on its first balance query.
   void welcome(const std::string& address) {
     const std::string answer =
@@ -231,8 +229,9 @@ TEST_F(LedgerNodeTest, TheStateCatchesUpWithTheLogAtStart) {
   std::ofstream(data() / "state.json", std::ios::binary | std::ios::trunc) << before_transfers;
   NodeProcess node(dir_, args());
   ASSERT_TRUE(node.wait_for_output(kRunning)) << node.output();
-  EXPECT_NE(node.output().find("[INIT] Applicati 3 blocchi di data/blocks.dat non inclusi in "
-                               "data/state.json"),
+  // The welcome credit came after the last checkpoint too.
+  EXPECT_NE(node.output().find("[INIT] Applicati 3 blocchi di data/blocks.dat e 1 righe di "
+                               "data/credits.dat non inclusi in data/state.json"),
             std::string::npos)
       << node.output();
   const State caught_up = saved_state();
@@ -255,6 +254,51 @@ TEST_F(LedgerNodeTest, TheStateCatchesUpWithTheLogAtStart) {
   EXPECT_EQ(saved_state().get_balance(ZezozuRiziv::kRewardPoolAddress), 500'000 * kCoin);
   rebuilt.signal("TERM");
   EXPECT_EQ(rebuilt.wait_exit(3000), 0);
+}
+
+TEST_F(LedgerNodeTest, WithoutStateJsonTheLogsRebuildTheSameState) {
+  const rozeve_test::EthKey alice(0x15);
+  const std::string bob = "0x00000000000000000000000000000000000000b0";
+  const auto get = [this](const std::string& target) { return rozeve_test::curl_get(rpc_port_, target); };
+  {
+    NodeProcess node(dir_, args());
+    ASSERT_TRUE(node.wait_for_output(kRunning)) << node.output();
+    welcome(alice.address());
+    EXPECT_NE(get("/api/fund?addr=" + bob + "&amt=3000").find("\"status\":\"ok\""), std::string::npos);
+    EXPECT_NE(get("/api/stake?addr=" + bob + "&amt=1000").find("\"staked\":1000"), std::string::npos);
+    EXPECT_NE(get("/api/unstake?addr=" + bob + "&amt=400").find("\"staked\":600"), std::string::npos);
+    const std::string sent = send_coin(alice, 0);
+    EXPECT_NE(sent.find("\"result\":\"0x"), std::string::npos) << sent;
+    EXPECT_NE(get("/api/game/claim-ruz?addr=" + bob + "&source=WC&amount=1").find("\"tx_hash\""),
+              std::string::npos);
+    node.signal("TERM");
+    ASSERT_EQ(node.wait_exit(3000), 0);
+  }
+  // Nothing was checkpointed since the first start: the commands read the
+  // logs past it.
+  const State logged = saved_state();
+  EXPECT_EQ(logged.get_balance(bob), 2'400 * kCoin + 980'000);
+  const std::string info = command("chain info").out;
+  const std::string balance = command("wallet balance " + bob).out;
+  EXPECT_NE(balance.find("Saldo Spendibile: 2400.980000 RUZ"), std::string::npos) << balance;
+  EXPECT_NE(balance.find("Saldo in Staking: 600.000000 RUZ"), std::string::npos) << balance;
+
+  fs::remove(data() / "state.json");
+  EXPECT_EQ(command("chain info").out, info);
+  EXPECT_EQ(command("wallet balance " + bob).out, balance);
+  NodeProcess node(dir_, args());
+  ASSERT_TRUE(node.wait_for_output(kRunning)) << node.output();
+  EXPECT_NE(node.output().find("[INIT] Stato ricostruito: applicati 4 blocchi di data/blocks.dat e 3 "
+                               "righe di data/credits.dat"),
+            std::string::npos)
+      << node.output();
+  node.signal("TERM");
+  ASSERT_EQ(node.wait_exit(3000), 0);
+  const State rebuilt = saved_state();
+  EXPECT_EQ(rebuilt.balances, logged.balances);
+  EXPECT_EQ(rebuilt.staked, logged.staked);
+  EXPECT_EQ(rebuilt.nonces, logged.nonces);
+  EXPECT_TRUE(fs::exists(data() / "state.json"));
 }
 
 }  // namespace

@@ -69,9 +69,10 @@ TEST_F(NodeApiTest, FaucetStakeAndUnstake) {
   constexpr uint64_t kCoin = 1'000'000;
   const std::string wallet = "0x00000000000000000000000000000000000000aa";
   const std::string other = "0x00000000000000000000000000000000000000BB";
-  const auto saved = [this] { return ZezozuRiziv::State::deserialize(read_text(dir_ / "data" / "state.json")); };
+  const auto saved = [this] { return rozeve_test::logged_state(dir_ / "data"); };
   const auto files = [this] {
-    return read_text(dir_ / "data" / "state.json") + "|" + read_text(dir_ / "data" / "blocks.dat");
+    return read_text(dir_ / "data" / "state.json") + "|" + read_text(dir_ / "data" / "blocks.dat") +
+           "|" + read_text(dir_ / "data" / "credits.dat");
   };
   const uint64_t supply = saved().get_total_circulating();
   EXPECT_EQ(supply, 21'000'000 * kCoin);

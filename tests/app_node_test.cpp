@@ -25,7 +25,8 @@ class NodeTest : public BinaryFixture {
   std::string args(const std::string& extra = "") {
     return rozeve_test::local_node_args(rpc_port_, p2p_port_) + " " + extra;
   }
-  State saved_state() { return State::deserialize(read_text(dir_ / "data" / "state.json")); }
+  // The state a restart rebuilds from the files.
+  State saved_state() { return rozeve_test::logged_state(dir_ / "data"); }
   // Starts, waits until it runs, stops with Enter; the console.
   std::string run_once(const std::string& extra = "") {
     NodeProcess node(dir_, args(extra));

@@ -114,7 +114,7 @@ TEST_F(PeerHandlersTest, NextBlockIsAppliedAppendedAndSaved) {
   EXPECT_EQ(storage_->get_blocks_cached().size(), 2u);
   const std::string log = read_text(storage_->blocks_path());
   EXPECT_NE(log.find(block.serialize() + "\n"), std::string::npos);
-  const State saved = State::deserialize(read_text(storage_->state_path()));
+  const State saved = rozeve_test::logged_state(storage_->data_dir());
   EXPECT_EQ(saved.get_balance(helios_.address()), 1'000'000u);
   EXPECT_EQ(saved.get_nonce(sender_.address()), 1u);
 }

@@ -11,7 +11,24 @@
 #include <string>
 #include <vector>
 
+#include "chain/state.h"
+#include "storage/ledger.h"
+#include "storage/storage.h"
+
 namespace rozeve_test {
+
+// The state a start rebuilds from the data directory's files (state.json,
+// blocks.dat and credits.dat), read without changing them; empty when they
+// do not rebuild.
+inline ZezozuRiziv::State logged_state(const std::filesystem::path& data_dir) {
+  ZezozuRiziv::Storage storage(data_dir.string());
+  ZezozuRiziv::State state;
+  ZezozuRiziv::CatchUpReport report;
+  const ZezozuRiziv::LedgerResult read =
+      ZezozuRiziv::Ledger(storage, state).load_and_catch_up(report, false);
+  EXPECT_TRUE(read.ok) << read.error;
+  return read.ok ? state : ZezozuRiziv::State();
+}
 
 struct RunResult {
   int exit_code = -1;

@@ -27,16 +27,22 @@ void expect_same(const State& a, const State& b) {
 
 TEST(StateTextTest, TheTipIsOneMoreMemberThatOldReadersIgnore) {
   const State state = sample();
-  const std::string text = state.serialize_with_tip(StateTip{7, "ab12"});
+  const std::string text = state.serialize_with_tip(StateTip{7, "ab12", 5});
   EXPECT_EQ(text, state.serialize().substr(0, state.serialize().size() - 1) +
-                      ",\"last_block\":{\"index\":7,\"hash\":\"ab12\"}}");
+                      ",\"last_block\":{\"index\":7,\"hash\":\"ab12\"},\"last_credit\":5}");
   expect_same(State::deserialize(text), state);  // the section reader
   std::optional<StateTip> tip;
   const auto read = State::parse_saved(text, tip);
   ASSERT_TRUE(read.has_value());
   expect_same(*read, state);
-  EXPECT_EQ(tip, (StateTip{7, "ab12"}));
+  EXPECT_EQ(tip, (StateTip{7, "ab12", 5}));
   EXPECT_EQ(state.serialize_with_tip(std::nullopt), state.serialize());
+  // A file from before the credits log names no position in it: none included.
+  const std::string old = state.serialize().substr(0, state.serialize().size() - 1) +
+                          ",\"last_block\":{\"index\":7,\"hash\":\"ab12\"}}";
+  ASSERT_TRUE(State::parse_saved(old, tip).has_value());
+  EXPECT_EQ(tip, (StateTip{7, "ab12", 0}));
+  EXPECT_FALSE(State::parse_saved(old.substr(0, old.size() - 1) + ",\"last_credit\":x}", tip));
 }
 
 TEST(StateTextTest, AFileWithoutTheTipReadsWithNone) {

@@ -53,6 +53,13 @@ TEST_F(OwnerOnlyFilesTest, AppendCreatesAndNarrows) {
   ASSERT_TRUE(platform::append_line(old, "y", nullptr, FileAccess::kOwnerOnly));
   EXPECT_EQ(mode(old), kOwnerOnly);
 
+  // A log kept open for appending is narrowed when it is opened.
+  const std::string log = path("log.dat");
+  plant_readable(log, "x\n");
+  platform::AppendFile file;
+  ASSERT_TRUE(file.open(log, FileAccess::kOwnerOnly));
+  EXPECT_EQ(mode(log), kOwnerOnly);
+
   // The default keeps what is there.
   const std::string plain = path("plain.dat");
   plant_readable(plain, "x\n");

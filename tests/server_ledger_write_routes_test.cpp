@@ -54,11 +54,12 @@ class LedgerWriteRoutesTest : public SmallChainFixture {
 
   // Both files as they are on disk.
   struct Files {
-    std::string state, blocks;
+    std::string state, blocks, credits;
     bool operator==(const Files&) const = default;
   };
   Files files() {
-    return {read_file_text(storage_->state_path()), read_file_text(storage_->blocks_path())};
+    return {read_file_text(storage_->state_path()), read_file_text(storage_->blocks_path()),
+            read_file_text(storage_->credits_path())};
   }
   // The state as the server holds it, read under the chain lock.
   State live_state() {
@@ -357,25 +358,24 @@ TEST_F(LedgerWriteRoutesTest, RefusedStakesAndUnstakesChangeNothing) {
 
 // --- failed saves -------------------------------------------------------------
 
-TEST_F(LedgerWriteRoutesTest, WritesWhoseStateCannotBeSavedAreUndoneAndAnswered) {
+TEST_F(LedgerWriteRoutesTest, WritesWhoseLogsCannotBeSyncedAreUndoneAndAnswered) {
   start_server();
   const Files before = files();
   const State state_before = live_state();
   const std::string stats_before = get("/api/explorer/stats");
-  // The temporary file cannot be created: every state save fails until mended.
-  const std::filesystem::path blocker = storage_->state_path() + ".tmp";
-  std::filesystem::create_directories(blocker / "x");
+  // Every sync of the logs fails until mended.
+  storage_->fail_syncs(true);
 
   const std::string save_failed = error_answer(ZezozuRiziv::kStateSaveFailedMessage);
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(get(std::string("/api/fund?addr=") + kAddrC), save_failed);
-  // The block reached blocks.dat, the state did not follow: both taken back.
+  // The block reached blocks.dat, its sync failed: taken back.
   EXPECT_EQ(post("/api/stake", std::string("addr=") + kAddrD + "&amt=5"), save_failed);
   EXPECT_EQ(post("/api/unstake", std::string("addr=") + kAddrA + "&amt=5"), save_failed);
   const std::string console = ::testing::internal::GetCapturedStdout();
-  EXPECT_NE(console.find("[RPC] Staking annullato: "), std::string::npos) << console;
+  EXPECT_NE(console.find("[STORAGE] Sincronizzazione dei log fallita"), std::string::npos) << console;
 
-  std::filesystem::remove_all(blocker);
+  storage_->fail_syncs(false);
   EXPECT_EQ(files(), before);
   const State after = live_state();
   EXPECT_EQ(after.balances, state_before.balances);

@@ -20,6 +20,7 @@
 #include "platform/socket.h"
 #include "platform/writer_preferring_mutex.h"
 #include "server/rpc_server.h"
+#include "storage/ledger.h"
 #include "storage/storage.h"
 
 namespace rozeve_test {
@@ -70,10 +71,12 @@ inline std::string read_file_text(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// The state as state.json holds it now.
+// The state a restart rebuilds from the files: state.json and the logs.
 inline ZezozuRiziv::State saved_state(ZezozuRiziv::Storage& storage) {
+  ZezozuRiziv::Storage reopened(storage.data_dir());
   ZezozuRiziv::State saved;
-  EXPECT_EQ(storage.load_state(saved), ZezozuRiziv::StateLoad::kLoaded);
+  ZezozuRiziv::CatchUpReport report;
+  EXPECT_TRUE(ZezozuRiziv::Ledger(reopened, saved).load_and_catch_up(report, false).ok);
   return saved;
 }
 

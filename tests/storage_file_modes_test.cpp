@@ -9,6 +9,7 @@
 
 #include "chain/block.h"
 #include "chain/state.h"
+#include "storage/credits_log.h"
 #include "storage/storage.h"
 
 namespace ZezozuRiziv {
@@ -36,6 +37,12 @@ class StorageFileModesTest : public ::testing::Test {
     fs::remove_all(dir_, ec);
   }
   static fs::perms mode(const std::string& p) { return fs::status(p).permissions() & fs::perms::all; }
+  // One faucet line appended to credits.dat.
+  void append_credit() {
+    CreditRecord credit{0, 0, CreditKind::kFaucet, kTreasury, 1};
+    uint64_t size_before = 0;
+    ASSERT_TRUE(storage_->append_credit(credit, &size_before));
+  }
 
   fs::path dir_;
   std::unique_ptr<Storage> storage_;
@@ -45,20 +52,25 @@ class StorageFileModesTest : public ::testing::Test {
 
 TEST_F(StorageFileModesTest, NewFilesAreOwnerOnly) {
   ASSERT_TRUE(storage_->save_block(genesis_));
+  ASSERT_NO_FATAL_FAILURE(append_credit());
   ASSERT_TRUE(storage_->save_state(state_));
   EXPECT_EQ(mode(storage_->blocks_path()), kOwnerOnly);
+  EXPECT_EQ(mode(storage_->credits_path()), kOwnerOnly);
   EXPECT_EQ(mode(storage_->state_path()), kOwnerOnly);
 }
 
 TEST_F(StorageFileModesTest, FilesOfAnOlderRunAreNarrowedByTheNextWrite) {
-  for (const std::string& p : {storage_->blocks_path(), storage_->state_path()}) {
+  for (const std::string& p :
+       {storage_->blocks_path(), storage_->credits_path(), storage_->state_path()}) {
     std::ofstream(p, std::ios::binary) << "";
     fs::permissions(p, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                            fs::perms::others_read);
   }
   ASSERT_TRUE(storage_->save_block(genesis_));
+  ASSERT_NO_FATAL_FAILURE(append_credit());
   ASSERT_TRUE(storage_->save_state(state_));
   EXPECT_EQ(mode(storage_->blocks_path()), kOwnerOnly);
+  EXPECT_EQ(mode(storage_->credits_path()), kOwnerOnly);
   EXPECT_EQ(mode(storage_->state_path()), kOwnerOnly);
 }
 

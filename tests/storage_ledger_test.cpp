@@ -12,10 +12,12 @@
 #include <shared_mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "chain/accounts.h"
 #include "chain/tokenomics.h"
 #include "chain/wallet.h"
+#include "storage/checkpointer.h"
 
 namespace fs = std::filesystem;
 
@@ -45,7 +47,7 @@ class LedgerTest : public ::testing::Test {
     open();
     CommittedBlock genesis;
     ASSERT_TRUE(ledger().commit_genesis(treasury_.address(), genesis).ok);
-    ASSERT_TRUE(genesis.state_saved);
+    ASSERT_TRUE(ledger().checkpoint().ok);
   }
   void TearDown() override {
     storage_.reset();
@@ -61,9 +63,9 @@ class LedgerTest : public ::testing::Test {
   Ledger ledger() { return Ledger(*storage_, state_); }
   std::string state_path() const { return (dir_ / "data" / "state.json").string(); }
   std::string blocks_path() const { return (dir_ / "data" / "blocks.dat").string(); }
-  // Every later save fails (the temporary file cannot be created) until undone.
-  void break_saves() { fs::create_directories(state_path() + ".tmp/x"); }
-  void mend_saves() { fs::remove_all(state_path() + ".tmp"); }
+  std::string credits_path() const { return (dir_ / "data" / "credits.dat").string(); }
+  // The two logs as they are on disk.
+  std::string logs() const { return read_file(blocks_path()) + "|" + read_file(credits_path()); }
 
   WalletTransfer transfer(const std::string& from, const std::string& to, uint64_t amount) {
     WalletTransfer t;
@@ -116,7 +118,7 @@ TEST_F(LedgerTest, GenesisFundsTreasuryAndPoolAndNamesItsBlock) {
   const Block& genesis = storage_->get_blocks_cached().at(0);
   const std::string text = read_file(state_path());
   EXPECT_TRUE(text.ends_with(",\"last_block\":{\"index\":0,\"hash\":\"" + genesis.block_hash +
-                             "\"}}"))
+                             "\"},\"last_credit\":0}"))
       << text;
   CommittedBlock again;
   EXPECT_FALSE(ledger().commit_genesis(Wallet::generate().address(), again).ok);
@@ -192,55 +194,43 @@ TEST_F(LedgerTest, WalletTransferRefusalsChangeNothing) {
   EXPECT_EQ(read_file(blocks_path()), log);
 }
 
-TEST_F(LedgerTest, FailedAppendUndoesTheBlockAndLaterSaveKeepsItDurable) {
+TEST_F(LedgerTest, FailedSyncUndoesTheBlockExactly) {
   ASSERT_TRUE(ledger().credit(kAlice, kCoin).ok);
   const State before = state_;
-  const std::string log = read_file(blocks_path());
-  // The log cannot be opened for writing: the block goes nowhere.
-  fs::rename(blocks_path(), blocks_path() + ".away");
-  fs::create_directory(blocks_path());
+  const std::string on_disk = logs();
+  storage_->fail_syncs(true);
   CommittedBlock done;
   const LedgerResult refused = ledger().commit_wallet_transfer(transfer(kAlice, kBob, 10'000), done);
-  EXPECT_FALSE(refused.ok);
+  EXPECT_EQ(refused.error, kAppendFailedMessage);
   expect_same(state_, before);
-  fs::remove(blocks_path());
-  fs::rename(blocks_path() + ".away", blocks_path());
-  EXPECT_EQ(read_file(blocks_path()), log);
-
-  // The block appends but the state cannot be saved: the transfer stands,
-  // and a restart rebuilds it from the log.
-  break_saves();
+  EXPECT_EQ(logs(), on_disk);
+  EXPECT_EQ(storage_->get_blocks_cached().size(), 1u);
+  // The disk mends: the same transfer goes through and survives a restart.
+  storage_->fail_syncs(false);
   ASSERT_TRUE(ledger().commit_wallet_transfer(transfer(kAlice, kBob, 10'000), done).ok);
-  EXPECT_FALSE(done.state_saved);
-  EXPECT_EQ(state_.get_nonce(kAlice), 1u);
-  mend_saves();
+  EXPECT_EQ(done.block.index, 1u);
   CatchUpReport report;
   expect_same(reopened_state(&report), state_);
   EXPECT_EQ(report.replayed, 1u);
+  EXPECT_EQ(report.credits_replayed, 1u);
 }
 
 TEST_F(LedgerTest, AnAcknowledgedTransferSurvivesALaterFailedBlock) {
-  // A full disk: the transfer's block is written but not its state; then a
-  // peer block cannot be appended. The transfer must stay, in memory and
-  // after a restart.
   ASSERT_TRUE(ledger().credit(kAlice, kCoin).ok);
-  break_saves();
   CommittedBlock acknowledged;
   ASSERT_TRUE(ledger().commit_wallet_transfer(transfer(kAlice, kBob, 100'000), acknowledged).ok);
   const State after_transfer = state_;
-  fs::rename(blocks_path(), blocks_path() + ".away");
-  fs::create_directory(blocks_path());
   const Wallet peer = Wallet::generate();
-  state_.balances[peer.address()] = kCoin;
+  ASSERT_TRUE(ledger().credit(peer.address(), kCoin).ok);
+  const State after_credit = state_;
+  storage_->fail_syncs(true);
   CommittedBlock refused;
   EXPECT_FALSE(
       ledger().commit_peer_block(peer_block(peer, kBob, 10'000, kAlice), refused).ok);
-  state_.balances.erase(peer.address());
-  expect_same(state_, after_transfer);
-  fs::remove(blocks_path());
-  fs::rename(blocks_path() + ".away", blocks_path());
-  mend_saves();
-  expect_same(reopened_state(), after_transfer);
+  storage_->fail_syncs(false);
+  expect_same(state_, after_credit);
+  expect_same(reopened_state(), after_credit);
+  EXPECT_NE(after_credit.balances, after_transfer.balances);
 }
 
 // ---- peer blocks ----
@@ -437,14 +427,39 @@ TEST_F(LedgerTest, UndoBlockTakesTheClaimBackExactly) {
 
 // ---- changes without a block ----
 
-TEST_F(LedgerTest, FailedSaveUndoesCreditUnstakeAndRefill) {
+TEST_F(LedgerTest, EveryChangeWithoutABlockIsOneCreditLine) {
+  ASSERT_TRUE(ledger().credit(kAlice, 2'000 * kCoin).ok);
+  CommittedBlock staked;
+  ASSERT_TRUE(ledger().commit_stake(kAlice, 1'000 * kCoin, kAlice, staked).ok);
+  ASSERT_TRUE(ledger().credit_in_request(kBob, 100 * kCoin).ok);
+  ASSERT_TRUE(ledger().unstake(kAlice, 400 * kCoin).ok);
+  state_.balances[kRewardPoolAddress] = 0;  // as if the game had emptied it
+  bool refilled = false;
+  ASSERT_TRUE(ledger().refill_reward_pool(refilled).ok);
+  ASSERT_TRUE(refilled);
+  CreditsLogContent content;
+  std::string damage;
+  ASSERT_EQ(storage_->read_credits(content, damage), CreditsRead::kRead);
+  const std::vector<CreditRecord> expected = {
+      {1, 0, CreditKind::kFaucet, kAlice, 2'000 * kCoin},
+      {2, 1, CreditKind::kWelcome, kBob, 100 * kCoin},
+      {3, 1, CreditKind::kUnstake, kAlice, 400 * kCoin},
+      {4, 1, CreditKind::kRefill, treasury_.address(), 500'000 * kCoin},
+  };
+  EXPECT_EQ(content.records, expected);
+  EXPECT_FALSE(content.torn_tail);
+  // None of them rewrote state.json.
+  EXPECT_EQ(storage_->state_saves(), 1u);
+}
+
+TEST_F(LedgerTest, FailedSyncUndoesCreditUnstakeAndRefill) {
   ASSERT_TRUE(ledger().credit(kAlice, 2'000 * kCoin).ok);
   CommittedBlock staked;
   ASSERT_TRUE(ledger().commit_stake(kAlice, 1'000 * kCoin, kAlice, staked).ok);
   const State before = state_;
-  const std::string saved = read_file(state_path());
-  break_saves();
-  EXPECT_FALSE(ledger().credit(kAlice, kCoin).ok);
+  const std::string on_disk = logs();
+  storage_->fail_syncs(true);
+  EXPECT_EQ(ledger().credit(kAlice, kCoin).error, kStateSaveFailedMessage);
   EXPECT_FALSE(ledger().credit(kBob, kCoin).ok);  // a new entry is erased again
   EXPECT_FALSE(ledger().unstake(kAlice, kCoin).ok);
   state_.balances[kRewardPoolAddress] = 0;
@@ -455,7 +470,24 @@ TEST_F(LedgerTest, FailedSaveUndoesCreditUnstakeAndRefill) {
   expect_same(state_, emptied);
   state_.balances[kRewardPoolAddress] = before.get_balance(kRewardPoolAddress);
   expect_same(state_, before);
-  EXPECT_EQ(read_file(state_path()), saved);
+  EXPECT_EQ(logs(), on_disk);
+  // The next line takes the number the undone ones had.
+  storage_->fail_syncs(false);
+  ASSERT_TRUE(ledger().credit(kBob, kCoin).ok);
+  CreditsLogContent content;
+  std::string damage;
+  ASSERT_EQ(storage_->read_credits(content, damage), CreditsRead::kRead);
+  ASSERT_EQ(content.records.size(), 2u);
+  EXPECT_EQ(content.records[1].seq, 2u);
+  expect_same(reopened_state(), state_);
+}
+
+TEST_F(LedgerTest, ChangesWithoutABlockNeedAChain) {
+  storage_->reset_all_data();
+  state_ = State();
+  EXPECT_EQ(ledger().credit(kAlice, kCoin).error, kNoChainMessage);
+  EXPECT_TRUE(state_.balances.empty());
+  EXPECT_FALSE(fs::exists(credits_path()));
 }
 
 TEST_F(LedgerTest, CreditRefusesUnsafeKeysAndOverflow) {
@@ -483,7 +515,7 @@ TEST_F(LedgerTest, RefillComesFromTheGenesisTreasuryOnly) {
 
 // ---- request batches ----
 
-TEST_F(LedgerTest, RequestBatchSavesItsCreditsOnceWhenItCloses) {
+TEST_F(LedgerTest, RequestBatchMakesItsChangesDurableWhenItCloses) {
   platform::WriterPreferringMutex chain_lock;
   const std::string saved = read_file(state_path());
   const uint64_t saves = storage_->state_saves();
@@ -495,15 +527,15 @@ TEST_F(LedgerTest, RequestBatchSavesItsCreditsOnceWhenItCloses) {
       const std::string account = "0x" + std::string(37, 'a') + std::to_string(100 + i);
       ASSERT_TRUE(ledger().credit_in_request(account, 100 * kCoin).ok);
     }
-    EXPECT_EQ(batch.credits(), 1'000u);
-    EXPECT_EQ(read_file(state_path()), saved);  // nothing written yet
+    EXPECT_EQ(batch.changes(), 1'000u);
     ASSERT_TRUE(batch.close().ok);
   }
-  EXPECT_EQ(storage_->state_saves(), saves + 1);
+  EXPECT_EQ(storage_->state_saves(), saves);  // a checkpoint is not a save per change
+  EXPECT_EQ(read_file(state_path()), saved);
   EXPECT_EQ(RequestBatch::current(), nullptr);
   EXPECT_EQ(reopened_state().balances.size(), state_.balances.size());
   expect_same(reopened_state(), state_);
-  // Without a batch the credit is saved at once.
+  // Without a batch the change is durable at once.
   {
     std::unique_lock lock(chain_lock);
     ASSERT_TRUE(ledger().credit_in_request(kBob, kCoin).ok);
@@ -511,7 +543,7 @@ TEST_F(LedgerTest, RequestBatchSavesItsCreditsOnceWhenItCloses) {
   expect_same(reopened_state(), state_);
 }
 
-TEST_F(LedgerTest, RequestBatchWithoutCreditsClosesWithoutTheLock) {
+TEST_F(LedgerTest, RequestBatchWithoutChangesClosesWithoutTheLock) {
   platform::WriterPreferringMutex chain_lock;
   std::unique_lock held(chain_lock);  // a writer of another request holds it
   auto closing = std::async(std::launch::async, [&] {
@@ -520,67 +552,99 @@ TEST_F(LedgerTest, RequestBatchWithoutCreditsClosesWithoutTheLock) {
   });
   const bool closed = closing.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
   held.unlock();
-  EXPECT_TRUE(closed) << "a batch that credited nothing waited for the chain lock";
+  EXPECT_TRUE(closed) << "a batch that changed nothing waited for the chain lock";
   EXPECT_TRUE(closing.get());
 }
 
-TEST_F(LedgerTest, RequestBatchWhoseSaveFailsUndoesEveryCredit) {
+TEST_F(LedgerTest, ABatchWhoseSyncFailsUndoesItsCreditsAndTheBlocksBuiltOnThem) {
   platform::WriterPreferringMutex chain_lock;
   state_.balances[kBob] = 0;  // an entry at 0 stays at 0
-  ASSERT_TRUE(storage_->save_state(state_));
   const State before = state_;
+  const std::string on_disk = logs();
   RequestBatch batch(*storage_, state_, chain_lock);
   {
     std::unique_lock lock(chain_lock);
     ASSERT_TRUE(ledger().credit_in_request(kAlice, 100 * kCoin).ok);
     ASSERT_TRUE(ledger().credit_in_request(kBob, 100 * kCoin).ok);
-    ASSERT_TRUE(ledger().credit_in_request(kAlice, 5).ok);
-  }
-  break_saves();
-  EXPECT_FALSE(batch.close().ok);
-  expect_same(state_, before);
-  EXPECT_TRUE(storage_->unsaved_credits.empty());
-}
-
-TEST_F(LedgerTest, ABlockSavesTheOpenBatchCreditsBeforeBuildingOnThem) {
-  platform::WriterPreferringMutex chain_lock;
-  RequestBatch batch(*storage_, state_, chain_lock);
-  {
-    std::unique_lock lock(chain_lock);
-    ASSERT_TRUE(ledger().credit_in_request(kAlice, 100 * kCoin).ok);
-  }
-  // Another request spends the credit before the batch closes.
-  {
-    RequestBatch* mine = RequestBatch::current();
-    ASSERT_NE(mine, nullptr);
-    std::unique_lock lock(chain_lock);
     CommittedBlock done;
     ASSERT_TRUE(ledger().commit_wallet_transfer(transfer(kAlice, kBob, 50 * kCoin), done).ok);
+    ASSERT_TRUE(ledger().credit_in_request(kAlice, 5).ok);
   }
-  expect_same(reopened_state(), state_);
-  // Nothing of the batch is left to save, even if saving now fails.
-  break_saves();
-  EXPECT_TRUE(batch.close().ok);
-  EXPECT_EQ(state_.get_balance(kBob), 49 * kCoin);
+  storage_->fail_syncs(true);
+  EXPECT_EQ(batch.close().error, kStateSaveFailedMessage);
+  expect_same(state_, before);
+  EXPECT_EQ(logs(), on_disk);
+  EXPECT_EQ(storage_->get_blocks_cached().size(), 1u);
+  EXPECT_TRUE(storage_->get_address_txs(kAlice, 10).empty());
 }
 
-TEST_F(LedgerTest, ABlockIsRefusedWhenTheOpenBatchCannotBeSaved) {
+TEST_F(LedgerTest, ConcurrentBatchesShareSyncsAndAllBecomeDurable) {
   platform::WriterPreferringMutex chain_lock;
-  RequestBatch batch(*storage_, state_, chain_lock);
-  {
-    std::unique_lock lock(chain_lock);
-    ASSERT_TRUE(ledger().credit_in_request(kAlice, 100 * kCoin).ok);
+  constexpr int kWriters = 8;
+  constexpr int kEach = 50;
+  std::vector<std::future<bool>> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    writers.push_back(std::async(std::launch::async, [&, w] {
+      bool ok = true;
+      for (int i = 0; i < kEach; ++i) {
+        RequestBatch batch(*storage_, state_, chain_lock);
+        {
+          std::unique_lock lock(chain_lock);
+          ok = Ledger(*storage_, state_)
+                   .credit_in_request("0x" + std::string(38, 'c') + std::to_string(10 + w), 1)
+                   .ok && ok;
+        }
+        ok = batch.close().ok && ok;
+      }
+      return ok;
+    }));
   }
-  const std::string log = read_file(blocks_path());
-  break_saves();
-  {
-    std::unique_lock lock(chain_lock);
-    CommittedBlock done;
-    EXPECT_FALSE(ledger().commit_wallet_transfer(transfer(kAlice, kBob, 50 * kCoin), done).ok);
+  for (auto& writer : writers) EXPECT_TRUE(writer.get());
+  for (int w = 0; w < kWriters; ++w) {
+    EXPECT_EQ(state_.get_balance("0x" + std::string(38, 'c') + std::to_string(10 + w)),
+              static_cast<uint64_t>(kEach));
   }
-  EXPECT_EQ(read_file(blocks_path()), log);
-  EXPECT_FALSE(batch.close().ok);
-  EXPECT_EQ(state_.get_balance(kAlice), 0u);
+  expect_same(reopened_state(), state_);
+}
+
+// ---- checkpoints ----
+
+TEST(CheckpointDue, AfterEnoughChangesForTheStatesSize) {
+  struct Case {
+    uint64_t changes, accounts;
+    bool due;
+  };
+  for (const Case& c : {Case{255, 10, false}, Case{256, 10, true}, Case{256, 1'024, true},
+                        Case{256, 1'028, false}, Case{25'000, 100'000, true},
+                        Case{24'999, 100'000, false}}) {
+    EXPECT_EQ(checkpoint_due(c.changes, c.accounts), c.due) << c.changes << " " << c.accounts;
+  }
+}
+
+TEST_F(LedgerTest, TheCheckpointerWritesStateJsonOnceTheLogsHaveGrown) {
+  platform::WriterPreferringMutex chain_lock;
+  const std::string first = read_file(state_path());
+  Checkpointer checkpointer(*storage_, state_, chain_lock);
+  for (uint64_t i = 0; i < kCheckpointMinChanges; ++i) {
+    RequestBatch batch(*storage_, state_, chain_lock);
+    {
+      std::unique_lock lock(chain_lock);
+      ASSERT_TRUE(ledger().credit_in_request(kAlice, 1).ok);
+    }
+    ASSERT_TRUE(batch.close().ok);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  std::optional<StateTip> tip;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const std::string text = read_file(state_path());
+    if (text != first && State::parse_saved(text, tip) && tip && tip->credits > 0) break;
+    std::this_thread::yield();
+  }
+  ASSERT_TRUE(tip.has_value());
+  EXPECT_EQ(tip->credits, kCheckpointMinChanges);
+  CatchUpReport report;
+  expect_same(reopened_state(&report), state_);
+  EXPECT_EQ(report.credits_replayed, 0u);
 }
 
 // ---- the catch-up at start ----
@@ -592,6 +656,7 @@ class CatchUpTest : public LedgerTest {
     const Wallet alice = Wallet::generate();
     ASSERT_TRUE(ledger().credit(alice.address(), 5'000 * kCoin).ok);
     ASSERT_TRUE(ledger().credit(kAlice, 5'000 * kCoin).ok);
+    ASSERT_TRUE(ledger().checkpoint().ok);
     before_blocks_ = read_file(state_path());
     CommittedBlock done;
     ClaimReceipt claim;
@@ -600,6 +665,8 @@ class CatchUpTest : public LedgerTest {
     ASSERT_TRUE(ledger().commit_stake(kAlice, 1'000 * kCoin, kAlice, done).ok);
     ASSERT_TRUE(ledger().commit_claim(kBob, 7, claim).ok);
     ASSERT_TRUE(ledger().commit_claim(kAlice, 600'000, claim).ok);  // tops the pool up
+    ASSERT_TRUE(ledger().unstake(kAlice, 250 * kCoin).ok);
+    ASSERT_TRUE(ledger().credit_in_request(kBob, 100 * kCoin).ok);
   }
   std::string before_blocks_;  // state.json as it was before the blocks
 };
@@ -611,6 +678,7 @@ TEST_F(CatchUpTest, BlocksAfterTheNamedOneAreAppliedByTheirRules) {
   CatchUpReport report;
   expect_same(reopened_state(&report), state_);
   EXPECT_EQ(report.replayed, 5u);
+  EXPECT_EQ(report.credits_replayed, 2u);
   EXPECT_FALSE(report.state_missing);
   // With `save`, the caught-up state is written and names the last block.
   Storage storage((dir_ / "data").string());
@@ -621,6 +689,7 @@ TEST_F(CatchUpTest, BlocksAfterTheNamedOneAreAppliedByTheirRules) {
   ASSERT_TRUE(tip.has_value());
   EXPECT_EQ(tip->index, 5u);
   EXPECT_EQ(tip->hash, storage_->get_blocks_cached().back().block_hash);
+  EXPECT_EQ(tip->credits, 4u);
   expect_same(reopened_state(&report), state_);
   EXPECT_EQ(report.replayed, 0u);
 }
@@ -643,19 +712,31 @@ TEST_F(CatchUpTest, MissingStateIsRebuiltFromBlockZero) {
   EXPECT_EQ(report.replayed, 7u);  // genesis included
 }
 
-TEST_F(CatchUpTest, ABlockThatDoesNotApplyStopsTheCatchUp) {
-  // Credits are not in the log: without state.json the blocks that spent
-  // them cannot be applied, and the start must say so, not guess.
+TEST_F(CatchUpTest, BothLogsAloneRebuildTheSameState) {
   write_every_kind();
   fs::remove(state_path());
+  CatchUpReport report;
+  expect_same(reopened_state(&report), state_);
+  EXPECT_TRUE(report.state_missing);
+  EXPECT_EQ(report.replayed, 6u);
+  EXPECT_EQ(report.credits_replayed, 4u);
+}
+
+TEST_F(CatchUpTest, ABlockThatDoesNotApplyStopsTheCatchUp) {
+  // Without the credits log the blocks that spent its credits cannot be
+  // applied, and the start must say so, not guess.
+  write_every_kind();
+  fs::remove(state_path());
+  fs::remove(credits_path());
   Storage storage((dir_ / "data").string());
   State state;
   CatchUpReport report;
   const LedgerResult refused = Ledger(storage, state).load_and_catch_up(report, true);
   EXPECT_FALSE(refused.ok);
   // It says what is missing, why the log cannot stand in, and what to do.
-  EXPECT_EQ(refused.error.find("Manca " + state_path() + " e " + blocks_path() +
-                               " non basta a ricostruirlo: il blocco #1 non si applica ("),
+  EXPECT_EQ(refused.error.find("Manca " + state_path() + " e " + blocks_path() + " con " +
+                               credits_path() +
+                               " non bastano a ricostruirlo: il blocco #1 non si applica ("),
             0u)
       << refused.error;
   EXPECT_NE(refused.error.find("accrediti fatti senza blocco"), std::string::npos);
@@ -668,9 +749,52 @@ TEST_F(CatchUpTest, ABlockThatDoesNotApplyStopsTheCatchUp) {
 TEST_F(CatchUpTest, AStateWithoutATipCoversTheWholeLog) {
   write_every_kind();
   std::ofstream(state_path(), std::ios::binary | std::ios::trunc) << state_.serialize();
+  fs::remove(credits_path());  // a node from before the credits log
   CatchUpReport report;
   expect_same(reopened_state(&report), state_);
   EXPECT_EQ(report.replayed, 0u);
+  EXPECT_EQ(report.credits_replayed, 0u);
+}
+
+TEST_F(CatchUpTest, AStateWithoutACreditPositionIncludesNoCreditLine) {
+  // A state.json from before the credits log names its block only.
+  CommittedBlock done;
+  ASSERT_TRUE(ledger().commit_wallet_transfer(transfer(treasury_.address(), kAlice, kCoin), done).ok);
+  ASSERT_TRUE(ledger().checkpoint().ok);
+  std::string old = read_file(state_path());
+  const size_t credit_member = old.find(",\"last_credit\":");
+  ASSERT_NE(credit_member, std::string::npos);
+  old = old.substr(0, credit_member) + "}";
+  std::ofstream(state_path(), std::ios::binary | std::ios::trunc) << old;
+  ASSERT_TRUE(ledger().credit(kBob, kCoin).ok);
+  CatchUpReport report;
+  expect_same(reopened_state(&report), state_);
+  EXPECT_EQ(report.credits_replayed, 1u);
+}
+
+TEST_F(CatchUpTest, CrashTracesOfTheCreditsLogAreLeftAsideAndCutByAWriter) {
+  ASSERT_TRUE(ledger().credit(kAlice, kCoin).ok);
+  const State acknowledged = state_;
+  const std::string whole = read_file(credits_path());
+  // A line written beside a block whose sync never finished, then a torn one.
+  CreditRecord beyond{2, 1, CreditKind::kWelcome, kBob, 100 * kCoin};
+  const std::string traces = format_credit_line(beyond) + "\n" + "{\"seq\":3,\"aft";
+  std::ofstream(credits_path(), std::ios::binary | std::ios::app) << traces;
+  CatchUpReport report;
+  expect_same(reopened_state(&report), acknowledged);
+  EXPECT_EQ(report.credits_dropped, 1u);
+  EXPECT_EQ(read_file(credits_path()), whole + traces);  // a reader changes nothing
+  Storage storage((dir_ / "data").string());
+  State state;
+  ASSERT_TRUE(Ledger(storage, state).load_and_catch_up(report, false, true).ok);
+  EXPECT_EQ(read_file(credits_path()), whole);
+  // The next line follows the last good one.
+  ASSERT_TRUE(Ledger(storage, state).credit(kBob, 7).ok);
+  CreditsLogContent content;
+  std::string damage;
+  ASSERT_EQ(storage.read_credits(content, damage), CreditsRead::kRead);
+  ASSERT_EQ(content.records.size(), 2u);
+  EXPECT_EQ(content.records[1].seq, 2u);
 }
 
 TEST_F(CatchUpTest, DamagedFilesStopTheCatchUpAndStayAsTheyAre) {
@@ -689,6 +813,9 @@ TEST_F(CatchUpTest, DamagedFilesStopTheCatchUpAndStayAsTheyAre) {
       {"a pair that does not read", "{\"balances\":{\"a\":x1},\"staked\":{},\"nonces\":{}}"},
       {"names a block the log lacks",
        "{\"balances\":{},\"staked\":{},\"nonces\":{},\"last_block\":{\"index\":99,\"hash\":\"ff\"}}"},
+      {"names credit lines the log lacks",
+       "{\"balances\":{},\"staked\":{},\"nonces\":{},\"last_block\":{\"index\":0,\"hash\":\"" +
+           storage_->get_blocks_cached().at(0).block_hash + "\"},\"last_credit\":99}"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -703,6 +830,23 @@ TEST_F(CatchUpTest, DamagedFilesStopTheCatchUpAndStayAsTheyAre) {
     EXPECT_EQ(read_file(blocks_path()), log);
   }
   std::ofstream(state_path(), std::ios::binary | std::ios::trunc) << whole;
+  // A credits log garbled before its last line: the start stops.
+  const std::string credits = read_file(credits_path());
+  for (const std::string& damaged :
+       {"x" + credits.substr(1), credits.substr(0, 20) + credits.substr(credits.find('\n'))}) {
+    std::ofstream(credits_path(), std::ios::binary | std::ios::trunc) << damaged;
+    Storage storage((dir_ / "data").string());
+    State state;
+    CatchUpReport report;
+    const LedgerResult refused = Ledger(storage, state).load_and_catch_up(report, true, true);
+    EXPECT_NE(refused.error.find("File danneggiato: " + credits_path() + " (riga 1"),
+              std::string::npos)
+        << refused.error;
+    EXPECT_EQ(read_file(credits_path()), damaged);
+    EXPECT_EQ(read_file(state_path()), whole);
+    EXPECT_EQ(read_file(blocks_path()), log);
+  }
+  std::ofstream(credits_path(), std::ios::binary | std::ios::trunc) << credits;
   fs::rename(blocks_path(), blocks_path() + ".away");
   fs::create_directory(blocks_path());
   Storage storage((dir_ / "data").string());

@@ -177,38 +177,40 @@ std::string stake_block_validator(const RouteContext& context, const std::string
 RouteAnswer stake_route(const RouteContext& context, const ApiRequest& request) {
   const StakeRequest stake = read_stake_request(request, kStakeFundsMessage);
   if (stake.refusal) return stake.refusal;
-  std::unique_lock lock(context.chain_lock);
-  Ledger ledger(context.storage, context.state);
-  CommittedBlock committed;
-  if (LedgerResult staked = ledger.commit_stake(
-          stake.key, stake.atomic, stake_block_validator(context, stake.key), committed);
-      !staked) {
-    return error_json(staked.error);
-  }
-  if (!committed.state_saved) {
-    // The block is in blocks.dat but state.json could not follow: it is
-    // taken back, so that what is answered is what both files say.
-    const LedgerResult undone = ledger.undo_block(*committed.undo);
-    // The journal is restored unless cutting the log failed; then the block
-    // stands, on disk and in memory, and the catch-up replays it at start.
-    if (undone || undone.error == kStateSaveFailedMessage) {
-      std::cout << "[RPC] Staking annullato: " << kStateSaveFailedMessage << std::endl;
-      return error_json(kStateSaveFailedMessage);
+  RequestBatch batch(context.storage, context.state, context.chain_lock);
+  uint64_t staked = 0;
+  {
+    std::unique_lock lock(context.chain_lock);
+    CommittedBlock committed;
+    if (LedgerResult done = Ledger(context.storage, context.state)
+                                .commit_stake(stake.key, stake.atomic,
+                                              stake_block_validator(context, stake.key), committed);
+        !done) {
+      return error_json(done.error);
     }
+    staked = context.state.get_stake(stake.key);
   }
-  return stake_answer(context.state.get_stake(stake.key));
+  // Answered once the block is durable, without holding the lock meanwhile.
+  if (LedgerResult durable = batch.close(); !durable) return error_json(durable.error);
+  return stake_answer(staked);
 }
 
 RouteAnswer unstake_route(const RouteContext& context, const ApiRequest& request) {
   const StakeRequest unstake = read_stake_request(request, kUnstakeFundsMessage);
   if (unstake.refusal) return unstake.refusal;
-  std::unique_lock lock(context.chain_lock);
-  if (LedgerResult done =
-          Ledger(context.storage, context.state).unstake(unstake.key, unstake.atomic);
-      !done) {
-    return error_json(done.error);
+  RequestBatch batch(context.storage, context.state, context.chain_lock);
+  uint64_t staked = 0;
+  {
+    std::unique_lock lock(context.chain_lock);
+    if (LedgerResult done =
+            Ledger(context.storage, context.state).unstake(unstake.key, unstake.atomic);
+        !done) {
+      return error_json(done.error);
+    }
+    staked = context.state.get_stake(unstake.key);
   }
-  return stake_answer(context.state.get_stake(unstake.key));
+  if (LedgerResult durable = batch.close(); !durable) return error_json(durable.error);
+  return stake_answer(staked);
 }
 
 }  // namespace
