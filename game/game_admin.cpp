@@ -233,7 +233,7 @@ bool GameEngine::admin_trigger_super_boost(const std::string& token, uint64_t mi
                                            std::string& out) {
   std::unique_lock<std::shared_mutex> lock(game_mutex);
   if (!admin_token_valid_unlocked(token)) return refuse(out, kDeniedMessage);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   minutes = minutes == 0 ? kDefaultBoostMinutes : std::min(minutes, kMaxBoostMinutes);
   const std::string cleaned = clean_world_text(reason);
   touch_admin_unlocked();
@@ -255,7 +255,7 @@ bool GameEngine::admin_trigger_super_boost(const std::string& token, uint64_t mi
 bool GameEngine::admin_cancel_super_boost(const std::string& token, std::string& out) {
   std::unique_lock<std::shared_mutex> lock(game_mutex);
   if (!admin_token_valid_unlocked(token)) return refuse(out, kDeniedMessage);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   touch_admin_unlocked();
   admin.super_boost_until_ms = 0;
   admin.super_boost_reason.clear();
@@ -271,7 +271,7 @@ bool GameEngine::admin_schedule_super_boost(const std::string& token, uint64_t s
                                             const std::string& reason, std::string& out) {
   std::unique_lock<std::shared_mutex> lock(game_mutex);
   if (!admin_token_valid_unlocked(token)) return refuse(out, kDeniedMessage);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   const uint64_t now = now_ms();
   ScheduledSuperBoost boost;
   boost.start_ms = start_ms == 0 || start_ms < now ? now : start_ms;
@@ -304,7 +304,7 @@ bool GameEngine::admin_cancel_scheduled_boost(const std::string& token, const st
                                               std::string& out) {
   std::unique_lock<std::shared_mutex> lock(game_mutex);
   if (!admin_token_valid_unlocked(token)) return refuse(out, "Accesso negato: token non valido.");
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   touch_admin_unlocked();
   const bool all = boost_id.empty() || boost_id == "ALL";
   bool found = false;

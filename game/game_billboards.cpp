@@ -59,7 +59,7 @@ bool GameEngine::set_parcel_billboard(const std::string& address, const std::str
                                       bool span_cluster, std::string& out) {
   if (!keys_usable(address, lot_key, out)) return false;
   std::unique_lock<std::shared_mutex> lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   PlayerProfile& player = acting_player_unlocked(address);
   const std::string addr = player.address;
 
@@ -111,7 +111,7 @@ bool GameEngine::clear_parcel_billboard(const std::string& address, const std::s
                                         std::string& out) {
   if (!keys_usable(address, lot_key, out)) return false;
   std::unique_lock<std::shared_mutex> lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   PlayerProfile& player = acting_player_unlocked(address);
   const std::string addr = player.address;
 

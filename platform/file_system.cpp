@@ -205,3 +205,80 @@ bool stat_file(const std::string& path, FileInfo& info) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+AppendFile::~AppendFile() { close(); }
+
+AppendFile::AppendFile(AppendFile&& other) noexcept : fd_(other.fd_), size_(other.size_) { other.fd_ = -1; }
+
+AppendFile& AppendFile::operator=(AppendFile&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = other.fd_;
+    size_ = other.size_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+bool AppendFile::open(const std::string& path, bool truncate) {
+  close();
+  const int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | (truncate ? O_TRUNC : 0);
+  const int fd = ::open(path.c_str(), flags, kDefaultMode);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  size_ = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+bool AppendFile::append(std::string_view bytes) {
+  if (fd_ < 0) return false;
+  if (!write_all(fd_, bytes.data(), bytes.size())) return false;
+  size_ += bytes.size();
+  return true;
+}
+
+bool AppendFile::sync() {
+  if (fd_ < 0) return false;
+  while (::fdatasync(fd_) != 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
+bool AppendFile::truncate(uint64_t size) {
+  if (fd_ < 0) return false;
+  int rc;
+  do {
+    rc = ::ftruncate(fd_, static_cast<off_t>(size));
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0 || !fsync_fd(fd_)) return false;
+  size_ = size;
+  return true;
+}
+
+void AppendFile::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  size_ = 0;
+}
+
+bool rename_durably(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return false;
+  return fsync_directory(to);
+}
+
+bool remove_durably(const std::string& path) {
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return false;
+  return fsync_directory(path);
+}
+
+bool sync_parent_directory(const std::string& path) { return fsync_directory(path); }
+
+}  // namespace platform

@@ -67,3 +67,50 @@ struct FileInfo {
 [[nodiscard]] bool stat_file(const std::string& path, FileInfo& info);
 
 }  // namespace platform
+
+namespace platform {
+
+// A file written by appending, by one writer at a time, and synced when the
+// writer says so: a journal, or a large file written piece by piece.
+// Move-only; the destructor closes the file without syncing.
+class AppendFile {
+ public:
+  AppendFile() = default;
+  ~AppendFile();
+  AppendFile(AppendFile&& other) noexcept;
+  AppendFile& operator=(AppendFile&& other) noexcept;
+  AppendFile(const AppendFile&) = delete;
+  AppendFile& operator=(const AppendFile&) = delete;
+
+  // Opens `path` for appending, created when missing (emptied first when
+  // `truncate`). False when it cannot be opened or is not a plain file.
+  [[nodiscard]] bool open(const std::string& path, bool truncate);
+  bool is_open() const { return fd_ >= 0; }
+  // Bytes in the file: its size at open plus what was appended since.
+  uint64_t size() const { return size_; }
+  // Writes all of `bytes` at the end. False on any failure (the file may
+  // then hold part of them: truncate() takes them back).
+  [[nodiscard]] bool append(std::string_view bytes);
+  // Makes everything appended so far durable (fdatasync).
+  [[nodiscard]] bool sync();
+  // Cuts the file back to `size` bytes and syncs it.
+  [[nodiscard]] bool truncate(uint64_t size);
+  void close();
+
+ private:
+  int fd_ = -1;
+  uint64_t size_ = 0;
+};
+
+// Renames `from` over `to` and syncs their directory. False when the rename
+// fails (nothing moved).
+[[nodiscard]] bool rename_durably(const std::string& from, const std::string& to);
+
+// Removes `path` (a missing file counts as removed) and syncs its directory.
+[[nodiscard]] bool remove_durably(const std::string& path);
+
+// Syncs the directory that holds `path`, so that a file created there
+// survives a crash.
+[[nodiscard]] bool sync_parent_directory(const std::string& path);
+
+}  // namespace platform

@@ -64,7 +64,7 @@ class GameClaim : public game_test::GameFixture {
   PlayerProfile player(const std::string& who) { return Peer::player(*engine_, who); }
   Files files() const {
     return {game_test::read_file(dir() + "/blocks.dat"), game_test::read_file(dir() + "/state.json"),
-            game_test::read_file(world_path())};
+            saved_world()};
   }
   const Block& last_block() const { return storage_->get_blocks_cached().back(); }
   // Every balance and stake: what only a rule that mints may raise.
@@ -142,7 +142,7 @@ TEST_F(GameClaim, ANewPlayerClaimsThreeRuzByZavaVovaz) {
   EXPECT_EQ(json_value(out_, "remaining_coins"), "0");
   EXPECT_EQ(json_value(out_, "total_ruz"), "7.94");
   EXPECT_EQ(state_.get_balance("0xnew"), 2'940'000u);
-  const auto lines = game_test::lines_tagged(game_test::read_file(world_path()), "P");
+  const auto lines = game_test::lines_tagged(saved_world(), "P");
   const auto mine = std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l.starts_with("P|0xnew|"); });
   ASSERT_NE(mine, lines.end());
   EXPECT_TRUE(mine->starts_with("P|0xnew|0|25.000000|7.940000|")) << *mine;
@@ -312,7 +312,7 @@ TEST_F(GameClaim, AWorldThatCannotBeSavedTakesTheBlockBack) {
   const PlayerProfile player_before = player("0xab");
   const State ledger_before = state_;
   const Files before = files();
-  fs::create_directory(world_path() + ".tmp");
+  block_saves(*engine_);
   EXPECT_FALSE(claim("0xab", "WC"));
   EXPECT_EQ(out_, error_json(kSaveFailedMessage));
   EXPECT_EQ(files(), before);
@@ -322,7 +322,7 @@ TEST_F(GameClaim, AWorldThatCannotBeSavedTakesTheBlockBack) {
   expect_same_player(player("0xab"), player_before);
 
   // The same claim once the disk takes it: block 1, pool nonce 0.
-  fs::remove(world_path() + ".tmp");
+  allow_saves(*engine_);
   ASSERT_TRUE(claim("0xab", "WC")) << out_;
   EXPECT_EQ(json_value(out_, "block_index"), "1");
   EXPECT_EQ(last_block().transactions[0].nonce, 0u);
