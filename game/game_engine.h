@@ -27,7 +27,8 @@
 //   UndoScope undo(*this, lock);
 //   ... touch_*_unlocked(key) before changing a record, then change it ...
 //   if (!undo.save(out)) return false;  // restored, error answer written
-//   // (the lock was released while the journal synced, and is held again)
+//   // (the lock was released while the journal synced; it is held again,
+//   // shared: from here on the action only reads, to write its answer)
 //   out = <success answer>; return true;
 // Parcels are stored only through put_parcel_unlocked() and change owner
 // only through set_parcel_owner_unlocked(), which keep the parcel indexes
@@ -307,7 +308,8 @@ class GameEngine {
   // save() appends the lines of the touched records to the journal and
   // returns once they are synced. Given the action's lock, it releases it
   // while the journal syncs (views and other changes go on) and takes it
-  // again before returning. When the write fails, every touched entry is put
+  // again, shared, before returning: the action then only reads to write
+  // its answer. When the write fails, every touched entry is put
   // back exactly as it was (removing entries that did not exist, restoring
   // erased ones, re-filing parcels in the indexes), after the changes queued
   // later, which fail with it, are undone; save() then writes the error
@@ -366,6 +368,9 @@ class GameEngine {
     GameEngine& engine_;
     std::unique_lock<std::shared_mutex>* lock_ = nullptr;
     UndoRecords records_;
+    // After a durable save with the action's lock: the lock is held shared
+    // while the action writes its answer, until the scope ends.
+    bool answering_ = false;
   };
 
   // Puts back what `records` saved. REQUIRES: game lock held exclusively.

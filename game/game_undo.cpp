@@ -47,6 +47,7 @@ GameEngine::UndoScope::UndoScope(GameEngine& engine, std::unique_lock<std::share
 
 GameEngine::UndoScope::~UndoScope() {
   if (engine_.active_undo_ == this) engine_.active_undo_ = nullptr;
+  if (answering_) engine_.game_mutex.unlock_shared();
 }
 
 bool GameEngine::UndoScope::commit_holding_lock() {
@@ -97,8 +98,16 @@ bool GameEngine::UndoScope::save(std::string& out) {
   // Views and other changes go on while the journal syncs.
   lock_->unlock();
   const WorldJournal::Outcome outcome = e.journal_->wait(seq);
+  if (outcome == WorldJournal::Outcome::kDurable) {
+    // The answer only reads: the lock is taken shared for it, and given
+    // back when the scope ends, before the action's lock object (which no
+    // longer owns it).
+    e.game_mutex.lock_shared();
+    lock_->release();
+    answering_ = true;
+    return true;
+  }
   lock_->lock();
-  if (outcome == WorldJournal::Outcome::kDurable) return true;
   e.settle_failed_changes_unlocked();
   std::cout << "[GIOCO] Impossibile scrivere il giornale " << e.journal_->path() << ": modifica annullata."
             << std::endl;
