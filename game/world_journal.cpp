@@ -145,13 +145,27 @@ bool WorldJournal::in_failed_range(uint64_t seq) const {
 }
 
 bool WorldJournal::write_batch(const std::string& batch, bool fail) {
-  if (!file_.is_open() && !file_.open(path_, false)) return false;
-  const uint64_t before = file_.size();
-  if (!fail && file_.append(batch) && file_.sync()) return true;
+  if (!file_.is_open()) {
+    if (!file_.open(path_, false)) return false;
+    if (!whole_size_known_) {
+      // Checked at start: everything in it is whole.
+      whole_size_ = file_.size();
+      whole_size_known_ = true;
+    }
+  }
+  // The remains of a failed batch that could not be cut back then.
+  if (file_.size() != whole_size_ && !file_.truncate(whole_size_)) {
+    file_.close();
+    return false;
+  }
+  if (!fail && file_.append(batch) && file_.sync()) {
+    whole_size_ = file_.size();
+    return true;
+  }
   // Nothing of the batch may stay: a later batch after its remains would
   // read as damage in the middle. A file that cannot even be cut back is
-  // reopened (and cut) by the next write.
-  if (!file_.truncate(before)) file_.close();
+  // cut by the next write before anything else.
+  if (!file_.truncate(whole_size_)) file_.close();
   return false;
 }
 
@@ -235,8 +249,10 @@ bool WorldJournal::begin_rewrite() {
   file_.close();
   if (!platform::rename_durably(path_, old_path())) return false;
   file_size_ = 0;
-  // The fresh journal is created by the next write; its name is made
-  // durable here so that a change synced into it cannot lose its file.
+  whole_size_ = 0;
+  whole_size_known_ = true;
+  // The fresh journal's name is made durable here, so that a change synced
+  // into it cannot lose its file.
   if (!file_.open(path_, true) || !platform::sync_parent_directory(path_)) {
     file_.close();
     return false;
@@ -253,6 +269,8 @@ bool WorldJournal::end_rewrite(bool empty_current) {
   if (!file_.is_open() && !file_.open(path_, false)) return false;
   if (!file_.truncate(0)) return false;
   file_size_ = 0;
+  whole_size_ = 0;
+  whole_size_known_ = true;
   return true;
 }
 
@@ -263,6 +281,8 @@ bool WorldJournal::cut_to(uint64_t size) {
     return false;
   }
   file_size_ = size;
+  whole_size_ = size;
+  whole_size_known_ = true;
   return true;
 }
 

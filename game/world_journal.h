@@ -126,6 +126,9 @@ class WorldJournal {
   mutable std::mutex mu_;
   std::condition_variable written_;
   platform::AppendFile file_;  // touched only by the one writer
+  // Bytes of whole changes in the file; known once the file was opened.
+  uint64_t whole_size_ = 0;
+  bool whole_size_known_ = false;
   bool writing_ = false;       // a caller is writing, or a rewrite moves files
   std::string queued_;         // checksummed lines not yet written
   uint64_t queued_first_ = 0;  // number of the first change in `queued_`
