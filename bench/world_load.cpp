@@ -197,8 +197,8 @@ void measure(const std::string& binary, const fs::path& world, uint64_t lots, do
   const Rate map_idle = run(seconds, map);
   const Rate buys = run(seconds, buy);
   const Rate logins = run(seconds, login);
-  Rate state_busy, map_busy;
-  std::thread writers([&] { run(2 * seconds, buy); });
+  Rate state_busy, map_busy, buys_busy;
+  std::thread writers([&] { buys_busy = run(2 * seconds, buy); });
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds / 4));
   state_busy = run(seconds / 2, state);
   map_busy = run(seconds / 2, map);
@@ -208,7 +208,9 @@ void measure(const std::string& binary, const fs::path& world, uint64_t lots, do
   std::printf("  state %.0f/s idle, %.0f/s while buying (%.0f%%); map %.0f/s idle, %.0f/s while buying (%.0f%%)\n",
               state_idle.per_s, state_busy.per_s, 100.0 * state_busy.per_s / state_idle.per_s, map_idle.per_s,
               map_busy.per_s, 100.0 * map_busy.per_s / map_idle.per_s);
+  std::printf("  buys while they read %.0f/s (p99 %.1f ms)\n", buys_busy.per_s, buys_busy.p99_ms);
   std::system(("kill " + pid + " 2>/dev/null; sleep 1").c_str());
+  // A world file larger than at the start was rewritten during the run.
   std::printf("  world file %.0f MB, journal %.1f MB after the run\n",
               static_cast<double>(fs::file_size(dir / "data" / "game_world.dat")) / 1e6,
               fs::exists(dir / "data" / "game_world.journal")
