@@ -218,3 +218,112 @@ bool stat_file(const std::string& path, FileInfo& info) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+AppendFile::~AppendFile() { close(); }
+
+bool AppendFile::open(const std::string& path) {
+  close();
+  bool created = false;
+  int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, kDefaultMode);
+    created = true;
+  }
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (created && !fsync_directory(path))) {
+    close_fd(fd);
+    return false;
+  }
+  fd_ = fd;
+  size_ = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+void AppendFile::close() {
+  if (fd_ >= 0) close_fd(fd_);
+  fd_ = -1;
+  size_ = 0;
+}
+
+bool AppendFile::append(std::string_view lines, uint64_t* size_before) {
+  if (fd_ < 0) return false;
+  // The size is read again: whatever reached the file, it is what follows.
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) return false;
+  size_ = static_cast<uint64_t>(st.st_size);
+  if (size_before != nullptr) *size_before = size_;
+  char last = '\n';
+  if (size_ > 0) {
+    ssize_t n;
+    do {
+      n = ::pread(fd_, &last, 1, static_cast<off_t>(size_ - 1));
+    } while (n < 0 && errno == EINTR);
+    if (n != 1) return false;
+  }
+  std::string buffer;
+  if (last != '\n') buffer.push_back('\n');
+  buffer.append(lines);
+  if (write_all(fd_, buffer.data(), buffer.size())) {
+    size_ += buffer.size();
+    return true;
+  }
+  // A full disk can take half a record: cut it off.
+  while (::ftruncate(fd_, static_cast<off_t>(size_)) != 0 && errno == EINTR) {
+  }
+  return false;
+}
+
+bool AppendFile::sync() const { return fd_ >= 0 && fsync_fd(fd_); }
+
+bool AppendFile::truncate(uint64_t size) {
+  if (fd_ < 0) return false;
+  int rc;
+  do {
+    rc = ::ftruncate(fd_, static_cast<off_t>(size));
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) return false;
+  size_ = size;
+  return fsync_fd(fd_);
+}
+
+}  // namespace platform
+
+namespace platform {
+
+bool rename_durably(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return false;
+  return fsync_directory(to);
+}
+
+bool remove_durably(const std::string& path) {
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return false;
+  return fsync_directory(path);
+}
+
+bool sync_parent_directory(const std::string& path) { return fsync_directory(path); }
+
+bool prepare_append_file(const std::string& path, bool empty, FileAccess access) {
+  bool created = false;
+  int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, mode_for(access));
+    created = true;
+  }
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && narrow_mode(fd, access);
+  if (ok && empty && st.st_size > 0) {
+    int rc;
+    do {
+      rc = ::ftruncate(fd, 0);
+    } while (rc != 0 && errno == EINTR);
+    ok = rc == 0 && fsync_fd(fd);
+  }
+  ok = close_fd(fd) && ok;
+  return ok && (!created || fsync_directory(path));
+}
+
+}  // namespace platform

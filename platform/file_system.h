@@ -71,3 +71,62 @@ struct FileInfo {
 [[nodiscard]] bool stat_file(const std::string& path, FileInfo& info);
 
 }  // namespace platform
+
+namespace platform {
+
+// A log file kept open for appending: records are written by append() and
+// made durable together by sync(), so that one sync can cover the records
+// of many writers. Holds no lock: the caller serialises append, truncate
+// and close; sync may run concurrently with them.
+class AppendFile {
+ public:
+  AppendFile() = default;
+  ~AppendFile();
+  AppendFile(const AppendFile&) = delete;
+  AppendFile& operator=(const AppendFile&) = delete;
+
+  // Opens `path` for appending, creating it (and syncing its directory)
+  // when missing. False when it cannot be opened as a plain file.
+  [[nodiscard]] bool open(const std::string& path);
+  bool is_open() const { return fd_ >= 0; }
+  void close();
+  // The file's size as this object last wrote or cut it.
+  uint64_t size() const { return size_; }
+  // Writes `lines` (whole lines, each ending in a line feed) at the end,
+  // unsynced. When the file does not end with a line feed (the torn tail of
+  // a crash) they start on a fresh line. `size_before`, when given,
+  // receives the size before the write (for truncate to undo it). A failed
+  // write cuts the file back, so that no half record stays.
+  [[nodiscard]] bool append(std::string_view lines, uint64_t* size_before = nullptr);
+  // Makes every byte appended so far durable.
+  [[nodiscard]] bool sync() const;
+  // Cuts the file back to `size` bytes and syncs it.
+  [[nodiscard]] bool truncate(uint64_t size);
+
+ private:
+  int fd_ = -1;
+  uint64_t size_ = 0;
+};
+
+}  // namespace platform
+
+namespace platform {
+
+// Renames `from` over `to` and syncs their directory. False when the rename
+// fails (nothing moved).
+[[nodiscard]] bool rename_durably(const std::string& from, const std::string& to);
+
+// Removes `path` (a missing file counts as removed) and syncs its directory.
+[[nodiscard]] bool remove_durably(const std::string& path);
+
+// Syncs the directory that holds `path`, so that a file created there
+// survives a crash.
+[[nodiscard]] bool sync_parent_directory(const std::string& path);
+
+// Makes `path` a plain file for an AppendFile to open: created when missing
+// (its directory synced) with `access`, which also narrows an existing file
+// (kOwnerOnly: 0600); emptied and synced when `empty`. False when it cannot
+// be created, is not a plain file, or cannot be narrowed or emptied.
+[[nodiscard]] bool prepare_append_file(const std::string& path, bool empty, FileAccess access);
+
+}  // namespace platform
