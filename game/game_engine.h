@@ -230,15 +230,16 @@ class GameEngine {
   // at least 1. A claimant that is no valid address (normalised, checked by
   // CryptoKeys::is_valid_address) is refused before anything is touched.
   // The payment's block is built and checked first (Ledger::prepare_claim:
-  // pool top-up, fee split); then the game-side debit is saved in the world
-  // file together with a ClaimIntent naming the block's transaction hash;
-  // only then is the block committed (appended, state saved). The intent
-  // stays in the file until the next save of the world (or the next start)
-  // drops it: the log then holds its block. Whatever fails after the debit is
-  // saved, the block log decides: a claim whose block is not in the log is
-  // refunded (in memory now; on disk by the next save, or by
-  // settle_pending_claims after a crash), one whose block is in the log
-  // keeps its debit. Every refusal and failure answers an error and leaves
+  // pool top-up, fee split); then the game-side debit is journaled (synced)
+  // together with a ClaimIntent record naming the block's transaction hash;
+  // only then is the block committed (appended, state saved). Once the log
+  // holds the block, the intent's removal is queued for the journal's next
+  // write (lost in a crash, the next start redoes it). Whatever fails after
+  // the debit is saved, the block log decides: a claim whose block is not in
+  // the log is taken back and the intent removed, journaled at once (when
+  // that write fails, memory keeps the debit and the intent as on disk, and
+  // settle_pending_claims refunds it at the next start); one whose block is
+  // in the log keeps its debit. Every refusal and failure answers an error and leaves
   // the ledger and the game as they were (a new player may stay created in
   // memory, with its production brought up to date), except a block that
   // could neither have its state.json saved nor be cut back: it stands, and
@@ -248,13 +249,14 @@ class GameEngine {
   bool claim_ruz_onchain(const std::string& address, State& state, Storage& storage, std::string& out,
                          const std::string& source, uint64_t max_amount);
 
-  // Settles the claims the world file holds as pending, against the block
-  // log: a claim whose payment `storage` holds keeps its debit, any other is
+  // Settles the claims the world holds as pending, against the block log:
+  // a claim whose payment `storage` holds keeps its debit, any other is
   // refunded (its Zava Vovaz or kWh back, its game-side RUZ taken back).
-  // Then the world is saved without them, with one console line saying what
-  // was settled. Run once at start-up, after the ledger's catch-up and the
-  // world's load, before any request. False, with the reason in `error`,
-  // when that save fails (the file keeps the intents for the next start).
+  // The outcome and the intents' removals are then journaled, with one
+  // console line saying what was settled. Run once at start-up, after the
+  // ledger's catch-up and the world's load, before any request. False, with
+  // the reason in `error`, when that write fails (the intents stay for the
+  // next start).
   // REQUIRES: the chain lock held (shared is enough). Takes the game lock
   // exclusively.
   [[nodiscard]] bool settle_pending_claims(const Storage& storage, std::string& error);
