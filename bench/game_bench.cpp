@@ -7,7 +7,8 @@
 //                      load recomputes every player's power)
 //   SaveWorld/N        one save of the full snapshot, fsync included, after
 //                      one player and one lot changed
-//   BuyWithSave/N      a purchase as a player makes it, save included
+//   BuyWithSave/N      a purchase as a player makes it, its journal write
+//                      and sync included
 //   Viewport600/N, ViewportSparse/N, ViewportWorld/N, ViewportSea/N,
 //   StateView/N,
 //   Buy/N, Build/N, Upgrade/N
@@ -17,8 +18,8 @@
 //   Telemetry/N        the administrator's telemetry, which sums over every
 //                      player (10,000) and counts the N lots
 //   LoginWithSave      a password login as the route makes it: a new
-//                      session token, and the world file (the seeded world
-//                      and one account) saved and synced
+//                      session token, and the account's line journaled and
+//                      synced
 //
 //   Leaderboard/P     the ranking view over P players with scattered powers
 //   LeaderboardCopySort/P

@@ -10,7 +10,7 @@
 # game reads (/api/game/viewport with 600 lots in view and as a phone's map
 # screen, /api/game/state of a player with 10 lots) on a world of 100,000
 # lots of 10,000 players; the community list and a random quiz question; and a
-# password login (/api/auth/login, which saves the world file every time).
+# password login (/api/auth/login, which journals the account every time).
 #   bench/http_load.sh [build_dir]   (default ./build; needs bench/http_server
 #   and bench/game_bench)
 # Fails when either server gives any answer other than 2xx/3xx.

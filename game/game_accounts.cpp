@@ -106,7 +106,7 @@ std::string GameEngine::free_username_unlocked(const std::string& wanted, uint64
 bool GameEngine::register_user(const std::string& username_in, const std::string& email_in,
                                const std::string& password, std::string& out) {
   std::unique_lock lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   const std::string username(trim_blanks(clean_world_text(username_in)));
   const std::string email(trim_blanks(RozeveCrypto::ascii_lower(clean_world_text(email_in))));
   const std::string lower_username = RozeveCrypto::ascii_lower(username);
@@ -160,7 +160,7 @@ bool GameEngine::register_user(const std::string& username_in, const std::string
 
 bool GameEngine::login_user(const std::string& identifier_in, const std::string& password, std::string& out) {
   std::unique_lock lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   const std::string identifier = RozeveCrypto::ascii_lower(trim_blanks(identifier_in));
 
   const auto by_email = email_index.find(identifier);
@@ -192,7 +192,7 @@ bool GameEngine::login_google_user(const std::string& google_id_in, const std::s
                                    const std::string& name_in, const std::string& avatar_url_in,
                                    std::string& out) {
   std::unique_lock lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   const std::string google_id = clean_world_text(google_id_in);
   const std::string email = RozeveCrypto::ascii_lower(clean_world_text(email_in));
   const std::string name = clean_world_text(name_in);
@@ -270,7 +270,7 @@ bool GameEngine::login_google_user(const std::string& google_id_in, const std::s
 
 bool GameEngine::logout_user(const std::string& session_token, std::string& out) {
   std::unique_lock lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   const auto session = sessions.find(session_token);
   if (session != sessions.end()) {
     const auto user = users.find(session->second);
@@ -305,7 +305,7 @@ bool GameEngine::get_user_profile(const std::string& session_token, std::string&
 bool GameEngine::connect_user_wallet(const std::string& token_or_user_id, const std::string& wallet_in,
                                      std::string& out) {
   std::unique_lock lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   auto user = users.end();
   if (const auto session = sessions.find(token_or_user_id); session != sessions.end()) {
     user = users.find(session->second);

@@ -233,7 +233,7 @@ bool GameEngine::admin_trigger_super_boost(const std::string& token, uint64_t mi
                                            std::string& out) {
   std::unique_lock lock(game_mutex);
   if (!admin_token_valid_unlocked(token)) return refuse(out, kDeniedMessage);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   minutes = minutes == 0 ? kDefaultBoostMinutes : std::min(minutes, kMaxBoostMinutes);
   const std::string cleaned = clean_world_text(reason);
   // The x100 boost keeps no start: nobody may accrue across it unsynced.
@@ -257,7 +257,7 @@ bool GameEngine::admin_trigger_super_boost(const std::string& token, uint64_t mi
 bool GameEngine::admin_cancel_super_boost(const std::string& token, std::string& out) {
   std::unique_lock lock(game_mutex);
   if (!admin_token_valid_unlocked(token)) return refuse(out, kDeniedMessage);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   // The boost ran until now: that stretch is credited before it is erased.
   sync_all_players_unlocked();
   touch_admin_unlocked();
@@ -275,7 +275,7 @@ bool GameEngine::admin_schedule_super_boost(const std::string& token, uint64_t s
                                             const std::string& reason, std::string& out) {
   std::unique_lock lock(game_mutex);
   if (!admin_token_valid_unlocked(token)) return refuse(out, kDeniedMessage);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   const uint64_t now = now_ms();
   ScheduledSuperBoost boost;
   boost.start_ms = start_ms == 0 || start_ms < now ? now : start_ms;
@@ -308,7 +308,7 @@ bool GameEngine::admin_cancel_scheduled_boost(const std::string& token, const st
                                               std::string& out) {
   std::unique_lock lock(game_mutex);
   if (!admin_token_valid_unlocked(token)) return refuse(out, "Accesso negato: token non valido.");
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   // What the cancelled boosts and the x100 boost ran until now is credited
   // before they stop counting.
   sync_all_players_unlocked();

@@ -167,7 +167,7 @@ bool GameEngine::record_ad_quartile(const std::string& address, const std::strin
 bool GameEngine::claim_ad_session(const std::string& address, const std::string& token, std::string& out) {
   if (!keys_usable(address, out)) return false;
   std::unique_lock lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   PlayerProfile& player = get_or_create_player_unlocked(normalize_addr(address));
   sync_player_unlocked(player);
   if (token.empty() || player.ad_token.empty() || token != player.ad_token) {
@@ -262,7 +262,7 @@ bool GameEngine::update_ads_config(const std::string& google_ad_unit_id, const s
                                    const std::string& amazon_slot_id, std::string& out) {
   {
     std::unique_lock lock(game_mutex);
-    UndoScope undo(*this);
+    UndoScope undo(*this, lock);
     touch_ads_unlocked();
     const auto set = [](std::string& field, const std::string& text) {
       std::string cleaned = clean_ad_identifier(text);

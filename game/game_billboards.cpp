@@ -60,7 +60,7 @@ bool GameEngine::set_parcel_billboard(const std::string& address, const std::str
                                       bool span_cluster, std::string& out) {
   if (!keys_usable(address, out)) return false;
   std::unique_lock lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   PlayerProfile& player = acting_player_unlocked(address);
   const std::string addr = player.address;
 
@@ -112,7 +112,7 @@ bool GameEngine::clear_parcel_billboard(const std::string& address, const std::s
                                         std::string& out) {
   if (!keys_usable(address, out)) return false;
   std::unique_lock lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   PlayerProfile& player = acting_player_unlocked(address);
   const std::string addr = player.address;
 

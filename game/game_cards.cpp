@@ -25,7 +25,7 @@ void put_card(JsonWriter& json, std::string_view id, std::string_view name, std:
 bool GameEngine::draw_daily_bonus_card(const std::string& address, std::string& out) {
   if (!keys_usable(address, out)) return false;
   std::unique_lock lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   PlayerProfile& player = get_or_create_player_unlocked(normalize_addr(address));
   sync_player_unlocked(player);
   const uint64_t now = now_ms();

@@ -10,7 +10,6 @@
 #include <iostream>
 #include <mutex>
 #include <shared_mutex>
-#include <unordered_set>
 
 #include "chain/accounts.h"
 #include "chain/state.h"
@@ -129,32 +128,41 @@ bool GameEngine::claim_ruz_onchain(const std::string& address, State& state, Sto
   // the log: a crash in between leaves an intent that the next start
   // settles against the log, never coins paid twice.
   debit(player, intent);
-  pending_claims_.push_back(intent);
+  touch_claim_unlocked(intent.tx_hash);
+  pending_claims_.insert_or_assign(intent.tx_hash, intent);
+  // The world as it was before the claim, should its block not be kept.
+  UndoRecords before_claim = undo.records_;
   if (!save_world_unlocked()) {
-    pending_claims_.pop_back();
     undo.undo();
     return refuse(out, kSaveFailedMessage);
   }
-  pending_claims_.pop_back();
 
   // Synced on return: the debit already on disk never rests on a block a
   // crash could still take from the log.
   ClaimReceipt receipt;
   const LedgerResult paid = ledger.commit_claim(prepared, receipt);
   const std::string& failure = paid.error;
+  // The debit and its intent are on disk: what follows is a change of its
+  // own, undone back to them.
   if (!log_holds(storage, intent)) {
-    undo.undo();
-    // The file still holds the debit with its intent: this save refunds
-    // it, or failing that the next start does.
+    // This change puts the world back as it was before the claim (a new
+    // player gone too) and drops the intent, or failing that the next start
+    // refunds it (the debit and the intent stay in memory as on disk).
+    touch_records_unlocked(before_claim);
+    undo_records_unlocked(before_claim);
     if (!save_world_unlocked()) {
+      undo.undo();
       std::cout << "[GIOCO] Riscatto non registrato: il rimborso di " << intent.player
-                << " sara' salvato al prossimo salvataggio o avvio" << std::endl;
+                << " sara' salvato al prossimo avvio" << std::endl;
     }
     return refuse(out, failure);
   }
-  // The block stands, and so does the debit, already on disk. The intent
-  // leaves the file with the next save, or at the next start, which finds
-  // the block: a save of its own would cost every claim a second world write.
+  // The block stands, and so does the debit, already on disk. The intent's
+  // removal is queued without a sync of its own: lost in a crash, it is
+  // redone at the next start, which finds the block.
+  touch_claim_unlocked(intent.tx_hash);
+  pending_claims_.erase(intent.tx_hash);
+  if (!undo.queue()) undo.undo();
   if (!failure.empty()) return refuse(out, kBlockKeptMessage);
 
   const Transaction& payment = receipt.committed.block.transactions.front();
@@ -181,12 +189,13 @@ bool GameEngine::claim_ruz_onchain(const std::string& address, State& state, Sto
 bool GameEngine::settle_pending_claims(const Storage& storage, std::string& error) {
   std::unique_lock lock(game_mutex);
   if (pending_claims_.empty() || load_failed_) return true;
+  UndoScope undo(*this);
   uint64_t kept = 0;
   uint64_t refunded = 0;
-  std::unordered_set<std::string> seen;
-  for (const ClaimIntent& intent : pending_claims_) {
-    // A line read twice is one claim: refunded twice it would pay.
-    if (!seen.insert(intent.tx_hash).second) continue;
+  // One record per transaction: a line read twice is one claim, refunded
+  // once.
+  for (const auto& [hash, intent] : pending_claims_) {
+    touch_claim_unlocked(hash);
     if (log_holds(storage, intent)) {
       ++kept;  // the world file shows the debit already
       continue;
@@ -200,6 +209,7 @@ bool GameEngine::settle_pending_claims(const Storage& storage, std::string& erro
   }
   pending_claims_.clear();
   if (!save_world_unlocked()) {
+    undo.undo();
     error = "Impossibile salvare " + world_file_path + " dopo aver sistemato i riscatti in sospeso";
     return false;
   }

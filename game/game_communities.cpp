@@ -76,7 +76,7 @@ bool GameEngine::create_cer_community(const std::string& address, const std::str
   const std::string clean_tag = clean_world_text(tag);
 
   std::unique_lock lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   const std::string addr = normalize_addr(address);
   PlayerProfile& player = get_or_create_player_unlocked(addr);
 
@@ -129,7 +129,7 @@ bool GameEngine::create_cer_community(const std::string& address, const std::str
 bool GameEngine::join_cer_community(const std::string& address, const std::string& cer_id, std::string& out) {
   if (!keys_usable(address, out)) return false;
   std::unique_lock lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   const std::string addr = normalize_addr(address);
   PlayerProfile& player = get_or_create_player_unlocked(addr);
 
@@ -163,7 +163,7 @@ bool GameEngine::join_cer_community(const std::string& address, const std::strin
 bool GameEngine::leave_cer_community(const std::string& address, std::string& out) {
   if (!keys_usable(address, out)) return false;
   std::unique_lock lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   const std::string addr = normalize_addr(address);
   PlayerProfile& player = get_or_create_player_unlocked(addr);
 
@@ -200,7 +200,7 @@ bool GameEngine::post_cer_message(const std::string& address, const std::string&
   const std::string clean_text = clean_world_text(text);
 
   std::unique_lock lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   const std::string addr = normalize_addr(address);
   PlayerProfile& player = get_or_create_player_unlocked(addr);
 

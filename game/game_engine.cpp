@@ -1,6 +1,7 @@
 #include "game/game_engine.h"
 
 #include <filesystem>
+#include <iostream>
 #include <mutex>
 #include <system_error>
 
@@ -17,6 +18,7 @@ GameEngine::GameEngine(const std::string& data_dir, std::shared_ptr<const GameCl
   std::filesystem::create_directories(data_dir, ec);
 
   world_file_path = data_dir + "/game_world.dat";
+  journal_ = std::make_unique<WorldJournal>(data_dir + "/" + kJournalFileName);
   load_world();
 
   // Nothing else can reach the engine yet; the lock only keeps the
@@ -31,8 +33,47 @@ GameEngine::GameEngine(const std::string& data_dir, std::shared_ptr<const GameCl
     // A failure is on the console already; the next change saves again.
     static_cast<void>(save_world_unlocked());
   }
-  // Last, over the defaults and the identifiers the world file stored.
-  read_ads_publisher_conf_unlocked(kAdsPublisherConfPath);
+  // Last, over the defaults and the identifiers the world file stored; the
+  // world file then carries the identifiers in use, as any change does.
+  {
+    std::unique_lock lock(game_mutex);
+    UndoScope undo(*this);
+    touch_ads_unlocked();
+    const std::string before = journal_lines_unlocked(undo.records_);
+    read_ads_publisher_conf_unlocked(kAdsPublisherConfPath);
+    if (!load_failed_ && journal_lines_unlocked(undo.records_) != before && !undo.commit_holding_lock()) {
+      undo.undo();
+      std::cout << "[GIOCO] Identificativi pubblicitari non salvati in " << journal_->path() << std::endl;
+    }
+  }
+  if (load_failed_) return;
+  journal_->on_grown(rewrite_threshold_, [this] {
+    std::lock_guard<std::mutex> lock(rewriter_mu_);
+    rewrite_wanted_ = true;
+    rewriter_cv_.notify_one();
+  });
+  rewriter_ = std::thread([this] { rewriter_loop(); });
+}
+
+GameEngine::~GameEngine() {
+  {
+    std::lock_guard<std::mutex> lock(rewriter_mu_);
+    stopping_ = true;
+    rewriter_cv_.notify_one();
+  }
+  if (rewriter_.joinable()) rewriter_.join();
+}
+
+void GameEngine::rewriter_loop() {
+  std::unique_lock<std::mutex> lock(rewriter_mu_);
+  for (;;) {
+    rewriter_cv_.wait(lock, [this] { return rewrite_wanted_ || stopping_.load(); });
+    if (stopping_.load()) return;
+    rewrite_wanted_ = false;
+    lock.unlock();
+    rewrite_world_in_background();
+    lock.lock();
+  }
 }
 
 std::string GameEngine::normalize_addr(const std::string& addr) const {
@@ -63,8 +104,10 @@ uint64_t GameEngine::get_total_players_count() const {
 }
 
 bool GameEngine::save_world() {
+  std::lock_guard<std::mutex> rewriting(rewrite_mutex_);
   std::unique_lock lock(game_mutex);
-  return save_world_unlocked();
+  if (load_failed_) return save_world_unlocked();
+  return write_world_file_unlocked();
 }
 
 SolarEnvironment GameEngine::compute_solar_environment(double lat, double lon,

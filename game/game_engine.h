@@ -2,8 +2,7 @@
 // parcels, login accounts and sessions, communities, the quiz, ad-network
 // settings and counters, and the administration block.
 //
-// Locking: the game lock guards every data member and the writing of the
-// world file. Public operations take it themselves (shared for read-only
+// Locking: the game lock guards every data member. Public operations take it themselves (shared for read-only
 // views, exclusive for changes and for views that first accrue a player's
 // production). Functions ending in `_unlocked` take no lock; their REQUIRES:
 // line says how the caller must hold it. The lock is not recursive, so a
@@ -27,24 +26,35 @@
 //
 // Changing the world, for every action (see UndoScope below):
 //   std::unique_lock lock(game_mutex);
-//   UndoScope undo(*this);
+//   UndoScope undo(*this, lock);
 //   ... touch_*_unlocked(key) before changing a record, then change it ...
 //   if (!undo.save(out)) return false;  // restored, error answer written
+//   // (the lock was released while the journal synced; it is held again,
+//   // shared: from here on the action only reads, to write its answer)
 //   out = <success answer>; return true;
 // Parcels are stored only through put_parcel_unlocked() and change owner
 // only through set_parcel_owner_unlocked(), which keep the parcel indexes
 // in step; `key`, `lat` and `lon` of a stored parcel never change.
 //
-// The engine holds no reference to the ledger and starts no thread.
+// Persistence: game_world.dat holds a snapshot of the world and
+// game_world.journal the changes since (world_journal.h). One background
+// thread rewrites the snapshot when the journal grows, reading the world in
+// short pieces under the shared lock.
+//
+// The engine holds no reference to the ledger.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <shared_mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -56,7 +66,9 @@
 #include "game/parcel_index.h"
 #include "game/plant_table.h"
 #include "game/solar_model.h"
+#include "game/world_journal.h"
 #include "game/world_records.h"
+#include "platform/file_system.h"
 #include "platform/writer_preferring_mutex.h"
 
 namespace ZezozuRiziv {
@@ -92,8 +104,9 @@ class GameEngine {
   // Nothing else can reach the engine yet. Never throws for a directory
   // that cannot be created; every save then fails and is reported.
   explicit GameEngine(const std::string& data_dir, std::shared_ptr<const GameClock> clock = nullptr);
-  // Destroys the members only; nothing is saved.
-  ~GameEngine() = default;
+  // Stops the background rewriter (a rewrite under way is abandoned, its
+  // temporary file left) and destroys the members; nothing is saved.
+  ~GameEngine();
 
   GameEngine(const GameEngine&) = delete;
   GameEngine& operator=(const GameEngine&) = delete;
@@ -119,7 +132,8 @@ class GameEngine {
   uint64_t get_total_parcels_count() const;
   uint64_t get_total_players_count() const;
 
-  // Writes the world file now. Takes the game lock exclusively.
+  // Rewrites the whole world file now and empties the journal, once every
+  // queued change is durable. Takes the game lock exclusively.
   [[nodiscard]] bool save_world();
 
   // ---- Plants and sun (no lock) ------------------------------------------
@@ -216,15 +230,16 @@ class GameEngine {
   // at least 1. A claimant that is no valid address (normalised, checked by
   // CryptoKeys::is_valid_address) is refused before anything is touched.
   // The payment's block is built and checked first (Ledger::prepare_claim:
-  // pool top-up, fee split); then the game-side debit is saved in the world
-  // file together with a ClaimIntent naming the block's transaction hash;
-  // only then is the block committed (appended, state saved). The intent
-  // stays in the file until the next save of the world (or the next start)
-  // drops it: the log then holds its block. Whatever fails after the debit is
-  // saved, the block log decides: a claim whose block is not in the log is
-  // refunded (in memory now; on disk by the next save, or by
-  // settle_pending_claims after a crash), one whose block is in the log
-  // keeps its debit. Every refusal and failure answers an error and leaves
+  // pool top-up, fee split); then the game-side debit is journaled (synced)
+  // together with a ClaimIntent record naming the block's transaction hash;
+  // only then is the block committed (appended, state saved). Once the log
+  // holds the block, the intent's removal is queued for the journal's next
+  // write (lost in a crash, the next start redoes it). Whatever fails after
+  // the debit is saved, the block log decides: a claim whose block is not in
+  // the log is taken back and the intent removed, journaled at once (when
+  // that write fails, memory keeps the debit and the intent as on disk, and
+  // settle_pending_claims refunds it at the next start); one whose block is
+  // in the log keeps its debit. Every refusal and failure answers an error and leaves
   // the ledger and the game as they were (a new player may stay created in
   // memory, with its production brought up to date), except a block that
   // could neither have its state.json saved nor be cut back: it stands, and
@@ -234,13 +249,14 @@ class GameEngine {
   bool claim_ruz_onchain(const std::string& address, State& state, Storage& storage, std::string& out,
                          const std::string& source, uint64_t max_amount);
 
-  // Settles the claims the world file holds as pending, against the block
-  // log: a claim whose payment `storage` holds keeps its debit, any other is
+  // Settles the claims the world holds as pending, against the block log:
+  // a claim whose payment `storage` holds keeps its debit, any other is
   // refunded (its Zava Vovaz or kWh back, its game-side RUZ taken back).
-  // Then the world is saved without them, with one console line saying what
-  // was settled. Run once at start-up, after the ledger's catch-up and the
-  // world's load, before any request. False, with the reason in `error`,
-  // when that save fails (the file keeps the intents for the next start).
+  // The outcome and the intents' removals are then journaled, with one
+  // console line saying what was settled. Run once at start-up, after the
+  // ledger's catch-up and the world's load, before any request. False, with
+  // the reason in `error`, when that write fails (the intents stay for the
+  // next start).
   // REQUIRES: the chain lock held (shared is enough). Takes the game lock
   // exclusively.
   [[nodiscard]] bool settle_pending_claims(const Storage& storage, std::string& error);
@@ -316,29 +332,21 @@ class GameEngine {
   // An action opens one UndoScope (on its stack, game lock held
   // exclusively) before its first change. From then on every
   // touch_*_unlocked() call records the prior state of the entry it names,
-  // once per scope. save() writes the world file; when that fails it puts
-  // every touched entry back exactly as it was (removing entries that did
-  // not exist, restoring erased ones, re-filing parcels in the indexes),
-  // writes the error answer (kSaveFailedMessage) into `out` and returns
-  // false. References into the maps taken during the scope must not be used
-  // after a failed save (a created entry is gone). Leaving the scope without
-  // save() keeps the changes in memory, unsaved, as refusals do with the
-  // production accrued at their start. Outside a scope, touches only mark
-  // the record for rewriting at the next save.
-  class UndoScope {
-   public:
-    explicit UndoScope(GameEngine& engine);
-    ~UndoScope();
-    UndoScope(const UndoScope&) = delete;
-    UndoScope& operator=(const UndoScope&) = delete;
-
-    // Saves the world; on failure undoes and answers as described above.
-    [[nodiscard]] bool save(std::string& out);
-    // Puts every touched entry back now, without saving.
-    void undo();
-
-   private:
-    friend class GameEngine;
+  // once per scope; the touched entries are also what the change journals.
+  // save() appends the lines of the touched records to the journal and
+  // returns once they are synced. Given the action's lock, it releases it
+  // while the journal syncs (views and other changes go on) and takes it
+  // again, shared, before returning: the action then only reads to write
+  // its answer. When the write fails, every touched entry is put
+  // back exactly as it was (removing entries that did not exist, restoring
+  // erased ones, re-filing parcels in the indexes), after the changes queued
+  // later, which fail with it, are undone; save() then writes the error
+  // answer (kSaveFailedMessage) into `out` and returns false. References
+  // into the maps taken during the scope must not be used after a failed
+  // save (a created entry is gone). Leaving the scope without save() keeps
+  // the changes in memory, unsaved, as refusals do with the production
+  // accrued at their start. Touches outside a scope record nothing.
+  struct UndoRecords {
     template <typename T>
     using Saved = std::unordered_map<std::string, std::optional<T>>;
     struct AdsSnapshot {
@@ -349,22 +357,77 @@ class GameEngine {
       uint64_t moloco_impressions;
       double total_revenue_eur;
     };
-    void forget();
+    Saved<PlayerProfile> players;
+    Saved<ParcelRecord> parcels;
+    Saved<UserAccount> users;
+    Saved<std::string> email_index;
+    Saved<std::string> username_index;
+    Saved<std::string> google_index;
+    Saved<std::string> sessions;
+    Saved<CERCommunity> cers;
+    Saved<QuizQuestion> quiz_questions;
+    Saved<ClaimIntent> claims;
+    std::optional<std::vector<std::string>> quiz_categories;
+    std::optional<AdminConfig> admin;
+    std::optional<AdsSnapshot> ads;
+  };
+
+  class UndoScope {
+   public:
+    // Waits for the journal with the game lock held throughout.
+    explicit UndoScope(GameEngine& engine);
+    // Releases `lock` (the action's exclusive hold of the game lock) while
+    // the journal syncs.
+    UndoScope(GameEngine& engine, std::unique_lock<platform::WriterPreferringMutex>& lock);
+    ~UndoScope();
+    UndoScope(const UndoScope&) = delete;
+    UndoScope& operator=(const UndoScope&) = delete;
+
+    // Journals the change; on failure undoes and answers as described above.
+    [[nodiscard]] bool save(std::string& out);
+    // Queues the change for the journal without waiting for it to be
+    // durable: for a change that may be lost in a crash (the start redoes
+    // it). A later failed write undoes it with the changes of its batch.
+    // False, with nothing queued or undone, when an earlier failure still
+    // waits to be undone. REQUIRES: the game lock held exclusively.
+    [[nodiscard]] bool queue();
+    // Puts every touched entry back now, without saving.
+    void undo();
+
+   private:
+    friend class GameEngine;
+    // Journals the touched records and waits, the lock held; false when the
+    // write failed (nothing undone yet).
+    bool commit_holding_lock();
+    // Queues the touched records as one change, their undo data kept until
+    // it is durable; returns its number. The scope's records are empty after.
+    uint64_t enqueue(const std::string& lines);
 
     GameEngine& engine_;
-    Saved<PlayerProfile> players_;
-    Saved<ParcelRecord> parcels_;
-    Saved<UserAccount> users_;
-    Saved<std::string> email_index_;
-    Saved<std::string> username_index_;
-    Saved<std::string> google_index_;
-    Saved<std::string> sessions_;
-    Saved<CERCommunity> cers_;
-    Saved<QuizQuestion> quiz_questions_;
-    std::optional<std::vector<std::string>> quiz_categories_;
-    std::optional<AdminConfig> admin_;
-    std::optional<AdsSnapshot> ads_;
+    std::unique_lock<platform::WriterPreferringMutex>* lock_ = nullptr;
+    UndoRecords records_;
+    // After a durable save with the action's lock: the lock is held shared
+    // while the action writes its answer, until the scope ends.
+    bool answering_ = false;
   };
+
+  // Touches, in the open undo scope, every record `records` names.
+  // REQUIRES: game lock held exclusively.
+  void touch_records_unlocked(const UndoRecords& records);
+  // Puts back what `records` saved. REQUIRES: game lock held exclusively.
+  void undo_records_unlocked(UndoRecords& records);
+  // The journal lines of the records `records` names, as they are now (a
+  // removal line for one that is gone). REQUIRES: game lock held.
+  std::string journal_lines_unlocked(const UndoRecords& records) const;
+  // After a failed journal write: undoes the queued changes that failed,
+  // newest first, and lets the journal go on. REQUIRES: game lock held
+  // exclusively.
+  void settle_failed_changes_unlocked();
+  // False when a failed write waits for queued changes to be undone (a new
+  // change, computed on top of them, must fail too); otherwise lets a
+  // failure with nothing left to undo go. REQUIRES: game lock held
+  // exclusively.
+  bool clear_stale_failure_unlocked();
 
   // Record the entry named by the key before it changes (see UndoScope).
   // REQUIRES: game lock held exclusively.
@@ -378,6 +441,7 @@ class GameEngine {
   void touch_cer_unlocked(const std::string& id);
   void touch_quiz_question_unlocked(const std::string& id);
   void touch_quiz_categories_unlocked();
+  void touch_claim_unlocked(const std::string& tx_hash);
   void touch_admin_unlocked();
   // The ad identifiers, the four impression counters and the revenue.
   void touch_ads_unlocked();
@@ -492,25 +556,49 @@ class GameEngine {
 
   // ---- World file and seeding ----------------------------------------------
 
-  // Replaces the in-memory world by the world file's content, or by a
-  // seeded world (written at once) when the file does not exist. A file
-  // that exists but cannot be read, or whose non-empty content holds no
-  // record, sets load_failed(). Takes the game lock
-  // exclusively; called once, by the constructor.
+  // Replaces the in-memory world by the world file's content and then the
+  // changes of the journals (the one a rewrite left, then the current one),
+  // or by a seeded world (written at once) when the file does not exist. A
+  // file that exists but cannot be read, whose non-empty content holds no
+  // record, a journal damaged in the middle or a journal without a world
+  // file sets load_failed(), and no file is touched. A torn journal tail is
+  // cut off. Takes the game lock exclusively; called once, by the
+  // constructor.
   void load_world();
-  // Writes the full snapshot through "<file>.tmp", fsync and rename (a
-  // failed rename copies the content over the file). False, with one
-  // console line, when nothing durable was written; always false after a
-  // failed load. REQUIRES: game lock held exclusively.
+  // Reads the journal at `path` (missing: nothing) into the world. False,
+  // with the load failed, when it is damaged. REQUIRES: game lock held
+  // exclusively (loading).
+  bool replay_journal_unlocked(const std::string& path, bool current);
+  // Applies one record line of the world file or of the journal. Returns
+  // false for a known tag whose line could not be read; `known` says
+  // whether the tag is one of the file's. REQUIRES: game lock held
+  // exclusively (loading).
+  bool apply_world_line_unlocked(std::string_view line, WorldFields& fields, bool& known);
+  // With the lock held: the active scope's changes journaled and synced (a
+  // change without a scope, like seeding, rewrites the whole file). False,
+  // with one console line, when nothing durable was written; always false
+  // after a failed load. REQUIRES: game lock held exclusively.
   [[nodiscard]] bool save_world_unlocked();
+  // Writes the full world file through "<file>.tmp" and a rename, then
+  // empties the journals. REQUIRES: game lock held exclusively, every
+  // queued change durable.
+  [[nodiscard]] bool write_world_file_unlocked();
+  // Formats the whole world into `file`, piece by piece. With `lock_each`
+  // the shared game lock is taken around each piece (a background rewrite;
+  // false when a map was rehashed meanwhile), else the caller holds it.
+  // `last_seq` receives the last change queued when the last piece was read.
+  bool write_snapshot(platform::AppendFile& file, bool lock_each, uint64_t& last_seq) const;
+  // The background rewrite: a fresh world file from the world in memory,
+  // read in pieces under the shared lock, then the journal it folds in
+  // removed. Takes rewrite_mutex_, then the game lock shared per piece.
+  void rewrite_world_in_background();
+  void rewriter_loop();
   // The four seeded owners and their 19 lots, when there is no parcel.
   // REQUIRES: game lock held exclusively.
   void seed_initial_multiplayer_world_unlocked();
   // The six categories, three communities and six questions, each
   // collection only when it is empty. REQUIRES: game lock held exclusively.
   void seed_default_quiz_and_cer_unlocked();
-  // Drops the loaded lines and marks every record for formatting.
-  void rebuild_world_lines_unlocked();
   void fail_load_unlocked(const std::string& reason);
 
   std::string world_file_path;  // data directory + "/game_world.dat"
@@ -555,26 +643,32 @@ class GameEngine {
   ParcelIndex parcel_index_;
   UndoScope* active_undo_ = nullptr;
   // Claims whose debit is saved but whose block may not be in the log yet
-  // (the world file's "CLAIM" lines), as loaded; empty once the start has
-  // settled them, and outside a claim.
-  std::vector<ClaimIntent> pending_claims_;
+  // (the world's "CLAIM" records), by transaction hash: those loaded until
+  // the start has settled them, and a claim's own while it runs.
+  std::unordered_map<std::string, ClaimIntent> pending_claims_;
   bool load_failed_ = false;
   std::string load_error_;
 
-  // The world file's lines of the records that can be many (accounts,
-  // players, lots), kept between saves so that a save formats only what
-  // changed since the last one.
-  struct WorldLines {
-    RecordLines users;    // by account id
-    RecordLines players;  // by player key
-    RecordLines parcels;  // by parcel key
-    // The world file as loaded; `loaded` lines point into it. Not a
-    // std::string: a string would be zero-filled before the read.
-    std::unique_ptr<char[]> loaded_bytes;
-    std::string_view loaded_text;
-    std::string snapshot;     // the file's content, reused between saves
+  // ---- Journal and rewrites ---------------------------------------------------
+
+  // A change whose journal lines are queued or being synced, with what
+  // undoes it; in journal order. Guarded by the game lock.
+  struct PendingChange {
+    uint64_t seq;
+    UndoRecords records;
   };
-  WorldLines world_lines_;
+  std::deque<PendingChange> pending_changes_;
+  std::unique_ptr<WorldJournal> journal_;
+  // One rewrite of the world file at a time; taken before the game lock.
+  std::mutex rewrite_mutex_;
+  // The background rewriter: woken when the journal has grown past
+  // rewrite_threshold_ bytes; stopped and joined by the destructor.
+  std::mutex rewriter_mu_;
+  std::condition_variable rewriter_cv_;
+  bool rewrite_wanted_ = false;
+  std::atomic<bool> stopping_{false};
+  uint64_t rewrite_threshold_ = 0;
+  std::thread rewriter_;
 };
 
 }  // namespace ZezozuRiziv

@@ -90,7 +90,7 @@ bool GameEngine::list_parcel_for_sale(const std::string& address, const std::str
                                       std::string& out) {
   if (!keys_usable(address, out)) return false;
   std::unique_lock lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   PlayerProfile& player = acting_player_unlocked(address);
   const std::string addr = player.address;
 
@@ -130,7 +130,7 @@ bool GameEngine::list_parcel_for_sale(const std::string& address, const std::str
 bool GameEngine::cancel_parcel_sale(const std::string& address, const std::string& lot_key, std::string& out) {
   if (!keys_usable(address, out)) return false;
   std::unique_lock lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   // The caller is neither created nor brought up to date here.
   ParcelRecord* lot = find_owned_lot_unlocked(normalize_addr(address), lot_key);
   if (lot == nullptr) return refuse(out, kNotLotOwnerMessage);
@@ -155,7 +155,7 @@ bool GameEngine::place_bid_or_offer(const std::string& address, const std::strin
                                     const std::string& currency, double amount, std::string& out) {
   if (!keys_usable(address, out)) return false;
   std::unique_lock lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   PlayerProfile& bidder = acting_player_unlocked(address);
   const std::string addr = bidder.address;
 
@@ -268,7 +268,7 @@ bool GameEngine::place_bid_or_offer(const std::string& address, const std::strin
 bool GameEngine::accept_highest_bid(const std::string& address, const std::string& lot_key, std::string& out) {
   if (!keys_usable(address, out)) return false;
   std::unique_lock lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   const std::string addr = normalize_addr(address);
   // The exact key only: a sale is never made on a lot found by its place.
   const auto it = parcels.find(lot_key);

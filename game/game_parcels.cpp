@@ -105,7 +105,7 @@ bool GameEngine::buy_parcel(const std::string& address, const std::string& lot_k
   if (!keys_usable(address, lot_key, out)) return false;
 
   std::unique_lock lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   PlayerProfile& player = acting_player_unlocked(address);
   const std::string addr = player.address;
 
@@ -213,7 +213,7 @@ bool GameEngine::build_plant(const std::string& address, const std::string& lot_
                              const std::string& plant_type, std::string& out) {
   if (!keys_usable(address, lot_key, out)) return false;
   std::unique_lock lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   PlayerProfile& player = acting_player_unlocked(address);
   const std::string addr = player.address;
 
@@ -239,7 +239,7 @@ bool GameEngine::build_plant(const std::string& address, const std::string& lot_
 bool GameEngine::upgrade_plant(const std::string& address, const std::string& lot_key, std::string& out) {
   if (!keys_usable(address, lot_key, out)) return false;
   std::unique_lock lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   PlayerProfile& player = acting_player_unlocked(address);
   const std::string addr = player.address;
 

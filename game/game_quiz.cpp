@@ -61,7 +61,7 @@ bool GameEngine::add_quiz_category(const std::string& name, std::string& out) {
     return refuse(out, "Il nome della categoria deve contenere almeno 3 caratteri.");
   }
   std::unique_lock lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   if (std::find(quiz_categories.begin(), quiz_categories.end(), clean) != quiz_categories.end()) {
     return refuse(out, "Categoria gia' esistente.");
   }
@@ -94,7 +94,7 @@ bool GameEngine::submit_quiz_question(const std::string& address, const std::str
   q.option_d = clean_world_text(option_d);
 
   std::unique_lock lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   const std::string addr = normalize_addr(address);
   PlayerProfile& player = get_or_create_player_unlocked(addr);
 
@@ -174,7 +174,7 @@ bool GameEngine::answer_quiz_question(const std::string& address, const std::str
                                       int chosen_option, std::string& out) {
   if (!keys_usable(address, out)) return false;
   std::unique_lock lock(game_mutex);
-  UndoScope undo(*this);
+  UndoScope undo(*this, lock);
   const std::string addr = normalize_addr(address);
   PlayerProfile& player = get_or_create_player_unlocked(addr);
 

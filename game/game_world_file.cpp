@@ -1,7 +1,7 @@
-// Saving and loading the world file game_world.dat.
+// The world file game_world.dat and its journal: loading both, the journal
+// lines of a change, and the rewrites of the whole file.
 #include <algorithm>
 #include <filesystem>
-#include <optional>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -24,39 +24,30 @@ namespace {
 // rather than half loaded.
 constexpr uint64_t kMaxWorldFileBytes = 4ULL << 30;
 
-// Formats the line of every record touched since the last save (an empty
-// line for a record that is gone).
-template <typename Record, typename Append>
-void refresh_lines(RecordLines& lines, const std::unordered_map<std::string, Record>& records,
-                   Append append) {
-  for (const std::string& key : lines.dirty) {
-    const auto it = records.find(key);
-    std::optional<std::string>& line = lines.changed[key];
-    if (it == records.end()) {
-      line.reset();
-      continue;
-    }
-    if (!line) line.emplace();
-    line->clear();
-    append(*line, it->second);
-    line->pop_back();  // the line feed; the snapshot adds it
-  }
-}
+// The journal is folded into a fresh world file once it passes this
+// fraction of the file's size, and never below the minimum: a start replays
+// little beside the file, and a busy world is not rewritten all the time.
+constexpr uint64_t kRewriteJournalFraction = 4;
+constexpr uint64_t kMinRewriteJournalBytes = 16ULL << 20;
 
-// The lines of one kind: those read from the file for records unchanged
-// since, then those formatted since.
-void append_lines(std::string& out, const RecordLines& lines) {
-  const bool any_changed = !lines.changed.empty();
-  for (const LoadedLine& loaded : lines.loaded) {
-    if (any_changed && lines.changed.find(loaded.key) != lines.changed.end()) continue;
-    out += loaded.line;
-    out += '\n';
-  }
-  for (const auto& [key, line] : lines.changed) {
-    if (!line) continue;
-    out += *line;
-    out += '\n';
-  }
+// Hash buckets of one map formatted per piece of a background rewrite: a
+// few thousand records, so that a change waits a few milliseconds at most.
+constexpr size_t kBucketsPerPiece = 4096;
+
+// Takes the index entries of `u` that lead to it out of the indexes.
+void unindex_account(const UserAccount& u, std::unordered_map<std::string, std::string>& email_index,
+                     std::unordered_map<std::string, std::string>& username_index,
+                     std::unordered_map<std::string, std::string>& google_index,
+                     std::unordered_map<std::string, std::string>& sessions) {
+  const auto drop = [&u](std::unordered_map<std::string, std::string>& index, const std::string& key) {
+    if (key.empty()) return;
+    const auto it = index.find(key);
+    if (it != index.end() && it->second == u.id) index.erase(it);
+  };
+  drop(email_index, u.email);
+  drop(username_index, RozeveCrypto::ascii_lower(u.username));
+  drop(google_index, u.google_id);
+  drop(sessions, u.session_token);
 }
 
 // The records of `records`, sorted by key.
@@ -72,16 +63,102 @@ std::vector<const Record*> in_key_order(const std::unordered_map<std::string, Re
   return sorted;
 }
 
-// Keeps the line a record was read from. A key read a second time replaces
-// the first record: its line is formatted anew at the next save, so the
-// older line is never written again.
-// `key` and `line` point into the loaded text.
-void keep_loaded_line(RecordLines& lines, bool replaced, std::string_view key, std::string_view line) {
-  lines.loaded.push_back({key, line});
-  if (replaced) lines.dirty.emplace(key);
+// Appends the lines of every record of `map` to `buffer`, a slice of hash
+// buckets per piece. False when a piece fails or the map was rehashed
+// between pieces (its buckets no longer name the same records).
+template <typename Map, typename Append, typename Piece>
+bool write_map(const Map& map, Append append, std::string& buffer, Piece piece) {
+  size_t buckets = 0;
+  size_t next = 0;
+  bool rehashed = false;
+  do {
+    const bool written = piece([&] {
+      if (next == 0) {
+        buckets = map.bucket_count();
+      } else if (map.bucket_count() != buckets) {
+        rehashed = true;
+        return;
+      }
+      const size_t end = std::min(buckets, next + kBucketsPerPiece);
+      for (; next < end; ++next) {
+        for (auto it = map.begin(next); it != map.end(next); ++it) append(buffer, it->second);
+      }
+    });
+    if (!written || rehashed) return false;
+  } while (next < buckets);
+  return true;
 }
 
 }  // namespace
+
+std::string GameEngine::journal_lines_unlocked(const UndoRecords& r) const {
+  std::string out;
+  for (const auto& [id, before] : r.users) {
+    const auto it = users.find(id);
+    if (it == users.end()) {
+      append_removal_line(out, "U", id);
+    } else {
+      append_user_line(out, it->second);
+    }
+  }
+  for (const auto& [key, before] : r.players) {
+    const auto it = players.find(key);
+    if (it == players.end()) {
+      append_removal_line(out, "P", key);
+    } else {
+      append_player_line(out, it->second);
+    }
+  }
+  for (const auto& [key, before] : r.parcels) {
+    const auto it = parcels.find(key);
+    if (it == parcels.end()) {
+      append_removal_line(out, "L", key);
+    } else {
+      append_parcel_line(out, it->second);
+    }
+  }
+  if (r.admin) {
+    // The boosts are a list: given anew, whole.
+    append_removal_line(out, "SB", "");
+    append_admin_lines(out, admin);
+  }
+  if (r.quiz_categories) {
+    append_removal_line(out, "QC", "");
+    for (const std::string& category : quiz_categories) append_category_line(out, category);
+  }
+  for (const auto& [id, before] : r.quiz_questions) {
+    const auto it = quiz_questions.find(id);
+    if (it == quiz_questions.end()) {
+      append_removal_line(out, "QQ", id);
+    } else {
+      append_question_line(out, it->second);
+    }
+  }
+  // A community line starts the community afresh: its members and board
+  // follow it whole.
+  for (const auto& [id, before] : r.cers) {
+    const auto it = cers.find(id);
+    if (it == cers.end()) {
+      append_removal_line(out, "CER", id);
+    } else {
+      append_community_lines(out, it->second);
+    }
+  }
+  for (const auto& [hash, before] : r.claims) {
+    const auto it = pending_claims_.find(hash);
+    if (it == pending_claims_.end()) {
+      append_removal_line(out, "CLAIM", hash);
+    } else {
+      append_claim_intent_line(out, it->second);
+    }
+  }
+  if (r.ads) {
+    append_ads_line(out, {const_cast<AdNetworksConfig*>(&ads_config), const_cast<uint64_t*>(&google_impressions),
+                          const_cast<uint64_t*>(&meta_impressions), const_cast<uint64_t*>(&amazon_impressions),
+                          const_cast<double*>(&total_revenue_eur)});
+  }
+  return out;
+}
 
 bool GameEngine::save_world_unlocked() {
   if (load_failed_) {
@@ -90,62 +167,104 @@ bool GameEngine::save_world_unlocked() {
               << " rifiutato: il file esistente non era leggibile." << std::endl;
     return false;
   }
-  WorldLines& w = world_lines_;
-  refresh_lines(w.users, users, append_user_line);
-  refresh_lines(w.players, players, append_player_line);
-  refresh_lines(w.parcels, parcels, append_parcel_line);
-
-  std::string& out = w.snapshot;
-  out.clear();
-  append_ads_line(out, {&ads_config, &google_impressions, &meta_impressions, &amazon_impressions,
-                        &total_revenue_eur});
-  out.reserve(w.loaded_text.size());
-  append_lines(out, w.users);
-  append_lines(out, w.players);
-  append_lines(out, w.parcels);
-  append_admin_lines(out, admin);
-  for (const std::string& category : quiz_categories) append_category_line(out, category);
-  // In key order: a save of an unchanged world writes the same bytes.
-  for (const QuizQuestion* question : in_key_order(quiz_questions)) append_question_line(out, *question);
-  for (const CERCommunity* community : in_key_order(cers)) append_community_lines(out, *community);
-  for (const ClaimIntent& intent : pending_claims_) append_claim_intent_line(out, intent);
-
-  bool saved = false;
-  // Live session tokens and password hashes: readable by the owner only.
-  switch (platform::replace_file(world_file_path, out, platform::FileAccess::kOwnerOnly)) {
-    case platform::ReplaceResult::kReplaced:
-      saved = true;
-      break;
-    case platform::ReplaceResult::kRenameFailed:
-      // The temporary file is complete and stays; copy its content over.
-      saved = platform::write_file_in_place(world_file_path, out, platform::FileAccess::kOwnerOnly);
-      break;
-    case platform::ReplaceResult::kWriteFailed:
-      break;
+  if (active_undo_ != nullptr) {
+    if (active_undo_->commit_holding_lock()) return true;
+    std::cout << "[GIOCO] Impossibile scrivere il giornale " << journal_->path() << "." << std::endl;
+    return false;
   }
-  if (!saved) {
+  return write_world_file_unlocked();
+}
+
+bool GameEngine::write_snapshot(platform::AppendFile& file, bool lock_each, uint64_t& last_seq) const {
+  std::string buffer;
+  const auto piece = [&](auto&& format) {
+    if (lock_each) {
+      if (stopping_.load()) return false;
+      std::shared_lock lock(game_mutex);
+      format();
+    } else {
+      format();
+    }
+    const bool ok = file.append(buffer);
+    buffer.clear();
+    return ok;
+  };
+  const AdLineState ads{const_cast<AdNetworksConfig*>(&ads_config), const_cast<uint64_t*>(&google_impressions),
+                        const_cast<uint64_t*>(&meta_impressions), const_cast<uint64_t*>(&amazon_impressions),
+                        const_cast<double*>(&total_revenue_eur)};
+  bool ok = piece([&] { append_ads_line(buffer, ads); });
+  ok = ok && write_map(users, append_user_line, buffer, piece);
+  ok = ok && write_map(players, append_player_line, buffer, piece);
+  ok = ok && write_map(parcels, append_parcel_line, buffer, piece);
+  // The few records of the rest in one piece.
+  ok = ok && piece([&] {
+    append_admin_lines(buffer, admin);
+    for (const std::string& category : quiz_categories) append_category_line(buffer, category);
+    // In key order: a rewrite of an unchanged world writes the same bytes.
+    for (const QuizQuestion* question : in_key_order(quiz_questions)) append_question_line(buffer, *question);
+    for (const CERCommunity* community : in_key_order(cers)) append_community_lines(buffer, *community);
+    for (const ClaimIntent* intent : in_key_order(pending_claims_)) append_claim_intent_line(buffer, *intent);
+    last_seq = journal_->last_seq();
+  });
+  return ok;
+}
+
+bool GameEngine::write_world_file_unlocked() {
+  if (load_failed_) return save_world_unlocked();
+  // The new file stands for every change queued so far: each must be
+  // durable first (those that fail are undone and stay out of it).
+  if (journal_->wait(journal_->last_seq()) != WorldJournal::Outcome::kDurable) settle_failed_changes_unlocked();
+
+  const std::string tmp = world_file_path + ".tmp";
+  platform::AppendFile file;
+  uint64_t last_seq = 0;
+  bool ok = open_world_append_file(file, tmp, true) && write_snapshot(file, false, last_seq) && file.sync();
+  file.close();
+  ok = ok && platform::rename_durably(tmp, world_file_path);
+  if (!ok) {
     std::cout << "[GIOCO] Impossibile scrivere " << world_file_path
               << ": il file precedente resta intatto." << std::endl;
     return false;
   }
-  // Lines already match the records; a failure keeps them marked, so the
-  // undone records are formatted again next time.
-  w.users.dirty.clear();
-  w.players.dirty.clear();
-  w.parcels.dirty.clear();
+  // Everything the journals held is in the file now.
+  if (!journal_->end_rewrite(true)) {
+    std::cout << "[GIOCO] Giornale " << journal_->path() << " non svuotato dopo la riscrittura di "
+              << world_file_path << std::endl;
+  }
   return true;
 }
 
-void GameEngine::rebuild_world_lines_unlocked() {
-  WorldLines& w = world_lines_;
-  w.users = RecordLines();
-  w.players = RecordLines();
-  w.parcels = RecordLines();
-  w.loaded_bytes.reset();
-  w.loaded_text = {};
-  for (const auto& [id, user] : users) w.users.dirty.insert(id);
-  for (const auto& [key, player] : players) w.players.dirty.insert(key);
-  for (const auto& [key, parcel] : parcels) w.parcels.dirty.insert(key);
+void GameEngine::rewrite_world_in_background() {
+  std::lock_guard<std::mutex> rewriting(rewrite_mutex_);
+  if (load_failed_) return;
+  const uint64_t failures = journal_->failures();
+  if (!journal_->begin_rewrite()) {
+    std::cout << "[GIOCO] Riscrittura di " << world_file_path << " rimandata: giornale non spostato." << std::endl;
+    return;
+  }
+  const std::string tmp = world_file_path + ".tmp";
+  platform::AppendFile file;
+  uint64_t last_seq = 0;
+  bool ok = open_world_append_file(file, tmp, true) && write_snapshot(file, true, last_seq) && file.sync();
+  file.close();
+  // The file may show any change queued while it was read: each must be
+  // durable before the file stands for it, and none may have failed (the
+  // file could show a change since undone).
+  ok = ok && journal_->wait(last_seq) == WorldJournal::Outcome::kDurable && journal_->failures() == failures;
+  ok = ok && platform::rename_durably(tmp, world_file_path);
+  if (!ok) {
+    // Nothing lost: the old file and both journals stand; a later rewrite
+    // tries again.
+    static_cast<void>(platform::remove_durably(tmp));
+    if (!stopping_.load()) {
+      std::cout << "[GIOCO] Riscrittura di " << world_file_path << " non riuscita; si riprova piu' tardi."
+                << std::endl;
+    }
+    return;
+  }
+  if (!journal_->end_rewrite(false)) {
+    std::cout << "[GIOCO] Giornale " << journal_->old_path() << " non rimosso dopo la riscrittura." << std::endl;
+  }
 }
 
 void GameEngine::fail_load_unlocked(const std::string& reason) {
@@ -153,6 +272,166 @@ void GameEngine::fail_load_unlocked(const std::string& reason) {
   load_error_ = "Impossibile leggere il mondo di gioco " + world_file_path + " (" + reason +
                 "): il file resta com'e' e il nodo non puo' partire.";
   std::cout << "[GIOCO] " << load_error_ << std::endl;
+}
+
+bool GameEngine::apply_world_line_unlocked(std::string_view line, WorldFields& f, bool& known) {
+  split_world_line(line, f);
+  const std::string_view tag = f[0];
+  known = true;
+  if (tag == "A") {
+    apply_ads_fields(f, {&ads_config, &google_impressions, &meta_impressions, &amazon_impressions,
+                         &total_revenue_eur});
+    return true;
+  }
+  if (tag == "U") {
+    UserAccount u;
+    if (!read_user_fields(f, u)) return false;
+    // A later line of the same account replaces it: what led to the
+    // earlier one leads nowhere now.
+    if (const auto old = users.find(u.id); old != users.end()) {
+      unindex_account(old->second, email_index, username_index, google_index, sessions);
+    }
+    if (!u.email.empty()) email_index[u.email] = u.id;
+    if (!u.username.empty()) username_index[RozeveCrypto::ascii_lower(u.username)] = u.id;
+    if (!u.google_id.empty()) google_index[u.google_id] = u.id;
+    if (!u.session_token.empty()) sessions[u.session_token] = u.id;
+    std::string id = u.id;
+    users.insert_or_assign(std::move(id), std::move(u));
+    return true;
+  }
+  if (tag == "P") {
+    PlayerProfile p;
+    if (!read_player_fields(f, p)) return false;
+    std::string key = p.address;
+    players.insert_or_assign(std::move(key), std::move(p));
+    return true;
+  }
+  if (tag == "L") {
+    ParcelRecord l;
+    if (!read_parcel_fields(f, l)) return false;
+    std::string key = l.key;
+    parcels.insert_or_assign(std::move(key), std::move(l));
+    return true;
+  }
+  if (tag == "ADM") {
+    apply_admin_fields(f, admin);
+    return true;
+  }
+  if (tag == "SB") {
+    ScheduledSuperBoost b;
+    if (!read_boost_fields(f, b)) return false;
+    admin.scheduled_boosts.push_back(std::move(b));
+    return true;
+  }
+  if (tag == "QC") {
+    std::optional<std::string> category = read_category_fields(f);
+    if (!category) return false;
+    quiz_categories.push_back(std::move(*category));
+    return true;
+  }
+  if (tag == "QQ") {
+    QuizQuestion q;
+    if (!read_question_fields(f, q)) return false;
+    const std::string id = q.id;
+    quiz_questions.insert_or_assign(id, std::move(q));
+    return true;
+  }
+  if (tag == "CER") {
+    CERCommunity c;
+    if (!read_community_fields(f, c)) return false;
+    const std::string id = c.id;
+    cers.insert_or_assign(id, std::move(c));
+    return true;
+  }
+  if (tag == "CERM") {
+    CERMember m;
+    if (!read_member_fields(f, m)) return false;
+    // A member of a community not (yet) loaded is dropped.
+    const auto it = cers.find(std::string(f[1]));
+    if (it != cers.end()) it->second.members.push_back(std::move(m));
+    return true;
+  }
+  if (tag == "CERMSG") {
+    CERMessage m;
+    if (!read_message_fields(f, m)) return false;
+    const auto it = cers.find(std::string(f[1]));
+    if (it != cers.end()) it->second.messages.push_back(std::move(m));
+    return true;
+  }
+  if (tag == "CLAIM") {
+    ClaimIntent c;
+    if (!read_claim_intent_fields(f, c)) return false;
+    std::string hash = c.tx_hash;
+    pending_claims_.insert_or_assign(std::move(hash), std::move(c));
+    return true;
+  }
+  if (tag == kRemovalTag) {
+    if (f.size() < 2) return false;
+    const std::string_view kind = f[1];
+    const std::string key(f.size() >= 3 ? f[2] : std::string_view());
+    if (kind == "U") {
+      if (const auto it = users.find(key); it != users.end()) {
+        unindex_account(it->second, email_index, username_index, google_index, sessions);
+        users.erase(it);
+      }
+    } else if (kind == "P") {
+      players.erase(key);
+    } else if (kind == "L") {
+      parcels.erase(key);  // indexed only once everything is read
+    } else if (kind == "QQ") {
+      quiz_questions.erase(key);
+    } else if (kind == "CER") {
+      cers.erase(key);
+    } else if (kind == "CLAIM") {
+      pending_claims_.erase(key);
+    } else if (kind == "QC") {
+      quiz_categories.clear();
+    } else if (kind == "SB") {
+      admin.scheduled_boosts.clear();
+    }
+    return true;
+  }
+  known = false;  // lines of other tags are ignored
+  return true;
+}
+
+bool GameEngine::replay_journal_unlocked(const std::string& path, bool current) {
+  std::string text;
+  switch (platform::read_whole_file(path, text)) {
+    case platform::ReadResult::kMissing:
+      return true;
+    case platform::ReadResult::kFailed:
+      fail_load_unlocked("giornale " + path + " illeggibile");
+      return false;
+    case platform::ReadResult::kRead:
+      break;
+  }
+  const JournalScan scan = scan_journal(text);
+  if (scan.damaged) {
+    fail_load_unlocked("riga " + std::to_string(scan.damaged_line) + " del giornale " + path + " danneggiata");
+    return false;
+  }
+  WorldFields f;
+  uint64_t skipped = 0;
+  for (const std::string_view line : scan.records) {
+    bool known = false;
+    if (!line.empty() && !apply_world_line_unlocked(line, f, known)) ++skipped;
+  }
+  if (skipped > 0) std::cout << "[GIOCO] Ignorate " << skipped << " righe illeggibili in " << path << std::endl;
+  if (scan.complete_bytes < text.size()) {
+    // The trace of a crash during a write: the change it held was never
+    // answered. Cut off, so that later changes follow the last whole one.
+    const uint64_t dropped = text.size() - scan.complete_bytes;
+    const bool cut = current ? journal_->cut_to(scan.complete_bytes)
+                             : platform::truncate_file(path, scan.complete_bytes);
+    std::cout << "[GIOCO] Scartati " << dropped << " byte incompleti in coda a " << path
+              << (cut ? "" : " (il file non si lascia accorciare)") << std::endl;
+    if (!cut) {
+      fail_load_unlocked("coda del giornale " + path + " non rimovibile");
+      return false;
+    }
+  }
+  return true;
 }
 
 void GameEngine::load_world() {
@@ -169,161 +448,101 @@ void GameEngine::load_world() {
   quiz_categories.clear();
   pending_claims_.clear();
   parcel_index_.clear();
-  world_lines_ = WorldLines();
+  pending_changes_.clear();
   load_failed_ = false;
   load_error_.clear();
+  rewrite_threshold_ = kMinRewriteJournalBytes;
 
   // Only a file that is definitely absent is replaced by a fresh world; one
   // that exists but cannot be examined or read is left alone.
   std::error_code ec;
   const std::filesystem::file_status status = std::filesystem::status(world_file_path, ec);
   if (status.type() == std::filesystem::file_type::not_found) {
+    // Changes without the world they change: a world file removed by hand.
+    if (platform::path_kind(journal_->path()) != platform::PathKind::kMissing ||
+        platform::path_kind(journal_->old_path()) != platform::PathKind::kMissing) {
+      return fail_load_unlocked("manca, ma il giornale " + journal_->path() + " c'e'");
+    }
     seed_initial_multiplayer_world_unlocked();
     seed_default_quiz_and_cer_unlocked();
-    rebuild_world_lines_unlocked();
     // A failure is on the console; the world stays usable in memory and
-    // every change tries to save again.
-    static_cast<void>(save_world_unlocked());
+    // every change journals its records.
+    static_cast<void>(write_world_file_unlocked());
     return;
   }
   if (ec) return fail_load_unlocked(ec.message());
   if (status.type() != std::filesystem::file_type::regular) return fail_load_unlocked("non e' un file");
 
-  std::string_view content;
-  try {
-    std::ifstream in(world_file_path, std::ios::binary);
-    if (!in) return fail_load_unlocked("apertura non riuscita");
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0) return fail_load_unlocked("dimensione illeggibile");
-    if (static_cast<uint64_t>(size) > kMaxWorldFileBytes) return fail_load_unlocked("file troppo grande");
-    world_lines_.loaded_bytes = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(size));
-    in.seekg(0, std::ios::beg);
-    in.read(world_lines_.loaded_bytes.get(), size);
-    if (!in || in.gcount() != size) return fail_load_unlocked("lettura non riuscita");
-    content = std::string_view(world_lines_.loaded_bytes.get(), static_cast<size_t>(size));
-    world_lines_.loaded_text = content;
-  } catch (const std::exception& e) {
-    return fail_load_unlocked(e.what());
-  }
-
-  const AdLineState ads{&ads_config, &google_impressions, &meta_impressions, &amazon_impressions,
-                        &total_revenue_eur};
-  // Room for every line, so that the maps never grow while loading.
-  const size_t line_count = static_cast<size_t>(std::count(content.begin(), content.end(), '\n')) + 1;
-  players.reserve(line_count);
-  parcels.reserve(line_count);
-  WorldFields f;
-  uint64_t skipped = 0;
-  uint64_t known_lines = 0;  // lines whose tag this file format has
-  size_t start = 0;
-  while (start < content.size()) {
-    size_t end = content.find('\n', start);
-    if (end == std::string_view::npos) end = content.size();
-    const std::string_view line(content.data() + start, end - start);
-    start = end + 1;
-    if (line.empty()) continue;
-    split_world_line(line, f);
-    const std::string_view tag = f[0];
-
-    bool ok = true;
-    if (tag == "A") {
-      apply_ads_fields(f, ads);
-    } else if (tag == "U") {
-      UserAccount u;
-      ok = read_user_fields(f, u);
-      if (ok) {
-        if (!u.email.empty()) email_index[u.email] = u.id;
-        if (!u.username.empty()) username_index[RozeveCrypto::ascii_lower(u.username)] = u.id;
-        if (!u.google_id.empty()) google_index[u.google_id] = u.id;
-        if (!u.session_token.empty()) sessions[u.session_token] = u.id;
-        std::string id = u.id;
-        const bool replaced = !users.insert_or_assign(std::move(id), std::move(u)).second;
-        keep_loaded_line(world_lines_.users, replaced, f[1], line);
-      }
-    } else if (tag == "P") {
-      PlayerProfile p;
-      ok = read_player_fields(f, p);
-      if (ok) {
-        std::string key = p.address;
-        const bool replaced = !players.insert_or_assign(std::move(key), std::move(p)).second;
-        keep_loaded_line(world_lines_.players, replaced, f[1], line);
-      }
-    } else if (tag == "L") {
-      ParcelRecord l;
-      ok = read_parcel_fields(f, l);
-      if (ok) {
-        std::string key = l.key;
-        const bool replaced = !parcels.insert_or_assign(std::move(key), std::move(l)).second;
-        keep_loaded_line(world_lines_.parcels, replaced, f[1], line);
-      }
-    } else if (tag == "ADM") {
-      apply_admin_fields(f, admin);
-    } else if (tag == "SB") {
-      ScheduledSuperBoost b;
-      ok = read_boost_fields(f, b);
-      if (ok) admin.scheduled_boosts.push_back(std::move(b));
-    } else if (tag == "QC") {
-      std::optional<std::string> category = read_category_fields(f);
-      ok = category.has_value();
-      if (ok) quiz_categories.push_back(std::move(*category));
-    } else if (tag == "QQ") {
-      QuizQuestion q;
-      ok = read_question_fields(f, q);
-      if (ok) {
-        const std::string id = q.id;
-        quiz_questions.insert_or_assign(id, std::move(q));
-      }
-    } else if (tag == "CER") {
-      CERCommunity c;
-      ok = read_community_fields(f, c);
-      if (ok) {
-        const std::string id = c.id;
-        cers.insert_or_assign(id, std::move(c));
-      }
-    } else if (tag == "CERM") {
-      CERMember m;
-      ok = read_member_fields(f, m);
-      // A member of a community not (yet) loaded is dropped.
-      const auto it = ok ? cers.find(std::string(f[1])) : cers.end();
-      if (it != cers.end()) it->second.members.push_back(std::move(m));
-    } else if (tag == "CERMSG") {
-      CERMessage m;
-      ok = read_message_fields(f, m);
-      const auto it = ok ? cers.find(std::string(f[1])) : cers.end();
-      if (it != cers.end()) it->second.messages.push_back(std::move(m));
-    } else if (tag == "CLAIM") {
-      ClaimIntent c;
-      ok = read_claim_intent_fields(f, c);
-      if (ok) pending_claims_.push_back(std::move(c));
-    } else {
-      continue;  // lines of other tags are ignored
+  uint64_t file_bytes = 0;
+  {
+    std::unique_ptr<char[]> bytes;
+    std::string_view content;
+    try {
+      std::ifstream in(world_file_path, std::ios::binary);
+      if (!in) return fail_load_unlocked("apertura non riuscita");
+      in.seekg(0, std::ios::end);
+      const std::streamoff size = in.tellg();
+      if (size < 0) return fail_load_unlocked("dimensione illeggibile");
+      if (static_cast<uint64_t>(size) > kMaxWorldFileBytes) return fail_load_unlocked("file troppo grande");
+      // Not a std::string: a string would be zero-filled before the read.
+      bytes = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(size));
+      in.seekg(0, std::ios::beg);
+      in.read(bytes.get(), size);
+      if (!in || in.gcount() != size) return fail_load_unlocked("lettura non riuscita");
+      content = std::string_view(bytes.get(), static_cast<size_t>(size));
+      file_bytes = static_cast<uint64_t>(size);
+    } catch (const std::exception& e) {
+      return fail_load_unlocked(e.what());
     }
-    ++known_lines;
-    if (!ok) ++skipped;
-  }
-  // Bytes that hold no record at all are no world, whatever they are: seeding
-  // would write a fresh one over them at once.
-  if (known_lines == skipped && content.find_first_not_of('\n') != std::string_view::npos) {
-    world_lines_ = WorldLines();
-    return fail_load_unlocked("nessun record leggibile");
-  }
-  if (skipped > 0) {
-    std::cout << "[GIOCO] Ignorate " << skipped << " righe illeggibili in " << world_file_path << std::endl;
+
+    // Room for every line, so that the maps never grow while loading.
+    const size_t line_count = static_cast<size_t>(std::count(content.begin(), content.end(), '\n')) + 1;
+    players.reserve(line_count);
+    parcels.reserve(line_count);
+    WorldFields f;
+    uint64_t skipped = 0;
+    uint64_t known_lines = 0;  // lines whose tag this file format has
+    size_t start = 0;
+    while (start < content.size()) {
+      size_t end = content.find('\n', start);
+      if (end == std::string_view::npos) end = content.size();
+      const std::string_view line(content.data() + start, end - start);
+      start = end + 1;
+      if (line.empty()) continue;
+      bool known = false;
+      const bool ok = apply_world_line_unlocked(line, f, known);
+      if (!known) continue;
+      ++known_lines;
+      if (!ok) ++skipped;
+    }
+    // Bytes that hold no record at all are no world, whatever they are:
+    // seeding would write a fresh one over them at once.
+    if (known_lines == skipped && content.find_first_not_of('\n') != std::string_view::npos) {
+      return fail_load_unlocked("nessun record leggibile");
+    }
+    if (skipped > 0) {
+      std::cout << "[GIOCO] Ignorate " << skipped << " righe illeggibili in " << world_file_path << std::endl;
+    }
   }
 
-  std::unordered_set<std::string> read_twice = world_lines_.players.dirty;
+  // The changes since the file was written: those a rewrite had not yet
+  // folded in, then the current ones.
+  if (!replay_journal_unlocked(journal_->old_path(), false)) return;
+  if (!replay_journal_unlocked(journal_->path(), true)) return;
+  rewrite_threshold_ = std::max(kMinRewriteJournalBytes, file_bytes / kRewriteJournalFraction);
+
   parcel_index_.reserve(parcels.size(), players.size());
   for (auto& [key, parcel] : parcels) parcel_index_.add(parcel);
+  const bool seeds = parcels.empty() || quiz_categories.empty() || quiz_questions.empty() || cers.empty();
   if (parcels.empty()) {
     seed_initial_multiplayer_world_unlocked();
   } else {
     for (auto& [key, player] : players) recalculate_player_power_unlocked(player);
-    // Only fields the file does not carry changed: the loaded lines stand,
-    // except those of keys read twice.
-    world_lines_.players.dirty = std::move(read_twice);
   }
   seed_default_quiz_and_cer_unlocked();
+  // Seeded records reach the file at once, as in a fresh world; a failure
+  // is on the console and the next rewrite tries again.
+  if (seeds) static_cast<void>(write_world_file_unlocked());
 }
 
 }  // namespace ZezozuRiziv

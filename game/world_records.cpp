@@ -466,3 +466,14 @@ void apply_admin_fields(const WorldFields& f, AdminConfig& a) {
 }
 
 }  // namespace ZezozuRiziv
+
+namespace ZezozuRiziv {
+
+void append_removal_line(std::string& out, std::string_view tag, std::string_view key) {
+  out += kRemovalTag;
+  put_text(out, tag);
+  if (!key.empty()) put_text(out, key);
+  out += '\n';
+}
+
+}  // namespace ZezozuRiziv

@@ -10,8 +10,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "game/game_records.h"
@@ -19,34 +17,6 @@
 namespace ZezozuRiziv {
 
 using WorldFields = std::vector<std::string_view>;
-
-// A record's line as read from the world file (no line feed), and its key;
-// both point into the loaded file's text.
-struct LoadedLine {
-  std::string_view key;
-  std::string_view line;
-};
-
-// Hash and equality that let maps keyed by text be searched with a view.
-struct TextHash {
-  using is_transparent = void;
-  size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
-};
-struct TextEqual {
-  using is_transparent = void;
-  bool operator()(std::string_view a, std::string_view b) const { return a == b; }
-};
-
-// The lines of one kind of record that can be many, kept between saves. A
-// record as loaded keeps the line it was read from (read back, that line
-// gives the same record); a record touched since is formatted anew.
-struct RecordLines {
-  std::vector<LoadedLine> loaded;  // in file order; superseded by `changed`
-  // Lines formatted since the load (no line feed), by key; empty: the
-  // record is gone.
-  std::unordered_map<std::string, std::optional<std::string>, TextHash, TextEqual> changed;
-  std::unordered_set<std::string> dirty;  // keys touched since the last save
-};
 
 // Splits `line` at every '|' into `fields` (cleared first); a '|' at the
 // very end adds no empty field. The views point into `line`.
@@ -102,5 +72,16 @@ bool read_claim_intent_fields(const WorldFields& fields, ClaimIntent& out);
 // number that cannot be read; a line shorter than its kind is ignored.
 void apply_ads_fields(const WorldFields& fields, const AdLineState& ads);
 void apply_admin_fields(const WorldFields& fields, AdminConfig& admin);
+
+}  // namespace ZezozuRiziv
+
+namespace ZezozuRiziv {
+
+// The tag of a line that removes a record (a journal line): "X|<tag>|<key>"
+// removes the record of kind <tag> (U, P, L, QQ, CER, CLAIM) stored under
+// <key>; "X|QC" empties the category list and "X|SB" the scheduled boosts,
+// before the lines that give them anew.
+inline constexpr char kRemovalTag[] = "X";
+void append_removal_line(std::string& out, std::string_view tag, std::string_view key);
 
 }  // namespace ZezozuRiziv

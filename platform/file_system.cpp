@@ -257,3 +257,40 @@ bool AppendFile::truncate(uint64_t size) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+bool rename_durably(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return false;
+  return fsync_directory(to);
+}
+
+bool remove_durably(const std::string& path) {
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return false;
+  return fsync_directory(path);
+}
+
+bool sync_parent_directory(const std::string& path) { return fsync_directory(path); }
+
+bool prepare_append_file(const std::string& path, bool empty, FileAccess access) {
+  bool created = false;
+  int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, mode_for(access));
+    created = true;
+  }
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && narrow_mode(fd, access);
+  if (ok && empty && st.st_size > 0) {
+    int rc;
+    do {
+      rc = ::ftruncate(fd, 0);
+    } while (rc != 0 && errno == EINTR);
+    ok = rc == 0 && fsync_fd(fd);
+  }
+  ok = close_fd(fd) && ok;
+  return ok && (!created || fsync_directory(path));
+}
+
+}  // namespace platform

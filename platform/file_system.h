@@ -110,3 +110,24 @@ class AppendFile {
 };
 
 }  // namespace platform
+
+namespace platform {
+
+// Renames `from` over `to` and syncs their directory. False when the rename
+// fails (nothing moved).
+[[nodiscard]] bool rename_durably(const std::string& from, const std::string& to);
+
+// Removes `path` (a missing file counts as removed) and syncs its directory.
+[[nodiscard]] bool remove_durably(const std::string& path);
+
+// Syncs the directory that holds `path`, so that a file created there
+// survives a crash.
+[[nodiscard]] bool sync_parent_directory(const std::string& path);
+
+// Makes `path` a plain file for an AppendFile to open: created when missing
+// (its directory synced) with `access`, which also narrows an existing file
+// (kOwnerOnly: 0600); emptied and synced when `empty`. False when it cannot
+// be created, is not a plain file, or cannot be narrowed or emptied.
+[[nodiscard]] bool prepare_append_file(const std::string& path, bool empty, FileAccess access);
+
+}  // namespace platform

@@ -12,6 +12,7 @@
 
 #include "app_node_api_fixture.h"
 #include "app_node_process.h"
+#include "world_file_support.h"
 #include "node_client_support.h"
 
 namespace {
@@ -32,7 +33,7 @@ class AccountsNodeTest : public rozeve_test::RunningNodeFixture {
   }
   // The kWh of a player as the world file holds it (0 when absent).
   double stored_kwh(const std::string& address) {
-    for (const std::string& line : split_lines(read_text(dir_ / "data" / "game_world.dat"))) {
+    for (const std::string& line : split_lines(rozeve_test::saved_world_text((dir_ / "data").string()))) {
       if (line.rfind("P|" + address + "|", 0) != 0) continue;
       const size_t coins = line.find('|', 2 + address.size() + 1);
       return std::stod(line.substr(coins + 1));

@@ -20,6 +20,7 @@
 #include "chain/state.h"
 #include "node_client_support.h"
 #include "storage/storage.h"
+#include "world_file_support.h"
 
 namespace {
 
@@ -76,11 +77,12 @@ class ClaimCrashTest : public rozeve_test::BinaryFixture {
     }
   }
 
-  // The "P" lines of the world file, and whether a "CLAIM" line is left.
+  // The "P" records of the world (file and journal), and whether a "CLAIM"
+  // record is left.
   std::map<std::string, WorldPlayer> world_players(bool& pending) const {
     std::map<std::string, WorldPlayer> players;
     pending = false;
-    for (const std::string& line : rozeve_test::split_lines(rozeve_test::read_text(data() / "game_world.dat"))) {
+    for (const std::string& line : rozeve_test::split_lines(rozeve_test::saved_world_text(data().string()))) {
       if (line.starts_with("CLAIM|")) pending = true;
       if (!line.starts_with("P|")) continue;
       std::vector<std::string> f;

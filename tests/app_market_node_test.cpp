@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app_node_api_fixture.h"
+#include "world_file_support.h"
 #include "server/json_reader.h"
 
 namespace {
@@ -29,7 +30,7 @@ std::vector<std::string> fields_of(const std::string& line) {
 
 // The world file's lot line of `key`, split, or nothing.
 std::vector<std::string> lot_line(const std::filesystem::path& world, const std::string& key) {
-  for (const std::string& line : split_lines(read_text(world))) {
+  for (const std::string& line : split_lines(rozeve_test::saved_world_text(world.parent_path().string()))) {
     const auto fields = fields_of(line);
     if (fields.size() > 4 && fields[0] == "L" && fields[1] == key) return fields;
   }
@@ -49,7 +50,7 @@ TEST_F(NodeApiTest, MarketBillboardsAndLeaderboard) {
   const auto world = dir_ / "data" / "game_world.dat";
   // A wind lot (level 3) of a seeded seller: 2.5 RUZ buys it at once.
   std::string lot;
-  for (const std::string& line : split_lines(read_text(world))) {
+  for (const std::string& line : split_lines(rozeve_test::saved_world_text(world.parent_path().string()))) {
     const auto fields = fields_of(line);
     if (fields.size() > 4 && fields[0] == "L" && fields[4] == "0xecoempire_dao_torino_03") lot = fields[1];
   }

@@ -13,6 +13,7 @@
 #include "node_client_support.h"
 #include "app_node_api_fixture.h"
 #include "app_node_process.h"
+#include "world_file_support.h"
 #include "chain/block.h"
 #include "chain/state.h"
 #include "json_test_support.h"
@@ -41,7 +42,7 @@ class RewardsNodeTest : public rozeve_test::RunningNodeFixture {
   fs::path data() const { return dir_ / "data"; }
   Files files() const {
     return {read_text(data() / "blocks.dat"), read_text(data() / "state.json"),
-            read_text(data() / "game_world.dat")};
+            read_text(data() / "game_world.dat") + read_text(data() / ZezozuRiziv::kJournalFileName)};
   }
   // The state a restart rebuilds from the files.
   State saved_state() const { return rozeve_test::logged_state(data()); }
@@ -51,7 +52,7 @@ class RewardsNodeTest : public rozeve_test::RunningNodeFixture {
   }
   // The world file's "P" line of `key`.
   std::string player_line(const std::string& key) const {
-    for (const std::string& line : split_lines(read_text(data() / "game_world.dat"))) {
+    for (const std::string& line : split_lines(rozeve_test::saved_world_text(data().string()))) {
       if (line.starts_with("P|" + key + "|")) return line;
     }
     return "";
@@ -88,22 +89,29 @@ TEST_F(RewardsNodeTest, AClaimIsInAllThreeFilesAndSurvivesARestart) {
   EXPECT_TRUE(player_line(kPlayerKey).starts_with("P|" + std::string(kPlayerKey) + "|0|25.000000|7.940000|"))
       << player_line(kPlayerKey);
 
-  // The debit reached the world file with its intent, before the block.
-  const std::string intent = "CLAIM|" + tx_hash + "|1|" + kPlayerKey + "|WC|300|2940000\n";
-  Files before = files();
+  // The debit reached the journal with its intent, before the block.
+  const std::string intent = "CLAIM|" + tx_hash + "|1|" + kPlayerKey + "|WC|300|2940000";
+  const std::string journal = read_text(data() / ZezozuRiziv::kJournalFileName);
+  const std::vector<std::string_view> records = ZezozuRiziv::scan_journal(journal).records;
+  EXPECT_NE(std::find(records.begin(), records.end(), intent), records.end()) << journal;
+  const Files before = files();
+  const std::string world_before = rozeve_test::saved_world_text(data().string());
   const State ledger_before = saved_state();
-  ASSERT_TRUE(before.world.ends_with("\n" + intent)) << before.world;
   stop();
   start();
   // The restart finds the block in the log: the debit stands, the intent
-  // goes (the world is saved again, its maps in a new order).
-  before.world.resize(before.world.size() - intent.size());
+  // goes.
   const auto sorted_lines = [](const std::string& text) {
-    std::vector<std::string> lines = split_lines(text);
+    std::vector<std::string> lines;
+    for (const std::string& line : split_lines(text)) {
+      if (!line.starts_with("CLAIM|")) lines.push_back(line);
+    }
     std::sort(lines.begin(), lines.end());
     return lines;
   };
-  EXPECT_EQ(sorted_lines(files().world), sorted_lines(before.world));
+  const std::string world_after = rozeve_test::saved_world_text(data().string());
+  EXPECT_EQ(world_after.find("CLAIM|"), std::string::npos) << world_after;
+  EXPECT_EQ(sorted_lines(world_after), sorted_lines(world_before));
   // The start may write a checkpoint of what it caught up; the ledger
   // stays as it was.
   EXPECT_EQ(files().blocks, before.blocks);
@@ -156,7 +164,7 @@ TEST_F(RewardsNodeTest, AClaimWhoseBlockCannotBeWrittenIsRefunded) {
   // The debit saved before the append was taken back with the new player,
   // and nothing is left pending.
   EXPECT_EQ(player_line(kPlayerKey), "");
-  EXPECT_EQ(read_text(data() / "game_world.dat").find("\nCLAIM|"), std::string::npos);
+  EXPECT_EQ(rozeve_test::saved_world_text(data().string()).find("\nCLAIM|"), std::string::npos);
   stop();
   start();
   const std::string paid = claim(kPlayer);
@@ -168,11 +176,12 @@ TEST_F(RewardsNodeTest, AClaimWhoseWorldCannotBeSavedChangesNothing) {
   start();
   const Files before = files();
   const uint64_t supply = saved_state().get_total_circulating();
-  fs::create_directory(data() / "game_world.dat.tmp");
+  // The journal cannot be created.
+  fs::create_directory(data() / ZezozuRiziv::kJournalFileName);
   EXPECT_EQ(claim(kPlayer), "{\"status\":\"error\",\"message\":\"Salvataggio del mondo di gioco non riuscito: "
                             "operazione annullata.\"}");
   EXPECT_EQ(files(), before);
-  fs::remove(data() / "game_world.dat.tmp");
+  fs::remove(data() / ZezozuRiziv::kJournalFileName);
   const std::string paid = claim(kPlayer);
   EXPECT_EQ(json_field(paid, "block_index"), "1") << paid;
   EXPECT_EQ(saved_state().get_total_circulating(), supply);
@@ -187,10 +196,12 @@ TEST_F(RewardsNodeTest, AdIdentifiersComeFromTheConfigurationFile) {
   EXPECT_NE(status.find("\"google_ad_unit_id\":\"/4242/unit_A_forged\""), std::string::npos) << status;
   EXPECT_NE(status.find("\"amazon_pub_id\":\"1\\\"2\""), std::string::npos) << status;
   EXPECT_NE(status.find("\"meta_pixel_id\":\"618204937251846\""), std::string::npos) << status;
-  // Any save writes them on the world file's one "A" line of ten fields.
-  EXPECT_EQ(json_field(get("/api/game/card/draw?addr=" + std::string(kPlayer)), "status"), "ok");
-  const auto world = split_lines(read_text(data() / "game_world.dat"));
-  ASSERT_FALSE(world.empty());
+  // The start writes them on the world's one "A" line of ten fields.
+  std::vector<std::string> world;
+  for (const std::string& line : split_lines(rozeve_test::saved_world_text(data().string()))) {
+    if (line.starts_with("A|")) world.push_back(line);
+  }
+  ASSERT_EQ(world.size(), 1u);
   EXPECT_EQ(world[0], "A|/4242/unit_A_forged|618204937251846_REWARDED_VIDEO|618204937251846|1\"2|zr_rewarded_slot|0|0|0|"
                       "0.000000");
   EXPECT_EQ(get("/api/game/ad/config"),

@@ -71,7 +71,7 @@ class GameAccounts : public game_test::GameFixture {
     }
     return out;
   }
-  void block_saves() { game_test::fs::create_directories(world_path() + ".tmp"); }
+  void block_saves() { game_test::GameFixture::block_saves(*engine_); }
 
   std::unique_ptr<GameEngine> engine_;
   std::string out_;
@@ -96,13 +96,13 @@ TEST_F(GameAccounts, RegistrationRefusalsInTheirOrder) {
       {"Bruno", "  Anna@X.it\t", "segreta1", "Questa email è già registrata. Effettua il login."},
   };
   const std::string before = game_test::dump_world(*engine_);
-  const std::string file = game_test::read_file(world_path());
+  const std::string file = saved_world();
   for (const Case& c : cases) {
     EXPECT_FALSE(engine_->register_user(c.username, c.email, c.password, out_)) << c.username;
     EXPECT_EQ(out_, error_of(c.message)) << c.username << " " << c.email;
   }
   EXPECT_EQ(game_test::dump_world(*engine_), before);
-  EXPECT_EQ(game_test::read_file(world_path()), file);
+  EXPECT_EQ(saved_world(), file);
   // The '.' may stand before the '@'.
   EXPECT_FALSE(register_user("Bruno", "b.runo@xit", "segreta1").empty()) << out_;
 }
@@ -146,7 +146,7 @@ TEST_F(GameAccounts, RegistrationStoresTheAccountAndAnswersTheLogin) {
   EXPECT_NE(a.session_token, b.session_token);
 
   // On disk, and read back with its four indexes.
-  const std::string file = game_test::read_file(world_path());
+  const std::string file = saved_world();
   EXPECT_NE(file.find("\nU|" + a.id + "|Anna Rossi|anna@example.it|" + a.password_hash + "|" + a.salt + "|||" +
                       a.wallet_address + "|" + token + "|" + std::to_string(a.created_at) + "|"),
             std::string::npos);

@@ -54,7 +54,7 @@ class GameAdmin : public game_test::GameFixture {
     EXPECT_TRUE(engine_->admin_authenticate(password_, token, out_)) << out_;
     return token;
   }
-  void block_saves() { fs::create_directories(world_path() + ".tmp"); }
+  void block_saves() { game_test::GameFixture::block_saves(*engine_); }
 
   std::unique_ptr<GameEngine> engine_;
   std::string console_;
@@ -149,7 +149,7 @@ TEST_F(GameAdmin, EveryOperationRefusesABadTokenAndChangesNothing) {
   ASSERT_TRUE(engine_->admin_trigger_super_boost(token, 10, "", ignored));
   ASSERT_TRUE(engine_->admin_schedule_super_boost(token, 0, 0, 0, "", "", ignored));
   const std::string before = game_test::dump_world(*engine_);
-  const std::string file = game_test::read_file(world_path());
+  const std::string file = saved_world();
   clock_->advance_ms(kDayMs);  // now expired
   for (const std::string& bad : {std::string(), std::string("adm_tok_nope"), token}) {
     EXPECT_EQ(engine_->admin_get_full_telemetry_json(bad), kDenied);
@@ -164,7 +164,7 @@ TEST_F(GameAdmin, EveryOperationRefusesABadTokenAndChangesNothing) {
     EXPECT_EQ(out_, "{\"status\":\"error\",\"message\":\"Accesso negato: token non valido.\"}");
   }
   EXPECT_EQ(game_test::dump_world(*engine_), before);
-  EXPECT_EQ(game_test::read_file(world_path()), file);
+  EXPECT_EQ(saved_world(), file);
 }
 
 TEST_F(GameAdmin, TriggerAndCancelTheSuperBoost) {
@@ -187,7 +187,7 @@ TEST_F(GameAdmin, TriggerAndCancelTheSuperBoost) {
   EXPECT_TRUE(engine_->admin_trigger_super_boost(token, 5, "Picco|di\r\nsole", out_));
   const std::string adm = "ADM|" + Peer::admin(*engine_).admin_password_hash + "|" +
                           std::to_string(now + 5 * kMinuteMs) + "|Piccodisole|0\n";
-  EXPECT_NE(game_test::read_file(world_path()).find(adm), std::string::npos);
+  EXPECT_NE(saved_world().find(adm), std::string::npos);
 
   EXPECT_TRUE(engine_->admin_cancel_super_boost(token, out_));
   EXPECT_EQ(out_, "{\"status\":\"ok\",\"message\":\"Super Spinta Energetica x100 disattivata con successo.\"}");

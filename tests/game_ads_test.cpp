@@ -160,9 +160,9 @@ TEST_F(GameAds, ConfigurationFileIdentifiersCannotSplitTheWorldFile) {
   EXPECT_EQ(json_value(status, "amazon_pub_id"), "777");
   EXPECT_EQ(json_value(status, "amazon_slot_id"), "slot_w");  // from the world file
   watch("0xsaver");  // a save
-  const auto lines = game_test::lines_tagged(game_test::read_file(world_path()), "A");
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0], "A|/1/unit_extraA_0_0|618204937251846_REWARDED_VIDEO|12_34|777|slot_w|0|0|0|0.024000");
+  const auto lines = game_test::lines_tagged(saved_world(), "A");
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "A|/1/unit_extraA_0_0|618204937251846_REWARDED_VIDEO|12_34|777|slot_w|0|0|0|0.024000");
 }
 
 TEST_F(GameAds, ANetworkPaysItsRewardAndBooksItsRevenue) {
@@ -205,8 +205,8 @@ TEST_F(GameAds, ANetworkPaysItsRewardAndBooksItsRevenue) {
       << status;
   Peer::with_lock(*engine_, [](GameEngine& e) { EXPECT_EQ(Peer::moloco_impressions_of(e), 1u); });
   // Saved with the view: the counters on the "A" line, the player's on its "P" line.
-  const std::string world = game_test::read_file(world_path());
-  EXPECT_TRUE(game_test::lines_tagged(world, "A").at(0).ends_with("|1|1|1|0.078000"));
+  const std::string world = saved_world();
+  EXPECT_TRUE(game_test::lines_tagged(world, "A").back().ends_with("|1|1|1|0.078000"));
 }
 
 TEST_F(GameAds, StartAndClaimAnswers) {
@@ -325,7 +325,7 @@ TEST_F(GameAds, BoostAdvertsAccumulateUpToFiveHours) {
 
 TEST_F(GameAds, QuartilesAreKeptInMemoryOnly) {
   const std::string token = start("0xab");
-  const std::string world = game_test::read_file(world_path());
+  const std::string world = saved_world();
   std::string out;
   EXPECT_FALSE(engine_->record_ad_quartile("0xab", "wrong", 25, out));
   EXPECT_EQ(out, error_json("Sessione SSV non valida per il tracking quartile"));
@@ -340,7 +340,7 @@ TEST_F(GameAds, QuartilesAreKeptInMemoryOnly) {
     EXPECT_EQ(out, "{\"status\":\"ok\",\"quartile\":" + std::to_string(s.quartile) +
                        ",\"mask\":" + std::to_string(s.mask) + "}");
   }
-  EXPECT_EQ(game_test::read_file(world_path()), world);
+  EXPECT_EQ(saved_world(), world);
   // The mask is not checked by the claim, and is cleared by it.
   clock_->advance_ms(13'500);
   ASSERT_TRUE(claim("0xab", token)) << out_;
@@ -369,14 +369,14 @@ TEST_F(GameAds, ASessionThatPromisedNothingPaysFifty) {
 TEST_F(GameAds, AClaimWhoseSaveFailsIsUndoneAndStaysOpen) {
   const std::string token = start("0xab");
   clock_->advance_ms(13'500);
-  fs::create_directory(world_path() + ".tmp");
+  block_saves(*engine_);
   EXPECT_FALSE(claim("0xab", token));
   EXPECT_EQ(out_, error_json(kSaveFailedMessage));
   EXPECT_EQ(player("0xab").coins, 300u);
   EXPECT_EQ(player("0xab").ads_watched, 0u);
   EXPECT_EQ(player("0xab").ad_token, token);
   EXPECT_EQ(json_value(engine_->get_ads_status_json(), "total_revenue_eur"), "0.000");
-  fs::remove(world_path() + ".tmp");
+  allow_saves(*engine_);
   EXPECT_TRUE(claim("0xab", token)) << out_;
 }
 
@@ -407,7 +407,7 @@ TEST_F(GameAds, StatusViewAndIdentifierUpdates) {
   EXPECT_EQ(json_value(out, "google_ad_unit_id"), "/5/a_b");
   EXPECT_EQ(json_value(out, "meta_pixel_id"), "618204937251846");  // nothing left once cleaned
   EXPECT_EQ(json_value(out, "amazon_pub_id"), "1_2_3");
-  EXPECT_EQ(game_test::lines_tagged(game_test::read_file(world_path()), "A").at(0),
+  EXPECT_EQ(game_test::lines_tagged(saved_world(), "A").back(),
             "A|/5/a_b|618204937251846_REWARDED_VIDEO|618204937251846|1_2_3|zr_rewarded_slot|0|0|0|0.000000");
 
   // Identifiers holding quotes or backslashes are escaped in the answers.
@@ -417,7 +417,7 @@ TEST_F(GameAds, StatusViewAndIdentifierUpdates) {
   EXPECT_NE(start_.find("\"amazon_slot_id\":\"q\\\"b\\\\s\""), std::string::npos);
 
   // A failed save leaves the identifiers as they were.
-  fs::create_directory(world_path() + ".tmp");
+  block_saves(*engine_);
   EXPECT_FALSE(engine_->update_ads_config("/6/new", "", "", "", "", out));
   EXPECT_EQ(out, error_json(kSaveFailedMessage));
   EXPECT_EQ(json_value(engine_->get_ads_status_json(), "google_ad_unit_id"), "/5/a_b");

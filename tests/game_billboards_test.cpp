@@ -188,15 +188,15 @@ TEST_F(GameBillboards, OnlyTheOwnerSetsOrClears) {
 TEST_F(GameBillboards, AFailedSaveTakesTheBillboardDownAgain) {
   district_and_loner();
   const std::string before = game_test::dump_world(*engine_);
-  std::filesystem::create_directories(world_path() + ".tmp");
+  block_saves(*engine_);
   EXPECT_FALSE(set("d0", "Energia", "", true));
   EXPECT_EQ(out_, error_json(kSaveFailedMessage));
   EXPECT_EQ(game_test::dump_world(*engine_), before);
-  std::filesystem::remove_all(world_path() + ".tmp");
+  allow_saves(*engine_);
 
   ASSERT_TRUE(set("d0", "Energia", "", true)) << out_;
   const std::string shown = game_test::dump_world(*engine_);
-  std::filesystem::create_directories(world_path() + ".tmp");
+  block_saves(*engine_);
   EXPECT_FALSE(clear("d0", true));
   EXPECT_EQ(game_test::dump_world(*engine_), shown);
 }

@@ -184,11 +184,11 @@ TEST_F(GameCards, TheDrawRecomputesPower) {
 }
 
 TEST_F(GameCards, AFailedSaveDrawsNothing) {
-  fs::create_directory(world_path() + ".tmp");
+  block_saves(*engine_);
   EXPECT_FALSE(draw("0xab"));
   EXPECT_EQ(out_, error_json(kSaveFailedMessage));
   EXPECT_FALSE(Peer::has_player(*engine_, "0xab"));
-  fs::remove(world_path() + ".tmp");
+  allow_saves(*engine_);
   EXPECT_TRUE(draw("0xab")) << out_;
 
   EXPECT_FALSE(engine_->draw_daily_bonus_card("0xab|P|x", out_));

@@ -81,7 +81,7 @@ class GameClaim : public game_test::GameFixture {
   PlayerProfile player(const std::string& who) { return Peer::player(*engine_, who); }
   Files files() const {
     return {game_test::read_file(dir() + "/blocks.dat"), game_test::read_file(dir() + "/state.json"),
-            game_test::read_file(world_path())};
+            saved_world()};
   }
   const Block& last_block() const { return storage_->get_blocks_cached().back(); }
   // Every balance and stake: what only a rule that mints may raise.
@@ -162,17 +162,21 @@ TEST_F(GameClaim, ANewPlayerClaimsThreeRuzByZavaVovaz) {
   EXPECT_EQ(json_value(out_, "remaining_coins"), "0");
   EXPECT_EQ(json_value(out_, "total_ruz"), "7.94");
   EXPECT_EQ(state_.get_balance(fresh), 2'940'000u);
-  const auto lines = game_test::lines_tagged(game_test::read_file(world_path()), "P");
+  const auto lines = game_test::lines_tagged(saved_world(), "P");
   const auto mine =
       std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.starts_with("P|" + fresh + "|"); });
   ASSERT_NE(mine, lines.end());
   EXPECT_TRUE(mine->starts_with("P|" + fresh + "|0|25.000000|7.940000|")) << *mine;
-  // The debit went to the file with its intent, before the block.
-  EXPECT_EQ(game_test::lines_tagged(game_test::read_file(world_path()), "CLAIM"),
-            std::vector<std::string>{"CLAIM|" + json_value(out_, "tx_hash") + "|1|" + fresh + "|WC|300|2940000"});
-  // The next save drops it: the block is in the log.
+  // The debit went to the journal with its intent, before the block; the
+  // intent's removal waits for the next write.
+  const std::string intent = "CLAIM|" + json_value(out_, "tx_hash") + "|1|" + fresh + "|WC|300|2940000";
+  EXPECT_EQ(game_test::lines_tagged(saved_world(), "CLAIM"), std::vector<std::string>{intent});
+  // The next write drops it: the block is in the log.
   ASSERT_TRUE(engine_->save_world());
-  EXPECT_TRUE(game_test::lines_tagged(game_test::read_file(world_path()), "CLAIM").empty());
+  EXPECT_TRUE(game_test::lines_tagged(saved_world(), "CLAIM").empty());
+  engine_.reset();
+  engine_ = make_engine();
+  EXPECT_TRUE(Peer::pending_claims(*engine_).empty());
 }
 
 TEST_F(GameClaim, ANativeAddressIsPaidUnderItsOwnSpelling) {
@@ -353,7 +357,7 @@ TEST_F(GameClaim, AWorldThatCannotBeSavedWritesNoBlock) {
   const PlayerProfile player_before = player(kPlayer);
   const State ledger_before = state_;
   const Files before = files();
-  fs::create_directory(world_path() + ".tmp");
+  block_saves(*engine_);
   EXPECT_FALSE(claim(kPlayer, "WC"));
   EXPECT_EQ(out_, error_json(kSaveFailedMessage));
   EXPECT_EQ(files(), before);
@@ -363,7 +367,7 @@ TEST_F(GameClaim, AWorldThatCannotBeSavedWritesNoBlock) {
   expect_same_player(player(kPlayer), player_before);
 
   // The same claim once the disk takes it: block 1, pool nonce 0.
-  fs::remove(world_path() + ".tmp");
+  allow_saves(*engine_);
   ASSERT_TRUE(claim(kPlayer, "WC")) << out_;
   EXPECT_EQ(json_value(out_, "block_index"), "1");
   EXPECT_EQ(last_block().transactions[0].nonce, 0u);
@@ -495,7 +499,9 @@ TEST_F(GameClaim, TheStartSettlesAClaimACrashCutShort) {
     } else {
       game_test::write_file(dir() + "/state.json", c.files.state);
     }
+    // The world as its files held it, as a snapshot with no journal.
     game_test::write_file(world_path(), c.files.world);
+    fs::remove(dir() + "/" + kJournalFileName);
     // The start: the ledger caught up, the world loaded, the claims settled.
     storage_ = std::make_unique<Storage>(dir());
     state_ = State();
@@ -521,7 +527,8 @@ TEST_F(GameClaim, TheStartSettlesAClaimACrashCutShort) {
     EXPECT_EQ(state_.get_balance(kPlayer), c.paid ? 2'940'000u : 0u);
     EXPECT_EQ(state_.get_nonce(kRewardPoolAddress), c.paid ? 1u : 0u);
     // Settled for good: the outcome is on disk, the intent gone.
-    EXPECT_TRUE(game_test::lines_tagged(game_test::read_file(world_path()), "CLAIM").empty());
+    EXPECT_TRUE(game_test::lines_tagged(saved_world(), "CLAIM").empty());
+    engine_.reset();
     engine_ = make_engine();
     EXPECT_TRUE(Peer::pending_claims(*engine_).empty());
     EXPECT_EQ(player(kPlayer).coins, c.paid ? 700u : 1'000u);
@@ -535,14 +542,14 @@ TEST_F(GameClaim, ASettlementThatCannotBeSavedKeepsTheIntent) {
   // Read twice, the line is still one claim.
   game_test::write_file(world_path(), game_test::read_file(world_path()) + intent + "\n" + intent + "\n");
   engine_ = make_engine();
-  fs::create_directory(world_path() + ".tmp");
+  block_saves(*engine_);
   std::string error;
   EXPECT_FALSE(engine_->settle_pending_claims(*storage_, error));
   EXPECT_EQ(error, "Impossibile salvare " + world_path() + " dopo aver sistemato i riscatti in sospeso");
-  EXPECT_EQ(game_test::lines_tagged(game_test::read_file(world_path()), "CLAIM"),
-            (std::vector<std::string>{intent, intent}));
+  EXPECT_EQ(game_test::lines_tagged(saved_world(), "CLAIM"), (std::vector<std::string>{intent, intent}));
   // Once the disk takes it, the next start refunds the kWh.
-  fs::remove(world_path() + ".tmp");
+  allow_saves(*engine_);
+  engine_.reset();
   engine_ = make_engine();
   ASSERT_TRUE(engine_->settle_pending_claims(*storage_, error)) << error;
   EXPECT_NEAR(player(kPlayer).kwh, 125.0, 1e-9);

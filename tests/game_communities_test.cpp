@@ -66,7 +66,7 @@ class Communities : public game_test::GameFixture {
     Peer::with_lock(*engine_, [&](GameEngine& e) { Peer::get_or_create(e, who).coins = coins; });
   }
   CERCommunity community(const std::string& id) { return Peer::cers(*engine_).at(id); }
-  std::string file() { return game_test::read_file(world_path()); }
+  std::string file() { return saved_world(); }
 
   std::unique_ptr<GameEngine> engine_;
   std::shared_ptr<ScriptedGameRandom> random_;
@@ -435,7 +435,7 @@ TEST_F(Communities, AChangeWhoseSaveFailsIsUndoneAndReported) {
   };
   const auto before = snapshot();
   const std::string file_before = file();
-  fs::create_directories(world_path() + ".tmp");  // the save cannot write its temporary file
+  block_saves(*engine_);  // the save cannot write its temporary file
   for (const Case& c : cases) {
     std::string out;
     EXPECT_FALSE(c.run(out)) << c.what;
@@ -443,7 +443,7 @@ TEST_F(Communities, AChangeWhoseSaveFailsIsUndoneAndReported) {
     EXPECT_EQ(snapshot(), before) << c.what;
   }
   EXPECT_EQ(file(), file_before);
-  fs::remove_all(world_path() + ".tmp");
+  allow_saves(*engine_);
   post(kBruno, "ora si");
   EXPECT_EQ(community(id).messages.back().text, "ora si");
 }

@@ -481,8 +481,8 @@ TEST_F(GameMarket, AFailedSaveUndoesTheSale) {
   ASSERT_TRUE(list("0xseller", "lot", "WC", 10, 100)) << out_;
   ASSERT_TRUE(bid("0xb", "lot", "WC", 20)) << out_;
   const std::string before = game_test::dump_world(*engine_);
-  const std::string file = game_test::read_file(world_path());
-  std::filesystem::create_directories(world_path() + ".tmp");  // no save can replace the file
+  const std::string file = saved_world();
+  block_saves(*engine_);  // no save can replace the file
 
   EXPECT_FALSE(accept("0xseller", "lot"));
   EXPECT_EQ(out_, error_json(kSaveFailedMessage));
@@ -492,10 +492,10 @@ TEST_F(GameMarket, AFailedSaveUndoesTheSale) {
   EXPECT_EQ(out_, error_json(kSaveFailedMessage));
   EXPECT_EQ(game_test::dump_world(*engine_), before);
   EXPECT_FALSE(Peer::has_player(*engine_, "0xnew"));
-  EXPECT_EQ(game_test::read_file(world_path()), file);
+  EXPECT_EQ(saved_world(), file);
 
   expect_view_matches_the_lots();
-  std::filesystem::remove_all(world_path() + ".tmp");
+  allow_saves(*engine_);
   ASSERT_TRUE(accept("0xseller", "lot")) << out_;
   EXPECT_EQ(lot("lot").owner, "0xb");
   expect_view_matches_the_lots();

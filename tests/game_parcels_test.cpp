@@ -65,7 +65,7 @@ TEST_F(GameParcels, BuyingWithinFiftyMetres) {
   EXPECT_EQ(lot.plant_name, "Micro-Lotto Libero (100 m2)");
   EXPECT_TRUE(lot.plant_type.empty());
   EXPECT_EQ(lot.updated_ms, game_test::kSummerMorningMs);
-  EXPECT_NE(game_test::read_file(world_path()).find("\nL|lotA|"), std::string::npos);
+  EXPECT_NE(saved_world().find("\nL|lotA|"), std::string::npos);
 
   clock_->advance_ms(60'000);
   EXPECT_FALSE(buy("0xab", "lotB", kLat + north(50.1), kLon, kLat, kLon));

@@ -90,7 +90,7 @@ class Quiz : public game_test::GameFixture {
     for (size_t i = 0; i < n; ++i) ids.insert(json_value(engine_->get_random_quiz_question_json(who), "id"));
     return ids;
   }
-  std::string file() { return game_test::read_file(world_path()); }
+  std::string file() { return saved_world(); }
 
   std::unique_ptr<GameEngine> engine_;
   std::shared_ptr<ScriptedGameRandom> random_;
@@ -461,14 +461,14 @@ TEST_F(Quiz, AChangeWhoseSaveFailsIsUndoneAndReported) {
   };
   const auto before = snapshot();
   const std::string file_before = file();
-  fs::create_directories(world_path() + ".tmp");
+  block_saves(*engine_);
   for (const Case& c : cases) {
     EXPECT_FALSE(c.run(out)) << c.what;
     EXPECT_EQ(out, error(kSaveFailedMessage)) << c.what;
     EXPECT_EQ(snapshot(), before) << c.what;
   }
   EXPECT_EQ(file(), file_before);
-  fs::remove_all(world_path() + ".tmp");
+  allow_saves(*engine_);
   EXPECT_EQ(answer(kAnna, "quiz_seed_1", 1), answer_json(true, 1, 10));
 }
 

@@ -25,8 +25,10 @@
 #include "game/game_random.h"
 #include "game/game_records.h"
 #include "game/hex_grid.h"
+#include "game/world_journal.h"
 #include "game/world_records.h"
 #include "platform/writer_preferring_mutex.h"
+#include "world_file_support.h"
 
 namespace ZezozuRiziv {
 
@@ -41,6 +43,10 @@ class GameEngineTestPeer {
     engine.random_ = std::move(random);
   }
   static std::string world_file_path(const GameEngine& engine) { return engine.world_file_path; }
+  // The background rewrite of the world file, run now on this thread.
+  static void rewrite_in_background(GameEngine& engine) { engine.rewrite_world_in_background(); }
+  // While set, every journal write fails as a full disk would make it.
+  static void fail_journal(GameEngine& engine, bool fail) { engine.journal_->fail_writes_for_test(fail); }
 
   // A copy of a record, or of the whole map, read under the lock.
   static PlayerProfile player(GameEngine& engine, const std::string& key) {
@@ -85,9 +91,14 @@ class GameEngineTestPeer {
     Lock lock(engine.game_mutex);
     return engine.admin;
   }
+  // The pending claims, by transaction hash.
   static std::vector<ClaimIntent> pending_claims(GameEngine& engine) {
     Lock lock(engine.game_mutex);
-    return engine.pending_claims_;
+    std::vector<ClaimIntent> claims;
+    for (const auto& [hash, intent] : engine.pending_claims_) claims.push_back(intent);
+    std::sort(claims.begin(), claims.end(),
+              [](const ClaimIntent& a, const ClaimIntent& b) { return a.tx_hash < b.tx_hash; });
+    return claims;
   }
 
   // A login account that plays `wallet`, put in place directly.
@@ -321,6 +332,9 @@ class GameFixture : public ::testing::Test {
 
   std::string dir(const std::string& sub = "data") const { return (root_ / sub).string(); }
   std::string world_path() const { return dir() + "/game_world.dat"; }
+  std::string journal_path() const { return dir() + "/" + ZezozuRiziv::kJournalFileName; }
+  // The world file and then the journal's records, as a start reads them.
+  std::string saved_world() const { return rozeve_test::saved_world_text(dir()); }
   // Writes `content` as the world file of a fresh data directory.
   void plant_world(const std::string& content) {
     fs::create_directories(dir());
@@ -328,6 +342,16 @@ class GameFixture : public ::testing::Test {
   }
   std::unique_ptr<ZezozuRiziv::GameEngine> make_engine() {
     return std::make_unique<ZezozuRiziv::GameEngine>(dir(), clock_);
+  }
+  // Until allow_saves: every change fails to reach the journal, and a
+  // rewrite of the whole file cannot create its temporary file.
+  void block_saves(ZezozuRiziv::GameEngine& engine) {
+    fs::create_directories(world_path() + ".tmp");
+    ZezozuRiziv::GameEngineTestPeer::fail_journal(engine, true);
+  }
+  void allow_saves(ZezozuRiziv::GameEngine& engine) {
+    fs::remove_all(world_path() + ".tmp");
+    ZezozuRiziv::GameEngineTestPeer::fail_journal(engine, false);
   }
 
   fs::path root_;

@@ -42,8 +42,8 @@ class GameUndo : public game_test::GameFixture {
     });
     ASSERT_TRUE(engine_->save_world());
   }
-  void block_saves() { fs::create_directories(world_path() + ".tmp"); }
-  void allow_saves() { fs::remove_all(world_path() + ".tmp"); }
+  void block_saves() { game_test::GameFixture::block_saves(*engine_); }
+  void allow_saves() { game_test::GameFixture::allow_saves(*engine_); }
 
   std::unique_ptr<GameEngine> engine_;
 };
@@ -118,14 +118,14 @@ void change_everything(GameEngine& e) {
 TEST_F(GameUndo, AFailedSaveRestoresEveryKindExactly) {
   clock_->advance_ms(3'600'000);  // so that the sync accrues
   const std::string before = game_test::dump_world(*engine_);
-  const std::string file = game_test::read_file(world_path());
+  const std::string file = saved_world();
   block_saves();
   std::string out;
   EXPECT_FALSE(Peer::change_and_save(*engine_, change_everything, out));
   EXPECT_EQ(out, "{\"status\":\"error\",\"message\":\"Salvataggio del mondo di gioco non riuscito: operazione "
                  "annullata.\"}");
   EXPECT_EQ(game_test::dump_world(*engine_), before);
-  EXPECT_EQ(game_test::read_file(world_path()), file);
+  EXPECT_EQ(saved_world(), file);
 
   // The restored records are written as they are now, not as they were
   // while the failed save formatted them.
@@ -168,9 +168,9 @@ TEST_F(GameUndo, LeavingAScopeWithoutSavingKeepsTheChangeForTheNextSave) {
     Peer::touch_player(e, "0xanna");
     Peer::players_of(e)["0xanna"].kwh = 99.5;
   });
-  EXPECT_EQ(game_test::read_file(world_path()).find("P|0xanna|300|99.500000"), std::string::npos);
+  EXPECT_EQ(saved_world().find("P|0xanna|300|99.500000"), std::string::npos);
   ASSERT_TRUE(engine_->save_world());
-  EXPECT_NE(game_test::read_file(world_path()).find("P|0xanna|300|99.500000"), std::string::npos);
+  EXPECT_NE(saved_world().find("P|0xanna|300|99.500000"), std::string::npos);
 }
 
 TEST_F(GameUndo, BuildAndUpgradeAreUndoneWithTheirCoins) {

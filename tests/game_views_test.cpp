@@ -82,7 +82,7 @@ TEST_F(GameViews, StateOfANewPlayer) {
               0.005);
   // The player exists in memory now, not yet in the world file.
   EXPECT_TRUE(Peer::has_player(*engine_, "0xnew"));
-  EXPECT_EQ(game_test::read_file(world_path()).find("0xnew"), std::string::npos);
+  EXPECT_EQ(saved_world().find("0xnew"), std::string::npos);
 }
 
 TEST_F(GameViews, StateShowsBoostsCardCommunityAndOwnLots) {
@@ -158,7 +158,7 @@ TEST_F(GameViews, ViewsBringThePlayerUpToDateWithoutSaving) {
             "\"periods\":{\"today_kwh\":36.00,\"yesterday_kwh\":0.00,\"this_week_kwh\":36.00,\"last_week_kwh\":0.00,"
             "\"this_month_kwh\":36.00,\"last_month_kwh\":0.00,\"all_time_kwh\":61.00},"
             "\"sources\":{\"solar_kwh\":14.40,\"wind_kwh\":12.60,\"storage_kwh\":5.40,\"hydrogen_kwh\":3.60}}");
-  const std::string file = game_test::read_file(world_path());
+  const std::string file = saved_world();
   EXPECT_EQ(file.find("P|0xh|"), std::string::npos);
   clock_->advance_ms(3'600'000);
   EXPECT_EQ(json_value(engine_->get_player_state_json("0xh"), "kwh"), "97.0000");
@@ -285,7 +285,7 @@ TEST_F(GameConcurrency, BuyersAndViewersShareTheWorld) {
     EXPECT_EQ(p.coins, 0u);
     EXPECT_EQ(p.parcels_count, static_cast<uint64_t>(kLotsEach));
   }
-  EXPECT_EQ(game_test::lines_tagged(game_test::read_file(world_path()), "L").size(), 19u + kBuyers * kLotsEach);
+  EXPECT_EQ(game_test::lines_tagged(saved_world(), "L").size(), 19u + kBuyers * kLotsEach);
 }
 
 }  // namespace
