@@ -115,4 +115,34 @@ bool has_record_breaking_chars(std::string_view text) {
   return false;
 }
 
+bool TextCursor::literal(std::string_view expected) {
+  if (text_.substr(pos_, expected.size()) != expected) return false;
+  pos_ += expected.size();
+  return true;
+}
+
+std::optional<uint64_t> TextCursor::number() {
+  const size_t start = pos_;
+  while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9') ++pos_;
+  if (pos_ == start) return std::nullopt;
+  return read_decimal_u64(text_.substr(start, pos_ - start));
+}
+
+std::optional<std::string_view> TextCursor::until_quote() {
+  const size_t close = text_.find('"', pos_);
+  if (close == std::string_view::npos) return std::nullopt;
+  const std::string_view value = text_.substr(pos_, close - pos_);
+  if (has_control_bytes(value)) return std::nullopt;
+  pos_ = close + 1;
+  return value;
+}
+
+bool TextCursor::at_end_after_blanks() {
+  while (pos_ < text_.size() &&
+         (text_[pos_] == ' ' || text_[pos_] == '\t' || text_[pos_] == '\r' || text_[pos_] == '\n')) {
+    ++pos_;
+  }
+  return pos_ == text_.size();
+}
+
 }  // namespace ZezozuRiziv

@@ -47,4 +47,27 @@ void append_bare_pair(std::string& out, std::string_view key_with_colon, uint64_
 // ',', ':' or a control byte.
 [[nodiscard]] bool has_record_breaking_chars(std::string_view text);
 
+// Walks a stored text front to back; every step either matches exactly or
+// fails, so nothing in the text is skipped unread. The strict readers of the
+// saved state and of the credits log are built on it.
+class TextCursor {
+ public:
+  explicit TextCursor(std::string_view text) : text_(text) {}
+
+  // Consumes `expected` when the text goes on with it.
+  bool literal(std::string_view expected);
+  bool peek(char c) const { return pos_ < text_.size() && text_[pos_] == c; }
+  // Decimal digits that fit in 64 bits; no sign, no blanks.
+  std::optional<uint64_t> number();
+  // The text up to the next '"' (consumed); no control byte inside.
+  std::optional<std::string_view> until_quote();
+  bool at_end() const { return pos_ == text_.size(); }
+  // Steps over blanks and line breaks, then tells whether the text ended.
+  bool at_end_after_blanks();
+
+ private:
+  std::string_view text_;
+  size_t pos_ = 0;
+};
+
 }  // namespace ZezozuRiziv

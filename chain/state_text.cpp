@@ -67,36 +67,10 @@ constexpr std::string_view kTipOpening = ",\"last_block\":{\"index\":";
 constexpr std::string_view kTipHash = ",\"hash\":\"";
 constexpr std::string_view kTipCredits = ",\"last_credit\":";
 
-// Walks a saved state text front to back; every step either matches
-// exactly or fails, so nothing in the text is skipped unread.
-class StrictReader {
+// The strict reader of a saved state text.
+class StrictReader : public TextCursor {
  public:
-  explicit StrictReader(std::string_view text) : text_(text) {}
-
-  bool literal(std::string_view expected) {
-    if (text_.substr(pos_, expected.size()) != expected) return false;
-    pos_ += expected.size();
-    return true;
-  }
-  bool peek(char c) const { return pos_ < text_.size() && text_[pos_] == c; }
-
-  // Decimal digits that fit in 64 bits; no sign, no blanks.
-  std::optional<uint64_t> number() {
-    const size_t start = pos_;
-    while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9') ++pos_;
-    if (pos_ == start) return std::nullopt;
-    return read_decimal_u64(text_.substr(start, pos_ - start));
-  }
-
-  // The text up to the next '"' (consumed); no control byte inside.
-  std::optional<std::string_view> until_quote() {
-    const size_t close = text_.find('"', pos_);
-    if (close == std::string_view::npos) return std::nullopt;
-    const std::string_view value = text_.substr(pos_, close - pos_);
-    if (has_control_bytes(value)) return std::nullopt;
-    pos_ = close + 1;
-    return value;
-  }
+  using TextCursor::TextCursor;
 
   // One section body up to its closing '}' (consumed): "name":N pairs.
   bool section(std::map<std::string, uint64_t>& out) {
@@ -112,18 +86,6 @@ class StrictReader {
       if (!literal(",")) return false;
     }
   }
-
-  bool at_end_after_blanks() {
-    while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t' ||
-                                   text_[pos_] == '\r' || text_[pos_] == '\n')) {
-      ++pos_;
-    }
-    return pos_ == text_.size();
-  }
-
- private:
-  std::string_view text_;
-  size_t pos_ = 0;
 };
 
 }  // namespace

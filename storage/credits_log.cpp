@@ -35,35 +35,6 @@ std::string check_of(std::string_view checked) {
   return RozeveCrypto::SHA256::hash_string(std::string(checked)).substr(0, kCheckDigits);
 }
 
-// Walks a line front to back; each step matches exactly or fails.
-class LineReader {
- public:
-  explicit LineReader(std::string_view text) : text_(text) {}
-  bool literal(std::string_view expected) {
-    if (text_.substr(pos_, expected.size()) != expected) return false;
-    pos_ += expected.size();
-    return true;
-  }
-  std::optional<uint64_t> number() {
-    const size_t start = pos_;
-    while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9') ++pos_;
-    if (pos_ == start) return std::nullopt;
-    return read_decimal_u64(text_.substr(start, pos_ - start));
-  }
-  std::optional<std::string_view> until_quote() {
-    const size_t close = text_.find('"', pos_);
-    if (close == std::string_view::npos) return std::nullopt;
-    const std::string_view value = text_.substr(pos_, close - pos_);
-    pos_ = close + 1;
-    return value;
-  }
-  bool at_end() const { return pos_ == text_.size(); }
-
- private:
-  std::string_view text_;
-  size_t pos_ = 0;
-};
-
 }  // namespace
 
 std::string format_credit_line(const CreditRecord& record) {
@@ -86,7 +57,7 @@ std::optional<CreditRecord> parse_credit_line(std::string_view line) {
   const std::string_view checked = line.substr(0, check_at);
   if (line.substr(check_at + kCheckKey.size()) != check_of(checked) + "\"}") return std::nullopt;
 
-  LineReader reader(checked);
+  TextCursor reader(checked);
   CreditRecord record;
   std::optional<uint64_t> seq, after, amount;
   std::optional<std::string_view> kind, account;
