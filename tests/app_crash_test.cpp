@@ -47,6 +47,8 @@ constexpr int kMaxKillDelayUs = 120'000;
 constexpr uint64_t kFaucetCoins = 7;
 // Longest wait for a peer block to show up in the chain.
 constexpr auto kPeerBlockWait = std::chrono::seconds(2);
+// Longest wait for the first peer block, on a loaded machine.
+constexpr auto kPeerLandingWait = std::chrono::seconds(30);
 
 class NodeCrashTest : public rozeve_test::BinaryFixture {
  protected:
@@ -95,6 +97,17 @@ class NodeCrashTest : public rozeve_test::BinaryFixture {
     return true;  // another writer's block came first: the next try reads the new tip
   }
 
+  // Sends peer blocks until one of them is in the chain; false at the deadline.
+  bool peer_block_lands() {
+    const auto deadline = std::chrono::steady_clock::now() + kPeerLandingWait;
+    while (std::chrono::steady_clock::now() < deadline) {
+      const uint64_t nonce = native_nonce(peer_sender_);
+      if (nonce != UINT64_MAX && nonce > 0) return true;
+      if (!peer_block()) return false;
+    }
+    return false;
+  }
+
   rozeve_test::EthKey wallet_{0x21};
   // A native account: what a peer may spend from.
   std::string peer_sender_ = ZezozuRiziv::Wallet::generate().address();
@@ -135,6 +148,9 @@ TEST_F(NodeCrashTest, KillsMidWriteLoseNothingAcknowledged) {
       ASSERT_NE(answer.find("\"result\":\"0x56bc75e2d63100000\""), std::string::npos) << answer;
       // Peers spend only from native accounts, funded here by the faucet.
       ASSERT_TRUE(rozeve_test::faucet(rpc_port_, peer_sender_, kWelcome / kCoin));
+      // One peer block lands before the writers start: with them running, a
+      // block built on the tip is mostly outrun by the node's own blocks.
+      ASSERT_TRUE(peer_block_lands()) << node.output();
       funded = true;
     }
     // Every writer runs until the node dies under it.
