@@ -13,6 +13,7 @@
 
 #include "game/world_journal.h"
 #include "game_test_support.h"
+#include "small_tmpfs.h"
 
 namespace ZezozuRiziv {
 namespace {
@@ -242,6 +243,43 @@ TEST_F(GameWorldJournal, SaveWorldRewritesTheFileAndEmptiesTheJournal) {
   const std::string after = stored_world(*engine);
   engine.reset();
   EXPECT_EQ(stored_world(*make_engine()), after);
+}
+
+// A disk that fills up for real: changes and the rewrite are refused and
+// undone, nothing acknowledged is lost, and writes resume when space returns.
+TEST_F(GameWorldJournal, AFullDiskRefusesChangesUntilSpaceReturns) {
+  rozeve_test::SmallTmpfs disk(dir(), "512k");
+  ROZEVE_REQUIRE_TMPFS(disk);
+  auto engine = make_engine();
+  ASSERT_FALSE(engine->load_failed()) << engine->load_error();
+  for (int n = 0; n < 5; ++n) ASSERT_TRUE(buy(*engine, n));
+  disk.fill();
+  // The journal's last block may still take a few lines: buy until refused.
+  int n = 5;
+  while (n < 5000 && buy(*engine, n)) ++n;
+  ASSERT_LT(n, 5000) << "the full disk never refused a change";
+  const std::string before = stored_world(*engine);
+  for (int k = n; k < n + 4; ++k) EXPECT_FALSE(buy(*engine, k)) << k;
+  EXPECT_FALSE(engine->save_world());
+  Peer::rewrite_in_background(*engine);
+  EXPECT_EQ(stored_world(*engine), before);
+  EXPECT_FALSE(fs::exists(world_path() + ".tmp"));
+  // What is on the full disk starts as exactly the acknowledged world.
+  fs::copy(dir(), dir("copy"), fs::copy_options::recursive);
+  fs::remove(fs::path(dir("copy")) / "filler");
+  {
+    GameEngine copy(dir("copy"), clock_);
+    ASSERT_FALSE(copy.load_failed()) << copy.load_error();
+    EXPECT_EQ(stored_world(copy), before);
+  }
+  disk.unfill();
+  for (int k = n; k < n + 4; ++k) EXPECT_TRUE(buy(*engine, k)) << k;
+  const std::string after = stored_world(*engine);
+  engine.reset();
+  auto again = make_engine();
+  ASSERT_FALSE(again->load_failed()) << again->load_error();
+  EXPECT_EQ(stored_world(*again), after);
+  again.reset();
 }
 
 }  // namespace
