@@ -122,7 +122,7 @@ void ParcelIndex::reserve(size_t parcels, size_t owners) {
   by_cell_.reserve(parcels);
 }
 
-ParcelSpan ParcelIndex::owned_by(const std::string& owner) const {
+ParcelSpan ParcelIndex::owned_by(std::string_view owner) const {
   const auto it = by_owner_.find(owner);
   return it == by_owner_.end() ? ParcelSpan() : it->second.items();
 }

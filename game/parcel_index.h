@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <span>
+#include <string_view>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -58,7 +59,7 @@ class ParcelIndex {
 
   // The parcels of `owner` (none for the empty owner), in key order.
   // The views stay valid until the index changes.
-  ParcelSpan owned_by(const std::string& owner) const;
+  ParcelSpan owned_by(std::string_view owner) const;
   // The parcels whose centre lies in `cell`, in key order.
   ParcelSpan in_hex_cell(HexCell cell) const;
 
@@ -84,7 +85,7 @@ class ParcelIndex {
   // then breadth first for every cell holding a lot of `owner` that touches
   // one already visited, each cell once, until visit returns false.
   template <typename Visit>
-  void visit_district(const std::string& owner, HexCell start, Visit visit) const;
+  void visit_district(std::string_view owner, HexCell start, Visit visit) const;
 
  private:
   // Grid squares of this many degrees: a square holds a few thousand lots
@@ -101,7 +102,7 @@ class ParcelIndex {
     return (static_cast<uint64_t>(lat_square) << 32) ^ (static_cast<uint64_t>(lon_square) & 0xFFFFFFFFULL);
   }
 
-  std::unordered_map<std::string, ParcelList> by_owner_;
+  std::unordered_map<SharedText, ParcelList, SharedTextHash, std::equal_to<>> by_owner_;
   std::unordered_map<HexCell, ParcelList, HexCellHash> by_cell_;
   std::unordered_map<uint64_t, std::vector<ParcelRecord*>> by_square_;
   // Coarser squares above the grid: a node of level k covers 4^k x 4^k grid
@@ -129,7 +130,7 @@ class ParcelIndex {
 };
 
 template <typename Visit>
-void ParcelIndex::visit_district(const std::string& owner, HexCell start, Visit visit) const {
+void ParcelIndex::visit_district(std::string_view owner, HexCell start, Visit visit) const {
   const auto holds_owner = [&](HexCell cell) {
     for (const ParcelRecord* p : in_hex_cell(cell)) {
       if (p->owner == owner) return true;
