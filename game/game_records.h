@@ -79,6 +79,16 @@ struct PlayerProfile {
   uint64_t last_gps_ms = 0;
 };
 
+// The texts every new lot starts with, kept once for all of them.
+inline const SharedText& default_sale_currency() {
+  static const SharedText text("WC");
+  return text;
+}
+inline const SharedText& default_social_type() {
+  static const SharedText text("web");
+  return text;
+}
+
 // One per hex parcel, keyed by its cell key. Its texts are SharedText, so
 // that a million lots keep each repeated owner, plant or currency once.
 struct ParcelRecord {
@@ -95,7 +105,7 @@ struct ParcelRecord {
 
   // Market.
   bool for_sale = false;
-  SharedText sale_currency = "WC";  // "WC" or "RUZ"
+  SharedText sale_currency = default_sale_currency();  // "WC" or "RUZ"
   double min_bid = 0.0;
   double buyout_price = 0.0;
   double highest_bid = 0.0;
@@ -108,7 +118,7 @@ struct ParcelRecord {
   SharedText title;
   SharedText image_url;
   SharedText link_url;
-  SharedText social_type = "web";
+  SharedText social_type = default_social_type();
 };
 
 // The parcels by key; a stored parcel's map key shares its `key` text.

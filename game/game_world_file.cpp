@@ -533,7 +533,7 @@ void GameEngine::load_world() {
   rewrite_threshold_ = std::max(kMinRewriteJournalBytes, file_bytes / kRewriteJournalFraction);
 
   parcel_index_.reserve(parcels.size(), players.size());
-  for (auto& [key, parcel] : parcels) parcel_index_.add(parcel);
+  parcel_index_.add_all(parcels);
   const bool seeds = parcels.empty() || quiz_categories.empty() || quiz_questions.empty() || cers.empty();
   if (parcels.empty()) {
     seed_initial_multiplayer_world_unlocked();

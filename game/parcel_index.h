@@ -56,6 +56,10 @@ class ParcelIndex {
   void clear();
   // Room for `parcels` lots of `owners` owners, before a bulk load.
   void reserve(size_t parcels, size_t owners);
+  // Files every parcel of `parcels` into an empty index, as add() would
+  // one by one. The owner, cell and grid indexes share nothing, so each is
+  // built on a thread of its own; returns once all three are done.
+  void add_all(ParcelMap& parcels);
 
   // The parcels of `owner` (none for the empty owner), in key order.
   // The views stay valid until the index changes.
@@ -122,6 +126,10 @@ class ParcelIndex {
     int64_t lon_lo;
     int64_t lon_hi;
   };
+  // The three parts of add(), each touching its own members only.
+  void add_to_owner(ParcelRecord& parcel);  // by_owner_, on_market_
+  void add_to_cell(ParcelRecord& parcel);   // by_cell_
+  void add_to_grid(ParcelRecord& parcel);   // by_square_, occupied_nodes_
   void file_square(int64_t lat_square, int64_t lon_square, bool occupied);
   template <typename Visit>
   bool visit_node(int level, int64_t lat_node, int64_t lon_node, const SquareRect& squares, double lat_min,

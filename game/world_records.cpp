@@ -358,8 +358,8 @@ bool read_parcel_fields(const WorldFields& f, ParcelRecord& l, TextPool& texts) 
     l.link_url = texts.share(f[21]);
     l.social_type = texts.share(f[22]);
   }
-  if (l.sale_currency.empty()) l.sale_currency = texts.share("WC");
-  if (l.social_type.empty()) l.social_type = texts.share("web");
+  if (l.sale_currency.empty()) l.sale_currency = default_sale_currency();
+  if (l.social_type.empty()) l.social_type = default_social_type();
   return ok;
 }
 

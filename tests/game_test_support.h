@@ -300,12 +300,14 @@ inline std::string dump_world(ZezozuRiziv::GameEngine& engine) {
     // The indexes: who owns what, in which order, and what each cell holds.
     for (const auto& [k, p] : Peer::players_of(e)) {
       std::string owned = "owned " + k + ":";
-      for (const ParcelRecord* l : Peer::index_of(e).owned_by(k)) owned += " " + l->key.str();
+      for (const ParcelRecord* l : Peer::index_of(e).owned_by(k)) (owned += ' ') += l->key.view();
       lines.push_back(owned);
     }
     for (const auto& [k, l] : Peer::parcels_of(e)) {
       std::string cell = "cell " + k.str() + ":";
-      for (const ParcelRecord* o : Peer::index_of(e).in_hex_cell(hex_cell_of(l.lat, l.lon))) cell += " " + o->key.str();
+      for (const ParcelRecord* o : Peer::index_of(e).in_hex_cell(hex_cell_of(l.lat, l.lon))) {
+        (cell += ' ') += o->key.view();
+      }
       lines.push_back(cell);
     }
   });
