@@ -25,75 +25,14 @@
 #include <thread>
 #include <vector>
 
+#include "bench/world_fixture.h"
 #include "platform/socket.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace rozeve_bench;
 constexpr int kClients = 16;
-constexpr int kLotsPerPlayer = 10;
-constexpr int kIoTimeoutMs = 30'000;
-constexpr int kStartTimeoutS = 120;
-
-std::string request(uint16_t port, const std::string& target) {
-  const platform::SocketHandle s = platform::connect_tcp("127.0.0.1", port, kIoTimeoutMs);
-  if (s == platform::kInvalidSocket) return "";
-  std::string answer;
-  if (platform::send_all(s, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", kIoTimeoutMs)) {
-    char buffer[16384];
-    while (true) {
-      const long n = platform::receive(s, buffer, sizeof buffer, kIoTimeoutMs);
-      if (n <= 0) break;
-      answer.append(buffer, static_cast<size_t>(n));
-    }
-  }
-  platform::close_socket(s);
-  const size_t end = answer.find("\r\n\r\n");
-  return end == std::string::npos ? "" : answer.substr(end + 4);
-}
-
-std::string player_of(uint64_t p) {
-  char buffer[48];
-  std::snprintf(buffer, sizeof buffer, "0x%040llx", static_cast<unsigned long long>(p + 1));
-  return buffer;
-}
-
-// Lots of a player: a row of cells 50 m apart somewhere in northern Italy.
-void lot_of(uint64_t p, int j, double& lat, double& lon) {
-  lat = 44.0 + static_cast<double>(p / 1000) * 1e-3;
-  lon = 9.0 + static_cast<double>(p % 1000) * 1e-2 + j * 6e-4;
-}
-
-void write_world(const fs::path& file, uint64_t lots) {
-  std::ofstream out(file, std::ios::binary);
-  // A quiz and a community, so that nothing is seeded at start.
-  out << "QC|Fotovoltaico\nQQ|q1|0xa|A|Fotovoltaico|Quanto rende un pannello?|a|b|c|d|0|0|0|0|1\n"
-         "CER|cer1|Nome|TAG|Descrizione|e|0xa|1|0|0.000000\n";
-  const uint64_t players = lots / kLotsPerPlayer;
-  char line[512];
-  for (uint64_t p = 0; p < players; ++p) {
-    std::snprintf(line, sizeof line, "U|usr_%llu|p%llu|p%llu@x.it|%064llu|%016llu|||%s||1|1\n",
-                  static_cast<unsigned long long>(p), static_cast<unsigned long long>(p),
-                  static_cast<unsigned long long>(p), static_cast<unsigned long long>(p),
-                  static_cast<unsigned long long>(p), player_of(p).c_str());
-    out << line;
-  }
-  for (uint64_t p = 0; p < players; ++p) {
-    std::snprintf(line, sizeof line, "P|%s|1000|25.000000|5.000000|1718964000000|0\n", player_of(p).c_str());
-    out << line;
-  }
-  for (uint64_t p = 0; p < players; ++p) {
-    for (int j = 0; j < kLotsPerPlayer; ++j) {
-      double lat = 0, lon = 0;
-      lot_of(p, j, lat, lon);
-      std::snprintf(line, sizeof line,
-                    "L|%.5f_%.5f|%.6f|%.6f|%s|solar|1|6.000000|0.000000|Impianto|0|WC|0.000000|0.000000|"
-                    "0.000000||0|1|||||web\n",
-                    lat, lon, lat, lon, player_of(p).c_str());
-      out << line;
-    }
-  }
-}
 
 struct Rate {
   double per_s = 0;
@@ -131,36 +70,13 @@ Rate run(double seconds, const std::function<bool(int, uint64_t)>& op) {
 
 bool ok(const std::string& answer) { return answer.find("\"status\":\"ok\"") != std::string::npos; }
 
-uint64_t rss_kb(const std::string& pid) {
-  std::ifstream in("/proc/" + pid + "/status");
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::strtoull(line.c_str() + 6, nullptr, 10);
-  }
-  return 0;
-}
-
 void measure(const std::string& binary, const fs::path& world, uint64_t lots, double seconds, uint16_t port) {
-  const fs::path dir = fs::temp_directory_path() / ("world_load_" + std::to_string(port));
-  fs::remove_all(dir);
-  fs::create_directories(dir / "data");
-  fs::copy_file(world, dir / "data" / "game_world.dat");
-  const auto t0 = std::chrono::steady_clock::now();
-  const std::string command = "cd '" + dir.string() + "' && ('" + binary + "' node --daemon --bind 127.0.0.1 --rpc-port " +
-                              std::to_string(port) + " --p2p-port " + std::to_string(port + 1) +
-                              " > node.out 2>&1 < /dev/null & echo $! > node.pid)";
-  if (std::system(command.c_str()) != 0) return;
-  double started = -1;
-  while (std::chrono::steady_clock::now() - t0 < std::chrono::seconds(kStartTimeoutS)) {
-    if (!request(port, "/api/info").empty()) {
-      started = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  std::string pid;
-  std::ifstream(dir / "node.pid") >> pid;
+  const NodeRun node = start_node(binary, world, port);
+  const fs::path& dir = node.dir;
+  const std::string& pid = node.pid;
+  const double started = node.started_s;
   std::printf("%s\n  start-up %.2f s, memory after start %.0f MB\n", binary.c_str(), started,
-              static_cast<double>(rss_kb(pid)) / 1024.0);
+              static_cast<double>(node.rss_kb) / 1024.0);
   if (started < 0) return;
 
   const uint64_t players = lots / kLotsPerPlayer;
@@ -233,7 +149,6 @@ int main(int argc, char** argv) {
   std::printf("world of %llu lots, %llu players with an account each: %.0f MB\n",
               static_cast<unsigned long long>(lots), static_cast<unsigned long long>(lots / kLotsPerPlayer),
               static_cast<double>(fs::file_size(world)) / 1e6);
-  uint16_t port = 18545;
-  for (int i = 3; i < argc; ++i, port += 10) measure(argv[i], world, lots, seconds, port);
+  for (int i = 3; i < argc; ++i) measure(argv[i], world, lots, seconds, free_port_pair());
   return 0;
 }

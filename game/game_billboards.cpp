@@ -23,14 +23,15 @@ constexpr size_t kGroupAddressChars = 8;
 constexpr char kEmptyAdvertMessage[] =
     "Inserisci almeno una foto o un messaggio pubblicitario per attivare la vetrina sul lotto.";
 
+// Shared texts: the lots of a group keep the advert once.
 struct Advert {
-  std::string title;
-  std::string image_url;
-  std::string link_url;
-  std::string social_type;
+  SharedText title;
+  SharedText image_url;
+  SharedText link_url;
+  SharedText social_type;
 };
 
-void show(ParcelRecord& lot, const Advert& advert, bool span_cluster, const std::string& group_id) {
+void show(ParcelRecord& lot, const Advert& advert, bool span_cluster, const SharedText& group_id) {
   lot.billboard_active = true;
   lot.span_cluster = span_cluster;
   lot.group_id = group_id;
@@ -81,7 +82,7 @@ bool GameEngine::set_parcel_billboard(const std::string& address, const std::str
     lot->updated_ms = now;
     updated = 1;
   } else {
-    const std::string group_id = "bb_" + text_prefix(addr, kGroupAddressChars) + "_" + std::to_string(now);
+    const SharedText group_id = "bb_" + text_prefix(addr, kGroupAddressChars) + "_" + std::to_string(now);
     // Every lot of the owner in every cell of the district, the target's
     // cell included (a cell may hold several). Changing the advert moves no
     // lot in the indexes.
@@ -123,7 +124,7 @@ bool GameEngine::clear_parcel_billboard(const std::string& address, const std::s
   uint64_t cleared = 0;
   if (whole_group && !lot->group_id.empty()) {
     // Copied: clearing the lot that holds it empties it.
-    const std::string group_id = lot->group_id;
+    const std::string group_id = lot->group_id.str();
     // Clearing changes no owner, so the owner's list stays as it is.
     for (ParcelRecord* p : parcel_index_.owned_by(addr)) {
       if (p->group_id != group_id) continue;

@@ -139,7 +139,7 @@ class GameEngine {
   // ---- Plants and sun (no lock) ------------------------------------------
 
   // The plant table row, or null (plant_table.h).
-  static const PlantLevelSpec* get_plant_spec(const std::string& type, int level) {
+  static const PlantLevelSpec* get_plant_spec(std::string_view type, int level) {
     return ZezozuRiziv::get_plant_spec(type, level);
   }
   // The sun at (lat, lon) at `unix_seconds`, 0 meaning the engine's now; a
@@ -432,7 +432,7 @@ class GameEngine {
   // Record the entry named by the key before it changes (see UndoScope).
   // REQUIRES: game lock held exclusively.
   void touch_player_unlocked(const std::string& address);
-  void touch_parcel_unlocked(const std::string& key);
+  void touch_parcel_unlocked(std::string_view key);
   void touch_user_unlocked(const std::string& id);
   void touch_email_index_unlocked(const std::string& email);
   void touch_username_index_unlocked(const std::string& lower_username);
@@ -568,12 +568,13 @@ class GameEngine {
   // Reads the journal at `path` (missing: nothing) into the world. False,
   // with the load failed, when it is damaged. REQUIRES: game lock held
   // exclusively (loading).
-  bool replay_journal_unlocked(const std::string& path, bool current);
+  bool replay_journal_unlocked(const std::string& path, bool current, TextPool& texts);
   // Applies one record line of the world file or of the journal. Returns
   // false for a known tag whose line could not be read; `known` says
   // whether the tag is one of the file's. REQUIRES: game lock held
   // exclusively (loading).
-  bool apply_world_line_unlocked(std::string_view line, WorldFields& fields, bool& known);
+  // Lots take their repeated texts from `texts`.
+  bool apply_world_line_unlocked(std::string_view line, WorldFields& fields, TextPool& texts, bool& known);
   // With the lock held: the active scope's changes journaled and synced (a
   // change without a scope, like seeding, rewrites the whole file). False,
   // with one console line, when nothing durable was written; always false
@@ -615,7 +616,7 @@ class GameEngine {
   double total_revenue_eur = 0.0;  // ad revenue in euro
 
   std::unordered_map<std::string, PlayerProfile> players;  // by player key
-  std::unordered_map<std::string, ParcelRecord> parcels;   // by parcel key
+  ParcelMap parcels;                                       // by parcel key
   std::unordered_map<std::string, UserAccount> users;      // by account id
   std::unordered_map<std::string, std::string> email_index;     // lower-cased e-mail -> id
   std::unordered_map<std::string, std::string> username_index;  // lower-cased username -> id

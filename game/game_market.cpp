@@ -81,7 +81,7 @@ bool GameEngine::credit_player_unlocked(const std::string& to, std::string_view 
 bool GameEngine::refund_escrow_unlocked(const ParcelRecord& lot) {
   if (!holds_escrow(lot)) return true;
   // Copied: the bidder's creation must not read through the lot.
-  const std::string bidder = lot.highest_bidder;
+  const std::string bidder = lot.highest_bidder.str();
   return credit_player_unlocked(bidder, lot_currency(lot), lot.highest_bid);
 }
 
@@ -246,7 +246,7 @@ bool GameEngine::place_bid_or_offer(const std::string& address, const std::strin
 
   // The escrow is paid to the seller and the lot, plant and billboard as
   // they are, passes to the bidder.
-  const std::string seller_key = lot->owner;
+  const std::string seller_key = lot->owner.str();
   if (!credit_player_unlocked(seller_key, bid_in, amount)) {
     undo.undo();
     return refuse(out, kBadAmountMessage);
@@ -278,7 +278,7 @@ bool GameEngine::accept_highest_bid(const std::string& address, const std::strin
 
   const char* sold_in = lot_currency(lot);
   const double bid = lot.highest_bid;
-  const std::string buyer_key = lot.highest_bidder;
+  const std::string buyer_key = lot.highest_bidder.str();
   PlayerProfile& seller = get_or_create_player_unlocked(addr);
   PlayerProfile& buyer = get_or_create_player_unlocked(buyer_key);
   if (!credit_player_unlocked(addr, sold_in, bid)) {

@@ -78,8 +78,8 @@ ParcelRecord& GameEngine::put_parcel_unlocked(ParcelRecord parcel) {
     parcel_index_.remove(it->second);
     it->second = std::move(parcel);
   } else {
-    const std::string key = parcel.key;
-    it = parcels.emplace(key, std::move(parcel)).first;
+    SharedText key = parcel.key;  // shared with the record
+    it = parcels.emplace(std::move(key), std::move(parcel)).first;
   }
   parcel_index_.add(it->second);
   return it->second;

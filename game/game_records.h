@@ -4,8 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
+
+#include "game/shared_text.h"
 
 namespace ZezozuRiziv {
 
@@ -75,36 +79,51 @@ struct PlayerProfile {
   uint64_t last_gps_ms = 0;
 };
 
-// One per hex parcel, keyed by its cell key.
+// The texts every new lot starts with, kept once for all of them.
+inline const SharedText& default_sale_currency() {
+  static const SharedText text("WC");
+  return text;
+}
+inline const SharedText& default_social_type() {
+  static const SharedText text("web");
+  return text;
+}
+
+// One per hex parcel, keyed by its cell key. Its texts are SharedText, so
+// that a million lots keep each repeated owner, plant or currency once.
 struct ParcelRecord {
-  std::string key;
+  SharedText key;
   double lat = 0.0;  // centre, degrees
   double lon = 0.0;
-  std::string owner;       // player key; empty when free
-  std::string plant_type;  // "solar", "wind", "storage", "hydrogen"; empty without plant
+  SharedText owner;       // player key; empty when free
+  SharedText plant_type;  // "solar", "wind", "storage", "hydrogen"; empty without plant
   int32_t plant_level = 0; // 1..100; 0 without plant
-  std::string plant_name;
+  SharedText plant_name;
   double power_kw = 0.0;       // rated power of the plant
   double storage_boost = 0.0;  // contribution to the owner's multiplier
   uint64_t updated_ms = 0;     // last build, upgrade, market or billboard change; memory only
 
   // Market.
   bool for_sale = false;
-  std::string sale_currency = "WC";  // "WC" or "RUZ"
+  SharedText sale_currency = default_sale_currency();  // "WC" or "RUZ"
   double min_bid = 0.0;
   double buyout_price = 0.0;
   double highest_bid = 0.0;
-  std::string highest_bidder;  // player key of the escrowed bid
+  SharedText highest_bidder;  // player key of the escrowed bid
 
   // Billboard.
   bool billboard_active = false;
   bool span_cluster = true;  // the advert spans the contiguous group
-  std::string group_id;
-  std::string title;
-  std::string image_url;
-  std::string link_url;
-  std::string social_type = "web";
+  SharedText group_id;
+  SharedText title;
+  SharedText image_url;
+  SharedText link_url;
+  SharedText social_type = default_social_type();
 };
+
+// The parcels by key; a stored parcel's map key shares its `key` text.
+// Found by any text (std::string, std::string_view) without a copy.
+using ParcelMap = std::unordered_map<SharedText, ParcelRecord, SharedTextHash, std::equal_to<>>;
 
 // One per login account, keyed by id.
 struct UserAccount {

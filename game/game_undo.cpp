@@ -13,9 +13,8 @@ namespace {
 
 // Records the prior state of one map entry, once: a later touch of the same
 // entry within the scope must not overwrite the original.
-template <typename T>
-void remember(std::unordered_map<std::string, std::optional<T>>& saved,
-              const std::unordered_map<std::string, T>& live, const std::string& key) {
+template <typename T, typename Live>
+void remember(std::unordered_map<std::string, std::optional<T>>& saved, const Live& live, const std::string& key) {
   if (saved.count(key) != 0) return;
   const auto it = live.find(key);
   saved.emplace(key, it == live.end() ? std::nullopt : std::optional<T>(it->second));
@@ -165,7 +164,8 @@ void GameEngine::undo_records_unlocked(UndoRecords& r) {
     if (it != parcels.end()) parcel_index_.remove(it->second);
     if (before) {
       if (it == parcels.end()) {
-        it = parcels.emplace(key, std::move(*before)).first;
+        SharedText stored_key = before->key;  // shared with the record
+        it = parcels.emplace(std::move(stored_key), std::move(*before)).first;
       } else {
         it->second = std::move(*before);
       }
@@ -218,8 +218,8 @@ void GameEngine::touch_player_unlocked(const std::string& address) {
   if (active_undo_ != nullptr) remember(active_undo_->records_.players, players, address);
 }
 
-void GameEngine::touch_parcel_unlocked(const std::string& key) {
-  if (active_undo_ != nullptr) remember(active_undo_->records_.parcels, parcels, key);
+void GameEngine::touch_parcel_unlocked(std::string_view key) {
+  if (active_undo_ != nullptr) remember(active_undo_->records_.parcels, parcels, std::string(key));
 }
 
 void GameEngine::touch_user_unlocked(const std::string& id) {

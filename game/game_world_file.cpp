@@ -274,7 +274,7 @@ void GameEngine::fail_load_unlocked(const std::string& reason) {
   std::cout << "[GIOCO] " << load_error_ << std::endl;
 }
 
-bool GameEngine::apply_world_line_unlocked(std::string_view line, WorldFields& f, bool& known) {
+bool GameEngine::apply_world_line_unlocked(std::string_view line, WorldFields& f, TextPool& texts, bool& known) {
   split_world_line(line, f);
   const std::string_view tag = f[0];
   known = true;
@@ -308,8 +308,8 @@ bool GameEngine::apply_world_line_unlocked(std::string_view line, WorldFields& f
   }
   if (tag == "L") {
     ParcelRecord l;
-    if (!read_parcel_fields(f, l)) return false;
-    std::string key = l.key;
+    if (!read_parcel_fields(f, l, texts)) return false;
+    SharedText key = l.key;  // the map key shares the record's text
     parcels.insert_or_assign(std::move(key), std::move(l));
     return true;
   }
@@ -395,7 +395,7 @@ bool GameEngine::apply_world_line_unlocked(std::string_view line, WorldFields& f
   return true;
 }
 
-bool GameEngine::replay_journal_unlocked(const std::string& path, bool current) {
+bool GameEngine::replay_journal_unlocked(const std::string& path, bool current, TextPool& texts) {
   std::string text;
   switch (platform::read_whole_file(path, text)) {
     case platform::ReadResult::kMissing:
@@ -415,7 +415,7 @@ bool GameEngine::replay_journal_unlocked(const std::string& path, bool current) 
   uint64_t skipped = 0;
   for (const std::string_view line : scan.records) {
     bool known = false;
-    if (!line.empty() && !apply_world_line_unlocked(line, f, known)) ++skipped;
+    if (!line.empty() && !apply_world_line_unlocked(line, f, texts, known)) ++skipped;
   }
   if (skipped > 0) std::cout << "[GIOCO] Ignorate " << skipped << " righe illeggibili in " << path << std::endl;
   if (scan.complete_bytes < text.size()) {
@@ -474,6 +474,7 @@ void GameEngine::load_world() {
   if (status.type() != std::filesystem::file_type::regular) return fail_load_unlocked("non e' un file");
 
   uint64_t file_bytes = 0;
+  TextPool texts;  // the texts lots repeat, kept once
   {
     std::unique_ptr<char[]> bytes;
     std::string_view content;
@@ -510,7 +511,7 @@ void GameEngine::load_world() {
       start = end + 1;
       if (line.empty()) continue;
       bool known = false;
-      const bool ok = apply_world_line_unlocked(line, f, known);
+      const bool ok = apply_world_line_unlocked(line, f, texts, known);
       if (!known) continue;
       ++known_lines;
       if (!ok) ++skipped;
@@ -527,12 +528,12 @@ void GameEngine::load_world() {
 
   // The changes since the file was written: those a rewrite had not yet
   // folded in, then the current ones.
-  if (!replay_journal_unlocked(journal_->old_path(), false)) return;
-  if (!replay_journal_unlocked(journal_->path(), true)) return;
+  if (!replay_journal_unlocked(journal_->old_path(), false, texts)) return;
+  if (!replay_journal_unlocked(journal_->path(), true, texts)) return;
   rewrite_threshold_ = std::max(kMinRewriteJournalBytes, file_bytes / kRewriteJournalFraction);
 
   parcel_index_.reserve(parcels.size(), players.size());
-  for (auto& [key, parcel] : parcels) parcel_index_.add(parcel);
+  parcel_index_.add_all(parcels);
   const bool seeds = parcels.empty() || quiz_categories.empty() || quiz_questions.empty() || cers.empty();
   if (parcels.empty()) {
     seed_initial_multiplayer_world_unlocked();

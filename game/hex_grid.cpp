@@ -77,7 +77,7 @@ int64_t parcel_lookup_score(const ParcelRecord& parcel, const std::string& prefe
   return score;
 }
 
-ParcelRecord* find_parcel_by_key_or_hex(std::unordered_map<std::string, ParcelRecord>& parcels,
+ParcelRecord* find_parcel_by_key_or_hex(ParcelMap& parcels,
                                         const std::string& key_or_latlon,
                                         const std::string& preferred_owner) {
   return find_parcel_by_key_or_hex_with(parcels, key_or_latlon, preferred_owner,

@@ -81,14 +81,14 @@ class ParcelLookupBest {
 // (first met wins a tie) in the cell of the point "<lat>_<lon>"; otherwise
 // null. Walks the whole map for the cell match.
 // REQUIRES: the caller holds the game lock over `parcels` exclusively.
-ParcelRecord* find_parcel_by_key_or_hex(std::unordered_map<std::string, ParcelRecord>& parcels,
+ParcelRecord* find_parcel_by_key_or_hex(ParcelMap& parcels,
                                         const std::string& key_or_latlon,
                                         const std::string& preferred_owner);
 
 // The same lookup, with the parcels of a cell offered by
 // `offer_cell(HexCell, ParcelLookupBest&)` (a walk, or an index).
 template <typename OfferCell>
-ParcelRecord* find_parcel_by_key_or_hex_with(std::unordered_map<std::string, ParcelRecord>& parcels,
+ParcelRecord* find_parcel_by_key_or_hex_with(ParcelMap& parcels,
                                              const std::string& key_or_latlon,
                                              const std::string& preferred_owner, OfferCell offer_cell) {
   const auto exact = parcels.find(key_or_latlon);

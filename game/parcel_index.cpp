@@ -1,6 +1,8 @@
 #include "game/parcel_index.h"
 
 #include <algorithm>
+#include <system_error>
+#include <thread>
 
 namespace ZezozuRiziv {
 
@@ -51,14 +53,47 @@ void ParcelList::erase(ParcelRecord* parcel) {
 }
 
 void ParcelIndex::add(ParcelRecord& parcel) {
+  add_to_owner(parcel);
+  add_to_cell(parcel);
+  add_to_grid(parcel);
+}
+
+void ParcelIndex::add_to_owner(ParcelRecord& parcel) {
   if (!parcel.owner.empty()) by_owner_[parcel.owner].insert(&parcel);
-  by_cell_[hex_cell_of(parcel.lat, parcel.lon)].insert(&parcel);
+  if (is_on_market(parcel)) on_market_.insert(&parcel);
+}
+
+void ParcelIndex::add_to_cell(ParcelRecord& parcel) { by_cell_[hex_cell_of(parcel.lat, parcel.lon)].insert(&parcel); }
+
+void ParcelIndex::add_to_grid(ParcelRecord& parcel) {
   const int64_t a = square_of(parcel.lat);
   const int64_t o = square_of(parcel.lon);
   std::vector<ParcelRecord*>& square = by_square_[grid_key(a, o)];
   if (square.empty()) file_square(a, o, true);
   square.push_back(&parcel);
-  if (is_on_market(parcel)) on_market_.insert(&parcel);
+}
+
+void ParcelIndex::add_all(ParcelMap& parcels) {
+  // The same walk over the map on each thread: each list ends up as add()
+  // would leave it.
+  using File = void (ParcelIndex::*)(ParcelRecord&);
+  const auto file_all = [this, &parcels](File file) {
+    for (auto& [key, parcel] : parcels) (this->*file)(parcel);
+  };
+  // A part whose thread cannot start is built here instead.
+  const auto start = [&file_all](File file) {
+    try {
+      return std::thread(file_all, file);
+    } catch (const std::system_error&) {
+      file_all(file);
+      return std::thread();
+    }
+  };
+  std::thread owners = start(&ParcelIndex::add_to_owner);
+  std::thread cells = start(&ParcelIndex::add_to_cell);
+  file_all(&ParcelIndex::add_to_grid);
+  if (owners.joinable()) owners.join();
+  if (cells.joinable()) cells.join();
 }
 
 void ParcelIndex::remove(ParcelRecord& parcel) {
@@ -122,7 +157,7 @@ void ParcelIndex::reserve(size_t parcels, size_t owners) {
   by_cell_.reserve(parcels);
 }
 
-ParcelSpan ParcelIndex::owned_by(const std::string& owner) const {
+ParcelSpan ParcelIndex::owned_by(std::string_view owner) const {
   const auto it = by_owner_.find(owner);
   return it == by_owner_.end() ? ParcelSpan() : it->second.items();
 }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <span>
+#include <string_view>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -55,10 +56,14 @@ class ParcelIndex {
   void clear();
   // Room for `parcels` lots of `owners` owners, before a bulk load.
   void reserve(size_t parcels, size_t owners);
+  // Files every parcel of `parcels` into an empty index, as add() would
+  // one by one. The owner, cell and grid indexes share nothing, so each is
+  // built on a thread of its own; returns once all three are done.
+  void add_all(ParcelMap& parcels);
 
   // The parcels of `owner` (none for the empty owner), in key order.
   // The views stay valid until the index changes.
-  ParcelSpan owned_by(const std::string& owner) const;
+  ParcelSpan owned_by(std::string_view owner) const;
   // The parcels whose centre lies in `cell`, in key order.
   ParcelSpan in_hex_cell(HexCell cell) const;
 
@@ -84,7 +89,7 @@ class ParcelIndex {
   // then breadth first for every cell holding a lot of `owner` that touches
   // one already visited, each cell once, until visit returns false.
   template <typename Visit>
-  void visit_district(const std::string& owner, HexCell start, Visit visit) const;
+  void visit_district(std::string_view owner, HexCell start, Visit visit) const;
 
  private:
   // Grid squares of this many degrees: a square holds a few thousand lots
@@ -101,7 +106,7 @@ class ParcelIndex {
     return (static_cast<uint64_t>(lat_square) << 32) ^ (static_cast<uint64_t>(lon_square) & 0xFFFFFFFFULL);
   }
 
-  std::unordered_map<std::string, ParcelList> by_owner_;
+  std::unordered_map<SharedText, ParcelList, SharedTextHash, std::equal_to<>> by_owner_;
   std::unordered_map<HexCell, ParcelList, HexCellHash> by_cell_;
   std::unordered_map<uint64_t, std::vector<ParcelRecord*>> by_square_;
   // Coarser squares above the grid: a node of level k covers 4^k x 4^k grid
@@ -121,6 +126,10 @@ class ParcelIndex {
     int64_t lon_lo;
     int64_t lon_hi;
   };
+  // The three parts of add(), each touching its own members only.
+  void add_to_owner(ParcelRecord& parcel);  // by_owner_, on_market_
+  void add_to_cell(ParcelRecord& parcel);   // by_cell_
+  void add_to_grid(ParcelRecord& parcel);   // by_square_, occupied_nodes_
   void file_square(int64_t lat_square, int64_t lon_square, bool occupied);
   template <typename Visit>
   bool visit_node(int level, int64_t lat_node, int64_t lon_node, const SquareRect& squares, double lat_min,
@@ -129,7 +138,7 @@ class ParcelIndex {
 };
 
 template <typename Visit>
-void ParcelIndex::visit_district(const std::string& owner, HexCell start, Visit visit) const {
+void ParcelIndex::visit_district(std::string_view owner, HexCell start, Visit visit) const {
   const auto holds_owner = [&](HexCell cell) {
     for (const ParcelRecord* p : in_hex_cell(cell)) {
       if (p->owner == owner) return true;

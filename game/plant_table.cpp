@@ -57,7 +57,7 @@ PlantLevelSpec make_row(const BaseRow& base, int level) {
   return spec;
 }
 
-using PlantTable = std::map<std::string, std::vector<PlantLevelSpec>>;
+using PlantTable = std::map<std::string, std::vector<PlantLevelSpec>, std::less<>>;
 
 PlantTable build_table() {
   PlantTable table;
@@ -71,7 +71,7 @@ PlantTable build_table() {
 
 }  // namespace
 
-const PlantLevelSpec* get_plant_spec(const std::string& type, int level) {
+const PlantLevelSpec* get_plant_spec(std::string_view type, int level) {
   // Built on the first call; the runtime makes concurrent first calls safe.
   static const PlantTable table = build_table();
   const auto it = table.find(type);

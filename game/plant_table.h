@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace ZezozuRiziv {
 
@@ -23,6 +24,6 @@ struct PlantLevelSpec {
 // The row for `type` ("solar", "wind", "storage" or "hydrogen", exact
 // case) at `level`, or null for another type or a level outside 1..100.
 // The pointer stays valid for the life of the process.
-const PlantLevelSpec* get_plant_spec(const std::string& type, int level);
+const PlantLevelSpec* get_plant_spec(std::string_view type, int level);
 
 }  // namespace ZezozuRiziv

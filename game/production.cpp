@@ -60,7 +60,7 @@ void PowerTally::add(const ParcelRecord& parcel) {
   if (parcel.plant_type == "storage" && parcel.storage_boost > 0.0) multiplier_ += parcel.storage_boost;
   double p = lot_effective_power(parcel, env_);
   if (card_on_) {
-    const std::string& type = parcel.plant_type;
+    const std::string_view type = parcel.plant_type;
     if ((card_type_ == "solar_boost" && type == "solar") || (card_type_ == "wind_boost" && type == "wind") ||
         (card_type_ == "storage_boost" && type == "storage") ||
         (card_type_ == "h2_boost" && type == "hydrogen")) {

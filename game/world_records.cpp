@@ -181,7 +181,7 @@ void append_parcel_line(std::string& out, const ParcelRecord& l) {
   put_double(out, l.storage_boost);
   put_text(out, l.plant_name);
   put_bool(out, l.for_sale);
-  put_text(out, l.sale_currency.empty() ? std::string_view("WC") : std::string_view(l.sale_currency));
+  put_text(out, l.sale_currency.empty() ? std::string_view("WC") : l.sale_currency.view());
   put_double(out, l.min_bid);
   put_double(out, l.buyout_price);
   put_double(out, l.highest_bid);
@@ -192,7 +192,7 @@ void append_parcel_line(std::string& out, const ParcelRecord& l) {
   put_text(out, l.title);
   put_text(out, l.image_url);
   put_text(out, l.link_url);
-  put_text(out, l.social_type.empty() ? std::string_view("web") : std::string_view(l.social_type));
+  put_text(out, l.social_type.empty() ? std::string_view("web") : l.social_type.view());
   out += '\n';
 }
 
@@ -332,34 +332,34 @@ bool read_player_fields(const WorldFields& f, PlayerProfile& p) {
   return ok;
 }
 
-bool read_parcel_fields(const WorldFields& f, ParcelRecord& l) {
+bool read_parcel_fields(const WorldFields& f, ParcelRecord& l, TextPool& texts) {
   if (f.size() < kParcelMinFields || !is_storable_key(f[1])) return false;
   l = ParcelRecord();
-  l.key = text_of(f[1]);
-  l.owner = text_of(f[4]);
-  l.plant_type = text_of(f[5]);
-  l.plant_name = text_of(f[9]);
+  l.key = f[1];
+  l.owner = texts.share(f[4]);
+  l.plant_type = texts.share(f[5]);
+  l.plant_name = texts.share(f[9]);
   bool ok = read_double_prefix(f[2], l.lat) && read_double_prefix(f[3], l.lon) &&
             read_i32_prefix(f[6], l.plant_level) && read_double_prefix(f[7], l.power_kw) &&
             read_double_prefix(f[8], l.storage_boost);
   if (ok && f.size() >= kParcelMarketFields) {
     l.for_sale = f[10] == "1";
-    l.sale_currency = text_of(f[11]);
+    l.sale_currency = texts.share(f[11]);
     ok = read_double_prefix(f[12], l.min_bid) && read_double_prefix(f[13], l.buyout_price) &&
          read_double_prefix(f[14], l.highest_bid);
-    l.highest_bidder = text_of(f[15]);
+    l.highest_bidder = texts.share(f[15]);
   }
   if (ok && f.size() >= kParcelFields) {
     l.billboard_active = f[16] == "1";
     l.span_cluster = f[17] == "1";
-    l.group_id = text_of(f[18]);
-    l.title = text_of(f[19]);
-    l.image_url = text_of(f[20]);
-    l.link_url = text_of(f[21]);
-    l.social_type = text_of(f[22]);
+    l.group_id = texts.share(f[18]);
+    l.title = texts.share(f[19]);
+    l.image_url = texts.share(f[20]);
+    l.link_url = texts.share(f[21]);
+    l.social_type = texts.share(f[22]);
   }
-  if (l.sale_currency.empty()) l.sale_currency = "WC";
-  if (l.social_type.empty()) l.social_type = "web";
+  if (l.sale_currency.empty()) l.sale_currency = default_sale_currency();
+  if (l.social_type.empty()) l.social_type = default_social_type();
   return ok;
 }
 

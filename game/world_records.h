@@ -56,7 +56,9 @@ void append_claim_intent_line(std::string& out, const ClaimIntent& intent);
 // writer would drop.
 bool read_user_fields(const WorldFields& fields, UserAccount& out);
 bool read_player_fields(const WorldFields& fields, PlayerProfile& out);
-bool read_parcel_fields(const WorldFields& fields, ParcelRecord& out);
+// The lot's texts other than its key come from `texts`, so that lots
+// repeating an owner or a plant share it.
+bool read_parcel_fields(const WorldFields& fields, ParcelRecord& out, TextPool& texts);
 bool read_boost_fields(const WorldFields& fields, ScheduledSuperBoost& out);
 bool read_question_fields(const WorldFields& fields, QuizQuestion& out);
 // A community without members or messages.

@@ -28,7 +28,7 @@ class GameEngineTestPeer {
     std::shared_lock lock(e.game_mutex);
     return e.players;
   }
-  static std::unordered_map<std::string, ParcelRecord> parcels(GameEngine& e) {
+  static ParcelMap parcels(GameEngine& e) {
     std::shared_lock lock(e.game_mutex);
     return e.parcels;
   }
@@ -148,9 +148,9 @@ TEST_F(GameCrashTest, KillsDuringSixteenWritersLoseNoAcknowledgedChange) {
   // buyer's payment, and an account with its player.
   uint64_t buys = 0;
   for (const auto& [key, lot] : parcels) {
-    if (!lot.owner.starts_with("0xkill")) continue;
+    if (!lot.owner.view().starts_with("0xkill")) continue;
     ++buys;
-    const auto buyer = players.find(lot.owner);
+    const auto buyer = players.find(lot.owner.str());
     ASSERT_NE(buyer, players.end()) << lot.owner;
     EXPECT_EQ(buyer->second.coins, kStartCoins - kLotPrice) << lot.owner;
   }

@@ -81,7 +81,7 @@ ParcelRecord lot(const std::string& key, double lat, double lon, const std::stri
 }
 
 TEST(GameHexGrid, LookupPrefersExactKeyThenOwnerThenScore) {
-  std::unordered_map<std::string, ParcelRecord> parcels;
+  ParcelMap parcels;
   // Three lots in the cell of (45, 9), one far away.
   parcels["a"] = lot("a", 45.0, 9.0, "0xother", 100, 5352.0);
   parcels["b"] = lot("b", 45.0 + 1e-6, 9.0, "0xme", 1, 6.0);
@@ -100,7 +100,7 @@ TEST(GameHexGrid, LookupPrefersExactKeyThenOwnerThenScore) {
   EXPECT_EQ(find_parcel_by_key_or_hex(parcels, "nokey", ""), nullptr);
   EXPECT_EQ(find_parcel_by_key_or_hex(parcels, "abc_9.0", ""), nullptr);
   EXPECT_EQ(find_parcel_by_key_or_hex(parcels, "10.5_20.5", ""), nullptr);  // an empty cell
-  std::unordered_map<std::string, ParcelRecord> none;
+  ParcelMap none;
   EXPECT_EQ(find_parcel_by_key_or_hex(none, "45.0_9.0", ""), nullptr);
 }
 

@@ -96,7 +96,7 @@ class GameMarket : public game_test::GameFixture {
     const std::string view = engine_->get_active_auctions_json();
     EXPECT_EQ(game_test::count_of(view, "{\"key\":"), on_market) << view;
     for (const auto& [key, p] : Peer::parcels(*engine_)) {
-      EXPECT_EQ(view.find("{\"key\":\"" + key + "\"") != std::string::npos, is_on_market(p)) << key;
+      EXPECT_EQ(view.find("{\"key\":\"" + key.str() + "\"") != std::string::npos, is_on_market(p)) << key;
     }
   }
   ParcelRecord lot(const std::string& key) { return Peer::parcel(*engine_, key); }

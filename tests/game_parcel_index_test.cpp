@@ -41,20 +41,20 @@ class GameParcelIndex : public ::testing::Test {
   std::set<std::string> walk_rect(double a, double b, double c, double d) {
     std::set<std::string> out;
     for (auto& [key, p] : parcels) {
-      if (p.lat >= a && p.lat <= b && p.lon >= c && p.lon <= d) out.insert(key);
+      if (p.lat >= a && p.lat <= b && p.lon >= c && p.lon <= d) out.insert(key.str());
     }
     return out;
   }
   std::set<std::string> index_rect(double a, double b, double c, double d) {
     std::set<std::string> out;
     index.visit_rect(a, b, c, d, [&](ParcelRecord& p) {
-      EXPECT_TRUE(out.insert(p.key).second) << "visited twice: " << p.key;
+      EXPECT_TRUE(out.insert(p.key.str()).second) << "visited twice: " << p.key;
       return true;
     });
     return out;
   }
 
-  std::unordered_map<std::string, ParcelRecord> parcels;
+  ParcelMap parcels;
   ParcelIndex index;
 };
 
@@ -111,12 +111,12 @@ TEST_F(GameParcelIndex, OwnersCellsAndNeighbourhoodsMatchTheWalk) {
     const std::string owner = "0xp" + std::to_string(o);
     std::set<std::string> walked;
     for (auto& [key, p] : parcels) {
-      if (p.owner == owner) walked.insert(key);
+      if (p.owner == owner) walked.insert(key.str());
     }
     std::set<std::string> indexed;
     std::string previous;
     for (const ParcelRecord* p : index.owned_by(owner)) {
-      indexed.insert(p->key);
+      indexed.insert(p->key.str());
       EXPECT_LT(previous, p->key);  // key order
       previous = p->key;
     }

@@ -71,7 +71,7 @@ class GameEngineTestPeer {
     Lock lock(engine.game_mutex);
     return engine.players;
   }
-  static std::unordered_map<std::string, ParcelRecord> parcels(GameEngine& engine) {
+  static ParcelMap parcels(GameEngine& engine) {
     Lock lock(engine.game_mutex);
     return engine.parcels;
   }
@@ -123,7 +123,7 @@ class GameEngineTestPeer {
     return e.get_or_create_player_unlocked(key);
   }
   static std::unordered_map<std::string, PlayerProfile>& players_of(GameEngine& e) { return e.players; }
-  static std::unordered_map<std::string, ParcelRecord>& parcels_of(GameEngine& e) { return e.parcels; }
+  static ParcelMap& parcels_of(GameEngine& e) { return e.parcels; }
   static std::unordered_map<std::string, UserAccount>& users_of(GameEngine& e) { return e.users; }
   static std::unordered_map<std::string, std::string>& email_index_of(GameEngine& e) { return e.email_index; }
   static std::unordered_map<std::string, std::string>& username_index_of(GameEngine& e) {
@@ -159,7 +159,7 @@ class GameEngineTestPeer {
 
   // The touch_* calls, for tests of the undo journal.
   static void touch_player(GameEngine& e, const std::string& k) { e.touch_player_unlocked(k); }
-  static void touch_parcel(GameEngine& e, const std::string& k) { e.touch_parcel_unlocked(k); }
+  static void touch_parcel(GameEngine& e, std::string_view k) { e.touch_parcel_unlocked(k); }
   static void touch_user(GameEngine& e, const std::string& k) { e.touch_user_unlocked(k); }
   static void touch_email(GameEngine& e, const std::string& k) { e.touch_email_index_unlocked(k); }
   static void touch_username(GameEngine& e, const std::string& k) { e.touch_username_index_unlocked(k); }
@@ -266,7 +266,7 @@ inline std::string dump_world(ZezozuRiziv::GameEngine& engine) {
       lines.push_back(line);
     }
     for (const auto& [k, l] : Peer::parcels_of(e)) {
-      std::string line = "key=" + k + " ";
+      std::string line = "key=" + k.str() + " ";
       append_parcel_line(line, l);
       lines.push_back(line + " updated=" + std::to_string(l.updated_ms));
     }
@@ -300,12 +300,14 @@ inline std::string dump_world(ZezozuRiziv::GameEngine& engine) {
     // The indexes: who owns what, in which order, and what each cell holds.
     for (const auto& [k, p] : Peer::players_of(e)) {
       std::string owned = "owned " + k + ":";
-      for (const ParcelRecord* l : Peer::index_of(e).owned_by(k)) owned += " " + l->key;
+      for (const ParcelRecord* l : Peer::index_of(e).owned_by(k)) (owned += ' ') += l->key.view();
       lines.push_back(owned);
     }
     for (const auto& [k, l] : Peer::parcels_of(e)) {
-      std::string cell = "cell " + k + ":";
-      for (const ParcelRecord* o : Peer::index_of(e).in_hex_cell(hex_cell_of(l.lat, l.lon))) cell += " " + o->key;
+      std::string cell = "cell " + k.str() + ":";
+      for (const ParcelRecord* o : Peer::index_of(e).in_hex_cell(hex_cell_of(l.lat, l.lon))) {
+        (cell += ' ') += o->key.view();
+      }
       lines.push_back(cell);
     }
   });
