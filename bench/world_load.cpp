@@ -8,9 +8,11 @@
 //                    new players, one request per connection: buys/s, p99
 //   logins           16 clients logging in to their own accounts: logins/s
 //   state / map      16 clients reading /api/game/state (a player with 10
-//                    lots) or /api/game/viewport (a phone's map screen),
-//                    idle and while the 16 buyers write: requests/s
-// Only answers with "status":"ok" (reads: any answer) count.
+//                    lots) or /api/game/viewport (a phone's map screen):
+//                    requests/s idle, then while 16 buyers write and while
+//                    16 clients log in, and those rates as a share of idle
+// Only correct answers count: "status":"ok", and a read must show the
+// player's first lot.
 //   world_load <lots> <seconds> <rozeve> [<rozeve to compare>]
 #include <algorithm>
 #include <atomic>
@@ -62,6 +64,16 @@ std::string player_of(uint64_t p) {
 void lot_of(uint64_t p, int j, double& lat, double& lon) {
   lat = 44.0 + static_cast<double>(p / 1000) * 1e-3;
   lon = 9.0 + static_cast<double>(p % 1000) * 1e-2 + j * 6e-4;
+}
+
+// `format` filled with the latitude and longitude of the player's first lot:
+// its key is "%.5f_%.5f".
+std::string first_lot_text(uint64_t p, const char* format) {
+  double lat = 0, lon = 0;
+  lot_of(p, 0, lat, lon);
+  char text[96];
+  std::snprintf(text, sizeof text, format, lat, lon);
+  return text;
 }
 
 void write_world(const fs::path& file, uint64_t lots) {
@@ -131,6 +143,28 @@ Rate run(double seconds, const std::function<bool(int, uint64_t)>& op) {
 
 bool ok(const std::string& answer) { return answer.find("\"status\":\"ok\"") != std::string::npos; }
 
+bool holds(const std::string& answer, const std::string& part) { return answer.find(part) != std::string::npos; }
+
+// A port no one listens on now (the system's choice).
+uint16_t free_port() {
+  std::string error;
+  const platform::SocketHandle s = platform::listen_tcp("127.0.0.1", 0, error);
+  const uint16_t port = s == platform::kInvalidSocket ? 0 : platform::local_port(s);
+  platform::close_socket(s);
+  return port;
+}
+
+struct Reads {
+  Rate state;
+  Rate map;
+};
+
+void print_reads(const char* what, const Reads& reads, const Reads& idle) {
+  std::printf("  %-22s state %6.0f/s (%3.0f%%, p99 %5.1f ms)   map %6.0f/s (%3.0f%%, p99 %5.1f ms)\n", what,
+              reads.state.per_s, 100.0 * reads.state.per_s / idle.state.per_s, reads.state.p99_ms, reads.map.per_s,
+              100.0 * reads.map.per_s / idle.map.per_s, reads.map.p99_ms);
+}
+
 uint64_t rss_kb(const std::string& pid) {
   std::ifstream in("/proc/" + pid + "/status");
   for (std::string line; std::getline(in, line);) {
@@ -139,14 +173,16 @@ uint64_t rss_kb(const std::string& pid) {
   return 0;
 }
 
-void measure(const std::string& binary, const fs::path& world, uint64_t lots, double seconds, uint16_t port) {
+void measure(const std::string& binary, const fs::path& world, uint64_t lots, double seconds) {
+  const uint16_t port = free_port();
+  const uint16_t p2p_port = free_port();
   const fs::path dir = fs::temp_directory_path() / ("world_load_" + std::to_string(port));
   fs::remove_all(dir);
   fs::create_directories(dir / "data");
   fs::copy_file(world, dir / "data" / "game_world.dat");
   const auto t0 = std::chrono::steady_clock::now();
   const std::string command = "cd '" + dir.string() + "' && ('" + binary + "' node --daemon --bind 127.0.0.1 --rpc-port " +
-                              std::to_string(port) + " --p2p-port " + std::to_string(port + 1) +
+                              std::to_string(port) + " --p2p-port " + std::to_string(p2p_port) +
                               " > node.out 2>&1 < /dev/null & echo $! > node.pid)";
   if (std::system(command.c_str()) != 0) return;
   double started = -1;
@@ -165,16 +201,21 @@ void measure(const std::string& binary, const fs::path& world, uint64_t lots, do
 
   const uint64_t players = lots / kLotsPerPlayer;
   const auto state = [&](int c, uint64_t n) {
-    return !request(port, "/api/game/state?addr=" + player_of((c * 7919 + n) % players)).empty();
+    const uint64_t p = (c * 7919 + n) % players;
+    const std::string answer = request(port, "/api/game/state?addr=" + player_of(p));
+    return ok(answer) && holds(answer, first_lot_text(p, "\"%.5f_%.5f\":{\"key\""));
   };
   const auto map = [&](int c, uint64_t n) {
+    const uint64_t p = (c * 7919 + n) % players;
     double lat = 0, lon = 0;
-    lot_of((c * 7919 + n) % players, 0, lat, lon);
+    lot_of(p, 0, lat, lon);
     char target[200];
     std::snprintf(target, sizeof target, "/api/game/viewport?minLat=%.6f&maxLat=%.6f&minLon=%.6f&maxLon=%.6f",
                   lat - 0.002, lat + 0.002, lon - 0.003, lon + 0.003);
-    return !request(port, target).empty();
+    const std::string answer = request(port, target);
+    return ok(answer) && holds(answer, first_lot_text(p, "{\"key\":\"%.5f_%.5f\""));
   };
+  const auto reads = [&] { return Reads{run(seconds, state), run(seconds, map)}; };
   const auto buy = [&](int c, uint64_t n) {
     const double lat = 30.0 + c * 0.1 + static_cast<double>(n / 1000) * 1e-3;
     const double lon = 30.0 + static_cast<double>(n % 1000) * 1e-3;
@@ -193,22 +234,29 @@ void measure(const std::string& binary, const fs::path& world, uint64_t lots, do
     return ok(request(port, "/api/auth/login?identifier=bench" + std::to_string(c) + "%40x.it&password=segreta1"));
   };
 
-  const Rate state_idle = run(seconds, state);
-  const Rate map_idle = run(seconds, map);
+  const Reads idle = reads();
   const Rate buys = run(seconds, buy);
   const Rate logins = run(seconds, login);
-  Rate state_busy, map_busy, buys_busy;
-  std::thread writers([&] { buys_busy = run(2 * seconds, buy); });
-  std::this_thread::sleep_for(std::chrono::duration<double>(seconds / 4));
-  state_busy = run(seconds / 2, state);
-  map_busy = run(seconds / 2, map);
-  writers.join();
+  // The reads run inside a longer stretch of writes, so that they meet the
+  // writers at full speed from their first request to their last.
+  const auto reads_while = [&](const std::function<bool(int, uint64_t)>& write, Rate& writes) {
+    Reads busy;
+    std::thread writers([&] { writes = run(2 * seconds + seconds / 2, write); });
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds / 4));
+    busy = reads();
+    writers.join();
+    return busy;
+  };
+  Rate buys_busy, logins_busy;
+  const Reads while_buying = reads_while(buy, buys_busy);
+  const Reads while_logging_in = reads_while(login, logins_busy);
   std::printf("  buys %.0f/s (p99 %.1f ms), logins %.0f/s (p99 %.1f ms)\n", buys.per_s, buys.p99_ms, logins.per_s,
               logins.p99_ms);
-  std::printf("  state %.0f/s idle, %.0f/s while buying (%.0f%%); map %.0f/s idle, %.0f/s while buying (%.0f%%)\n",
-              state_idle.per_s, state_busy.per_s, 100.0 * state_busy.per_s / state_idle.per_s, map_idle.per_s,
-              map_busy.per_s, 100.0 * map_busy.per_s / map_idle.per_s);
-  std::printf("  buys while they read %.0f/s (p99 %.1f ms)\n", buys_busy.per_s, buys_busy.p99_ms);
+  print_reads("reads idle", idle, idle);
+  print_reads("reads while buying", while_buying, idle);
+  print_reads("reads while logging in", while_logging_in, idle);
+  std::printf("  meanwhile: buys %.0f/s (p99 %.1f ms), logins %.0f/s (p99 %.1f ms)\n", buys_busy.per_s,
+              buys_busy.p99_ms, logins_busy.per_s, logins_busy.p99_ms);
   std::system(("kill " + pid + " 2>/dev/null; sleep 1").c_str());
   // A world file larger than at the start was rewritten during the run.
   std::printf("  world file %.0f MB, journal %.1f MB after the run\n",
@@ -233,7 +281,6 @@ int main(int argc, char** argv) {
   std::printf("world of %llu lots, %llu players with an account each: %.0f MB\n",
               static_cast<unsigned long long>(lots), static_cast<unsigned long long>(lots / kLotsPerPlayer),
               static_cast<double>(fs::file_size(world)) / 1e6);
-  uint16_t port = 18545;
-  for (int i = 3; i < argc; ++i, port += 10) measure(argv[i], world, lots, seconds, port);
+  for (int i = 3; i < argc; ++i) measure(argv[i], world, lots, seconds);
   return 0;
 }
