@@ -36,6 +36,8 @@ constexpr int kClients = 16;
 constexpr int kLotsPerPlayer = 10;
 constexpr int kIoTimeoutMs = 30'000;
 constexpr int kStartTimeoutS = 120;
+// Idle and busy reads alternate this many times.
+constexpr int kRounds = 6;
 
 std::string request(uint16_t port, const std::string& target) {
   const platform::SocketHandle s = platform::connect_tcp("127.0.0.1", port, kIoTimeoutMs);
@@ -112,8 +114,28 @@ struct Rate {
   double p99_ms = 0;
 };
 
+// The latencies of the correct answers of one or more runs, and their time.
+struct Sample {
+  std::vector<double> latencies_ms;
+  double seconds = 0;
+
+  Sample& operator+=(const Sample& other) {
+    latencies_ms.insert(latencies_ms.end(), other.latencies_ms.begin(), other.latencies_ms.end());
+    seconds += other.seconds;
+    return *this;
+  }
+  Rate rate() const {
+    std::vector<double> all = latencies_ms;
+    std::sort(all.begin(), all.end());
+    Rate r;
+    r.per_s = static_cast<double>(all.size()) / seconds;
+    if (!all.empty()) r.p99_ms = all[std::min(all.size() - 1, all.size() * 99 / 100)];
+    return r;
+  }
+};
+
 // Runs `op(client, n)` from kClients threads for `seconds`.
-Rate run(double seconds, const std::function<bool(int, uint64_t)>& op) {
+Sample run(double seconds, const std::function<bool(int, uint64_t)>& op) {
   std::atomic<bool> stop{false};
   std::vector<std::vector<double>> latencies(kClients);
   std::vector<std::thread> threads;
@@ -131,14 +153,10 @@ Rate run(double seconds, const std::function<bool(int, uint64_t)>& op) {
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
   stop = true;
   for (std::thread& t : threads) t.join();
-  const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::vector<double> all;
-  for (const auto& l : latencies) all.insert(all.end(), l.begin(), l.end());
-  std::sort(all.begin(), all.end());
-  Rate r;
-  r.per_s = static_cast<double>(all.size()) / elapsed;
-  if (!all.empty()) r.p99_ms = all[std::min(all.size() - 1, all.size() * 99 / 100)];
-  return r;
+  Sample sample;
+  sample.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  for (const auto& l : latencies) sample.latencies_ms.insert(sample.latencies_ms.end(), l.begin(), l.end());
+  return sample;
 }
 
 bool ok(const std::string& answer) { return answer.find("\"status\":\"ok\"") != std::string::npos; }
@@ -155,14 +173,22 @@ uint16_t free_port() {
 }
 
 struct Reads {
-  Rate state;
-  Rate map;
+  Sample state;
+  Sample map;
+
+  Reads& operator+=(const Reads& other) {
+    state += other.state;
+    map += other.map;
+    return *this;
+  }
 };
 
-void print_reads(const char* what, const Reads& reads, const Reads& idle) {
+void print_reads(const char* what, const Reads& busy, const Reads& idle) {
+  const Rate state = busy.state.rate();
+  const Rate map = busy.map.rate();
   std::printf("  %-22s state %6.0f/s (%3.0f%%, p99 %5.1f ms)   map %6.0f/s (%3.0f%%, p99 %5.1f ms)\n", what,
-              reads.state.per_s, 100.0 * reads.state.per_s / idle.state.per_s, reads.state.p99_ms, reads.map.per_s,
-              100.0 * reads.map.per_s / idle.map.per_s, reads.map.p99_ms);
+              state.per_s, 100.0 * state.per_s / idle.state.rate().per_s, state.p99_ms, map.per_s,
+              100.0 * map.per_s / idle.map.rate().per_s, map.p99_ms);
 }
 
 uint64_t rss_kb(const std::string& pid) {
@@ -215,8 +241,10 @@ void measure(const std::string& binary, const fs::path& world, uint64_t lots, do
     const std::string answer = request(port, target);
     return ok(answer) && holds(answer, first_lot_text(p, "{\"key\":\"%.5f_%.5f\""));
   };
-  const auto reads = [&] { return Reads{run(seconds, state), run(seconds, map)}; };
-  const auto buy = [&](int c, uint64_t n) {
+  // Every purchase, in every run, a new lot of a new buyer: none is refused.
+  std::vector<std::atomic<uint64_t>> purchases(kClients);
+  const auto buy = [&](int c, uint64_t) {
+    const uint64_t n = purchases[c]++;
     const double lat = 30.0 + c * 0.1 + static_cast<double>(n / 1000) * 1e-3;
     const double lon = 30.0 + static_cast<double>(n % 1000) * 1e-3;
     char target[300];
@@ -234,29 +262,35 @@ void measure(const std::string& binary, const fs::path& world, uint64_t lots, do
     return ok(request(port, "/api/auth/login?identifier=bench" + std::to_string(c) + "%40x.it&password=segreta1"));
   };
 
-  const Reads idle = reads();
-  const Rate buys = run(seconds, buy);
-  const Rate logins = run(seconds, login);
-  // The reads run inside a longer stretch of writes, so that they meet the
-  // writers at full speed from their first request to their last.
-  const auto reads_while = [&](const std::function<bool(int, uint64_t)>& write, Rate& writes) {
+  const Rate buys = run(seconds, buy).rate();
+  const Rate logins = run(seconds, login).rate();
+  // Idle and busy reads alternate in short rounds, so that whatever else the
+  // machine runs weighs on both alike. The busy reads run inside a longer
+  // stretch of writes, so that they meet the writers at full speed.
+  const double piece = seconds / kRounds;
+  const auto reads = [&] { return Reads{run(piece, state), run(piece, map)}; };
+  const auto reads_while = [&](const std::function<bool(int, uint64_t)>& write, Sample& writes) {
     Reads busy;
-    std::thread writers([&] { writes = run(2 * seconds + seconds / 2, write); });
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds / 4));
+    std::thread writers([&] { writes += run(2.5 * piece, write); });
+    std::this_thread::sleep_for(std::chrono::duration<double>(piece / 4));
     busy = reads();
     writers.join();
     return busy;
   };
-  Rate buys_busy, logins_busy;
-  const Reads while_buying = reads_while(buy, buys_busy);
-  const Reads while_logging_in = reads_while(login, logins_busy);
+  Reads idle, while_buying, while_logging_in;
+  Sample buys_busy, logins_busy;
+  for (int round = 0; round < kRounds; ++round) {
+    idle += reads();
+    while_buying += reads_while(buy, buys_busy);
+    while_logging_in += reads_while(login, logins_busy);
+  }
   std::printf("  buys %.0f/s (p99 %.1f ms), logins %.0f/s (p99 %.1f ms)\n", buys.per_s, buys.p99_ms, logins.per_s,
               logins.p99_ms);
   print_reads("reads idle", idle, idle);
   print_reads("reads while buying", while_buying, idle);
   print_reads("reads while logging in", while_logging_in, idle);
-  std::printf("  meanwhile: buys %.0f/s (p99 %.1f ms), logins %.0f/s (p99 %.1f ms)\n", buys_busy.per_s,
-              buys_busy.p99_ms, logins_busy.per_s, logins_busy.p99_ms);
+  std::printf("  meanwhile: buys %.0f/s (p99 %.1f ms), logins %.0f/s (p99 %.1f ms)\n", buys_busy.rate().per_s,
+              buys_busy.rate().p99_ms, logins_busy.rate().per_s, logins_busy.rate().p99_ms);
   std::system(("kill " + pid + " 2>/dev/null; sleep 1").c_str());
   // A world file larger than at the start was rewritten during the run.
   std::printf("  world file %.0f MB, journal %.1f MB after the run\n",
