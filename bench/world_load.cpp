@@ -23,6 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -224,6 +225,16 @@ void measure(const std::string& binary, const fs::path& world, uint64_t lots, do
   std::printf("%s\n  start-up %.2f s, memory after start %.0f MB\n", binary.c_str(), started,
               static_cast<double>(rss_kb(pid)) / 1024.0);
   if (started < 0) return;
+  // Another process may have taken the port first: then what answered is
+  // not this node.
+  std::ifstream out(dir / "node.out");
+  const std::string said((std::istreambuf_iterator<char>(out)), std::istreambuf_iterator<char>());
+  if (said.find("Impossibile aprire la porta HTTP") != std::string::npos) {
+    std::printf("  the port was taken: nothing measured\n");
+    std::system(("kill " + pid + " 2>/dev/null").c_str());
+    fs::remove_all(dir);
+    return;
+  }
 
   const uint64_t players = lots / kLotsPerPlayer;
   const auto state = [&](int c, uint64_t n) {
