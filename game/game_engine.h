@@ -168,8 +168,7 @@ class GameEngine {
   bool upgrade_plant(const std::string& address, const std::string& lot_key, std::string& out);
 
   // Brings the player up to date (nothing saved) and answers everything the
-  // client shows about it. Takes the game lock exclusively, and holds it
-  // shared (downgraded, no change in between) while it writes the answer.
+  // client shows about it. Takes the game lock exclusively.
   std::string get_player_state_json(const std::string& address);
   // At most 600 parcels lying in the rectangle (bounds included) or owned
   // by the viewer, with the sun at the rectangle's centre. Changes nothing.

@@ -50,9 +50,6 @@ std::string GameEngine::get_player_state_json(const std::string& address) {
   std::unique_lock lock(game_mutex);
   const std::string addr = normalize_addr(address);
   const PlayerProfile& p = bring_up_to_date_unlocked(addr);
-  // The rest only reads: other views go on while the answer is written, and
-  // no change comes in between.
-  const std::shared_lock reading = platform::downgrade(lock);
   const uint64_t now = now_ms();
 
   double lat = 0.0;

@@ -104,62 +104,6 @@ TEST(PlatformWriterPreferringMutex, WriterGetsInWhileReadersKeepArriving) {
   EXPECT_GT(reads.load(), 100u);
 }
 
-// A reader that queued behind a writer, and a later writer; the reader holds
-// the lock until `release` is set.
-struct QueuedReaderThenWriter {
-  WriterPreferringMutex& mutex;
-  std::atomic<bool> reader_in{false};
-  std::atomic<bool> release{false};
-  std::atomic<bool> writer_in{false};
-  std::thread reader;
-  std::thread writer;
-
-  // REQUIRES: the caller holds `mutex` exclusively.
-  explicit QueuedReaderThenWriter(WriterPreferringMutex& m) : mutex(m) {
-    reader = std::thread([this] {
-      std::shared_lock lock(mutex);
-      reader_in = true;
-      eventually([this] { return release.load(); });
-    });
-    EXPECT_TRUE(eventually([this] { return mutex.queued_readers() == 1; }));
-    writer = std::thread([this] {
-      std::unique_lock lock(mutex);
-      writer_in = true;
-    });
-  }
-  ~QueuedReaderThenWriter() {
-    release = true;
-    reader.join();
-    writer.join();
-  }
-};
-
-TEST(PlatformWriterPreferringMutex, QueuedReadersEnterBeforeTheNextWriter) {
-  WriterPreferringMutex mutex;
-  mutex.lock();
-  QueuedReaderThenWriter waiting(mutex);
-  mutex.unlock();
-  ASSERT_TRUE(eventually([&] { return waiting.reader_in.load(); }));
-  EXPECT_FALSE(waiting.writer_in);  // it waits for the reader let in first
-  waiting.release = true;
-  EXPECT_TRUE(eventually([&] { return waiting.writer_in.load(); }));
-}
-
-TEST(PlatformWriterPreferringMutex, DowngradeKeepsWritersOutAndLetsQueuedReadersIn) {
-  WriterPreferringMutex mutex;
-  std::unique_lock exclusive(mutex);
-  QueuedReaderThenWriter waiting(mutex);
-  std::shared_lock shared = downgrade(exclusive);
-  EXPECT_FALSE(exclusive.owns_lock());
-  EXPECT_TRUE(shared.owns_lock());
-  ASSERT_TRUE(eventually([&] { return waiting.reader_in.load(); }));
-  waiting.release = true;
-  EXPECT_FALSE(mutex.try_lock());
-  EXPECT_FALSE(waiting.writer_in);  // the downgraded hold is still a read
-  shared.unlock();
-  EXPECT_TRUE(eventually([&] { return waiting.writer_in.load(); }));
-}
-
 TEST(PlatformWriterPreferringMutex, WritersExcludeEachOtherAndReaders) {
   WriterPreferringMutex mutex;
   int64_t counter = 0;
