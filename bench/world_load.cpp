@@ -8,9 +8,11 @@
 //                    new players, one request per connection: buys/s, p99
 //   logins           16 clients logging in to their own accounts: logins/s
 //   state / map      16 clients reading /api/game/state (a player with 10
-//                    lots) or /api/game/viewport (a phone's map screen),
-//                    idle and while the 16 buyers write: requests/s
-// Only answers with "status":"ok" (reads: any answer) count.
+//                    lots) or /api/game/viewport (a phone's map screen):
+//                    requests/s idle, then while 16 buyers write and while
+//                    16 clients log in, and those rates as a share of idle
+// Only correct answers count: "status":"ok", and a read must show the
+// player's first lot.
 //   world_load <lots> <seconds> <rozeve> [<rozeve to compare>]
 #include <algorithm>
 #include <atomic>
@@ -21,6 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,14 +36,46 @@ namespace {
 namespace fs = std::filesystem;
 using namespace rozeve_bench;
 constexpr int kClients = 16;
+// Idle and busy reads alternate this many times.
+constexpr int kRounds = 6;
+
+// `format` filled with the latitude and longitude of the player's first lot:
+// its key is "%.5f_%.5f".
+std::string first_lot_text(uint64_t p, const char* format) {
+  double lat = 0, lon = 0;
+  lot_of(p, 0, lat, lon);
+  char text[96];
+  std::snprintf(text, sizeof text, format, lat, lon);
+  return text;
+}
 
 struct Rate {
   double per_s = 0;
   double p99_ms = 0;
 };
 
+// The latencies of the correct answers of one or more runs, and their time.
+struct Sample {
+  std::vector<double> latencies_ms;
+  double seconds = 0;
+
+  Sample& operator+=(const Sample& other) {
+    latencies_ms.insert(latencies_ms.end(), other.latencies_ms.begin(), other.latencies_ms.end());
+    seconds += other.seconds;
+    return *this;
+  }
+  Rate rate() const {
+    std::vector<double> all = latencies_ms;
+    std::sort(all.begin(), all.end());
+    Rate r;
+    r.per_s = static_cast<double>(all.size()) / seconds;
+    if (!all.empty()) r.p99_ms = all[std::min(all.size() - 1, all.size() * 99 / 100)];
+    return r;
+  }
+};
+
 // Runs `op(client, n)` from kClients threads for `seconds`.
-Rate run(double seconds, const std::function<bool(int, uint64_t)>& op) {
+Sample run(double seconds, const std::function<bool(int, uint64_t)>& op) {
   std::atomic<bool> stop{false};
   std::vector<std::vector<double>> latencies(kClients);
   std::vector<std::thread> threads;
@@ -58,17 +93,34 @@ Rate run(double seconds, const std::function<bool(int, uint64_t)>& op) {
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
   stop = true;
   for (std::thread& t : threads) t.join();
-  const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::vector<double> all;
-  for (const auto& l : latencies) all.insert(all.end(), l.begin(), l.end());
-  std::sort(all.begin(), all.end());
-  Rate r;
-  r.per_s = static_cast<double>(all.size()) / elapsed;
-  if (!all.empty()) r.p99_ms = all[std::min(all.size() - 1, all.size() * 99 / 100)];
-  return r;
+  Sample sample;
+  sample.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  for (const auto& l : latencies) sample.latencies_ms.insert(sample.latencies_ms.end(), l.begin(), l.end());
+  return sample;
 }
 
 bool ok(const std::string& answer) { return answer.find("\"status\":\"ok\"") != std::string::npos; }
+
+bool holds(const std::string& answer, const std::string& part) { return answer.find(part) != std::string::npos; }
+
+struct Reads {
+  Sample state;
+  Sample map;
+
+  Reads& operator+=(const Reads& other) {
+    state += other.state;
+    map += other.map;
+    return *this;
+  }
+};
+
+void print_reads(const char* what, const Reads& busy, const Reads& idle) {
+  const Rate state = busy.state.rate();
+  const Rate map = busy.map.rate();
+  std::printf("  %-22s state %6.0f/s (%3.0f%%, p99 %5.1f ms)   map %6.0f/s (%3.0f%%, p99 %5.1f ms)\n", what,
+              state.per_s, 100.0 * state.per_s / idle.state.rate().per_s, state.p99_ms, map.per_s,
+              100.0 * map.per_s / idle.map.rate().per_s, map.p99_ms);
+}
 
 void measure(const std::string& binary, const fs::path& world, uint64_t lots, double seconds, uint16_t port) {
   const NodeRun node = start_node(binary, world, port);
@@ -78,20 +130,37 @@ void measure(const std::string& binary, const fs::path& world, uint64_t lots, do
   std::printf("%s\n  start-up %.2f s, memory after start %.0f MB\n", binary.c_str(), started,
               static_cast<double>(node.rss_kb) / 1024.0);
   if (started < 0) return;
+  // Another process may have taken the port first: then what answered is
+  // not this node.
+  std::ifstream out(dir / "node.out");
+  const std::string said((std::istreambuf_iterator<char>(out)), std::istreambuf_iterator<char>());
+  if (said.find("Impossibile aprire la porta HTTP") != std::string::npos) {
+    std::printf("  the port was taken: nothing measured\n");
+    std::system(("kill " + pid + " 2>/dev/null").c_str());
+    fs::remove_all(dir);
+    return;
+  }
 
   const uint64_t players = lots / kLotsPerPlayer;
   const auto state = [&](int c, uint64_t n) {
-    return !request(port, "/api/game/state?addr=" + player_of((c * 7919 + n) % players)).empty();
+    const uint64_t p = (c * 7919 + n) % players;
+    const std::string answer = request(port, "/api/game/state?addr=" + player_of(p));
+    return ok(answer) && holds(answer, first_lot_text(p, "\"%.5f_%.5f\":{\"key\""));
   };
   const auto map = [&](int c, uint64_t n) {
+    const uint64_t p = (c * 7919 + n) % players;
     double lat = 0, lon = 0;
-    lot_of((c * 7919 + n) % players, 0, lat, lon);
+    lot_of(p, 0, lat, lon);
     char target[200];
     std::snprintf(target, sizeof target, "/api/game/viewport?minLat=%.6f&maxLat=%.6f&minLon=%.6f&maxLon=%.6f",
                   lat - 0.002, lat + 0.002, lon - 0.003, lon + 0.003);
-    return !request(port, target).empty();
+    const std::string answer = request(port, target);
+    return ok(answer) && holds(answer, first_lot_text(p, "{\"key\":\"%.5f_%.5f\""));
   };
-  const auto buy = [&](int c, uint64_t n) {
+  // Every purchase, in every run, a new lot of a new buyer: none is refused.
+  std::vector<std::atomic<uint64_t>> purchases(kClients);
+  const auto buy = [&](int c, uint64_t) {
+    const uint64_t n = purchases[c]++;
     const double lat = 30.0 + c * 0.1 + static_cast<double>(n / 1000) * 1e-3;
     const double lon = 30.0 + static_cast<double>(n % 1000) * 1e-3;
     char target[300];
@@ -109,22 +178,35 @@ void measure(const std::string& binary, const fs::path& world, uint64_t lots, do
     return ok(request(port, "/api/auth/login?identifier=bench" + std::to_string(c) + "%40x.it&password=segreta1"));
   };
 
-  const Rate state_idle = run(seconds, state);
-  const Rate map_idle = run(seconds, map);
-  const Rate buys = run(seconds, buy);
-  const Rate logins = run(seconds, login);
-  Rate state_busy, map_busy, buys_busy;
-  std::thread writers([&] { buys_busy = run(2 * seconds, buy); });
-  std::this_thread::sleep_for(std::chrono::duration<double>(seconds / 4));
-  state_busy = run(seconds / 2, state);
-  map_busy = run(seconds / 2, map);
-  writers.join();
+  const Rate buys = run(seconds, buy).rate();
+  const Rate logins = run(seconds, login).rate();
+  // Idle and busy reads alternate in short rounds, so that whatever else the
+  // machine runs weighs on both alike. The busy reads run inside a longer
+  // stretch of writes, so that they meet the writers at full speed.
+  const double piece = seconds / kRounds;
+  const auto reads = [&] { return Reads{run(piece, state), run(piece, map)}; };
+  const auto reads_while = [&](const std::function<bool(int, uint64_t)>& write, Sample& writes) {
+    Reads busy;
+    std::thread writers([&] { writes += run(2.5 * piece, write); });
+    std::this_thread::sleep_for(std::chrono::duration<double>(piece / 4));
+    busy = reads();
+    writers.join();
+    return busy;
+  };
+  Reads idle, while_buying, while_logging_in;
+  Sample buys_busy, logins_busy;
+  for (int round = 0; round < kRounds; ++round) {
+    idle += reads();
+    while_buying += reads_while(buy, buys_busy);
+    while_logging_in += reads_while(login, logins_busy);
+  }
   std::printf("  buys %.0f/s (p99 %.1f ms), logins %.0f/s (p99 %.1f ms)\n", buys.per_s, buys.p99_ms, logins.per_s,
               logins.p99_ms);
-  std::printf("  state %.0f/s idle, %.0f/s while buying (%.0f%%); map %.0f/s idle, %.0f/s while buying (%.0f%%)\n",
-              state_idle.per_s, state_busy.per_s, 100.0 * state_busy.per_s / state_idle.per_s, map_idle.per_s,
-              map_busy.per_s, 100.0 * map_busy.per_s / map_idle.per_s);
-  std::printf("  buys while they read %.0f/s (p99 %.1f ms)\n", buys_busy.per_s, buys_busy.p99_ms);
+  print_reads("reads idle", idle, idle);
+  print_reads("reads while buying", while_buying, idle);
+  print_reads("reads while logging in", while_logging_in, idle);
+  std::printf("  meanwhile: buys %.0f/s (p99 %.1f ms), logins %.0f/s (p99 %.1f ms)\n", buys_busy.rate().per_s,
+              buys_busy.rate().p99_ms, logins_busy.rate().per_s, logins_busy.rate().p99_ms);
   std::system(("kill " + pid + " 2>/dev/null; sleep 1").c_str());
   // A world file larger than at the start was rewritten during the run.
   std::printf("  world file %.0f MB, journal %.1f MB after the run\n",

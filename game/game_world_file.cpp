@@ -31,8 +31,9 @@ constexpr uint64_t kRewriteJournalFraction = 4;
 constexpr uint64_t kMinRewriteJournalBytes = 16ULL << 20;
 
 // Hash buckets of one map formatted per piece of a background rewrite: a
-// few thousand records, so that a change waits a few milliseconds at most.
-constexpr size_t kBucketsPerPiece = 4096;
+// few hundred records, so that a change, and the views queued behind it,
+// wait well under a millisecond.
+constexpr size_t kBucketsPerPiece = 512;
 
 // Takes the index entries of `u` that lead to it out of the indexes.
 void unindex_account(const UserAccount& u, std::unordered_map<std::string, std::string>& email_index,

@@ -3,6 +3,8 @@
 #include <array>
 #include <charconv>
 
+#include "platform/blocking_scope.h"
+
 namespace ZezozuRiziv {
 
 namespace {
@@ -174,6 +176,9 @@ bool WorldJournal::write_batch(const std::string& batch, bool fail) {
 }
 
 WorldJournal::Outcome WorldJournal::wait(uint64_t seq) {
+  // Whether it writes or waits for another caller's write, the caller waits
+  // for the disk: its thread pool may give its place to another thread.
+  const platform::BlockingScope waiting;
   std::unique_lock<std::mutex> lock(mu_);
   for (;;) {
     if (in_failed_range(seq)) return Outcome::kFailed;

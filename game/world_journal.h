@@ -83,7 +83,8 @@ class WorldJournal {
   // LF. Returns the change's number (from 1, increasing). Does no I/O.
   uint64_t enqueue(std::string_view records);
   // Returns once change `seq` is durable or has failed, writing and syncing
-  // the queued changes itself when no other caller is writing.
+  // the queued changes itself when no other caller is writing. The caller's
+  // thread counts as waiting meanwhile (platform/blocking_scope.h).
   Outcome wait(uint64_t seq);
 
   // The first failed change while a failure waits for clear_failure(); 0

@@ -67,8 +67,9 @@ bool HttpTransport::start() {
   running_ = true;
   try {
     slow_lane_ = std::thread(&HttpTransport::slow_lane_loop, this);
-    workers_.reserve(worker_count_);
-    for (size_t i = 0; i < worker_count_; ++i) {
+    const size_t threads = worker_count_ * (1 + kStandbyPerWorker);
+    workers_.reserve(threads);
+    for (size_t i = 0; i < threads; ++i) {
       workers_.emplace_back(&HttpTransport::worker_loop, this);
     }
     acceptor_ = std::thread(&HttpTransport::server_loop, this);
@@ -170,14 +171,17 @@ bool HttpTransport::enqueue(Work work) {
 }
 
 void HttpTransport::worker_loop() {
+  platform::set_blocking_observer(this);
   while (true) {
     Work work;
     {
       std::unique_lock lock(queue_mutex_);
-      queue_cv_.wait(lock, [this] { return !queue_.empty() || !running_; });
+      // While stopping, what is queued is served by every thread there is.
+      queue_cv_.wait(lock, [this] { return (!queue_.empty() && serving_ < worker_count_) || !running_; });
       if (queue_.empty()) return;
       work = std::move(queue_.front());
       queue_.pop_front();
+      ++serving_;
     }
     ++counters_.active_connections;
     // Nothing a handler throws may end the worker or the process: the
@@ -191,7 +195,29 @@ void HttpTransport::worker_loop() {
     } catch (...) {
     }
     --counters_.active_connections;
+    std::unique_lock lock(queue_mutex_);
+    leave_serving(lock);
   }
+}
+
+void HttpTransport::begin_blocking() {
+  std::unique_lock lock(queue_mutex_);
+  leave_serving(lock);
+}
+
+void HttpTransport::end_blocking() {
+  // Back to work at once, even above the pool's size for a moment: no new
+  // work is taken until the count is below it again.
+  std::lock_guard lock(queue_mutex_);
+  ++serving_;
+}
+
+void HttpTransport::leave_serving(std::unique_lock<std::mutex>& lock) {
+  // A thread woken by enqueue while the pool was full went back to sleep:
+  // queued work needs one woken now that there is room.
+  const bool opens = --serving_ < worker_count_ && !queue_.empty();
+  lock.unlock();
+  if (opens) queue_cv_.notify_one();
 }
 
 void HttpTransport::handle_http_client(SocketHandle client) {

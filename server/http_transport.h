@@ -3,6 +3,11 @@
 // answer writer and the request counters. It knows nothing of routes: a
 // request read whole goes to the dispatcher it was given.
 //
+// A worker that waits for the disk (a change's sync, marked by a
+// platform::BlockingScope) does not count against the pool: a stand-by
+// thread serves the queue meanwhile, so that writers waiting for their sync
+// cannot keep reads from being served.
+//
 // A request that does not arrive at once does not hold a worker: it waits in
 // the slow lane (one polling thread) until it is complete or its deadline
 // passes, so slow or silent clients cannot starve the others.
@@ -22,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/blocking_scope.h"
 #include "platform/socket.h"
 #include "server/http_request.h"
 #include "server/static_pages.h"
@@ -34,6 +40,8 @@ inline constexpr size_t kSocketQueueCapacity = 4096;
 inline constexpr size_t kSlowLaneCapacity = 4096;
 // The worker pool: twice the hardware threads, never fewer than this.
 inline constexpr size_t kMinWorkers = 16;
+// Stand-by threads per worker, serving while workers wait for the disk.
+inline constexpr size_t kStandbyPerWorker = 1;
 // A silent socket (no byte for this long) ends the reading, and an answer
 // that cannot be sent within it is abandoned.
 inline constexpr int kSocketTimeoutMs = 5000;
@@ -83,7 +91,7 @@ struct HttpExchange {
   HttpExchange& operator=(const HttpExchange&) = delete;
 };
 
-class HttpTransport {
+class HttpTransport : private platform::BlockingObserver {
  public:
   using Clock = HttpExchange::Clock;
   // Runs on a worker thread for every request read whole (never for a
@@ -141,6 +149,13 @@ class HttpTransport {
 
   void server_loop();
   void worker_loop();
+  // A worker of this pool starts / stops waiting for the disk.
+  void begin_blocking() override;
+  void end_blocking() override;
+  // Takes one from the count of requests being served and wakes a thread
+  // when there is queued work and room for it. REQUIRES: `lock` holds
+  // queue_mutex_; it is released.
+  void leave_serving(std::unique_lock<std::mutex>& lock);
   void slow_lane_loop();
   // One wait on the parked requests and what follows from it.
   void slow_lane_round(std::vector<std::unique_ptr<HttpExchange>>& parked,
@@ -174,6 +189,10 @@ class HttpTransport {
   std::mutex queue_mutex_;
   std::condition_variable queue_cv_;
   std::deque<Work> queue_;  // guarded by queue_mutex_
+  // Requests being served by a thread not waiting for the disk; work is
+  // taken from the queue only while fewer than worker_count_. Guarded by
+  // queue_mutex_.
+  size_t serving_ = 0;
 
   std::thread slow_lane_;
   platform::Waker slow_lane_waker_;
