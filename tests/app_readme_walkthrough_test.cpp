@@ -5,8 +5,11 @@
 // command (a trailing '\' continues it), and the lines after it that begin
 // with "# " are its answer; "..." in an answer stands for any text. A block
 // that must not run carries "<!-- not run: <reason> -->" on the line before
-// its fence, with one of the reasons below. The test rewrites the port
-// 127.0.0.1:8545 to the node's free port and ./build/rozeve to the binary.
+// its fence, with one of the reasons below; a block that needs the node
+// stopped carries "<!-- run with the node stopped -->", and the walkthrough
+// stops the node before it and starts it again after it. The test rewrites
+// the port 127.0.0.1:8545 to the node's free port and ./build/rozeve to the
+// binary.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -22,7 +25,6 @@
 
 namespace {
 
-using rozeve_test::NodeProcess;
 using rozeve_test::read_text;
 using rozeve_test::split_lines;
 
@@ -34,19 +36,22 @@ const std::map<std::string, int> kNotRunReasons = {
     {"installs packages, builds and starts the node", 1},
     {"installs packages, builds and runs every test", 1},
     {"the test starts the node itself", 1},
-    {"needs the node stopped", 2},
     {"waits for real time to pass", 1},
 };
 
 constexpr char kNotRunOpen[] = "<!-- not run: ";
 constexpr char kNotRunClose[] = " -->";
+constexpr char kNodeStopped[] = "<!-- run with the node stopped -->";
 // The whole walkthrough, however loaded the machine: a bound, not a wait.
 constexpr int kWalkthroughTimeoutS = 300;
+// Polls of the node's port, 0.1 s apart, before its start counts as failed.
+constexpr int kNodeStartPolls = 600;
 
 struct Fence {
   int line = 0;
   std::string lang;
   std::string not_run_reason;  // empty: the block runs (for sh)
+  bool node_stopped = false;   // runs while the node is stopped
   std::vector<std::string> body;
 };
 
@@ -76,7 +81,7 @@ Readme parse_readme(const std::string& text) {
     const int number = static_cast<int>(i) + 1;
     if (starts_with(line, "```")) {
       if (!in_fence) {
-        open = Fence{number, line.substr(3), "", {}};
+        open = Fence{number, line.substr(3), "", false, {}};
         if (open.lang.empty()) doc.problems.push_back("line " + std::to_string(number) + ": a fence without a language");
         if (i > 0 && starts_with(lines[i - 1], kNotRunOpen)) {
           const std::string& marker = lines[i - 1];
@@ -87,6 +92,7 @@ Readme parse_readme(const std::string& text) {
             open.not_run_reason = marker.substr(sizeof(kNotRunOpen) - 1, end - (sizeof(kNotRunOpen) - 1));
           }
         }
+        open.node_stopped = i > 0 && lines[i - 1] == kNodeStopped;
         in_fence = true;
       } else if (line == "```") {
         doc.fences.push_back(open);
@@ -106,7 +112,8 @@ Readme parse_readme(const std::string& text) {
       } else {
         doc.headings.push_back({number, static_cast<int>(level), line.substr(level + 1)});
       }
-    } else if (starts_with(line, kNotRunOpen) && (i + 1 >= lines.size() || !starts_with(lines[i + 1], "```"))) {
+    } else if ((starts_with(line, kNotRunOpen) || line == kNodeStopped) &&
+               (i + 1 >= lines.size() || !starts_with(lines[i + 1], "```"))) {
       doc.problems.push_back("line " + std::to_string(number) + ": a marker not right before a fence");
     }
   }
@@ -120,6 +127,7 @@ struct Step {
   std::string command;
   std::string expected;
   bool answered = false;  // an answer line was shown, if only an empty one
+  bool node_stopped = false;
 };
 
 std::vector<Step> shell_steps(const Fence& fence) {
@@ -142,7 +150,7 @@ std::vector<Step> shell_steps(const Fence& fence) {
       step.expected += line.size() > 2 ? line.substr(2) : "";
       step.answered = true;
     } else {
-      steps.push_back({number, line, "", false});
+      steps.push_back({number, line, "", false, fence.node_stopped});
     }
     continued = !line.empty() && line.back() == '\\';
   }
@@ -261,23 +269,47 @@ TEST_F(ReadmeWalkthroughTest, EveryShellBlockAnswersAsShown) {
   // The sun's times are the machine's local time: the README shows UTC.
   ASSERT_EQ(setenv("TZ", "UTC", 1), 0);
   uint16_t rpc_port = 0, p2p_port = 0;
-  NodeProcess node(dir_, rozeve_test::local_node_args(rpc_port, p2p_port));
-  ASSERT_TRUE(node.wait_for_output(rozeve_test::kNodeRunning, 60000)) << node.output();
+  const std::string node_args = rozeve_test::local_node_args(rpc_port, p2p_port);
+  const std::string info = "http://127.0.0.1:" + std::to_string(rpc_port) + "/api/info";
 
   // One shell for the whole walkthrough, as a user's terminal: variables
-  // set by one block are there for the next. A line between steps tells
-  // their output apart.
+  // set by one block are there for the next. The shell runs the node too,
+  // so that it can stop it for the blocks that need it stopped. A line
+  // between steps tells their output apart.
   const std::string separator = "@@readme-step@@";
-  std::string script = "cd '" + dir_.string() + "'\n";
+  std::string script =
+      "cd '" + dir_.string() + "'\n"
+      "node_start() {\n"
+      "  '" ROZEVE_BINARY "' node --daemon " + node_args + " >> node.out 2>&1 < /dev/null &\n"
+      "  NODE_PID=$!\n"
+      "  for i in $(seq 1 " + std::to_string(kNodeStartPolls) + "); do\n"
+      "    curl -s -o /dev/null '" + info + "' && return 0\n"
+      "    kill -0 $NODE_PID 2> /dev/null || return 1\n"
+      "    sleep 0.1\n"
+      "  done\n"
+      "  return 1\n"
+      "}\n"
+      "node_stop() { kill -TERM $NODE_PID && wait $NODE_PID; }\n"
+      "trap 'kill -KILL $NODE_PID 2> /dev/null' EXIT\n"
+      "trap 'exit 1' TERM INT\n"
+      "node_start || { echo 'the node did not start'; exit 1; }\n";
+  bool stopped = false;
   for (const Step& step : steps) {
+    if (step.node_stopped != stopped) {
+      script += step.node_stopped ? "node_stop || { echo 'the node did not stop cleanly'; exit 1; }\n"
+                                  : "node_start || { echo 'the node did not start again'; exit 1; }\n";
+      stopped = step.node_stopped;
+    }
     std::string command = replace_all(step.command, "127.0.0.1:8545", "127.0.0.1:" + std::to_string(rpc_port));
     command = replace_all(command, "./build/rozeve", "'" ROZEVE_BINARY "'");
     script += "printf '\\n" + separator + "\\n'\n" + command + "\n";
   }
+  if (stopped) script += "node_start || { echo 'the node did not start again'; exit 1; }\n";
+  script += "node_stop || { echo 'the node did not stop cleanly'; exit 1; }\n";
   std::ofstream(dir_ / "walkthrough.sh") << script;
   const std::string run = "cd '" + dir_.string() + "' && timeout " + std::to_string(kWalkthroughTimeoutS) +
                           " bash walkthrough.sh < /dev/null > walkthrough.out 2>&1";
-  EXPECT_EQ(std::system(run.c_str()), 0) << read_text(dir_ / "walkthrough.out");
+  EXPECT_EQ(std::system(run.c_str()), 0) << read_text(dir_ / "walkthrough.out") << read_text(dir_ / "node.out");
 
   const std::string out = read_text(dir_ / "walkthrough.out");
   std::vector<std::string> answers;
@@ -293,8 +325,6 @@ TEST_F(ReadmeWalkthroughTest, EveryShellBlockAnswersAsShown) {
         << "README line " << steps[i].line << ": " << steps[i].command << "\n  shown: " << steps[i].expected
         << "\n  got:   " << answers[i];
   }
-  node.type_line();
-  EXPECT_EQ(node.wait_exit(30000), std::optional<int>(0)) << node.output();
 }
 
 }  // namespace
