@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <poll.h>
 #include <unistd.h>
 
@@ -33,6 +34,20 @@ ConsoleWait wait_for_console_line(const std::atomic<bool>& running, int poll_ms)
     if (c == '\n') return ConsoleWait::kLine;
   }
   return ConsoleWait::kStopped;
+}
+
+void reexec_with_huge_page_heap(char** argv) {
+  constexpr char kTunables[] = "GLIBC_TUNABLES";
+  if (std::getenv(kTunables) != nullptr) return;  // the operator's, or ours after the first run
+  // The program's own path, not /proc/self/exe: the process keeps its name
+  // for ps, pidof and killall.
+  char path[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0 || static_cast<size_t>(n) >= sizeof path - 1) return;
+  path[n] = '\0';
+  if (::setenv(kTunables, "glibc.malloc.hugetlb=1", 1) != 0) return;
+  ::execv(path, argv);
+  ::unsetenv(kTunables);  // the run goes on as it is
 }
 
 }  // namespace platform
