@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "chain/mempool.h"
 #include "chain/state.h"
 #include "platform/socket.h"
@@ -31,7 +32,6 @@
 namespace {
 
 constexpr uint64_t kChainId = 202677;
-constexpr int kIoTimeoutMs = 30'000;
 // Enough Zava Vovaz that no player runs out during a run.
 constexpr uint64_t kPlayerCoins = 1'000'000'000'000;
 constexpr char kTreasury[] = "0x7e00000000000000000000000000000000000001";
@@ -40,24 +40,6 @@ std::string player(int client) {
   char buffer[48];
   std::snprintf(buffer, sizeof buffer, "0xbe0c%036d", client);
   return buffer;
-}
-
-// One request on its own connection; the answer's body ("" on failure).
-std::string get(uint16_t port, const std::string& target) {
-  const platform::SocketHandle s = platform::connect_tcp("127.0.0.1", port, kIoTimeoutMs);
-  if (s == platform::kInvalidSocket) return "";
-  std::string answer;
-  if (platform::send_all(s, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", kIoTimeoutMs)) {
-    char buffer[8192];
-    while (true) {
-      const long n = platform::receive(s, buffer, sizeof buffer, kIoTimeoutMs);
-      if (n <= 0) break;
-      answer.append(buffer, static_cast<size_t>(n));
-    }
-  }
-  platform::close_socket(s);
-  const size_t end = answer.find("\r\n\r\n");
-  return end == std::string::npos ? "" : answer.substr(end + 4);
 }
 
 struct RunResult {
@@ -111,7 +93,7 @@ RunResult run(const std::filesystem::path& dir, int seconds, int clients) {
       const std::string target = "/api/game/claim-ruz?addr=" + player(c) + "&source=WC&amount=1";
       while (std::chrono::steady_clock::now() < deadline) {
         const auto sent = std::chrono::steady_clock::now();
-        const std::string body = get(port, target);
+        const std::string body = rozeve_bench::request(port, target);
         if (body.rfind("{\"status\":\"ok\"", 0) == 0) {
           ok.fetch_add(1);
           latencies[static_cast<size_t>(c)].push_back(

@@ -12,30 +12,12 @@
 #include <string>
 #include <thread>
 
+#include "bench/bench_support.h"
 #include "platform/socket.h"
 
 namespace rozeve_bench {
 
 inline constexpr int kLotsPerPlayer = 10;
-inline constexpr int kIoTimeoutMs = 30'000;
-
-// The body of the answer to GET `target`; empty when none came.
-inline std::string request(uint16_t port, const std::string& target) {
-  const platform::SocketHandle s = platform::connect_tcp("127.0.0.1", port, kIoTimeoutMs);
-  if (s == platform::kInvalidSocket) return "";
-  std::string answer;
-  if (platform::send_all(s, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", kIoTimeoutMs)) {
-    char buffer[16384];
-    while (true) {
-      const long n = platform::receive(s, buffer, sizeof buffer, kIoTimeoutMs);
-      if (n <= 0) break;
-      answer.append(buffer, static_cast<size_t>(n));
-    }
-  }
-  platform::close_socket(s);
-  const size_t end = answer.find("\r\n\r\n");
-  return end == std::string::npos ? "" : answer.substr(end + 4);
-}
 
 inline std::string player_of(uint64_t p) {
   char buffer[48];
