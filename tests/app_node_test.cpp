@@ -1,4 +1,6 @@
 // "rozeve node" as an operator runs it: start-up, banners, stop, restart.
+#include <algorithm>
+#include <cstdlib>
 #include <regex>
 
 #include "app_node_process.h"
@@ -150,6 +152,35 @@ TEST_F(NodeTest, DaemonModeRunsUntilASignal) {
   EXPECT_FALSE(node.exited());
   node.signal("TERM");
   EXPECT_EQ(node.wait_exit(2000), 0);
+}
+
+// The node runs itself again with its heap in huge pages: same process,
+// same name for ps and killall; an operator's own allocator tuning stays.
+TEST_F(NodeTest, TuningTheHeapKeepsThePidTheNameAndTheOperatorsSetting) {
+  const auto environment_of = [](const std::string& pid) {
+    std::string text = read_text("/proc/" + pid + "/environ");
+    std::replace(text.begin(), text.end(), '\0', '\n');
+    return text;
+  };
+  const std::pair<const char*, std::string> cases[] = {
+      {nullptr, "GLIBC_TUNABLES=glibc.malloc.hugetlb=1\n"},
+      {"glibc.malloc.hugetlb=0", "GLIBC_TUNABLES=glibc.malloc.hugetlb=0\n"},
+  };
+  for (const auto& [operators, expected] : cases) {
+    SCOPED_TRACE(operators ? operators : "no tuning");
+    if (operators) {
+      ASSERT_EQ(setenv("GLIBC_TUNABLES", operators, 1), 0);
+    }
+    NodeProcess node(dir_, args("--daemon"));
+    ASSERT_TRUE(node.wait_for_output("[NODO IN MODALITA DAEMON]")) << node.output();
+    unsetenv("GLIBC_TUNABLES");
+    const std::string pid_line = read_text(dir_ / "node.pid");
+    const std::string pid = pid_line.substr(0, pid_line.find('\n'));
+    EXPECT_EQ(read_text("/proc/" + pid + "/comm"), "rozeve\n");
+    EXPECT_NE(environment_of(pid).find(expected), std::string::npos);
+    node.signal("TERM");
+    EXPECT_EQ(node.wait_exit(5000), 0);
+  }
 }
 
 TEST_F(NodeTest, BadPortsEndTheCommand) {
