@@ -419,6 +419,8 @@ class GameEngine {
   // The journal lines of the records `records` names, as they are now (a
   // removal line for one that is gone). REQUIRES: game lock held.
   std::string journal_lines_unlocked(const UndoRecords& records) const;
+  // The ad counters as the "A" line reads them. REQUIRES: game lock held.
+  AdLineState ads_line_state() const;
   // After a failed journal write: undoes the queued changes that failed,
   // newest first, and lets the journal go on. REQUIRES: game lock held
   // exclusively.

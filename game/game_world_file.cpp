@@ -90,34 +90,28 @@ bool write_map(const Map& map, Append append, std::string& buffer, Piece piece) 
   return true;
 }
 
+// Appends, for every record a change touched, its line as it stands now, or
+// its removal line when it is gone.
+template <typename Touched, typename Map, typename Append>
+void append_touched(std::string& out, const Touched& touched, const Map& live, std::string_view tag,
+                    Append append) {
+  for (const auto& [key, before] : touched) {
+    const auto it = live.find(key);
+    if (it == live.end()) {
+      append_removal_line(out, tag, key);
+    } else {
+      append(out, it->second);
+    }
+  }
+}
+
 }  // namespace
 
 std::string GameEngine::journal_lines_unlocked(const UndoRecords& r) const {
   std::string out;
-  for (const auto& [id, before] : r.users) {
-    const auto it = users.find(id);
-    if (it == users.end()) {
-      append_removal_line(out, "U", id);
-    } else {
-      append_user_line(out, it->second);
-    }
-  }
-  for (const auto& [key, before] : r.players) {
-    const auto it = players.find(key);
-    if (it == players.end()) {
-      append_removal_line(out, "P", key);
-    } else {
-      append_player_line(out, it->second);
-    }
-  }
-  for (const auto& [key, before] : r.parcels) {
-    const auto it = parcels.find(key);
-    if (it == parcels.end()) {
-      append_removal_line(out, "L", key);
-    } else {
-      append_parcel_line(out, it->second);
-    }
-  }
+  append_touched(out, r.users, users, "U", append_user_line);
+  append_touched(out, r.players, players, "P", append_player_line);
+  append_touched(out, r.parcels, parcels, "L", append_parcel_line);
   if (r.admin) {
     // The boosts are a list: given anew, whole.
     append_removal_line(out, "SB", "");
@@ -127,38 +121,20 @@ std::string GameEngine::journal_lines_unlocked(const UndoRecords& r) const {
     append_removal_line(out, "QC", "");
     for (const std::string& category : quiz_categories) append_category_line(out, category);
   }
-  for (const auto& [id, before] : r.quiz_questions) {
-    const auto it = quiz_questions.find(id);
-    if (it == quiz_questions.end()) {
-      append_removal_line(out, "QQ", id);
-    } else {
-      append_question_line(out, it->second);
-    }
-  }
+  append_touched(out, r.quiz_questions, quiz_questions, "QQ", append_question_line);
   // A community line starts the community afresh: its members and board
   // follow it whole.
-  for (const auto& [id, before] : r.cers) {
-    const auto it = cers.find(id);
-    if (it == cers.end()) {
-      append_removal_line(out, "CER", id);
-    } else {
-      append_community_lines(out, it->second);
-    }
-  }
-  for (const auto& [hash, before] : r.claims) {
-    const auto it = pending_claims_.find(hash);
-    if (it == pending_claims_.end()) {
-      append_removal_line(out, "CLAIM", hash);
-    } else {
-      append_claim_intent_line(out, it->second);
-    }
-  }
-  if (r.ads) {
-    append_ads_line(out, {const_cast<AdNetworksConfig*>(&ads_config), const_cast<uint64_t*>(&google_impressions),
-                          const_cast<uint64_t*>(&meta_impressions), const_cast<uint64_t*>(&amazon_impressions),
-                          const_cast<double*>(&total_revenue_eur)});
-  }
+  append_touched(out, r.cers, cers, "CER", append_community_lines);
+  append_touched(out, r.claims, pending_claims_, "CLAIM", append_claim_intent_line);
+  if (r.ads) append_ads_line(out, ads_line_state());
   return out;
+}
+
+// The ad counters as the "A" line reads them; writing a line changes none.
+AdLineState GameEngine::ads_line_state() const {
+  return {const_cast<AdNetworksConfig*>(&ads_config), const_cast<uint64_t*>(&google_impressions),
+          const_cast<uint64_t*>(&meta_impressions), const_cast<uint64_t*>(&amazon_impressions),
+          const_cast<double*>(&total_revenue_eur)};
 }
 
 bool GameEngine::save_world_unlocked() {
@@ -190,9 +166,7 @@ bool GameEngine::write_snapshot(platform::AppendFile& file, bool lock_each, uint
     buffer.clear();
     return ok;
   };
-  const AdLineState ads{const_cast<AdNetworksConfig*>(&ads_config), const_cast<uint64_t*>(&google_impressions),
-                        const_cast<uint64_t*>(&meta_impressions), const_cast<uint64_t*>(&amazon_impressions),
-                        const_cast<double*>(&total_revenue_eur)};
+  const AdLineState ads = ads_line_state();
   bool ok = piece([&] { append_ads_line(buffer, ads); });
   ok = ok && write_map(users, append_user_line, buffer, piece);
   ok = ok && write_map(players, append_player_line, buffer, piece);
