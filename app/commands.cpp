@@ -15,7 +15,7 @@
 #include "chain/tokenomics.h"
 #include "chain/wallet.h"
 #include "crypto/text.h"
-#include "platform/writer_preferring_mutex.h"
+#include "platform/phase_fair_mutex.h"
 #include "server/account_keys.h"
 #include "server/faucet.h"
 #include "server/rpc_server.h"
@@ -180,7 +180,7 @@ int fund_command(int argc, char** argv) {
     return kExitFailure;
   }
   Mempool mempool;
-  platform::WriterPreferringMutex chain_lock;
+  platform::PhaseFairMutex chain_lock;
   RPCServer server(state, mempool, storage, chain_lock, kDefaultRpcPort, kChainId);
   // The engine has named the file; nothing is credited next to a world
   // that the node would refuse to start with.

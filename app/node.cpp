@@ -22,7 +22,7 @@
 #include "crypto/text.h"
 #include "p2p/p2p_node.h"
 #include "platform/process.h"
-#include "platform/writer_preferring_mutex.h"
+#include "platform/phase_fair_mutex.h"
 #include "server/rpc_server.h"
 #include "platform/file_system.h"
 #include "platform/socket.h"
@@ -352,7 +352,7 @@ int run_node(int argc, char** argv) {
   Storage storage(kNodeDataDir);
   State state;
   Mempool mempool;
-  platform::WriterPreferringMutex chain_lock;
+  platform::PhaseFairMutex chain_lock;
   if (!open_ledger(storage, state)) return kExitFailure;
   // Stopped (and joined) after the server and the peer node, which write.
   Checkpointer checkpointer(storage, state, chain_lock);

@@ -18,7 +18,7 @@
 #include "chain/state.h"
 #include "chain_fixture.h"
 #include "game/game_engine.h"
-#include "platform/writer_preferring_mutex.h"
+#include "platform/phase_fair_mutex.h"
 #include "server/router.h"
 #include "storage/storage.h"
 
@@ -40,7 +40,7 @@ struct LoadedChain {
   State state;
   Mempool mempool;
   Storage storage;
-  platform::WriterPreferringMutex chain_lock;
+  platform::PhaseFairMutex chain_lock;
   GameEngine game;
   FaucetRateMap faucet;
   std::string validator;

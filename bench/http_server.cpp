@@ -16,7 +16,7 @@
 #include "chain/mempool.h"
 #include "chain/state.h"
 #include "chain_fixture.h"
-#include "platform/writer_preferring_mutex.h"
+#include "platform/phase_fair_mutex.h"
 #include "server/rpc_server.h"
 #include "storage/storage.h"
 
@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
   State state;
   if (chain_blocks > 0) rozeve_bench::fund_watched_account(state);
   Mempool mempool;
-  platform::WriterPreferringMutex chain_lock;
+  platform::PhaseFairMutex chain_lock;
   ServerOptions options;
   options.bind_address = "127.0.0.1";
   options.dapp_dir = argv[2];

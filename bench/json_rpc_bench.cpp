@@ -16,7 +16,7 @@
 
 #include "chain/mempool.h"
 #include "chain/state.h"
-#include "platform/writer_preferring_mutex.h"
+#include "platform/phase_fair_mutex.h"
 #include "server/rpc_server.h"
 #include "storage/storage.h"
 
@@ -53,7 +53,7 @@ class Node {
   std::filesystem::path dir_;
   ZezozuRiziv::State state_;
   ZezozuRiziv::Mempool mempool_;
-  platform::WriterPreferringMutex chain_lock_;
+  platform::PhaseFairMutex chain_lock_;
   std::unique_ptr<ZezozuRiziv::Storage> storage_;
   std::unique_ptr<ZezozuRiziv::RPCServer> server_;
 };

@@ -46,7 +46,7 @@
 #include "p2p/p2p_node.h"
 #include "platform/socket.h"
 #include "bench_support.h"
-#include "platform/writer_preferring_mutex.h"
+#include "platform/phase_fair_mutex.h"
 #include "storage/ledger.h"
 #include "storage/storage.h"
 
@@ -152,7 +152,7 @@ bool first_start(Storage& storage, State& state, const std::string& treasury) {
   return Ledger(storage, state).commit_genesis(treasury, genesis).ok;
 }
 
-size_t chain_length(const Storage& storage, platform::WriterPreferringMutex& chain_lock) {
+size_t chain_length(const Storage& storage, platform::PhaseFairMutex& chain_lock) {
   std::shared_lock lock(chain_lock);
   return storage.get_blocks_cached().size();
 }
@@ -167,7 +167,7 @@ int run_in(const fs::path& data_dir) {
 
   Storage storage(data_dir.string());
   State state;
-  platform::WriterPreferringMutex chain_lock;
+  platform::PhaseFairMutex chain_lock;
   if (!first_start(storage, state, treasury.address())) {
     std::cerr << "peer_ingest: the genesis block could not be written in " << data_dir << "\n";
     return 1;

@@ -69,7 +69,7 @@
 #include "game/world_journal.h"
 #include "game/world_records.h"
 #include "platform/file_system.h"
-#include "platform/writer_preferring_mutex.h"
+#include "platform/phase_fair_mutex.h"
 
 namespace ZezozuRiziv {
 
@@ -378,7 +378,7 @@ class GameEngine {
     explicit UndoScope(GameEngine& engine);
     // Releases `lock` (the action's exclusive hold of the game lock) while
     // the journal syncs.
-    UndoScope(GameEngine& engine, std::unique_lock<platform::WriterPreferringMutex>& lock);
+    UndoScope(GameEngine& engine, std::unique_lock<platform::PhaseFairMutex>& lock);
     ~UndoScope();
     UndoScope(const UndoScope&) = delete;
     UndoScope& operator=(const UndoScope&) = delete;
@@ -404,7 +404,7 @@ class GameEngine {
     uint64_t enqueue(const std::string& lines);
 
     GameEngine& engine_;
-    std::unique_lock<platform::WriterPreferringMutex>* lock_ = nullptr;
+    std::unique_lock<platform::PhaseFairMutex>* lock_ = nullptr;
     UndoRecords records_;
     // After a durable save with the action's lock: the lock is held shared
     // while the action writes its answer, until the scope ends.
@@ -605,9 +605,9 @@ class GameEngine {
   void fail_load_unlocked(const std::string& reason);
 
   std::string world_file_path;  // data directory + "/game_world.dat"
-  // The game lock (writer-preferring: a stream of views never keeps an
-  // action out); guards everything below.
-  mutable platform::WriterPreferringMutex game_mutex;
+  // The game lock (phase-fair: a stream of views never keeps an action
+  // out, nor a stream of actions a view); guards everything below.
+  mutable platform::PhaseFairMutex game_mutex;
 
   AdNetworksConfig ads_config;
   // Claimed ad views per network.

@@ -39,7 +39,7 @@ GameEngine::UndoScope::UndoScope(GameEngine& engine) : engine_(engine) {
   engine_.active_undo_ = this;
 }
 
-GameEngine::UndoScope::UndoScope(GameEngine& engine, std::unique_lock<platform::WriterPreferringMutex>& lock)
+GameEngine::UndoScope::UndoScope(GameEngine& engine, std::unique_lock<platform::PhaseFairMutex>& lock)
     : UndoScope(engine) {
   lock_ = &lock;
 }

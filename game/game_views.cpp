@@ -1,5 +1,7 @@
 // The player state view and the viewport view.
 #include <mutex>
+#include <optional>
+#include <vector>
 
 #include "crypto/json_writer.h"
 #include "game/game_engine.h"
@@ -47,16 +49,37 @@ uint64_t cooldown_sec(uint64_t at, uint64_t now, uint64_t cooldown_ms) {
 
 std::string GameEngine::get_player_state_json(const std::string& address) {
   if (!is_safe_record_key(address)) return error_json(kBadAddressMessage);
+  // Bringing the player up to date changes it, so the lock is exclusive:
+  // it is held only to do that and to copy what the answer shows, and the
+  // sun and the text are worked out after it, beside other views.
   std::unique_lock lock(game_mutex);
   const std::string addr = normalize_addr(address);
-  const PlayerProfile& p = bring_up_to_date_unlocked(addr);
+  const PlayerProfile p = bring_up_to_date_unlocked(addr);
   const uint64_t now = now_ms();
-
   double lat = 0.0;
   double lon = 0.0;
   reference_position_unlocked(p, lat, lon);
-  const SolarEnvironment env = compute_solar_environment(lat, lon, 0);
   const GlobalBoostState boost = global_boost_state(admin, now);
+  const uint64_t super_boost_until_ms = admin.super_boost_until_ms;
+  const uint64_t global_parcels = parcels.size();
+  const uint64_t global_players = players.size();
+  struct Community {
+    std::string name, tag, emblem;
+    uint64_t weekly_score;
+    double total_kwh;
+  };
+  std::optional<Community> community;
+  if (const auto it = p.cer_id.empty() ? cers.end() : cers.find(p.cer_id); it != cers.end()) {
+    const CERCommunity& c = it->second;
+    community = Community{c.name, c.tag, c.emblem, c.weekly_score, c.total_kwh};
+  }
+  std::vector<ParcelRecord> lots;
+  const ParcelSpan owned = parcel_index_.owned_by(addr);
+  lots.reserve(owned.size());
+  for (const ParcelRecord* parcel : owned) lots.push_back(*parcel);
+  lock.unlock();
+
+  const SolarEnvironment env = compute_solar_environment(lat, lon, 0);
   const bool can_draw = p.card_draw_ms == 0 || now < p.card_draw_ms || now - p.card_draw_ms >= kCardCooldownMs;
   const bool card_on = card_active(p, now);
 
@@ -65,9 +88,7 @@ std::string GameEngine::get_player_state_json(const std::string& address) {
   json.field("coins", p.coins).key("kwh").fixed(p.kwh, 4).key("ruz").fixed(p.ruz, 4);
   json.key("power_kw").fixed(p.power_kw, 4).key("storage_boost").fixed(p.storage_boost, 4);
   json.field("parcels_count", p.parcels_count);
-  // Read directly: the locking counters would take the lock again.
-  json.field("global_parcels_count", static_cast<uint64_t>(parcels.size()));
-  json.field("global_players_count", static_cast<uint64_t>(players.size()));
+  json.field("global_parcels_count", global_parcels).field("global_players_count", global_players);
   json.field("wc_ad_cooldown_remaining_sec", cooldown_sec(p.last_wc_ad_ms, now, kWcAdCooldownMs));
 
   json.key("boost_10x").begin_object();
@@ -76,7 +97,7 @@ std::string GameEngine::get_player_state_json(const std::string& address) {
 
   json.key("super_boost_100x").begin_object();
   json.field("is_active", boost.active).field("multiplier", boost.multiplier);
-  json.field("until_ms", admin.super_boost_until_ms).field("remaining_sec", boost.remaining_sec);
+  json.field("until_ms", super_boost_until_ms).field("remaining_sec", boost.remaining_sec);
   json.field("reason", boost.reason).end_object();
 
   json.key("daily_card").begin_object();
@@ -86,11 +107,9 @@ std::string GameEngine::get_player_state_json(const std::string& address) {
   json.field("remaining_sec", card_on ? seconds_until(p.card_until_ms, now) : 0).end_object();
 
   json.key("cer").begin_object().field("id", p.cer_id).field("role", p.cer_role);
-  const auto community = p.cer_id.empty() ? cers.end() : cers.find(p.cer_id);
-  if (community != cers.end()) {
-    const CERCommunity& c = community->second;
-    json.field("name", c.name).field("tag", c.tag).field("emblem", c.emblem);
-    json.field("weekly_score", c.weekly_score).key("total_kwh").fixed(c.total_kwh, 4);
+  if (community) {
+    json.field("name", community->name).field("tag", community->tag).field("emblem", community->emblem);
+    json.field("weekly_score", community->weekly_score).key("total_kwh").fixed(community->total_kwh, 4);
   }
   json.end_object();
 
@@ -114,9 +133,9 @@ std::string GameEngine::get_player_state_json(const std::string& address) {
   json.field("weather_desc", env.weather_desc).field("weather_icon", env.weather_icon).end_object();
 
   json.key("parcels").begin_object();
-  for (const ParcelRecord* parcel : parcel_index_.owned_by(addr)) {
-    json.key(parcel->key);
-    write_parcel(json, *parcel, env, nullptr);
+  for (const ParcelRecord& parcel : lots) {
+    json.key(parcel.key);
+    write_parcel(json, parcel, env, nullptr);
   }
   json.end_object().end_object();
   return json.take();

@@ -371,7 +371,7 @@ LedgerResult Ledger::checkpoint() {
 // --- request batches ------------------------------------------------------------
 
 RequestBatch::RequestBatch(Storage& storage, State& state,
-                           platform::WriterPreferringMutex& chain_lock)
+                           platform::PhaseFairMutex& chain_lock)
     : storage_(storage), state_(state), chain_lock_(chain_lock), outer_(g_open_batch) {
   g_open_batch = this;
 }

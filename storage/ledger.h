@@ -22,7 +22,7 @@
 #include "chain/state.h"
 #include "chain/state_journal.h"
 #include "chain/tokenomics.h"
-#include "platform/writer_preferring_mutex.h"
+#include "platform/phase_fair_mutex.h"
 #include "storage/block_rules.h"
 #include "storage/credits_log.h"
 #include "storage/storage.h"
@@ -228,7 +228,7 @@ class Ledger {
 // Batches do not nest. A batch that changed nothing closes at once.
 class RequestBatch {
  public:
-  RequestBatch(Storage& storage, State& state, platform::WriterPreferringMutex& chain_lock);
+  RequestBatch(Storage& storage, State& state, platform::PhaseFairMutex& chain_lock);
   ~RequestBatch();
   RequestBatch(const RequestBatch&) = delete;
   RequestBatch& operator=(const RequestBatch&) = delete;
@@ -244,7 +244,7 @@ class RequestBatch {
   friend class Ledger;
   Storage& storage_;
   State& state_;
-  platform::WriterPreferringMutex& chain_lock_;
+  platform::PhaseFairMutex& chain_lock_;
   uint64_t last_ticket_ = 0;
   uint64_t changes_ = 0;  // touched only on the batch's own thread
   bool closed_ = false;

@@ -27,16 +27,16 @@
 #include "game/hex_grid.h"
 #include "game/world_journal.h"
 #include "game/world_records.h"
-#include "platform/writer_preferring_mutex.h"
+#include "platform/phase_fair_mutex.h"
 #include "world_file_support.h"
 
 namespace ZezozuRiziv {
 
 class GameEngineTestPeer {
  public:
-  using Lock = std::unique_lock<platform::WriterPreferringMutex>;
+  using Lock = std::unique_lock<platform::PhaseFairMutex>;
 
-  static platform::WriterPreferringMutex& game_lock(GameEngine& engine) { return engine.game_mutex; }
+  static platform::PhaseFairMutex& game_lock(GameEngine& engine) { return engine.game_mutex; }
   // The source of the engine's random draws (ids, the question offered).
   static void set_random(GameEngine& engine, std::shared_ptr<const GameRandom> random) {
     Lock lock(engine.game_mutex);

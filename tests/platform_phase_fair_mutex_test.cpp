@@ -1,4 +1,4 @@
-#include "platform/writer_preferring_mutex.h"
+#include "platform/phase_fair_mutex.h"
 
 #include <gtest/gtest.h>
 
@@ -25,8 +25,8 @@ bool eventually(Done done, std::chrono::milliseconds limit = std::chrono::second
   return true;
 }
 
-TEST(PlatformWriterPreferringMutex, TryVariantsFollowTheHolders) {
-  WriterPreferringMutex mutex;
+TEST(PlatformPhaseFairMutex, TryVariantsFollowTheHolders) {
+  PhaseFairMutex mutex;
   ASSERT_TRUE(mutex.try_lock_shared());
   ASSERT_TRUE(mutex.try_lock_shared());  // readers share
   EXPECT_FALSE(mutex.try_lock());
@@ -44,8 +44,8 @@ TEST(PlatformWriterPreferringMutex, TryVariantsFollowTheHolders) {
   EXPECT_TRUE(writer.owns_lock());
 }
 
-TEST(PlatformWriterPreferringMutex, AWaitingWriterShutsOutNewReaders) {
-  WriterPreferringMutex mutex;
+TEST(PlatformPhaseFairMutex, AWaitingWriterShutsOutNewReaders) {
+  PhaseFairMutex mutex;
   mutex.lock_shared();
   std::atomic<bool> writer_in{false};
   std::thread writer([&] {
@@ -68,9 +68,9 @@ TEST(PlatformWriterPreferringMutex, AWaitingWriterShutsOutNewReaders) {
 
 // Readers that overlap all the time, so that the lock is never free of them:
 // a reader-preferring lock would keep the writer out for as long as they run.
-TEST(PlatformWriterPreferringMutex, WriterGetsInWhileReadersKeepArriving) {
+TEST(PlatformPhaseFairMutex, WriterGetsInWhileReadersKeepArriving) {
   constexpr int kReaders = 4;
-  WriterPreferringMutex mutex;
+  PhaseFairMutex mutex;
   std::atomic<bool> stop{false};
   std::atomic<int> inside{0};
   std::atomic<uint64_t> reads{0};
@@ -104,8 +104,47 @@ TEST(PlatformWriterPreferringMutex, WriterGetsInWhileReadersKeepArriving) {
   EXPECT_GT(reads.load(), 100u);
 }
 
-TEST(PlatformWriterPreferringMutex, WritersExcludeEachOtherAndReaders) {
-  WriterPreferringMutex mutex;
+// The mirror image: writers that queue up all the time, so that some writer
+// always waits. A writer-preferring lock would keep the reader out for as
+// long as they run; here the reader goes in after the writer inside.
+TEST(PlatformPhaseFairMutex, ReaderGetsInWhileWritersKeepArriving) {
+  constexpr int kWriters = 4;
+  PhaseFairMutex mutex;
+  std::atomic<bool> stop{false};
+  std::atomic<int> queued{0};  // writers that have asked for the lock
+  std::atomic<uint64_t> writes{0};
+  std::vector<std::thread> writers;
+  for (int i = 0; i < kWriters; ++i) {
+    writers.emplace_back([&] {
+      while (!stop) {
+        ++queued;
+        std::unique_lock lock(mutex);
+        --queued;
+        // Hold until another writer has asked, or briefly when none does.
+        const auto until = Clock::now() + std::chrono::microseconds(200);
+        while (queued < 1 && Clock::now() < until && !stop) std::this_thread::yield();
+        ++writes;
+      }
+    });
+  }
+  ASSERT_TRUE(eventually([&] { return writes.load() > 100; }));
+
+  std::atomic<int> reads{0};
+  std::thread reader([&] {
+    for (int n = 0; n < 20; ++n) {
+      std::shared_lock lock(mutex);
+      ++reads;
+    }
+  });
+  const bool got_in = eventually([&] { return reads.load() == 20; }, std::chrono::seconds(5));
+  stop = true;
+  reader.join();
+  for (std::thread& t : writers) t.join();
+  EXPECT_TRUE(got_in);
+}
+
+TEST(PlatformPhaseFairMutex, WritersExcludeEachOtherAndReaders) {
+  PhaseFairMutex mutex;
   int64_t counter = 0;
   std::atomic<bool> torn{false};
   std::vector<std::thread> threads;
