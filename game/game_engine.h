@@ -468,6 +468,14 @@ class GameEngine {
   // and the sun at its reference position now.
   // REQUIRES: game lock held exclusively.
   void recalculate_player_power_unlocked(PlayerProfile& player);
+  // The same for every player, on several threads when there are many: a
+  // player's power reads the parcel index and changes that player alone.
+  // REQUIRES: game lock held exclusively, no change under way (loading).
+  void recalculate_all_players_power_unlocked();
+  // recalculate_player_power_unlocked at `now`, the local time being
+  // `utc_offset_seconds` ahead of UTC, without remembering the player for
+  // an undo. REQUIRES: game lock held exclusively.
+  void recalculate_player_power_at_unlocked(PlayerProfile& player, uint64_t now, int64_t utc_offset_seconds) const;
   // Accrues the kWh produced since last_sync_ms (at most one day's worth)
   // into the player, its history and its community; last_sync_ms = now.
   // REQUIRES: game lock held exclusively.
@@ -571,11 +579,21 @@ class GameEngine {
   // with the load failed, when it is damaged. REQUIRES: game lock held
   // exclusively (loading).
   bool replay_journal_unlocked(const std::string& path, bool current, TextPool& texts);
+  // Reads the snapshot `content` into the empty world and its lots into the
+  // empty parcel index, in pieces on several threads, leaving exactly what
+  // reading it line by line leaves. Counts the lines of known tags and the
+  // unreadable ones among them. REQUIRES: game lock held exclusively
+  // (loading).
+  void load_snapshot_unlocked(std::string_view content, TextPool& texts, uint64_t& known_lines,
+                              uint64_t& skipped);
+  // Stores the login account `u`, replacing an earlier one of its id and
+  // its index entries. REQUIRES: game lock held exclusively (loading).
+  void store_loaded_user_unlocked(UserAccount&& u);
   // Applies one record line of the world file or of the journal. Returns
   // false for a known tag whose line could not be read; `known` says
-  // whether the tag is one of the file's. REQUIRES: game lock held
-  // exclusively (loading).
-  // Lots take their repeated texts from `texts`.
+  // whether the tag is one of the file's. Lots take their repeated texts
+  // from `texts`, and the parcel index follows them. REQUIRES: game lock
+  // held exclusively (loading).
   bool apply_world_line_unlocked(std::string_view line, WorldFields& fields, TextPool& texts, bool& known);
   // With the lock held: the active scope's changes journaled and synced (a
   // change without a scope, like seeding, rewrites the whole file). False,

@@ -1,11 +1,14 @@
 // Production: a player's power, the accrual since the last sync, the
 // history buckets and the history view.
+#include <algorithm>
 #include <mutex>
 
 #include "crypto/json_writer.h"
 #include "game/game_engine.h"
 #include "game/production.h"
+#include "game/solar_model.h"
 #include "game/text_safety.h"
+#include "platform/parallel.h"
 
 namespace ZezozuRiziv {
 
@@ -21,17 +24,49 @@ void GameEngine::reference_position_unlocked(const PlayerProfile& player, double
   lon = player.last_gps_lon == 0.0 ? kDefaultReferenceLon : player.last_gps_lon;
 }
 
-void GameEngine::recalculate_player_power_unlocked(PlayerProfile& player) {
-  touch_player_unlocked(player.address);
+namespace {
+
+// Players per thread, at least, when every player's power is worked out at
+// once: a small world is done on one.
+constexpr size_t kMinPlayersPerThread = 20'000;
+constexpr size_t kMaxPowerThreads = 8;
+
+}  // namespace
+
+void GameEngine::recalculate_player_power_at_unlocked(PlayerProfile& player, uint64_t now,
+                                                      int64_t utc_offset_seconds) const {
   double lat = 0.0;
   double lon = 0.0;
   reference_position_unlocked(player, lat, lon);
-  const SolarEnvironment env = compute_solar_environment(lat, lon, 0);
-  PowerTally tally(player, env, now_ms());
+  const SolarEnvironment env = ZezozuRiziv::compute_solar_environment(lat, lon, now / 1000, utc_offset_seconds);
+  PowerTally tally(player, env, now);
   for (const ParcelRecord* parcel : parcel_index_.owned_by(player.address)) tally.add(*parcel);
   player.power_kw = tally.power_kw();
   player.storage_boost = tally.storage_boost();
   player.parcels_count = tally.parcels_count();
+}
+
+void GameEngine::recalculate_player_power_unlocked(PlayerProfile& player) {
+  touch_player_unlocked(player.address);
+  const uint64_t now = now_ms();
+  recalculate_player_power_at_unlocked(player, now, local_utc_offset_seconds(now / 1000).value_or(0));
+}
+
+void GameEngine::recalculate_all_players_power_unlocked() {
+  // One instant and one time zone offset for all: the calendar lookup
+  // behind the offset takes a process-wide lock.
+  const uint64_t now = now_ms();
+  const int64_t offset = local_utc_offset_seconds(now / 1000).value_or(0);
+  const size_t buckets = players.bucket_count();
+  const size_t threads =
+      std::min(platform::bulk_threads(kMaxPowerThreads), players.size() / kMinPlayersPerThread + 1);
+  platform::run_in_parallel(threads, [&](size_t t) {
+    for (size_t b = buckets * t / threads; b < buckets * (t + 1) / threads; ++b) {
+      for (auto it = players.begin(b); it != players.end(b); ++it) {
+        recalculate_player_power_at_unlocked(it->second, now, offset);
+      }
+    }
+  });
 }
 
 void GameEngine::sync_player_unlocked(PlayerProfile& player) {

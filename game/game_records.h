@@ -81,11 +81,11 @@ struct PlayerProfile {
 
 // The texts every new lot starts with, kept once for all of them.
 inline const SharedText& default_sale_currency() {
-  static const SharedText text("WC");
+  static const SharedText text = SharedText::lasting("WC");
   return text;
 }
 inline const SharedText& default_social_type() {
-  static const SharedText text("web");
+  static const SharedText text = SharedText::lasting("web");
   return text;
 }
 

@@ -14,6 +14,8 @@
 #include "game/game_engine.h"
 #include "game/world_records.h"
 #include "platform/file_system.h"
+#include "platform/parallel.h"
+#include "platform/process.h"
 
 namespace ZezozuRiziv {
 
@@ -34,6 +36,11 @@ constexpr uint64_t kMinRewriteJournalBytes = 16ULL << 20;
 // few hundred records, so that a change, and the views queued behind it,
 // wait well under a millisecond.
 constexpr size_t kBucketsPerPiece = 512;
+
+// A world file is read on up to this many threads, in pieces of at least
+// this many bytes: a small world is read on one.
+constexpr size_t kMaxLoadThreads = 8;
+constexpr size_t kMinSnapshotPieceBytes = 256 << 10;
 
 // Takes the index entries of `u` that lead to it out of the indexes.
 void unindex_account(const UserAccount& u, std::unordered_map<std::string, std::string>& email_index,
@@ -249,6 +256,20 @@ void GameEngine::fail_load_unlocked(const std::string& reason) {
   std::cout << "[GIOCO] " << load_error_ << std::endl;
 }
 
+void GameEngine::store_loaded_user_unlocked(UserAccount&& u) {
+  // A later line of the same account replaces it: what led to the earlier
+  // one leads nowhere now.
+  if (const auto old = users.find(u.id); old != users.end()) {
+    unindex_account(old->second, email_index, username_index, google_index, sessions);
+  }
+  if (!u.email.empty()) email_index[u.email] = u.id;
+  if (!u.username.empty()) username_index[RozeveCrypto::ascii_lower(u.username)] = u.id;
+  if (!u.google_id.empty()) google_index[u.google_id] = u.id;
+  if (!u.session_token.empty()) sessions[u.session_token] = u.id;
+  std::string id = u.id;
+  users.insert_or_assign(std::move(id), std::move(u));
+}
+
 bool GameEngine::apply_world_line_unlocked(std::string_view line, WorldFields& f, TextPool& texts, bool& known) {
   split_world_line(line, f);
   const std::string_view tag = f[0];
@@ -261,17 +282,7 @@ bool GameEngine::apply_world_line_unlocked(std::string_view line, WorldFields& f
   if (tag == "U") {
     UserAccount u;
     if (!read_user_fields(f, u)) return false;
-    // A later line of the same account replaces it: what led to the
-    // earlier one leads nowhere now.
-    if (const auto old = users.find(u.id); old != users.end()) {
-      unindex_account(old->second, email_index, username_index, google_index, sessions);
-    }
-    if (!u.email.empty()) email_index[u.email] = u.id;
-    if (!u.username.empty()) username_index[RozeveCrypto::ascii_lower(u.username)] = u.id;
-    if (!u.google_id.empty()) google_index[u.google_id] = u.id;
-    if (!u.session_token.empty()) sessions[u.session_token] = u.id;
-    std::string id = u.id;
-    users.insert_or_assign(std::move(id), std::move(u));
+    store_loaded_user_unlocked(std::move(u));
     return true;
   }
   if (tag == "P") {
@@ -284,8 +295,7 @@ bool GameEngine::apply_world_line_unlocked(std::string_view line, WorldFields& f
   if (tag == "L") {
     ParcelRecord l;
     if (!read_parcel_fields(f, l, texts)) return false;
-    SharedText key = l.key;  // the map key shares the record's text
-    parcels.insert_or_assign(std::move(key), std::move(l));
+    put_parcel_unlocked(std::move(l));  // the index follows the lots as they are read
     return true;
   }
   if (tag == "ADM") {
@@ -352,7 +362,10 @@ bool GameEngine::apply_world_line_unlocked(std::string_view line, WorldFields& f
     } else if (kind == "P") {
       players.erase(key);
     } else if (kind == "L") {
-      parcels.erase(key);  // indexed only once everything is read
+      if (const auto it = parcels.find(key); it != parcels.end()) {
+        parcel_index_.remove(it->second);
+        parcels.erase(it);
+      }
     } else if (kind == "QQ") {
       quiz_questions.erase(key);
     } else if (kind == "CER") {
@@ -409,6 +422,209 @@ bool GameEngine::replay_journal_unlocked(const std::string& path, bool current, 
   return true;
 }
 
+namespace {
+
+// A piece of a snapshot, whole lines, read on a thread of its own: its
+// lots and players parsed into maps of its own (whose nodes then move into
+// the engine's maps without a copy), its accounts into a list, every other
+// line left for later.
+struct SnapshotPiece {
+  std::string_view text;
+  ParcelMap lots;
+  // Each lot line's record and owner text, in file order: the owner is
+  // filled in as the lot is indexed, so that an owner's text is kept once,
+  // not once per piece.
+  std::vector<std::pair<ParcelRecord*, std::string_view>> owners;
+  std::unordered_map<std::string, PlayerProfile> players;
+  std::vector<UserAccount> users;
+  std::vector<std::string_view> other_lines;  // in file order
+  uint64_t known = 0;    // lots, players and accounts
+  uint64_t skipped = 0;  // of those, the unreadable ones
+  bool removals = false;
+  bool replaced = false;  // a lot line given twice
+  TextPool texts;
+
+  // Calls line(text) for every non-empty line.
+  template <typename Line>
+  void for_each_line(Line line) const {
+    size_t start = 0;
+    while (start < text.size()) {
+      size_t end = text.find('\n', start);
+      if (end == std::string_view::npos) end = text.size();
+      if (end > start) line(text.substr(start, end - start));
+      start = end + 1;
+    }
+  }
+
+  void parse() {
+    // Room first, so that the maps never grow while they fill.
+    size_t lot_lines = 0;
+    size_t player_lines = 0;
+    size_t user_lines = 0;
+    for_each_line([&](std::string_view line) {
+      if (line.starts_with("L|")) ++lot_lines;
+      if (line.starts_with("P|")) ++player_lines;
+      if (line.starts_with("U|")) ++user_lines;
+    });
+    lots.reserve(lot_lines);
+    owners.reserve(lot_lines);
+    players.reserve(player_lines);
+    users.reserve(user_lines);
+
+    WorldFields f;
+    for_each_line([&](std::string_view line) {
+      const std::string_view tag = line.substr(0, line.find('|'));
+      if (tag != "L" && tag != "P" && tag != "U") {
+        removals = removals || tag == kRemovalTag;
+        other_lines.push_back(line);
+        return;
+      }
+      split_world_line(line, f);
+      ++known;
+      bool ok = false;
+      if (tag == "L") {
+        ParcelRecord lot;
+        ok = read_parcel_fields(f, lot, texts, OwnerText::kLeftOut);
+        if (ok) {
+          SharedText key = lot.key;  // the map key shares the record's text
+          // A lot given again replaces the earlier one in its place: the
+          // later owner comes later in `owners`.
+          const auto [stored, fresh] = lots.insert_or_assign(std::move(key), std::move(lot));
+          replaced = replaced || !fresh;
+          owners.emplace_back(&stored->second, f[4]);
+        }
+      } else if (tag == "P") {
+        PlayerProfile player;
+        ok = read_player_fields(f, player);
+        if (ok) {
+          std::string key = player.address;
+          players.insert_or_assign(std::move(key), std::move(player));
+        }
+      } else {
+        ok = read_user_fields(f, users.emplace_back());
+        if (!ok) users.pop_back();
+      }
+      if (!ok) ++skipped;
+    });
+  }
+};
+
+// The snapshot cut into `count` pieces of whole lines.
+std::vector<SnapshotPiece> cut_snapshot(std::string_view content, size_t count) {
+  std::vector<SnapshotPiece> pieces(count);
+  size_t start = 0;
+  for (size_t i = 0; i < count; ++i) {
+    size_t end = i + 1 == count ? content.size() : std::max(start, content.size() / count * (i + 1));
+    if (end < content.size()) {
+      end = content.find('\n', end);
+      end = end == std::string_view::npos ? content.size() : end + 1;
+    }
+    pieces[i].text = content.substr(start, end - start);
+    start = end;
+  }
+  return pieces;
+}
+
+// Moves the records of every piece's `part` into `into`, a record of a later
+// piece replacing one of the same key in an earlier piece, as a later line
+// replaces an earlier one. The later pieces go first: merge() leaves a key
+// that `into` already holds behind in its piece, replaced.
+template <typename Map, typename Part>
+void merge_pieces(std::vector<SnapshotPiece>& pieces, Map& into, Part part) {
+  size_t count = 0;
+  for (SnapshotPiece& piece : pieces) count += (piece.*part).size();
+  into.reserve(into.size() + count);
+  for (auto piece = pieces.rbegin(); piece != pieces.rend(); ++piece) into.merge(*piece.*part);
+}
+
+}  // namespace
+
+void GameEngine::load_snapshot_unlocked(std::string_view content, TextPool& texts, uint64_t& known_lines,
+                                        uint64_t& skipped) {
+  WorldFields f;
+  const auto apply_line = [&](std::string_view line) {
+    bool known = false;
+    const bool ok = apply_world_line_unlocked(line, f, texts, known);
+    if (!known) return;
+    ++known_lines;
+    if (!ok) ++skipped;
+  };
+  const size_t threads =
+      std::min(platform::bulk_threads(kMaxLoadThreads), content.size() / kMinSnapshotPieceBytes + 1);
+  std::vector<SnapshotPiece> pieces = cut_snapshot(content, threads);
+  platform::run_in_parallel(pieces.size(), [&pieces](size_t i) { pieces[i].parse(); });
+
+  // Lots, players and accounts touch nothing of one another while a world
+  // is read, so each kind is stored on its own thread. A removal record
+  // (which a snapshot never holds, but a file edited by hand might) could
+  // undo a line of another kind: then the whole file is read line by line.
+  const bool removals = std::any_of(pieces.begin(), pieces.end(), [](const SnapshotPiece& p) { return p.removals; });
+  if (removals) {
+    pieces.clear();
+    SnapshotPiece whole;
+    whole.text = content;
+    whole.for_each_line(apply_line);
+    return;
+  }
+  size_t lot_count = 0;
+  size_t player_count = 0;
+  for (const SnapshotPiece& piece : pieces) {
+    known_lines += piece.known;
+    skipped += piece.skipped;
+    lot_count += piece.lots.size();
+    player_count += piece.players.size();
+  }
+  parcel_index_.reserve(lot_count, player_count);
+
+  // Six jobs at once. The lots are indexed straight from the pieces while
+  // their map nodes move into the engine's map: a merge relinks nodes and
+  // never touches the records in them; the owner, cell and grid parts of
+  // the index each read and write their own fields. The lots a merge leaves
+  // behind (a key given again in a later piece) go with their pieces, after
+  // every job.
+  const auto each_lot = [&pieces](auto file) {
+    for (const SnapshotPiece& piece : pieces) {
+      for (const auto& [lot, owner] : piece.owners) file(*lot, owner);
+    }
+  };
+  platform::run_in_parallel(6, [&](size_t job) {
+    switch (job) {
+      case 0:
+        merge_pieces(pieces, parcels, &SnapshotPiece::lots);
+        break;
+      case 1:
+        merge_pieces(pieces, players, &SnapshotPiece::players);
+        break;
+      case 2:
+        for (SnapshotPiece& piece : pieces) {
+          for (UserAccount& user : piece.users) store_loaded_user_unlocked(std::move(user));
+          std::vector<UserAccount>().swap(piece.users);
+          // No lot among them: they touch neither the lots nor the index.
+          for (const std::string_view line : piece.other_lines) apply_line(line);
+        }
+        break;
+      case 3:
+        each_lot([this](ParcelRecord& lot, std::string_view owner) { parcel_index_.add_to_owner_in_bulk(lot, owner); });
+        parcel_index_.end_owners_in_bulk();
+        break;
+      case 4:
+        each_lot([this](ParcelRecord& lot, std::string_view) { parcel_index_.add_to_cell(lot); });
+        break;
+      default:
+        each_lot([this](ParcelRecord& lot, std::string_view) { parcel_index_.add_to_grid(lot); });
+        break;
+    }
+  });
+  // A lot given twice was indexed twice: the index is built again from the
+  // lots that stand.
+  const bool twice = std::any_of(pieces.begin(), pieces.end(),
+                                 [](const SnapshotPiece& p) { return p.replaced || !p.lots.empty(); });
+  if (twice) {
+    parcel_index_.clear();
+    parcel_index_.add_all(parcels);
+  }
+}
+
 void GameEngine::load_world() {
   std::unique_lock lock(game_mutex);
   players.clear();
@@ -451,45 +667,24 @@ void GameEngine::load_world() {
   uint64_t file_bytes = 0;
   TextPool texts;  // the texts lots repeat, kept once
   {
-    std::unique_ptr<char[]> bytes;
-    std::string_view content;
+    platform::MappedFile file;
+    switch (file.open(world_file_path, kMaxWorldFileBytes)) {
+      case platform::MappedFile::Result::kMapped:
+        break;
+      case platform::MappedFile::Result::kTooBig:
+        return fail_load_unlocked("file troppo grande");
+      case platform::MappedFile::Result::kMissing:
+      case platform::MappedFile::Result::kFailed:
+        return fail_load_unlocked("lettura non riuscita");
+    }
+    const std::string_view content = file.bytes();
+    file_bytes = content.size();
+    uint64_t known_lines = 0;  // lines whose tag this file format has
+    uint64_t skipped = 0;
     try {
-      std::ifstream in(world_file_path, std::ios::binary);
-      if (!in) return fail_load_unlocked("apertura non riuscita");
-      in.seekg(0, std::ios::end);
-      const std::streamoff size = in.tellg();
-      if (size < 0) return fail_load_unlocked("dimensione illeggibile");
-      if (static_cast<uint64_t>(size) > kMaxWorldFileBytes) return fail_load_unlocked("file troppo grande");
-      // Not a std::string: a string would be zero-filled before the read.
-      bytes = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(size));
-      in.seekg(0, std::ios::beg);
-      in.read(bytes.get(), size);
-      if (!in || in.gcount() != size) return fail_load_unlocked("lettura non riuscita");
-      content = std::string_view(bytes.get(), static_cast<size_t>(size));
-      file_bytes = static_cast<uint64_t>(size);
+      load_snapshot_unlocked(content, texts, known_lines, skipped);
     } catch (const std::exception& e) {
       return fail_load_unlocked(e.what());
-    }
-
-    // Room for every line, so that the maps never grow while loading.
-    const size_t line_count = static_cast<size_t>(std::count(content.begin(), content.end(), '\n')) + 1;
-    players.reserve(line_count);
-    parcels.reserve(line_count);
-    WorldFields f;
-    uint64_t skipped = 0;
-    uint64_t known_lines = 0;  // lines whose tag this file format has
-    size_t start = 0;
-    while (start < content.size()) {
-      size_t end = content.find('\n', start);
-      if (end == std::string_view::npos) end = content.size();
-      const std::string_view line(content.data() + start, end - start);
-      start = end + 1;
-      if (line.empty()) continue;
-      bool known = false;
-      const bool ok = apply_world_line_unlocked(line, f, texts, known);
-      if (!known) continue;
-      ++known_lines;
-      if (!ok) ++skipped;
     }
     // Bytes that hold no record at all are no world, whatever they are:
     // seeding would write a fresh one over them at once.
@@ -507,18 +702,18 @@ void GameEngine::load_world() {
   if (!replay_journal_unlocked(journal_->path(), true, texts)) return;
   rewrite_threshold_ = std::max(kMinRewriteJournalBytes, file_bytes / kRewriteJournalFraction);
 
-  parcel_index_.reserve(parcels.size(), players.size());
-  parcel_index_.add_all(parcels);
   const bool seeds = parcels.empty() || quiz_categories.empty() || quiz_questions.empty() || cers.empty();
   if (parcels.empty()) {
     seed_initial_multiplayer_world_unlocked();
   } else {
-    for (auto& [key, player] : players) recalculate_player_power_unlocked(player);
+    recalculate_all_players_power_unlocked();
   }
   seed_default_quiz_and_cer_unlocked();
   // Seeded records reach the file at once, as in a fresh world; a failure
   // is on the console and the next rewrite tries again.
   if (seeds) static_cast<void>(write_world_file_unlocked());
+  // The scratch of the read is freed: the resident size is the world's.
+  platform::release_free_memory();
 }
 
 }  // namespace ZezozuRiziv

@@ -1,8 +1,8 @@
 #include "game/parcel_index.h"
 
 #include <algorithm>
-#include <system_error>
-#include <thread>
+
+#include "platform/parallel.h"
 
 namespace ZezozuRiziv {
 
@@ -11,6 +11,11 @@ namespace {
 // Widening of the search rectangle of find_near, so that rounding of the
 // bounds never hides a parcel that the exact test accepts.
 constexpr double kNearSlackDegrees = 1e-9;
+
+// Owners' lists put in order per thread, at least, at the end of a bulk
+// load, and the threads for it at most.
+constexpr size_t kMinOwnersPerThread = 20'000;
+constexpr size_t kMaxSortThreads = 4;
 
 // Owner and cell lists are kept in key order, so that which of them comes
 // first never depends on the history of changes (an undone change leaves
@@ -28,6 +33,14 @@ void erase_unordered(std::vector<ParcelRecord*>& list, ParcelRecord* parcel) {
 }  // namespace
 
 void ParcelList::insert(ParcelRecord* parcel) {
+  append(parcel);
+  if (many_.empty()) return;
+  // Moved from the end to its place in key order.
+  const auto at = std::lower_bound(many_.begin(), many_.end() - 1, parcel, key_before);
+  std::rotate(at, many_.end() - 1, many_.end());
+}
+
+void ParcelList::append(ParcelRecord* parcel) {
   if (empty()) {
     one_ = parcel;
     return;
@@ -36,8 +49,10 @@ void ParcelList::insert(ParcelRecord* parcel) {
     many_.push_back(one_);
     one_ = nullptr;
   }
-  many_.insert(std::lower_bound(many_.begin(), many_.end(), parcel, key_before), parcel);
+  many_.push_back(parcel);
 }
+
+void ParcelList::sort() { std::sort(many_.begin(), many_.end(), key_before); }
 
 void ParcelList::erase(ParcelRecord* parcel) {
   if (many_.empty()) {
@@ -63,6 +78,31 @@ void ParcelIndex::add_to_owner(ParcelRecord& parcel) {
   if (is_on_market(parcel)) on_market_.insert(&parcel);
 }
 
+void ParcelIndex::add_to_owner_in_bulk(ParcelRecord& parcel, std::string_view owner) {
+  if (!owner.empty()) {
+    auto it = by_owner_.find(owner);
+    if (it == by_owner_.end()) it = by_owner_.emplace(SharedText(owner), ParcelList()).first;
+    parcel.owner = it->first;
+    it->second.append(&parcel);
+  } else {
+    parcel.owner.clear();
+  }
+  if (is_on_market(parcel)) on_market_.insert(&parcel);
+}
+
+void ParcelIndex::end_owners_in_bulk() {
+  // An owner's lots were filed in any order: each list is put in key order
+  // once, when its few lots are fetched together, the lists shared out
+  // among a few threads by hash bucket.
+  const size_t buckets = by_owner_.bucket_count();
+  const size_t threads = std::min(platform::bulk_threads(kMaxSortThreads), by_owner_.size() / kMinOwnersPerThread + 1);
+  platform::run_in_parallel(threads, [&](size_t t) {
+    for (size_t b = buckets * t / threads; b < buckets * (t + 1) / threads; ++b) {
+      for (auto it = by_owner_.begin(b); it != by_owner_.end(b); ++it) it->second.sort();
+    }
+  });
+}
+
 void ParcelIndex::add_to_cell(ParcelRecord& parcel) { by_cell_[hex_cell_of(parcel.lat, parcel.lon)].insert(&parcel); }
 
 void ParcelIndex::add_to_grid(ParcelRecord& parcel) {
@@ -74,26 +114,18 @@ void ParcelIndex::add_to_grid(ParcelRecord& parcel) {
 }
 
 void ParcelIndex::add_all(ParcelMap& parcels) {
-  // The same walk over the map on each thread: each list ends up as add()
-  // would leave it.
-  using File = void (ParcelIndex::*)(ParcelRecord&);
-  const auto file_all = [this, &parcels](File file) {
-    for (auto& [key, parcel] : parcels) (this->*file)(parcel);
-  };
-  // A part whose thread cannot start is built here instead.
-  const auto start = [&file_all](File file) {
-    try {
-      return std::thread(file_all, file);
-    } catch (const std::system_error&) {
-      file_all(file);
-      return std::thread();
+  // The owner, cell and grid indexes share nothing, so each is built on a
+  // thread of its own; each ends up as add() one by one would leave it.
+  platform::run_in_parallel(3, [&](size_t part) {
+    if (part == 0) {
+      for (auto& [key, parcel] : parcels) add_to_owner_in_bulk(parcel, parcel.owner);
+      end_owners_in_bulk();
+    } else if (part == 1) {
+      for (auto& [key, parcel] : parcels) add_to_cell(parcel);
+    } else {
+      for (auto& [key, parcel] : parcels) add_to_grid(parcel);
     }
-  };
-  std::thread owners = start(&ParcelIndex::add_to_owner);
-  std::thread cells = start(&ParcelIndex::add_to_cell);
-  file_all(&ParcelIndex::add_to_grid);
-  if (owners.joinable()) owners.join();
-  if (cells.joinable()) cells.join();
+  });
 }
 
 void ParcelIndex::remove(ParcelRecord& parcel) {

@@ -29,6 +29,10 @@ class ParcelList {
  public:
   void insert(ParcelRecord* parcel);
   void erase(ParcelRecord* parcel);
+  // For a bulk load: append() in any order, then sort() once, leaves the
+  // list as insert() one by one would.
+  void append(ParcelRecord* parcel);
+  void sort();
   bool empty() const { return one_ == nullptr && many_.empty(); }
   std::span<ParcelRecord* const> items() const {
     if (!many_.empty()) return many_;
@@ -60,6 +64,18 @@ class ParcelIndex {
   // one by one. The owner, cell and grid indexes share nothing, so each is
   // built on a thread of its own; returns once all three are done.
   void add_all(ParcelMap& parcels);
+
+  // An empty index built in bulk, part by part, as a load does it: the
+  // owner, cell and grid parts touch nothing of one another (nor any field
+  // of a lot the others read), so each may run on a thread of its own. Each
+  // part files every lot once; once end_owners_in_bulk() has run, the index
+  // is as add() one by one would leave it.
+  // The owner part: files `parcel` under `owner` and sets parcel.owner to
+  // the index's copy of that text, so that an owner's lots share one.
+  void add_to_owner_in_bulk(ParcelRecord& parcel, std::string_view owner);
+  void end_owners_in_bulk();
+  void add_to_cell(ParcelRecord& parcel);  // the cell part
+  void add_to_grid(ParcelRecord& parcel);  // the grid part
 
   // The parcels of `owner` (none for the empty owner), in key order.
   // The views stay valid until the index changes.
@@ -126,10 +142,9 @@ class ParcelIndex {
     int64_t lon_lo;
     int64_t lon_hi;
   };
-  // The three parts of add(), each touching its own members only.
+  // The owner part of add(); add_to_cell touches by_cell_ only, and
+  // add_to_grid by_square_ and occupied_nodes_.
   void add_to_owner(ParcelRecord& parcel);  // by_owner_, on_market_
-  void add_to_cell(ParcelRecord& parcel);   // by_cell_
-  void add_to_grid(ParcelRecord& parcel);   // by_square_, occupied_nodes_
   void file_square(int64_t lat_square, int64_t lon_square, bool occupied);
   template <typename Visit>
   bool visit_node(int level, int64_t lat_node, int64_t lon_node, const SquareRect& squares, double lat_min,

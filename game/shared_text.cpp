@@ -16,8 +16,17 @@ SharedText::SharedText(std::string_view text) {
   std::memcpy(rep_->chars(), text.data(), text.size());
 }
 
+SharedText SharedText::lasting(std::string_view text) {
+  SharedText lasting(text);
+  if (lasting.rep_ != nullptr) lasting.rep_->refs.store(kLasting, std::memory_order_relaxed);
+  return lasting;
+}
+
 void SharedText::release() noexcept {
-  if (rep_ == nullptr) return;
+  if (!counted()) {
+    rep_ = nullptr;
+    return;
+  }
   if (rep_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
     rep_->~Rep();
     ::operator delete(rep_);

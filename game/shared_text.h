@@ -24,7 +24,7 @@ class SharedText {
   SharedText(const std::string& text) : SharedText(std::string_view(text)) {}
   SharedText(const char* text) : SharedText(std::string_view(text)) {}
   SharedText(const SharedText& other) noexcept : rep_(other.rep_) {
-    if (rep_ != nullptr) rep_->refs.fetch_add(1, std::memory_order_relaxed);
+    if (counted()) rep_->refs.fetch_add(1, std::memory_order_relaxed);
   }
   SharedText(SharedText&& other) noexcept : rep_(other.rep_) { other.rep_ = nullptr; }
   SharedText& operator=(const SharedText& other) noexcept {
@@ -38,6 +38,11 @@ class SharedText {
     return *this;
   }
   ~SharedText() { release(); }
+
+  // A text kept for the whole run, whose copies count nothing: the defaults
+  // every lot shares, copied by many threads at once while a world loads,
+  // would otherwise make one counter the point all of them wait on.
+  static SharedText lasting(std::string_view text);
 
   void swap(SharedText& other) noexcept { std::swap(rep_, other.rep_); }
 
@@ -60,6 +65,9 @@ class SharedText {
   friend std::ostream& operator<<(std::ostream& out, const SharedText& text) { return out << text.view(); }
 
  private:
+  // The count of a lasting text.
+  static constexpr uint32_t kLasting = UINT32_MAX;
+
   // The count and size, then the characters.
   struct Rep {
     std::atomic<uint32_t> refs;
@@ -67,6 +75,9 @@ class SharedText {
     char* chars() { return reinterpret_cast<char*>(this + 1); }
     const char* chars() const { return reinterpret_cast<const char*>(this + 1); }
   };
+  bool counted() const noexcept {
+    return rep_ != nullptr && rep_->refs.load(std::memory_order_relaxed) != kLasting;
+  }
   void release() noexcept;
 
   Rep* rep_ = nullptr;

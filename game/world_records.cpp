@@ -332,11 +332,11 @@ bool read_player_fields(const WorldFields& f, PlayerProfile& p) {
   return ok;
 }
 
-bool read_parcel_fields(const WorldFields& f, ParcelRecord& l, TextPool& texts) {
+bool read_parcel_fields(const WorldFields& f, ParcelRecord& l, TextPool& texts, OwnerText owner) {
   if (f.size() < kParcelMinFields || !is_storable_key(f[1])) return false;
   l = ParcelRecord();
   l.key = f[1];
-  l.owner = texts.share(f[4]);
+  if (owner == OwnerText::kShared) l.owner = texts.share(f[4]);
   l.plant_type = texts.share(f[5]);
   l.plant_name = texts.share(f[9]);
   bool ok = read_double_prefix(f[2], l.lat) && read_double_prefix(f[3], l.lon) &&

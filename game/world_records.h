@@ -57,8 +57,11 @@ void append_claim_intent_line(std::string& out, const ClaimIntent& intent);
 bool read_user_fields(const WorldFields& fields, UserAccount& out);
 bool read_player_fields(const WorldFields& fields, PlayerProfile& out);
 // The lot's texts other than its key come from `texts`, so that lots
-// repeating an owner or a plant share it.
-bool read_parcel_fields(const WorldFields& fields, ParcelRecord& out, TextPool& texts);
+// repeating an owner or a plant share it. With kLeftOut the owner stays
+// empty for the caller to share (fields[4] holds it).
+enum class OwnerText { kShared, kLeftOut };
+bool read_parcel_fields(const WorldFields& fields, ParcelRecord& out, TextPool& texts,
+                        OwnerText owner = OwnerText::kShared);
 bool read_boost_fields(const WorldFields& fields, ScheduledSuperBoost& out);
 bool read_question_fields(const WorldFields& fields, QuizQuestion& out);
 // A community without members or messages.

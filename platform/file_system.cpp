@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -149,6 +150,61 @@ ReadResult read_whole_file(const std::string& path, std::string& out) {
   }
   close_fd(fd);
   return ReadResult::kRead;
+}
+
+MappedFile::Result MappedFile::open(const std::string& path, uint64_t max_bytes) {
+  close();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? Result::kMissing : Result::kFailed;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
+    close_fd(fd);
+    return Result::kFailed;
+  }
+  if (static_cast<uint64_t>(st.st_size) > max_bytes) {
+    close_fd(fd);
+    return Result::kTooBig;
+  }
+  const size_t size = static_cast<size_t>(st.st_size);
+  if (size == 0) {  // nothing to map: an empty view
+    close_fd(fd);
+    return Result::kMapped;
+  }
+  // Populated at once: the caller reads every byte.
+  void* at = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+  if (at != MAP_FAILED) {
+    close_fd(fd);
+    data_ = static_cast<char*>(at);
+    size_ = size;
+    mapped_ = true;
+    return Result::kMapped;
+  }
+  // A file system that cannot map: the bytes are read instead (into memory
+  // that is not zeroed first).
+  read_ = std::make_unique_for_overwrite<char[]>(size);
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::read(fd, read_.get() + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  close_fd(fd);
+  if (done != size) {
+    read_.reset();
+    return Result::kFailed;
+  }
+  data_ = read_.get();
+  size_ = size;
+  return Result::kMapped;
+}
+
+void MappedFile::close() {
+  if (mapped_) ::munmap(data_, size_);
+  read_.reset();
+  data_ = nullptr;
+  size_ = 0;
+  mapped_ = false;
 }
 
 PathKind path_kind(const std::string& path) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -52,6 +53,31 @@ enum class ReadResult {
 };
 // Reads the whole file into `out` (cleared first).
 [[nodiscard]] ReadResult read_whole_file(const std::string& path, std::string& out);
+
+// The bytes of a plain file, mapped read-only into memory to read a large
+// file without copying it (read into memory where it cannot be mapped).
+// They stay those of the file as it was opened for as long as nobody writes
+// it in place (files here are replaced, never rewritten).
+class MappedFile {
+ public:
+  enum class Result { kMapped, kMissing, kTooBig, kFailed };
+
+  MappedFile() = default;
+  ~MappedFile() { close(); }
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  // Maps `path` whole unless it is larger than `max_bytes`.
+  Result open(const std::string& path, uint64_t max_bytes);
+  void close();
+  std::string_view bytes() const { return {data_, size_}; }
+
+ private:
+  char* data_ = nullptr;
+  size_t size_ = 0;
+  bool mapped_ = false;
+  std::unique_ptr<char[]> read_;  // the bytes, when they could not be mapped
+};
 
 enum class PathKind { kMissing, kRegular, kOther, kUnknown };
 // What is at `path`: nothing, a plain file, something else (a directory, a

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <malloc.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -49,5 +50,7 @@ void reexec_with_huge_page_heap(char** argv) {
   ::execv(path, argv);
   ::unsetenv(kTunables);  // the run goes on as it is
 }
+
+void release_free_memory() { ::malloc_trim(0); }
 
 }  // namespace platform

@@ -26,4 +26,9 @@ ConsoleWait wait_for_console_line(const std::atomic<bool>& running, int poll_ms)
 // program cannot be run again; returns only then.
 void reexec_with_huge_page_heap(char** argv);
 
+// Hands the memory the allocator holds free back to the kernel: after a
+// bulk job (reading a large world) whose scratch was freed, so that the
+// resident size is what stays in use.
+void release_free_memory();
+
 }  // namespace platform
