@@ -32,12 +32,15 @@ HttpExchange::HttpExchange(SocketHandle socket, Clock::time_point began)
 HttpExchange::~HttpExchange() { platform::close_socket(client); }
 
 HttpTransport::HttpTransport(uint16_t port, ServerOptions options, ServerCounters& counters,
-                             Dispatcher dispatcher)
+                             Dispatcher dispatcher, ChangeTest is_change)
     : port_(port),
       options_(std::move(options)),
       worker_count_(worker_count_for(options_)),
+      change_slots_(std::max<size_t>(
+          options_.change_slots.value_or(default_change_slots(std::thread::hardware_concurrency())), 1)),
       counters_(counters),
-      dispatcher_(std::move(dispatcher)) {
+      dispatcher_(std::move(dispatcher)),
+      is_change_(std::move(is_change)) {
   platform::startup_sockets();
 }
 
@@ -46,6 +49,10 @@ HttpTransport::~HttpTransport() { stop(); }
 size_t HttpTransport::default_worker_count(unsigned hardware_threads) {
   if (hardware_threads == 0) return kMinWorkers;
   return std::max<size_t>(2 * static_cast<size_t>(hardware_threads), kMinWorkers);
+}
+
+size_t HttpTransport::default_change_slots(unsigned hardware_threads) {
+  return std::max<size_t>(static_cast<size_t>(hardware_threads) / 2, kMinChangeSlots);
 }
 
 size_t HttpTransport::worker_count_for(const ServerOptions& options) {
@@ -114,6 +121,11 @@ void HttpTransport::stop() {
   }
   for (Work& work : left) {
     if (!work.exchange) platform::close_socket(work.socket);
+  }
+  {
+    std::lock_guard lock(change_mutex_);
+    waiting_changes_.clear();
+    changes_served_ = 0;
   }
   std::lock_guard lock(slow_lane_mutex_);
   slow_lane_inbox_.clear();
@@ -188,7 +200,7 @@ void HttpTransport::worker_loop() {
     // exchange's socket is closed as it unwinds, and the worker goes on.
     try {
       if (work.exchange) {
-        dispatcher_(*work.exchange);  // read whole by the slow lane
+        dispatch(std::move(work.exchange), work.holds_change_slot);  // read whole already
       } else {
         handle_http_client(work.socket);
       }
@@ -227,13 +239,62 @@ void HttpTransport::handle_http_client(SocketHandle client) {
   const auto wait_until = exchange->start + std::chrono::milliseconds(options_.worker_read_wait_ms);
   switch (read_available(*exchange, wait_until)) {
     case ReadStep::kReady:
-      dispatcher_(*exchange);
+      dispatch(std::move(exchange), false);
       return;
     case ReadStep::kWaiting:
       park(std::move(exchange));
       return;
     case ReadStep::kDone:
       return;
+  }
+}
+
+void HttpTransport::dispatch(std::unique_ptr<HttpExchange> exchange, bool holds_change_slot) {
+  if (!holds_change_slot && is_change_ && is_change_(*exchange)) {
+    std::lock_guard lock(change_mutex_);
+    if (changes_served_ >= change_slots_) {
+      if (waiting_changes_.size() >= options_.queue_capacity) {
+        ++counters_.blocked_ddos_requests;
+        return;  // closed unanswered, as when the socket queue is full
+      }
+      waiting_changes_.push_back(std::move(exchange));
+      return;
+    }
+    ++changes_served_;
+    holds_change_slot = true;
+  }
+  // The slot is given on however the dispatcher ends. A change keeps it
+  // while it waits for the disk: the answer it sends after its sync takes
+  // as much CPU as its work before.
+  struct SlotGuard {
+    HttpTransport& transport;
+    const bool held;
+    ~SlotGuard() {
+      if (held) transport.end_change();
+    }
+  } slot{*this, holds_change_slot};
+  dispatcher_(*exchange);
+}
+
+void HttpTransport::end_change() noexcept {
+  for (;;) {
+    std::unique_ptr<HttpExchange> next;
+    {
+      std::lock_guard lock(change_mutex_);
+      if (waiting_changes_.empty()) {
+        --changes_served_;
+        return;
+      }
+      next = std::move(waiting_changes_.front());
+      waiting_changes_.pop_front();
+    }
+    // A change that cannot be queued (the queue is full, no memory) is
+    // closed unanswered, and the slot goes on to the next one.
+    try {
+      const SocketHandle socket = next->client;
+      if (enqueue(Work{socket, std::move(next), true})) return;
+    } catch (...) {
+    }
   }
 }
 

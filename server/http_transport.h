@@ -11,6 +11,14 @@
 // A request that does not arrive at once does not hold a worker: it waits in
 // the slow lane (one polling thread) until it is complete or its deadline
 // passes, so slow or silent clients cannot starve the others.
+//
+// Changes (the requests the dispatcher's test calls changes: those that
+// write) are served a few at a time. One that finds every change slot taken
+// waits whole, holding no thread, and takes the slot of the change before it
+// as that one ends, in the order they came. A change spends most of its time
+// on the CPU the views need too (its connection, its answer, its sync's
+// wake-ups); with its slots full, a stream of writers cannot take more than
+// its share, and the views keep most of their pace.
 #pragma once
 
 #include <atomic>
@@ -49,12 +57,15 @@ inline constexpr int kSocketTimeoutMs = 5000;
 inline constexpr int kRequestDeadlineMs = 10000;
 // How long a worker waits for a request's next bytes before parking it.
 inline constexpr int kWorkerReadWaitMs = 20;
+// Changes served at once: half the hardware threads, never fewer than this.
+inline constexpr size_t kMinChangeSlots = 2;
 
 // Settings the node leaves at their defaults; tests shrink the limits.
 struct ServerOptions {
   std::string bind_address = "0.0.0.0";
   std::string dapp_dir = kDappDir;
   std::optional<size_t> worker_count;  // default: default_worker_count()
+  std::optional<size_t> change_slots;  // default: default_change_slots()
   size_t queue_capacity = kSocketQueueCapacity;
   size_t slow_lane_capacity = kSlowLaneCapacity;
   int idle_timeout_ms = kSocketTimeoutMs;
@@ -98,10 +109,13 @@ class HttpTransport : private platform::BlockingObserver {
   // preflight or a dropped one). It answers through send_http_response or
   // send_json, or not at all: the socket is closed when it returns.
   using Dispatcher = std::function<void(HttpExchange&)>;
+  // Whether a request read whole is a change; called on a worker thread
+  // before the dispatcher. Without one, nothing is.
+  using ChangeTest = std::function<bool(const HttpExchange&)>;
 
   // `counters` must outlive the transport.
   HttpTransport(uint16_t port, ServerOptions options, ServerCounters& counters,
-                Dispatcher dispatcher);
+                Dispatcher dispatcher, ChangeTest is_change = {});
   // Stops the transport if it still runs.
   ~HttpTransport();
   HttpTransport(const HttpTransport&) = delete;
@@ -120,9 +134,16 @@ class HttpTransport : private platform::BlockingObserver {
   uint16_t bound_port() const { return bound_port_.load(); }
 
   static size_t default_worker_count(unsigned hardware_threads);
+  static size_t default_change_slots(unsigned hardware_threads);
   // What `options` asks for, or the default for this machine.
   static size_t worker_count_for(const ServerOptions& options);
   size_t worker_count() const { return worker_count_; }
+  size_t change_slots() const { return change_slots_; }
+  // Changes read whole and waiting for a slot now.
+  size_t waiting_changes() {
+    std::lock_guard lock(change_mutex_);
+    return waiting_changes_.size();
+  }
   const ServerOptions& options() const { return options_; }
 
   // The fixed header block and the body, sent whole; the socket is closed by
@@ -136,10 +157,12 @@ class HttpTransport : private platform::BlockingObserver {
   static uint64_t latency_since(Clock::time_point start);
 
  private:
-  // A queued item: a fresh socket, or a request the slow lane finished reading.
+  // A queued item: a fresh socket, or a request read whole (by the slow
+  // lane, or a change that waited for a slot and now holds one).
   struct Work {
     platform::SocketHandle socket = platform::kInvalidSocket;
     std::unique_ptr<HttpExchange> exchange;
+    bool holds_change_slot = false;
   };
   enum class ReadStep {
     kReady,    // whole (or cut off by the peer, yet dispatchable): answer it
@@ -163,6 +186,13 @@ class HttpTransport : private platform::BlockingObserver {
 
   // Queues work for a worker; false (and the socket closed, counted) when full.
   bool enqueue(Work work);
+  // Hands a request read whole to the dispatcher, or, when it is a change
+  // and no change slot is free (and it holds none), leaves it waiting for
+  // one.
+  void dispatch(std::unique_ptr<HttpExchange> exchange, bool holds_change_slot);
+  // A change ended: its slot passes to the change waiting longest, queued
+  // for a worker, or becomes free.
+  void end_change() noexcept;
   // Reads in the worker for a moment, then answers or parks the request.
   void handle_http_client(platform::SocketHandle client);
   // Takes the bytes that arrive until `wait_until`.
@@ -176,8 +206,16 @@ class HttpTransport : private platform::BlockingObserver {
   const uint16_t port_;
   const ServerOptions options_;
   const size_t worker_count_;
+  const size_t change_slots_;
   ServerCounters& counters_;
   const Dispatcher dispatcher_;
+  const ChangeTest is_change_;
+
+  std::mutex change_mutex_;
+  size_t changes_served_ = 0;  // slots taken; guarded by change_mutex_
+  // Changes read whole, waiting for a slot, oldest first; at most
+  // options_.queue_capacity. Guarded by change_mutex_.
+  std::deque<std::unique_ptr<HttpExchange>> waiting_changes_;
 
   std::atomic<bool> running_{false};
   std::atomic<uint16_t> bound_port_{0};

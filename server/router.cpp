@@ -33,6 +33,21 @@ void Router::add(std::initializer_list<std::string_view> aliases, RouteHandler h
   for (const std::string_view path : aliases) add(path, handler);
 }
 
+void Router::add_change(std::string_view path, RouteHandler handler) {
+  add(path, handler);
+  changes_.emplace(path);
+}
+
+void Router::add_change(std::initializer_list<std::string_view> aliases, RouteHandler handler) {
+  for (const std::string_view path : aliases) add_change(path, handler);
+}
+
+bool Router::is_change_request(std::string_view raw) const {
+  // Only the line that names the path is read: this runs before dispatch.
+  if (!raw.starts_with("GET") && !raw.starts_with("POST /api/")) return false;
+  return is_change(std::string(http::target_path(http::request_target(raw))));
+}
+
 RouteAnswer Router::route(const RouteContext& context, const ApiRequest& request) const {
   const auto it = routes_.find(request.path);
   if (it == routes_.end() || it->second == nullptr) return std::nullopt;

@@ -9,6 +9,7 @@
 //        void add_<group>_routes(Router& router) {
 //          router.add("/api/<group>/state", state_route);
 //          router.add({"/api/game/weather", "/api/game/env"}, weather_route);  // aliases
+//          router.add_change("/api/<group>/buy", buy_route);  // a route that writes
 //        }
 //        }
 //      where every handler is a RouteHandler:
@@ -37,6 +38,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "chain/mempool.h"
@@ -108,16 +110,25 @@ class Router {
   // there keeps its first handler and is noted in duplicate_paths().
   void add(std::string_view path, RouteHandler handler);
   void add(std::initializer_list<std::string_view> aliases, RouteHandler handler);
+  // The same for a route that writes (the game's actions, the ledger's
+  // writes): the transport serves changes a few at a time.
+  void add_change(std::string_view path, RouteHandler handler);
+  void add_change(std::initializer_list<std::string_view> aliases, RouteHandler handler);
 
   // The answer of the handler registered for the path; nullopt when there is
   // none or it declined.
   RouteAnswer route(const RouteContext& context, const ApiRequest& request) const;
   bool has_route(const std::string& path) const { return routes_.count(path) != 0; }
+  // Whether the path is a change's, and whether the raw request `raw` (a
+  // page or route request, else the JSON-RPC's) asks for one.
+  bool is_change(const std::string& path) const { return changes_.count(path) != 0; }
+  bool is_change_request(std::string_view raw) const;
   size_t size() const { return routes_.size(); }
   const std::vector<std::string>& duplicate_paths() const { return duplicate_paths_; }
 
  private:
   std::unordered_map<std::string, RouteHandler> routes_;
+  std::unordered_set<std::string> changes_;
   std::vector<std::string> duplicate_paths_;
 };
 

@@ -29,8 +29,9 @@ RPCServer::RPCServer(State& state, Mempool& mempool, Storage& storage,
                      counters,
                      HttpTransport::worker_count_for(options),
                      *clock_},
-      transport_(port, std::move(options), counters,
-                 [this](HttpExchange& exchange) { dispatch(exchange); }) {
+      transport_(
+          port, std::move(options), counters, [this](HttpExchange& exchange) { dispatch(exchange); },
+          [this](const HttpExchange& exchange) { return router_.is_change_request(exchange.reader.request()); }) {
   // Loaded now, before any worker can read it concurrently; under the chain
   // lock, because the peer listener may already be appending blocks.
   std::unique_lock lock(chain_lock);

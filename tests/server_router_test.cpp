@@ -111,6 +111,29 @@ TEST(NodeRouteTableTest, CarriesTheLedgerExplorerAndSystemRoutesOnce) {
   }
 }
 
+// Routes that write are changes, served a few at a time; views are not.
+TEST(NodeRouteTableTest, TellsChangesFromViews) {
+  const Router router = Router::api();
+  for (const std::string path :
+       {"/api/game/buy", "/api/game/build", "/api/game/upgrade", "/api/auth/register", "/api/auth/login",
+        "/api/auth/logout", "/api/game/market/bid", "/api/game/billboard/set", "/api/cer/join",
+        "/api/quiz/answer", "/api/game/card/draw", "/api/game/claim-ruz", "/api/admin/superboost/delete",
+        "/api/fund", "/api/stake"}) {
+    EXPECT_TRUE(router.has_route(path)) << path;
+    EXPECT_TRUE(router.is_change(path)) << path;
+  }
+  for (const std::string path : {"/api/game/state", "/api/game/viewport", "/api/game/leaderboard",
+                                 "/api/cer/list", "/api/quiz/random", "/api/info", "/api/explorer/blocks"}) {
+    EXPECT_TRUE(router.has_route(path)) << path;
+    EXPECT_FALSE(router.is_change(path)) << path;
+  }
+  EXPECT_TRUE(router.is_change_request("GET /api/game/buy?addr=0xa&key=k HTTP/1.1\r\n\r\n"));
+  EXPECT_TRUE(router.is_change_request("POST /api/game/buy HTTP/1.1\r\nContent-Length: 3\r\n\r\na=1"));
+  EXPECT_FALSE(router.is_change_request("GET /api/game/state?addr=0xa HTTP/1.1\r\n\r\n"));
+  // The JSON-RPC is not a route: never a change here.
+  EXPECT_FALSE(router.is_change_request("POST / HTTP/1.1\r\n\r\n{}"));
+}
+
 class DispatchTest : public ServerFixture {};
 
 TEST_F(DispatchTest, PagesComeBeforeRoutesAndDeclinedRoutesReachTheJsonRpc) {

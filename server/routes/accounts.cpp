@@ -47,12 +47,12 @@ RouteAnswer logout_route(const RouteContext& context, const ApiRequest& request)
 }  // namespace
 
 void add_account_routes(Router& router) {
-  router.add("/api/auth/register", register_route);
-  router.add("/api/auth/login", login_route);
-  router.add("/api/auth/google", google_route);
-  router.add("/api/auth/wallet/connect", wallet_connect_route);
+  router.add_change("/api/auth/register", register_route);
+  router.add_change("/api/auth/login", login_route);
+  router.add_change("/api/auth/google", google_route);
+  router.add_change("/api/auth/wallet/connect", wallet_connect_route);
   router.add("/api/auth/me", me_route);
-  router.add("/api/auth/logout", logout_route);
+  router.add_change("/api/auth/logout", logout_route);
 }
 
 }  // namespace ZezozuRiziv::routes

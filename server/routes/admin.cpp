@@ -76,10 +76,10 @@ void add_admin_routes(Router& router) {
   router.add("/api/admin/login", login_route);
   router.add("/api/admin/verify", verify_route);
   router.add("/api/admin/telemetry", telemetry_route);
-  router.add("/api/admin/superboost/trigger", trigger_route);
-  router.add("/api/admin/superboost/schedule", schedule_route);
+  router.add_change("/api/admin/superboost/trigger", trigger_route);
+  router.add_change("/api/admin/superboost/schedule", schedule_route);
   router.add("/api/admin/superboost/list", list_route);
-  router.add({"/api/admin/superboost/cancel", "/api/admin/superboost/delete"}, cancel_route);
+  router.add_change({"/api/admin/superboost/cancel", "/api/admin/superboost/delete"}, cancel_route);
 }
 
 }  // namespace ZezozuRiziv::routes

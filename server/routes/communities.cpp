@@ -44,10 +44,10 @@ RouteAnswer message_route(const RouteContext& context, const ApiRequest& request
 void add_community_routes(Router& router) {
   router.add("/api/cer/list", list_route);
   router.add("/api/cer/detail", detail_route);
-  router.add("/api/cer/create", create_route);
-  router.add("/api/cer/join", join_route);
-  router.add("/api/cer/leave", leave_route);
-  router.add("/api/cer/message", message_route);
+  router.add_change("/api/cer/create", create_route);
+  router.add_change("/api/cer/join", join_route);
+  router.add_change("/api/cer/leave", leave_route);
+  router.add_change("/api/cer/message", message_route);
 }
 
 }  // namespace ZezozuRiziv::routes

@@ -85,9 +85,9 @@ void add_game_routes(Router& router) {
   router.add({"/api/game/weather", "/api/game/env"}, weather_route);
   router.add("/api/game/state", state_route);
   router.add("/api/game/viewport", viewport_route);
-  router.add("/api/game/buy", buy_route);
-  router.add("/api/game/build", build_route);
-  router.add("/api/game/upgrade", upgrade_route);
+  router.add_change("/api/game/buy", buy_route);
+  router.add_change("/api/game/build", build_route);
+  router.add_change("/api/game/upgrade", upgrade_route);
   router.add("/api/game/stats/history", history_route);
 }
 

@@ -217,9 +217,9 @@ RouteAnswer unstake_route(const RouteContext& context, const ApiRequest& request
 
 void add_ledger_routes(Router& router) {
   router.add("/api/info", info_route);
-  router.add("/api/fund", fund_route);
-  router.add("/api/stake", stake_route);
-  router.add("/api/unstake", unstake_route);
+  router.add_change("/api/fund", fund_route);
+  router.add_change("/api/stake", stake_route);
+  router.add_change("/api/unstake", unstake_route);
 }
 
 }  // namespace ZezozuRiziv::routes

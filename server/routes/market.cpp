@@ -76,13 +76,13 @@ RouteAnswer leaderboard_route(const RouteContext& context, const ApiRequest&) {
 }  // namespace
 
 void add_market_routes(Router& router) {
-  router.add("/api/game/market/list", list_route);
-  router.add("/api/game/market/cancel", cancel_route);
-  router.add("/api/game/market/bid", bid_route);
-  router.add("/api/game/market/accept", accept_route);
+  router.add_change("/api/game/market/list", list_route);
+  router.add_change("/api/game/market/cancel", cancel_route);
+  router.add_change("/api/game/market/bid", bid_route);
+  router.add_change("/api/game/market/accept", accept_route);
   router.add("/api/game/market/auctions", auctions_route);
-  router.add("/api/game/billboard/set", billboard_set_route);
-  router.add("/api/game/billboard/clear", billboard_clear_route);
+  router.add_change("/api/game/billboard/set", billboard_set_route);
+  router.add_change("/api/game/billboard/clear", billboard_clear_route);
   router.add("/api/game/leaderboard", leaderboard_route);
 }
 

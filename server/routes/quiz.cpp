@@ -48,10 +48,10 @@ RouteAnswer leaderboard_route(const RouteContext& context, const ApiRequest&) {
 
 void add_quiz_routes(Router& router) {
   router.add("/api/quiz/categories", categories_route);
-  router.add("/api/quiz/categories/add", add_category_route);
-  router.add("/api/quiz/submit", submit_route);
+  router.add_change("/api/quiz/categories/add", add_category_route);
+  router.add_change("/api/quiz/submit", submit_route);
   router.add("/api/quiz/random", random_route);
-  router.add("/api/quiz/answer", answer_route);
+  router.add_change("/api/quiz/answer", answer_route);
   router.add("/api/quiz/leaderboard", leaderboard_route);
 }
 

@@ -97,12 +97,12 @@ RouteAnswer reward_pool_route(const RouteContext& context, const ApiRequest&) {
 void add_rewards_routes(Router& router) {
   router.add("/api/game/ad/start", ad_start_route);
   router.add("/api/game/ad/quartile", ad_quartile_route);
-  router.add("/api/game/ad/claim", ad_claim_route);
+  router.add_change("/api/game/ad/claim", ad_claim_route);
   router.add("/api/game/ad/status", ad_status_route);
   router.add("/api/game/ad/config", ad_config_route);
-  router.add("/api/game/card/draw", card_draw_route);
+  router.add_change("/api/game/card/draw", card_draw_route);
   router.add("/api/game/card/status", card_status_route);
-  router.add("/api/game/claim-ruz", claim_route);
+  router.add_change("/api/game/claim-ruz", claim_route);
   router.add("/api/game/reward-pool", reward_pool_route);
 }
 
