@@ -9,21 +9,14 @@
 #include <thread>
 #include <vector>
 
+#include "eventually.h"
+
 namespace platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Polls `done` until it holds or `limit` has passed.
-template <typename Done>
-bool eventually(Done done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-  const auto deadline = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::yield();
-  }
-  return true;
-}
+using rozeve_test::eventually;
 
 TEST(PlatformPhaseFairMutex, TryVariantsFollowTheHolders) {
   PhaseFairMutex mutex;

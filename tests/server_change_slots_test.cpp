@@ -10,6 +10,7 @@
 #include "server/http_request.h"
 #include "server/http_transport.h"
 #include "server_test_support.h"
+#include "eventually.h"
 
 namespace ZezozuRiziv {
 namespace {
@@ -17,15 +18,7 @@ namespace {
 using rozeve_test::body_of;
 using rozeve_test::Client;
 
-template <typename Done>
-bool eventually(Done done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::yield();
-  }
-  return true;
-}
+using rozeve_test::eventually;
 
 // Two workers and one change slot. Targets under "/change" are changes;
 // "/change/hold" keeps its slot (and a worker) until released.

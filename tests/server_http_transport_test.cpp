@@ -7,6 +7,7 @@
 #include "server/http_request.h"
 #include "server/http_transport.h"
 #include "server_test_support.h"
+#include "eventually.h"
 
 namespace ZezozuRiziv {
 namespace {
@@ -14,16 +15,7 @@ namespace {
 using rozeve_test::body_of;
 using rozeve_test::Client;
 
-// Polls `done` until it holds or `limit` has passed.
-template <typename Done>
-bool eventually(Done done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::yield();
-  }
-  return true;
-}
+using rozeve_test::eventually;
 
 // A pool of one worker: "/disk" waits, as a change waits for its sync, until
 // "/view" has been answered; every other request is answered at once.
