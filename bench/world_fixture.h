@@ -1,6 +1,6 @@
 // The world the node benchmarks load: N lots, 10 per player, and one login
-// account per player, written as game_world.dat lines; and the few HTTP
-// and /proc helpers they share.
+// account per player, written as game_world.dat lines in the order the node
+// writes them; and the few HTTP and /proc helpers they share.
 #pragma once
 
 #include <chrono>
@@ -31,6 +31,18 @@ inline void lot_of(uint64_t p, int j, double& lat, double& lon) {
   lon = 9.0 + static_cast<double>(p % 1000) * 1e-2 + j * 6e-4;
 }
 
+// Records in the order the node writes them: its maps' hash order, which
+// scatters a player's lots over the whole file. A stride through the
+// records (prime, so it reaches each once) stands for it.
+inline constexpr uint64_t kRecordStride = 7919;
+
+inline uint64_t scattered(uint64_t i, uint64_t count) { return i * kRecordStride % count; }
+
+// The file the benchmarks share for a world of `lots` lots.
+inline std::filesystem::path world_path(uint64_t lots) {
+  return std::filesystem::temp_directory_path() / ("world_scattered_" + std::to_string(lots) + ".dat");
+}
+
 inline void write_world(const std::filesystem::path& file, uint64_t lots) {
   std::ofstream out(file, std::ios::binary);
   // A quiz and a community, so that nothing is seeded at start.
@@ -38,27 +50,29 @@ inline void write_world(const std::filesystem::path& file, uint64_t lots) {
          "CER|cer1|Nome|TAG|Descrizione|e|0xa|1|0|0.000000\n";
   const uint64_t players = lots / kLotsPerPlayer;
   char line[512];
-  for (uint64_t p = 0; p < players; ++p) {
+  for (uint64_t i = 0; i < players; ++i) {
+    const uint64_t p = scattered(i, players);
     std::snprintf(line, sizeof line, "U|usr_%llu|p%llu|p%llu@x.it|%064llu|%016llu|||%s||1|1\n",
                   static_cast<unsigned long long>(p), static_cast<unsigned long long>(p),
                   static_cast<unsigned long long>(p), static_cast<unsigned long long>(p),
                   static_cast<unsigned long long>(p), player_of(p).c_str());
     out << line;
   }
-  for (uint64_t p = 0; p < players; ++p) {
-    std::snprintf(line, sizeof line, "P|%s|1000|25.000000|5.000000|1718964000000|0\n", player_of(p).c_str());
+  for (uint64_t i = 0; i < players; ++i) {
+    std::snprintf(line, sizeof line, "P|%s|1000|25.000000|5.000000|1718964000000|0\n",
+                  player_of(scattered(i, players)).c_str());
     out << line;
   }
-  for (uint64_t p = 0; p < players; ++p) {
-    for (int j = 0; j < kLotsPerPlayer; ++j) {
-      double lat = 0, lon = 0;
-      lot_of(p, j, lat, lon);
-      std::snprintf(line, sizeof line,
-                    "L|%.5f_%.5f|%.6f|%.6f|%s|solar|1|6.000000|0.000000|Impianto|0|WC|0.000000|0.000000|"
-                    "0.000000||0|1|||||web\n",
-                    lat, lon, lat, lon, player_of(p).c_str());
-      out << line;
-    }
+  for (uint64_t i = 0; i < lots; ++i) {
+    const uint64_t lot = scattered(i, lots);
+    const uint64_t p = lot / kLotsPerPlayer;
+    double lat = 0, lon = 0;
+    lot_of(p, static_cast<int>(lot % kLotsPerPlayer), lat, lon);
+    std::snprintf(line, sizeof line,
+                  "L|%.5f_%.5f|%.6f|%.6f|%s|solar|1|6.000000|0.000000|Impianto|0|WC|0.000000|0.000000|"
+                  "0.000000||0|1|||||web\n",
+                  lat, lon, lat, lon, player_of(p).c_str());
+    out << line;
   }
 }
 

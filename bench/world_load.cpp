@@ -226,7 +226,7 @@ int main(int argc, char** argv) {
   }
   const uint64_t lots = std::strtoull(argv[1], nullptr, 10);
   const double seconds = std::strtod(argv[2], nullptr);
-  const fs::path world = fs::temp_directory_path() / ("world_load_" + std::to_string(lots) + ".dat");
+  const fs::path world = world_path(lots);
   if (!fs::exists(world)) write_world(world, lots);
   std::printf("world of %llu lots, %llu players with an account each: %.0f MB\n",
               static_cast<unsigned long long>(lots), static_cast<unsigned long long>(lots / kLotsPerPlayer),

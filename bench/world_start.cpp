@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
   const uint64_t largest = argc > 4 ? std::strtoull(argv[4], nullptr, 10) : 1'000'000;
   std::printf("%-9s %22s %22s %16s\n", "lots", "start-up s (new/other)", "memory MB (new/other)", "ratios");
   for (uint64_t lots = 10'000; lots <= largest; lots *= 10) {
-    const fs::path world = fs::temp_directory_path() / ("world_load_" + std::to_string(lots) + ".dat");
+    const fs::path world = world_path(lots);
     if (!fs::exists(world)) write_world(world, lots);
     Best fresh, other;
     for (int r = 0; r < runs; ++r) {
