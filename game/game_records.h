@@ -79,14 +79,15 @@ struct PlayerProfile {
   uint64_t last_gps_ms = 0;
 };
 
-// The texts every new lot starts with, kept once for all of them.
+// The texts every new lot starts with, kept once for all of them, for the
+// whole run (never destroyed: copies may be dropped while the program ends).
 inline const SharedText& default_sale_currency() {
-  static const SharedText text = SharedText::lasting("WC");
-  return text;
+  static const SharedText* const text = new SharedText(SharedText::lasting("WC"));
+  return *text;
 }
 inline const SharedText& default_social_type() {
-  static const SharedText text = SharedText::lasting("web");
-  return text;
+  static const SharedText* const text = new SharedText(SharedText::lasting("web"));
+  return *text;
 }
 
 // One per hex parcel, keyed by its cell key. Its texts are SharedText, so
