@@ -11,6 +11,7 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -23,13 +24,27 @@ namespace rozeve_test {
 inline constexpr char kNodeRunning[] =
     "[NODO IN ESECUZIONE] Premi Invio per arrestare il server (o segnale di stop)...";
 
-// A port that was free a moment ago on 127.0.0.1.
+// Ports handed to nodes lie below the system's ephemeral range (32768 and
+// up on Linux): a port the system chose would be free again once probed,
+// and the system could give it to another test's outgoing connection
+// before the node binds it.
+inline constexpr uint16_t kFirstNodePort = 20000;
+inline constexpr uint16_t kNodePortSpan = 12000;
+
+// A port that was free a moment ago on 127.0.0.1, tried from a place of
+// its own in each process, so that tests running at once pick apart.
 inline uint16_t free_port() {
-  std::string error;
-  const auto listener = platform::listen_tcp("127.0.0.1", 0, error);
-  const uint16_t port = platform::local_port(listener);
-  platform::close_socket(listener);
-  return port;
+  static uint32_t next = std::random_device()() % kNodePortSpan;
+  for (uint32_t tries = 0; tries < kNodePortSpan; ++tries) {
+    const uint16_t port = static_cast<uint16_t>(kFirstNodePort + next++ % kNodePortSpan);
+    std::string error;
+    const auto listener = platform::listen_tcp("127.0.0.1", port, error);
+    if (listener == platform::kInvalidSocket) continue;
+    platform::close_socket(listener);
+    return port;
+  }
+  ADD_FAILURE() << "no free port on 127.0.0.1";
+  return 0;
 }
 
 // The node's options for two free ports on 127.0.0.1, which it sets.

@@ -47,18 +47,27 @@ export function withTimeout(promise, ms, what) {
 }
 export const step = (promise, what) => withTimeout(promise, STEP_TIMEOUT_MS, what);
 
-// Ports that were free a moment ago, held together so they differ.
+// Ports that were free a moment ago, held together so they differ. They
+// lie below the system's ephemeral range (32768 and up on Linux): a port the
+// system chose would be free again once probed, and the system could give
+// it to another test's outgoing connection before the node binds it.
+const FIRST_NODE_PORT = 20000;
+const NODE_PORT_SPAN = 12000;
+let nextPort = Math.floor(Math.random() * NODE_PORT_SPAN);
+
 async function freePorts(count) {
   const servers = [];
   try {
-    for (let i = 0; i < count; ++i) {
+    for (let tries = 0; servers.length < count && tries < NODE_PORT_SPAN; ++tries) {
+      const port = FIRST_NODE_PORT + (nextPort++ % NODE_PORT_SPAN);
       const server = net.createServer();
-      await new Promise((resolve, reject) => {
-        server.once('error', reject);
-        server.listen(0, HOST, resolve);
+      const bound = await new Promise((resolve) => {
+        server.once('error', () => resolve(false));
+        server.listen(port, HOST, () => resolve(true));
       });
-      servers.push(server);
+      if (bound) servers.push(server);
     }
+    if (servers.length < count) throw new Error('no free port on 127.0.0.1');
     return servers.map((s) => s.address().port);
   } finally {
     await Promise.all(servers.map((s) => new Promise((resolve) => s.close(resolve))));
