@@ -57,15 +57,10 @@ void GameEngine::recalculate_all_players_power_unlocked() {
   // behind the offset takes a process-wide lock.
   const uint64_t now = now_ms();
   const int64_t offset = local_utc_offset_seconds(now / 1000).value_or(0);
-  const size_t buckets = players.bucket_count();
   const size_t threads =
       std::min(platform::bulk_threads(kMaxPowerThreads), players.size() / kMinPlayersPerThread + 1);
-  platform::run_in_parallel(threads, [&](size_t t) {
-    for (size_t b = buckets * t / threads; b < buckets * (t + 1) / threads; ++b) {
-      for (auto it = players.begin(b); it != players.end(b); ++it) {
-        recalculate_player_power_at_unlocked(it->second, now, offset);
-      }
-    }
+  platform::visit_in_parallel(players, threads, [&](PlayerProfile& player) {
+    recalculate_player_power_at_unlocked(player, now, offset);
   });
 }
 

@@ -424,6 +424,18 @@ bool GameEngine::replay_journal_unlocked(const std::string& path, bool current, 
 
 namespace {
 
+// Calls line(text) for every non-empty line of `text`.
+template <typename Line>
+void for_each_line(std::string_view text, Line line) {
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    if (end > start) line(text.substr(start, end - start));
+    start = end + 1;
+  }
+}
+
 // A piece of a snapshot, whole lines, read on a thread of its own: its
 // lots and players parsed into maps of its own (whose nodes then move into
 // the engine's maps without a copy), its accounts into a list, every other
@@ -444,24 +456,12 @@ struct SnapshotPiece {
   bool replaced = false;  // a lot line given twice
   TextPool texts;
 
-  // Calls line(text) for every non-empty line.
-  template <typename Line>
-  void for_each_line(Line line) const {
-    size_t start = 0;
-    while (start < text.size()) {
-      size_t end = text.find('\n', start);
-      if (end == std::string_view::npos) end = text.size();
-      if (end > start) line(text.substr(start, end - start));
-      start = end + 1;
-    }
-  }
-
   void parse() {
     // Room first, so that the maps never grow while they fill.
     size_t lot_lines = 0;
     size_t player_lines = 0;
     size_t user_lines = 0;
-    for_each_line([&](std::string_view line) {
+    for_each_line(text, [&](std::string_view line) {
       if (line.starts_with("L|")) ++lot_lines;
       if (line.starts_with("P|")) ++player_lines;
       if (line.starts_with("U|")) ++user_lines;
@@ -472,7 +472,7 @@ struct SnapshotPiece {
     users.reserve(user_lines);
 
     WorldFields f;
-    for_each_line([&](std::string_view line) {
+    for_each_line(text, [&](std::string_view line) {
       const std::string_view tag = line.substr(0, line.find('|'));
       if (tag != "L" && tag != "P" && tag != "U") {
         removals = removals || tag == kRemovalTag;
@@ -561,9 +561,7 @@ void GameEngine::load_snapshot_unlocked(std::string_view content, TextPool& text
   const bool removals = std::any_of(pieces.begin(), pieces.end(), [](const SnapshotPiece& p) { return p.removals; });
   if (removals) {
     pieces.clear();
-    SnapshotPiece whole;
-    whole.text = content;
-    whole.for_each_line(apply_line);
+    for_each_line(content, apply_line);
     return;
   }
   size_t lot_count = 0;

@@ -94,13 +94,8 @@ void ParcelIndex::end_owners_in_bulk() {
   // An owner's lots were filed in any order: each list is put in key order
   // once, when its few lots are fetched together, the lists shared out
   // among a few threads by hash bucket.
-  const size_t buckets = by_owner_.bucket_count();
   const size_t threads = std::min(platform::bulk_threads(kMaxSortThreads), by_owner_.size() / kMinOwnersPerThread + 1);
-  platform::run_in_parallel(threads, [&](size_t t) {
-    for (size_t b = buckets * t / threads; b < buckets * (t + 1) / threads; ++b) {
-      for (auto it = by_owner_.begin(b); it != by_owner_.end(b); ++it) it->second.sort();
-    }
-  });
+  platform::visit_in_parallel(by_owner_, threads, [](ParcelList& list) { list.sort(); });
 }
 
 void ParcelIndex::add_to_cell(ParcelRecord& parcel) { by_cell_[hex_cell_of(parcel.lat, parcel.lon)].insert(&parcel); }

@@ -1,6 +1,7 @@
 #include "platform/file_system.h"
 
 #include <cerrno>
+#include <new>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -180,8 +181,13 @@ MappedFile::Result MappedFile::open(const std::string& path, uint64_t max_bytes)
     return Result::kMapped;
   }
   // A file system that cannot map: the bytes are read instead (into memory
-  // that is not zeroed first).
-  read_ = std::make_unique_for_overwrite<char[]>(size);
+  // that is not zeroed first). No memory for them is a failure, not a throw.
+  try {
+    read_ = std::make_unique_for_overwrite<char[]>(size);
+  } catch (const std::bad_alloc&) {
+    close_fd(fd);
+    return Result::kFailed;
+  }
   size_t done = 0;
   while (done < size) {
     const ssize_t n = ::read(fd, read_.get() + done, size - done);

@@ -46,4 +46,18 @@ void run_in_parallel(size_t count, Work work) {
   }
 }
 
+// Calls visit(value) for every element of the hash map `map`, on `threads`
+// threads, each taking a range of its buckets. `visit` may change the
+// element it is given and nothing another element's visit touches.
+template <typename Map, typename Visit>
+void visit_in_parallel(Map& map, size_t threads, Visit visit) {
+  const size_t buckets = map.bucket_count();
+  threads = std::max<size_t>(threads, 1);
+  run_in_parallel(threads, [&](size_t t) {
+    for (size_t b = buckets * t / threads; b < buckets * (t + 1) / threads; ++b) {
+      for (auto it = map.begin(b); it != map.end(b); ++it) visit(it->second);
+    }
+  });
+}
+
 }  // namespace platform

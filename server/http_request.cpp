@@ -135,8 +135,11 @@ bool RequestReader::can_dispatch_incomplete() const {
   // A page or API request cut before its header end may have lost the rest
   // of its target or body; routes act on both methods, so it is dropped.
   // Only a bare JSON-RPC text (no HTTP framing at all) is handed over.
-  const std::string_view text = request_;
-  return !text.starts_with("GET") && !text.starts_with("POST /api/");
+  return !is_page_or_route(request_);
+}
+
+bool is_page_or_route(std::string_view request) {
+  return request.starts_with("GET") || request.starts_with("POST /api/");
 }
 
 std::string request_target(std::string_view request) {

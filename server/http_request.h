@@ -60,6 +60,9 @@ class RequestReader {
   uint64_t content_length_ = 0;
 };
 
+// Whether the request belongs to the pages and routes: any GET, and a POST
+// under "/api/". Every other request goes whole to the JSON-RPC.
+bool is_page_or_route(std::string_view request);
 // The request line's target (between the first and second space), or "/"
 // when the request holds fewer than two spaces.
 std::string request_target(std::string_view request);

@@ -5,17 +5,15 @@
 namespace ZezozuRiziv {
 
 std::optional<ApiRequest> ApiRequest::parse(std::string_view raw) {
-  // Pages and routes: any GET, and a POST under "/api/" with its form body.
-  // Every other request goes whole to the JSON-RPC.
+  if (!http::is_page_or_route(raw)) return std::nullopt;
   const bool is_get = raw.starts_with("GET");
-  const bool is_api_post = raw.starts_with("POST /api/");
-  if (!is_get && !is_api_post) return std::nullopt;
 
   ApiRequest request;
   request.method = is_get ? "GET" : "POST";
   const std::string target = http::request_target(raw);
   request.path = std::string(http::target_path(target));
-  request.query = is_api_post ? http::build_query_text(target, http::request_body(raw)) : target;
+  // A POST under "/api/" brings its form body.
+  request.query = is_get ? target : http::build_query_text(target, http::request_body(raw));
   return request;
 }
 
@@ -44,7 +42,7 @@ void Router::add_change(std::initializer_list<std::string_view> aliases, RouteHa
 
 bool Router::is_change_request(std::string_view raw) const {
   // Only the line that names the path is read: this runs before dispatch.
-  if (!raw.starts_with("GET") && !raw.starts_with("POST /api/")) return false;
+  if (!http::is_page_or_route(raw)) return false;
   return is_change(std::string(http::target_path(http::request_target(raw))));
 }
 
