@@ -231,104 +231,104 @@ std::string GameEngine::admin_get_scheduled_boosts_json(const std::string& token
 
 bool GameEngine::admin_trigger_super_boost(const std::string& token, uint64_t minutes, const std::string& reason,
                                            std::string& out) {
-  std::unique_lock lock(game_mutex);
-  if (!admin_token_valid_unlocked(token)) return refuse(out, kDeniedMessage);
-  UndoScope undo(*this, lock);
-  minutes = minutes == 0 ? kDefaultBoostMinutes : std::min(minutes, kMaxBoostMinutes);
-  const std::string cleaned = clean_world_text(reason);
-  // The x100 boost keeps no start: nobody may accrue across it unsynced.
-  sync_all_players_unlocked();
-  touch_admin_unlocked();
-  admin.super_boost_until_ms = now_ms() + minutes * kMsPerMinute;
-  admin.super_boost_reason = cleaned.empty() ? kDefaultBoostReason : cleaned;
-  if (!undo.save(out)) return false;
+  return change(out, [&](std::string& out) {
+    if (!admin_token_valid_unlocked(token)) return refuse(out, kDeniedMessage);
+    minutes = minutes == 0 ? kDefaultBoostMinutes : std::min(minutes, kMaxBoostMinutes);
+    const std::string cleaned = clean_world_text(reason);
+    // The x100 boost keeps no start: nobody may accrue across it unsynced.
+    sync_all_players_unlocked();
+    touch_admin_unlocked();
+    admin.super_boost_until_ms = now_ms() + minutes * kMsPerMinute;
+    admin.super_boost_reason = cleaned.empty() ? kDefaultBoostReason : cleaned;
 
-  JsonWriter json;
-  json.begin_object()
-      .field("status", "ok")
-      .field("message", "Super Spinta Energetica x100 attivata per " + std::to_string(minutes) +
-                            " minuti su tutta la rete!")
-      .field("super_boost_until_ms", admin.super_boost_until_ms)
-      .field("duration_minutes", minutes);
-  out = json.end_object().take();
-  return true;
+    JsonWriter json;
+    json.begin_object()
+        .field("status", "ok")
+        .field("message", "Super Spinta Energetica x100 attivata per " + std::to_string(minutes) +
+                              " minuti su tutta la rete!")
+        .field("super_boost_until_ms", admin.super_boost_until_ms)
+        .field("duration_minutes", minutes);
+    out = json.end_object().take();
+    return true;
+  });
 }
 
 bool GameEngine::admin_cancel_super_boost(const std::string& token, std::string& out) {
-  std::unique_lock lock(game_mutex);
-  if (!admin_token_valid_unlocked(token)) return refuse(out, kDeniedMessage);
-  UndoScope undo(*this, lock);
-  // The boost ran until now: that stretch is credited before it is erased.
-  sync_all_players_unlocked();
-  touch_admin_unlocked();
-  admin.super_boost_until_ms = 0;
-  admin.super_boost_reason.clear();
-  if (!undo.save(out)) return false;
-  JsonWriter json;
-  json.begin_object().field("status", "ok").field("message", "Super Spinta Energetica x100 disattivata con successo.");
-  out = json.end_object().take();
-  return true;
+  return change(out, [&](std::string& out) {
+    if (!admin_token_valid_unlocked(token)) return refuse(out, kDeniedMessage);
+    // The boost ran until now: that stretch is credited before it is erased.
+    sync_all_players_unlocked();
+    touch_admin_unlocked();
+    admin.super_boost_until_ms = 0;
+    admin.super_boost_reason.clear();
+    JsonWriter json;
+    json.begin_object().field("status", "ok").field("message", "Super Spinta Energetica x100 disattivata con successo.");
+    out = json.end_object().take();
+    return true;
+  });
 }
 
 bool GameEngine::admin_schedule_super_boost(const std::string& token, uint64_t start_ms, uint64_t end_ms,
                                             uint32_t multiplier, const std::string& title,
                                             const std::string& reason, std::string& out) {
-  std::unique_lock lock(game_mutex);
-  if (!admin_token_valid_unlocked(token)) return refuse(out, kDeniedMessage);
-  UndoScope undo(*this, lock);
-  const uint64_t now = now_ms();
-  ScheduledSuperBoost boost;
-  boost.start_ms = start_ms == 0 || start_ms < now ? now : start_ms;
-  boost.end_ms = end_ms > boost.start_ms ? end_ms : saturating_add(boost.start_ms, kDefaultScheduledDurationMs);
-  boost.multiplier = multiplier == 0 ? kDefaultScheduledMultiplier : multiplier;
-  boost.id = "sb_" + std::to_string(now) + "_" + std::to_string(admin.scheduled_boosts.size() + 1);
-  boost.title = clean_world_text(title);
-  if (boost.title.empty()) boost.title = "Super Boost x" + std::to_string(boost.multiplier);
-  boost.reason = clean_world_text(reason);
-  boost.cancelled = false;
-  boost.created_ms = now;
-  touch_admin_unlocked();
-  admin.scheduled_boosts.push_back(boost);
-  if (!undo.save(out)) return false;
+  return change(out, [&](std::string& out) {
+    if (!admin_token_valid_unlocked(token)) return refuse(out, kDeniedMessage);
+    const uint64_t now = now_ms();
+    ScheduledSuperBoost boost;
+    boost.start_ms = start_ms == 0 || start_ms < now ? now : start_ms;
+    boost.end_ms = end_ms > boost.start_ms ? end_ms : saturating_add(boost.start_ms, kDefaultScheduledDurationMs);
+    boost.multiplier = multiplier == 0 ? kDefaultScheduledMultiplier : multiplier;
+    boost.id = "sb_" + std::to_string(now) + "_" + std::to_string(admin.scheduled_boosts.size() + 1);
+    boost.title = clean_world_text(title);
+    if (boost.title.empty()) boost.title = "Super Boost x" + std::to_string(boost.multiplier);
+    boost.reason = clean_world_text(reason);
+    boost.cancelled = false;
+    boost.created_ms = now;
+    touch_admin_unlocked();
+    admin.scheduled_boosts.push_back(boost);
 
-  JsonWriter json;
-  json.begin_object()
-      .field("status", "ok")
-      .field("message", "Super Boost programmato con successo per l orario selezionato!")
-      .field("id", boost.id)
-      .field("start_ms", boost.start_ms)
-      .field("end_ms", boost.end_ms)
-      .field("multiplier", boost.multiplier)
-      .field("title", boost.title);
-  out = json.end_object().take();
-  return true;
+    JsonWriter json;
+    json.begin_object()
+        .field("status", "ok")
+        .field("message", "Super Boost programmato con successo per l orario selezionato!")
+        .field("id", boost.id)
+        .field("start_ms", boost.start_ms)
+        .field("end_ms", boost.end_ms)
+        .field("multiplier", boost.multiplier)
+        .field("title", boost.title);
+    out = json.end_object().take();
+    return true;
+  });
 }
 
 bool GameEngine::admin_cancel_scheduled_boost(const std::string& token, const std::string& boost_id,
                                               std::string& out) {
-  std::unique_lock lock(game_mutex);
-  if (!admin_token_valid_unlocked(token)) return refuse(out, "Accesso negato: token non valido.");
-  UndoScope undo(*this, lock);
-  // What the cancelled boosts and the x100 boost ran until now is credited
-  // before they stop counting.
-  sync_all_players_unlocked();
-  touch_admin_unlocked();
-  const bool all = boost_id.empty() || boost_id == "ALL";
   bool found = false;
-  for (ScheduledSuperBoost& b : admin.scheduled_boosts) {
-    if (all || b.id == boost_id) {
-      b.cancelled = true;
-      found = true;
+  const bool saved = change(out, [&](std::string& out) {
+    if (!admin_token_valid_unlocked(token)) return refuse(out, "Accesso negato: token non valido.");
+    // What the cancelled boosts and the x100 boost ran until now is credited
+    // before they stop counting.
+    sync_all_players_unlocked();
+    touch_admin_unlocked();
+    const bool all = boost_id.empty() || boost_id == "ALL";
+    for (ScheduledSuperBoost& b : admin.scheduled_boosts) {
+      if (all || b.id == boost_id) {
+        b.cancelled = true;
+        found = true;
+      }
     }
-  }
-  // Found or not, the running x100 boost ends.
-  admin.super_boost_until_ms = 0;
-  if (!undo.save(out)) return false;
-  if (!found) return refuse(out, "ID programmazione non trovato.");
-  JsonWriter json;
-  json.begin_object().field("status", "ok").field("message", "Programmazione Super Boost annullata.");
-  out = json.end_object().take();
-  return true;
+    // Found or not, the running x100 boost ends, and that is saved.
+    admin.super_boost_until_ms = 0;
+    if (!found) {
+      refuse(out, "ID programmazione non trovato.");
+      return true;
+    }
+    JsonWriter json;
+    json.begin_object().field("status", "ok").field("message", "Programmazione Super Boost annullata.");
+    out = json.end_object().take();
+    return true;
+  });
+  return saved && found;
 }
 
 }  // namespace ZezozuRiziv

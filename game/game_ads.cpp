@@ -166,77 +166,78 @@ bool GameEngine::record_ad_quartile(const std::string& address, const std::strin
 
 bool GameEngine::claim_ad_session(const std::string& address, const std::string& token, std::string& out) {
   if (!keys_usable(address, out)) return false;
-  std::unique_lock lock(game_mutex);
-  UndoScope undo(*this, lock);
-  PlayerProfile& player = get_or_create_player_unlocked(normalize_addr(address));
-  sync_player_unlocked(player);
-  if (token.empty() || player.ad_token.empty() || token != player.ad_token) {
-    out = error_json("Token Anti-Cheat SSV non valido o gia' riscattato");
-    return false;
-  }
-  const uint64_t now = now_ms();
-  if (now < player.ad_started_ms || now - player.ad_started_ms < kMinViewMs) {
-    out = error_json("Anti-Cheat Server SSV: riproduzione dello spot non ancora completata!");
-    return false;
-  }
+  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) {
+    if (token.empty() || player.ad_token.empty() || token != player.ad_token) {
+      out = error_json("Token Anti-Cheat SSV non valido o gia' riscattato");
+      return false;
+    }
+    const uint64_t now = now_ms();
+    if (now < player.ad_started_ms || now - player.ad_started_ms < kMinViewMs) {
+      out = error_json("Anti-Cheat Server SSV: riproduzione dello spot non ancora completata!");
+      return false;
+    }
 
-  const AdNetwork& network = ad_network_named(player.ad_network);
-  touch_ads_unlocked();
-  uint64_t& impressions = network.name == std::string_view("moloco")   ? moloco_impressions
-                          : network.name == std::string_view("amazon") ? amazon_impressions
-                          : network.name == std::string_view("meta")   ? meta_impressions
-                                                                       : google_impressions;
-  ++impressions;
-  total_revenue_eur += network.revenue_eur;
+    const AdNetwork& network = ad_network_named(player.ad_network);
+    touch_ads_unlocked();
+    uint64_t& impressions = network.name == std::string_view("moloco")   ? moloco_impressions
+                            : network.name == std::string_view("amazon") ? amazon_impressions
+                            : network.name == std::string_view("meta")   ? meta_impressions
+                                                                         : google_impressions;
+    ++impressions;
+    total_revenue_eur += network.revenue_eur;
 
-  const std::string type = player.ad_type.empty() ? kWcType : player.ad_type;
-  uint64_t reward = 0;
-  uint64_t boost_remaining_sec = 0;
-  double bonus_kwh = kWcBonusKwh;
-  if (type == kBoostType) {
-    // Each view adds an hour after what is left, never past 5 hours from now.
-    const uint64_t cap = now + kBoostCapMs;
-    const uint64_t extended = saturating_add(std::max(now, player.boost_10x_until_ms), kBoostGrantMs);
-    player.boost_10x_until_ms = std::min(cap, extended);
-    boost_remaining_sec = player.boost_10x_until_ms > now ? (player.boost_10x_until_ms - now) / 1000 : 0;
-    bonus_kwh = kBoostBonusKwh;
-  } else {
-    player.last_wc_ad_ms = now;
-    reward = player.ad_reward != 0 ? player.ad_reward : kFallbackRewardWc;
-    player.coins = saturating_add(player.coins, reward);
-  }
-  ++player.ads_watched;
-  player.kwh += bonus_kwh;
-  const std::string signature = hash_prefix(token + "_VERIFIED_" + std::to_string(now), kSignatureChars);
+    const std::string type = player.ad_type.empty() ? kWcType : player.ad_type;
+    uint64_t reward = 0;
+    uint64_t boost_remaining_sec = 0;
+    double bonus_kwh = kWcBonusKwh;
+    if (type == kBoostType) {
+      // Each view adds an hour after what is left, never past 5 hours from now.
+      const uint64_t cap = now + kBoostCapMs;
+      const uint64_t extended = saturating_add(std::max(now, player.boost_10x_until_ms), kBoostGrantMs);
+      player.boost_10x_until_ms = std::min(cap, extended);
+      boost_remaining_sec = player.boost_10x_until_ms > now ? (player.boost_10x_until_ms - now) / 1000 : 0;
+      bonus_kwh = kBoostBonusKwh;
+    } else {
+      player.last_wc_ad_ms = now;
+      reward = player.ad_reward != 0 ? player.ad_reward : kFallbackRewardWc;
+      player.coins = saturating_add(player.coins, reward);
+    }
+    ++player.ads_watched;
+    player.kwh += bonus_kwh;
+    const std::string signature = hash_prefix(token + "_VERIFIED_" + std::to_string(now), kSignatureChars);
 
-  // The token is spent; the start time and type stay as they were.
-  player.ad_token.clear();
-  player.ad_network.clear();
-  player.ad_reward = 0;
-  player.ad_quartile_mask = 0;
-  if (!undo.save(out)) return false;
+    // The token is spent; the start time and type stay as they were.
+    player.ad_token.clear();
+    player.ad_network.clear();
+    player.ad_reward = 0;
+    player.ad_quartile_mask = 0;
 
-  JsonWriter json;
-  json.begin_object()
-      .field("status", "ok")
-      .field("network", network.name)
-      .field("ad_type", type)
-      .field("ssv_signature", signature)
-      .field("reward_coins", reward);
-  json.key("bonus_kwh").fixed(bonus_kwh, 3);
-  json.field("boost_active", now < player.boost_10x_until_ms)
-      .field("boost_10x_until_ms", player.boost_10x_until_ms)
-      .field("boost_remaining_sec", boost_remaining_sec);
-  json.key("revenue_eur").fixed(network.revenue_eur, 3);
-  json.key("total_revenue_eur").fixed(total_revenue_eur, 3);
-  json.field("coins", player.coins);
-  json.key("kwh").fixed(player.kwh, 2);
-  out = json.end_object().take();
-  return true;
+    JsonWriter json;
+    json.begin_object()
+        .field("status", "ok")
+        .field("network", network.name)
+        .field("ad_type", type)
+        .field("ssv_signature", signature)
+        .field("reward_coins", reward);
+    json.key("bonus_kwh").fixed(bonus_kwh, 3);
+    json.field("boost_active", now < player.boost_10x_until_ms)
+        .field("boost_10x_until_ms", player.boost_10x_until_ms)
+        .field("boost_remaining_sec", boost_remaining_sec);
+    json.key("revenue_eur").fixed(network.revenue_eur, 3);
+    json.key("total_revenue_eur").fixed(total_revenue_eur, 3);
+    json.field("coins", player.coins);
+    json.key("kwh").fixed(player.kwh, 2);
+    out = json.end_object().take();
+    return true;
+  });
 }
 
 std::string GameEngine::get_ads_status_json() const {
   std::shared_lock lock(game_mutex);
+  return ads_status_json_unlocked();
+}
+
+std::string GameEngine::ads_status_json_unlocked() const {
   // The Moloco counter is not part of the shown total.
   const uint64_t total = google_impressions + meta_impressions + amazon_impressions;
   JsonWriter json;
@@ -260,9 +261,7 @@ std::string GameEngine::get_ads_status_json() const {
 bool GameEngine::update_ads_config(const std::string& google_ad_unit_id, const std::string& meta_placement_id,
                                    const std::string& meta_pixel_id, const std::string& amazon_pub_id,
                                    const std::string& amazon_slot_id, std::string& out) {
-  {
-    std::unique_lock lock(game_mutex);
-    UndoScope undo(*this, lock);
+  return change(out, [&](std::string& out) {
     touch_ads_unlocked();
     const auto set = [](std::string& field, const std::string& text) {
       std::string cleaned = clean_ad_identifier(text);
@@ -274,10 +273,9 @@ bool GameEngine::update_ads_config(const std::string& google_ad_unit_id, const s
     set(ads_config.amazon_pub_id, amazon_pub_id);
     set(ads_config.amazon_slot_id, amazon_slot_id);
     // Saved also when nothing changed.
-    if (!undo.save(out)) return false;
-  }
-  out = get_ads_status_json();
-  return true;
+    out = ads_status_json_unlocked();
+    return true;
+  });
 }
 
 void GameEngine::read_ads_publisher_conf_unlocked(const std::string& path) {

@@ -60,96 +60,92 @@ bool GameEngine::set_parcel_billboard(const std::string& address, const std::str
                                       const std::string& link_url, const std::string& social_type,
                                       bool span_cluster, std::string& out) {
   if (!keys_usable(address, out)) return false;
-  std::unique_lock lock(game_mutex);
-  UndoScope undo(*this, lock);
-  PlayerProfile& player = acting_player_unlocked(address);
-  const std::string addr = player.address;
+  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) {
+    const std::string& addr = player.address;
 
-  ParcelRecord* lot = find_owned_lot_unlocked(addr, lot_key);
-  if (lot == nullptr) return refuse(out, kNotLotOwnerMessage);
-  Advert advert{sanitize_billboard_field(title, kTitleMaxBytes),
-                sanitize_billboard_field(image_url, kImageUrlMaxBytes),
-                sanitize_billboard_field(link_url, kLinkUrlMaxBytes),
-                sanitize_billboard_field(social_type, kSocialTypeMaxBytes)};
-  if (advert.social_type.empty()) advert.social_type = "web";
-  if (advert.title.empty() && advert.image_url.empty()) return refuse(out, kEmptyAdvertMessage);
+    ParcelRecord* lot = find_owned_lot_unlocked(addr, lot_key);
+    if (lot == nullptr) return refuse(out, kNotLotOwnerMessage);
+    Advert advert{sanitize_billboard_field(title, kTitleMaxBytes),
+                  sanitize_billboard_field(image_url, kImageUrlMaxBytes),
+                  sanitize_billboard_field(link_url, kLinkUrlMaxBytes),
+                  sanitize_billboard_field(social_type, kSocialTypeMaxBytes)};
+    if (advert.social_type.empty()) advert.social_type = "web";
+    if (advert.title.empty() && advert.image_url.empty()) return refuse(out, kEmptyAdvertMessage);
 
-  const uint64_t now = now_ms();
-  uint64_t updated = 0;
-  if (!span_cluster) {
-    touch_parcel_unlocked(lot->key);
-    show(*lot, advert, false, lot->key);
-    lot->updated_ms = now;
-    updated = 1;
-  } else {
-    const SharedText group_id = "bb_" + text_prefix(addr, kGroupAddressChars) + "_" + std::to_string(now);
-    // Every lot of the owner in every cell of the district, the target's
-    // cell included (a cell may hold several). Changing the advert moves no
-    // lot in the indexes.
-    parcel_index_.visit_district(addr, hex_cell_of(lot->lat, lot->lon), [&](HexCell cell) {
-      for (ParcelRecord* p : parcel_index_.in_hex_cell(cell)) {
-        if (p->owner != addr) continue;
-        touch_parcel_unlocked(p->key);
-        show(*p, advert, true, group_id);
-        p->updated_ms = now;
-        ++updated;
-      }
-      return true;
-    });
-  }
-  recalculate_player_power_unlocked(player);
-  if (!undo.save(out)) return false;
+    const uint64_t now = now_ms();
+    uint64_t updated = 0;
+    if (!span_cluster) {
+      touch_parcel_unlocked(lot->key);
+      show(*lot, advert, false, lot->key);
+      lot->updated_ms = now;
+      updated = 1;
+    } else {
+      const SharedText group_id = "bb_" + text_prefix(addr, kGroupAddressChars) + "_" + std::to_string(now);
+      // Every lot of the owner in every cell of the district, the target's
+      // cell included (a cell may hold several). Changing the advert moves no
+      // lot in the indexes.
+      parcel_index_.visit_district(addr, hex_cell_of(lot->lat, lot->lon), [&](HexCell cell) {
+        for (ParcelRecord* p : parcel_index_.in_hex_cell(cell)) {
+          if (p->owner != addr) continue;
+          touch_parcel_unlocked(p->key);
+          show(*p, advert, true, group_id);
+          p->updated_ms = now;
+          ++updated;
+        }
+        return true;
+      });
+    }
+    recalculate_player_power_unlocked(player);
 
-  JsonWriter json;
-  json.begin_object().field("status", "ok");
-  json.field("message", "Vetrina pubblicitaria attiva su " + std::to_string(updated) + lots_word(updated) +
-                            " (-50% kW sui lotti usati)!");
-  json.field("updated_lots", updated).key("power_kw").fixed(player.power_kw, 2).end_object();
-  out = json.take();
-  return true;
+    JsonWriter json;
+    json.begin_object().field("status", "ok");
+    json.field("message", "Vetrina pubblicitaria attiva su " + std::to_string(updated) + lots_word(updated) +
+                              " (-50% kW sui lotti usati)!");
+    json.field("updated_lots", updated).key("power_kw").fixed(player.power_kw, 2).end_object();
+    out = json.take();
+    return true;
+  });
 }
 
 bool GameEngine::clear_parcel_billboard(const std::string& address, const std::string& lot_key, bool whole_group,
                                         std::string& out) {
   if (!keys_usable(address, out)) return false;
-  std::unique_lock lock(game_mutex);
-  UndoScope undo(*this, lock);
-  PlayerProfile& player = acting_player_unlocked(address);
-  const std::string addr = player.address;
+  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) {
+    const std::string& addr = player.address;
 
-  ParcelRecord* lot = find_owned_lot_unlocked(addr, lot_key);
-  if (lot == nullptr) return refuse(out, kNotLotOwnerMessage);
+    ParcelRecord* lot = find_owned_lot_unlocked(addr, lot_key);
+    if (lot == nullptr) return refuse(out, kNotLotOwnerMessage);
 
-  const uint64_t now = now_ms();
-  uint64_t cleared = 0;
-  if (whole_group && !lot->group_id.empty()) {
-    // Copied: clearing the lot that holds it empties it.
-    const std::string group_id = lot->group_id.str();
-    // Clearing changes no owner, so the owner's list stays as it is.
-    for (ParcelRecord* p : parcel_index_.owned_by(addr)) {
-      if (p->group_id != group_id) continue;
-      touch_parcel_unlocked(p->key);
-      take_down(*p);
-      p->updated_ms = now;
-      ++cleared;
+    const uint64_t now = now_ms();
+    uint64_t cleared = 0;
+    if (whole_group && !lot->group_id.empty()) {
+      // Copied: clearing the lot that holds it empties it.
+      const std::string group_id = lot->group_id.str();
+      // Clearing changes no owner, so the owner's list stays as it is.
+      for (ParcelRecord* p : parcel_index_.owned_by(addr)) {
+        if (p->group_id != group_id) continue;
+        touch_parcel_unlocked(p->key);
+        take_down(*p);
+        p->updated_ms = now;
+        ++cleared;
+      }
     }
-  }
-  if (cleared == 0) {
-    touch_parcel_unlocked(lot->key);
-    take_down(*lot);
-    lot->updated_ms = now;
-    cleared = 1;
-  }
-  recalculate_player_power_unlocked(player);
-  if (!undo.save(out)) return false;
+    if (cleared == 0) {
+      touch_parcel_unlocked(lot->key);
+      take_down(*lot);
+      lot->updated_ms = now;
+      cleared = 1;
+    }
+    recalculate_player_power_unlocked(player);
 
-  JsonWriter json;
-  json.begin_object().field("status", "ok");
-  json.field("message", "Vetrina rimossa da " + std::to_string(cleared) + lots_word(cleared) +
-                            ": ripristinato il 100% della produzione energetica!");
-  json.key("power_kw").fixed(player.power_kw, 2).end_object();
-  out = json.take();
-  return true;
+    JsonWriter json;
+    json.begin_object().field("status", "ok");
+    json.field("message", "Vetrina rimossa da " + std::to_string(cleared) + lots_word(cleared) +
+                              ": ripristinato il 100% della produzione energetica!");
+    json.key("power_kw").fixed(player.power_kw, 2).end_object();
+    out = json.take();
+    return true;
+  });
 }
 
 }  // namespace ZezozuRiziv

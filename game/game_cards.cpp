@@ -24,50 +24,49 @@ void put_card(JsonWriter& json, std::string_view id, std::string_view name, std:
 
 bool GameEngine::draw_daily_bonus_card(const std::string& address, std::string& out) {
   if (!keys_usable(address, out)) return false;
-  std::unique_lock lock(game_mutex);
-  UndoScope undo(*this, lock);
-  PlayerProfile& player = get_or_create_player_unlocked(normalize_addr(address));
-  sync_player_unlocked(player);
-  const uint64_t now = now_ms();
+  return change(out, [&](std::string& out) {
+    PlayerProfile& player = get_or_create_player_unlocked(normalize_addr(address));
+    sync_player_unlocked(player);
+    const uint64_t now = now_ms();
 
-  const uint64_t left = cooldown_left_ms(player.card_draw_ms, kDailyCardPeriodMs, now);
-  if (left > 0) {
+    const uint64_t left = cooldown_left_ms(player.card_draw_ms, kDailyCardPeriodMs, now);
+    if (left > 0) {
+      JsonWriter json;
+      json.begin_object()
+          .field("status", "error")
+          .field("message", "Hai gia' pescato la tua carta bonus nelle ultime 24 ore!")
+          .field("cooldown_sec", left / 1000)
+          .end_object();
+      out = json.take();
+      return false;
+    }
+
+    const uint64_t draw = random_->below(kCardDrawBound);
+    const DailyCardDef& card = kDailyCards[daily_card_index(player.coins, now, draw)];
+    player.card_draw_ms = now;
+    player.card_until_ms = now + kDailyCardPeriodMs;
+    player.card_id = card.id;
+    player.card_name = card.name;
+    player.card_desc = card.desc;
+    player.card_type = card.type;
+    player.card_value = card.value;
+    recalculate_player_power_unlocked(player);
+
     JsonWriter json;
     json.begin_object()
-        .field("status", "error")
-        .field("message", "Hai gia' pescato la tua carta bonus nelle ultime 24 ore!")
-        .field("cooldown_sec", left / 1000)
+        .field("status", "ok")
+        .field("message", "Carta bonus pescata con successo!")
+        .key("card")
+        .begin_object();
+    put_card(json, card.id, card.name, card.desc, card.type, card.value);
+    json.field("icon", card.icon)
+        .field("expires_ms", player.card_until_ms)
+        .field("duration_sec", kDailyCardPeriodMs / 1000)
+        .end_object()
         .end_object();
     out = json.take();
-    return false;
-  }
-
-  const uint64_t draw = random_->below(kCardDrawBound);
-  const DailyCardDef& card = kDailyCards[daily_card_index(player.coins, now, draw)];
-  player.card_draw_ms = now;
-  player.card_until_ms = now + kDailyCardPeriodMs;
-  player.card_id = card.id;
-  player.card_name = card.name;
-  player.card_desc = card.desc;
-  player.card_type = card.type;
-  player.card_value = card.value;
-  recalculate_player_power_unlocked(player);
-  if (!undo.save(out)) return false;
-
-  JsonWriter json;
-  json.begin_object()
-      .field("status", "ok")
-      .field("message", "Carta bonus pescata con successo!")
-      .key("card")
-      .begin_object();
-  put_card(json, card.id, card.name, card.desc, card.type, card.value);
-  json.field("icon", card.icon)
-      .field("expires_ms", player.card_until_ms)
-      .field("duration_sec", kDailyCardPeriodMs / 1000)
-      .end_object()
-      .end_object();
-  out = json.take();
-  return true;
+    return true;
+  });
 }
 
 std::string GameEngine::get_daily_bonus_card_status_json(const std::string& address) const {

@@ -17,6 +17,7 @@
 #include "crypto/json_writer.h"
 #include "game/game_engine.h"
 #include "game/text_safety.h"
+#include "game/world_records.h"
 #include "storage/block_rules.h"
 #include "storage/ledger.h"
 #include "storage/storage.h"
@@ -85,84 +86,107 @@ bool GameEngine::claim_ruz_onchain(const std::string& address, State& state, Sto
   // Coins paid to a text that is no address would belong to no key.
   if (!RozeveCrypto::CryptoKeys::is_valid_address(addr)) return refuse(out, kClaimantNotAddress);
 
-  std::unique_lock lock(game_mutex);
-  // A world that could not be loaded is never saved: the claim could not
-  // be kept, so the ledger is not touched.
-  if (load_failed_) return refuse(out, kSaveFailedMessage);
-  UndoScope undo(*this);
-  PlayerProfile& player = get_or_create_player_unlocked(addr);
-  sync_player_unlocked(player);
-
   const bool by_coins = source == "WC" || source == "wc";
-  uint64_t amount = 0;
-  if (by_coins) {
-    if (player.coins < kUnitsPerRuz) return refuse(out, kWcTooFew);
-    amount = player.coins / kUnitsPerRuz;
-    if (max_amount >= 1 && max_amount <= amount) amount = max_amount;
-  } else {
-    if (!(player.kwh >= kKwhPerRuz)) return refuse(out, kKwhTooFew);
-    // Boosts can make kWh huge: the whole amount is judged as a double
-    // before it is taken into 64 bits.
-    const double whole = std::floor(player.kwh / kKwhPerRuz);
-    if (whole >= kTwoTo64) {
-      if (max_amount == 0) return refuse(out, kPoolExhaustedMessage);
-      amount = max_amount;  // below the whole amount, whatever it is
-    } else {
-      amount = static_cast<uint64_t>(whole);
-      if (max_amount >= 1 && max_amount <= amount) amount = max_amount;
-    }
-    if (amount == 0) return refuse(out, kBelowOneRuz);
-  }
-  // An amount whose atomic value does not fit could never be paid.
-  if (static_cast<unsigned __int128>(amount) * kAtomicPerCoin > UINT64_MAX) {
-    return refuse(out, kPoolExhaustedMessage);
-  }
-
   Ledger ledger(storage, state);
   PreparedClaim prepared;
-  if (LedgerResult ready = ledger.prepare_claim(addr, amount, prepared); !ready) return refuse(out, ready.error);
-  const ClaimIntent intent{prepared.block.transactions.front().tx_hash, prepared.block.index, addr,
-                           by_coins ? "WC" : "KWH", amount * kUnitsPerRuz, prepared.net};
+  ClaimIntent intent;
+  // The game side as the debit left it, for the answer.
+  double remaining_kwh = 0.0;
+  uint64_t remaining_coins = 0;
+  double total_ruz = 0.0;
+  uint64_t amount = 0;
+  // A player the claim created, as it stood before the debit.
+  std::string as_created;
 
-  // The debit and its intent reach the world file before the block reaches
-  // the log: a crash in between leaves an intent that the next start
-  // settles against the log, never coins paid twice.
-  debit(player, intent);
-  touch_claim_unlocked(intent.tx_hash);
-  pending_claims_.insert_or_assign(intent.tx_hash, intent);
-  // The world as it was before the claim, should its block not be kept.
-  UndoRecords before_claim = undo.records_;
-  if (!save_world_unlocked()) {
-    undo.undo();
-    return refuse(out, kSaveFailedMessage);
-  }
+  // 1. The debit and its intent reach the world's journal before the block
+  // reaches the log: a crash in between leaves an intent that the next
+  // start settles against the log, never coins paid twice. The game lock
+  // is let go while the journal syncs; the chain lock, held by the caller,
+  // keeps the ledger as prepare_claim() found it.
+  const bool debited = change_for(addr, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) {
+    // A world that could not be loaded is never saved: the claim could not
+    // be kept, so the ledger is not touched.
+    if (load_failed_) return refuse(out, kSaveFailedMessage);
+    if (by_coins) {
+      if (player.coins < kUnitsPerRuz) return refuse(out, kWcTooFew);
+      amount = player.coins / kUnitsPerRuz;
+      if (max_amount >= 1 && max_amount <= amount) amount = max_amount;
+    } else {
+      if (!(player.kwh >= kKwhPerRuz)) return refuse(out, kKwhTooFew);
+      // Boosts can make kWh huge: the whole amount is judged as a double
+      // before it is taken into 64 bits.
+      const double whole = std::floor(player.kwh / kKwhPerRuz);
+      if (whole >= kTwoTo64) {
+        if (max_amount == 0) return refuse(out, kPoolExhaustedMessage);
+        amount = max_amount;  // below the whole amount, whatever it is
+      } else {
+        amount = static_cast<uint64_t>(whole);
+        if (max_amount >= 1 && max_amount <= amount) amount = max_amount;
+      }
+      if (amount == 0) return refuse(out, kBelowOneRuz);
+    }
+    // An amount whose atomic value does not fit could never be paid.
+    if (static_cast<unsigned __int128>(amount) * kAtomicPerCoin > UINT64_MAX) {
+      return refuse(out, kPoolExhaustedMessage);
+    }
+    if (LedgerResult ready = ledger.prepare_claim(addr, amount, prepared); !ready) return refuse(out, ready.error);
+    intent = ClaimIntent{prepared.block.transactions.front().tx_hash, prepared.block.index, addr,
+                         by_coins ? "WC" : "KWH", amount * kUnitsPerRuz, prepared.net};
+    if (created_by_change_unlocked(addr)) append_player_line(as_created, player);
+    debit(player, intent);
+    touch_claim_unlocked(intent.tx_hash);
+    pending_claims_.insert_or_assign(intent.tx_hash, intent);
+    remaining_kwh = player.kwh;
+    remaining_coins = player.coins;
+    total_ruz = player.ruz;
+    return true;
+  });
+  if (!debited) return false;
 
-  // Synced on return: the debit already on disk never rests on a block a
-  // crash could still take from the log.
+  // 2. The block, synced on return: the debit already on disk never rests
+  // on a block a crash could still take from the log.
   ClaimReceipt receipt;
   const LedgerResult paid = ledger.commit_claim(prepared, receipt);
-  const std::string& failure = paid.error;
-  // The debit and its intent are on disk: what follows is a change of its
-  // own, undone back to them.
+  const std::string failure = paid.error;
+
+  // 3. The block log decides. Other changes may have come between: the
+  // debit is given back as a change of its own, not by putting the player
+  // back as it was.
+  std::string settled;
   if (!log_holds(storage, intent)) {
-    // This change puts the world back as it was before the claim (a new
-    // player gone too) and drops the intent, or failing that the next start
-    // refunds it (the debit and the intent stay in memory as on disk).
-    touch_records_unlocked(before_claim);
-    undo_records_unlocked(before_claim);
-    if (!save_world_unlocked()) {
-      undo.undo();
+    const bool refunded = change(settled, [&](std::string&) {
+      touch_claim_unlocked(intent.tx_hash);
+      pending_claims_.erase(intent.tx_hash);
+      if (const auto it = players.find(intent.player); it != players.end()) {
+        touch_player_unlocked(intent.player);
+        refund(it->second, intent);
+        // A player the claim made, and nothing else changed since, goes
+        // again: the world is as before the claim.
+        std::string now_line;
+        append_player_line(now_line, it->second);
+        if (!as_created.empty() && now_line == as_created) players.erase(it);
+      }
+      return true;
+    });
+    // The debit and the intent stay in memory as on disk: the next start
+    // refunds it.
+    if (!refunded) {
       std::cout << "[GIOCO] Riscatto non registrato: il rimborso di " << intent.player
                 << " sara' salvato al prossimo avvio" << std::endl;
     }
     return refuse(out, failure);
   }
-  // The block stands, and so does the debit, already on disk. The intent's
-  // removal is queued without a sync of its own: lost in a crash, it is
-  // redone at the next start, which finds the block.
-  touch_claim_unlocked(intent.tx_hash);
-  pending_claims_.erase(intent.tx_hash);
-  if (!undo.queue()) undo.undo();
+  // The block stands, and so does the debit. The intent's removal goes to
+  // the journal's next write without a sync of its own: lost in a crash, it
+  // is redone at the next start, which finds the block.
+  static_cast<void>(change(
+      settled,
+      [&](std::string&) {
+        touch_claim_unlocked(intent.tx_hash);
+        pending_claims_.erase(intent.tx_hash);
+        return true;
+      },
+      Durability::kQueued));
   if (!failure.empty()) return refuse(out, kBlockKeptMessage);
 
   const Transaction& payment = receipt.committed.block.transactions.front();
@@ -179,37 +203,39 @@ bool GameEngine::claim_ruz_onchain(const std::string& address, State& state, Sto
   json.key("coop_fee_ruz").fixed(ruz_of(receipt.fee.incubator), 2);
   json.key("validator_fee_ruz").fixed(ruz_of(receipt.fee.validator), 2);
   json.key("burn_fee_ruz").fixed(ruz_of(receipt.fee.burn), 2);
-  json.key("remaining_kwh").fixed(player.kwh, 2);
-  json.field("remaining_coins", player.coins);
-  json.key("total_ruz").fixed(player.ruz, 2);
+  json.key("remaining_kwh").fixed(remaining_kwh, 2);
+  json.field("remaining_coins", remaining_coins);
+  json.key("total_ruz").fixed(total_ruz, 2);
   out = json.end_object().take();
   return true;
 }
 
 bool GameEngine::settle_pending_claims(const Storage& storage, std::string& error) {
-  std::unique_lock lock(game_mutex);
-  if (pending_claims_.empty() || load_failed_) return true;
-  UndoScope undo(*this);
   uint64_t kept = 0;
   uint64_t refunded = 0;
-  // One record per transaction: a line read twice is one claim, refunded
-  // once.
-  for (const auto& [hash, intent] : pending_claims_) {
-    touch_claim_unlocked(hash);
-    if (log_holds(storage, intent)) {
-      ++kept;  // the world file shows the debit already
-      continue;
+  std::string out;
+  const bool settled = change(out, [&](std::string&) {
+    if (pending_claims_.empty() || load_failed_) return false;
+    // One record per transaction: a line read twice is one claim, refunded
+    // once.
+    for (const auto& [hash, intent] : pending_claims_) {
+      touch_claim_unlocked(hash);
+      if (log_holds(storage, intent)) {
+        ++kept;  // the world file shows the debit already
+        continue;
+      }
+      // A player whose line was lost has no debit to give back.
+      if (const auto it = players.find(intent.player); it != players.end()) {
+        touch_player_unlocked(intent.player);
+        refund(it->second, intent);
+      }
+      ++refunded;
     }
-    // A player whose line was lost has no debit to give back.
-    if (const auto it = players.find(intent.player); it != players.end()) {
-      touch_player_unlocked(intent.player);
-      refund(it->second, intent);
-    }
-    ++refunded;
-  }
-  pending_claims_.clear();
-  if (!save_world_unlocked()) {
-    undo.undo();
+    pending_claims_.clear();
+    return true;
+  });
+  if (kept + refunded == 0) return true;  // nothing was pending
+  if (!settled) {
     error = "Impossibile salvare " + world_file_path + " dopo aver sistemato i riscatti in sospeso";
     return false;
   }

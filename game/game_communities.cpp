@@ -19,8 +19,6 @@ constexpr size_t kMinTagBytes = 2;
 constexpr size_t kMaxTagBytes = 6;
 // A post keeps this much of its text.
 constexpr size_t kMaxPostBytes = 200;
-// A board keeps its newest this many messages.
-constexpr size_t kBoardMessages = 50;
 // Post ids end in "_" and a number below this.
 constexpr uint64_t kPostSuffixCount = 100;
 
@@ -34,15 +32,6 @@ constexpr char kJoinedEmoji[] = "\xF0\x9F\xA4\x9D";       // handshake
 
 constexpr char kNotFoundMessage[] = "CER non trovata";
 constexpr char kNoCommunityMessage[] = "Non fai parte di nessuna CER.";
-
-// Joins and posts both append: the board never holds more than its cap.
-void append_to_board(CERCommunity& community, CERMessage message) {
-  community.messages.push_back(std::move(message));
-  if (community.messages.size() > kBoardMessages) {
-    community.messages.erase(community.messages.begin(),
-                             community.messages.end() - static_cast<std::ptrdiff_t>(kBoardMessages));
-  }
-}
 
 std::string or_default(std::string text, const char* fallback) { return text.empty() ? fallback : text; }
 
@@ -62,9 +51,7 @@ std::unordered_map<std::string, std::string> GameEngine::usernames_of_unlocked(
 
 void GameEngine::remove_from_community_unlocked(const std::string& cer_id, const std::string& address) {
   const auto it = cer_id.empty() ? cers.end() : cers.find(cer_id);
-  if (it == cers.end()) return;
-  touch_cer_unlocked(cer_id);
-  std::erase_if(it->second.members, [&](const CERMember& m) { return m.address == address; });
+  if (it != cers.end()) remove_member_unlocked(it->second, address);
 }
 
 bool GameEngine::create_cer_community(const std::string& address, const std::string& name, const std::string& tag,
@@ -75,123 +62,121 @@ bool GameEngine::create_cer_community(const std::string& address, const std::str
   const std::string clean_name = clean_world_text(name);
   const std::string clean_tag = clean_world_text(tag);
 
-  std::unique_lock lock(game_mutex);
-  UndoScope undo(*this, lock);
-  const std::string addr = normalize_addr(address);
-  PlayerProfile& player = get_or_create_player_unlocked(addr);
+  return change_for(address, Accrual::kNone, out, [&](PlayerProfile& player, std::string& out) {
+    const std::string& addr = player.address;
 
-  if (clean_name.size() < kMinNameBytes) return refuse(out, "Il nome della CER deve contenere almeno 3 caratteri.");
-  if (clean_tag.size() < kMinTagBytes || clean_tag.size() > kMaxTagBytes) {
-    return refuse(out, "Il Tag della CER deve contenere da 2 a 6 caratteri.");
-  }
-  if (player.coins < kFoundingFeeWc) return refuse(out, "Servono almeno 100 Watt Coin per registrare una nuova CER.");
+    if (clean_name.size() < kMinNameBytes) return refuse(out, "Il nome della CER deve contenere almeno 3 caratteri.");
+    if (clean_tag.size() < kMinTagBytes || clean_tag.size() > kMaxTagBytes) {
+      return refuse(out, "Il Tag della CER deve contenere da 2 a 6 caratteri.");
+    }
+    if (player.coins < kFoundingFeeWc) return refuse(out, "Servono almeno 100 Watt Coin per registrare una nuova CER.");
 
-  const uint64_t now = now_ms();
-  // A drawn id that names a community already is drawn again: it would
-  // replace that community.
-  const std::optional<std::string> id =
-      draw_free_id("cer_", now, *random_, [&](const std::string& candidate) { return cers.count(candidate) != 0; });
-  if (!id) return refuse(out, "Troppe CER fondate in questo istante: riprova tra un momento.");
+    const uint64_t now = now_ms();
+    // A drawn id that names a community already is drawn again: it would
+    // replace that community.
+    const std::optional<std::string> id =
+        draw_free_id("cer_", now, *random_, [&](const std::string& candidate) { return cers.count(candidate) != 0; });
+    if (!id) return refuse(out, "Troppe CER fondate in questo istante: riprova tra un momento.");
 
-  remove_from_community_unlocked(player.cer_id, addr);
-  player.coins -= kFoundingFeeWc;
+    remove_from_community_unlocked(player.cer_id, addr);
+    player.coins -= kFoundingFeeWc;
 
-  touch_cer_unlocked(*id);
-  CERCommunity& community = cers[*id];
-  community.id = *id;
-  community.name = clean_name;
-  community.tag = ascii_upper(clean_tag);
-  community.description = or_default(clean_world_text(description), kDefaultDescription);
-  community.emblem = or_default(clean_world_text(emblem), kDefaultEmblem);
-  community.creator = addr;
-  community.created_at = now;
-  community.weekly_score = 0;
-  community.total_kwh = player.kwh;
-  community.members.push_back(CERMember{addr, kRoleAdmin, now, 0, player.kwh});
-  append_to_board(community, CERMessage{"msg_" + std::to_string(now), addr, "Admin",
-                                        "Comunita Energetica Rinnovabile creata! Iniziamo la transizione verde "
-                                        "insieme.",
-                                        kFoundedEmoji, now});
-  player.cer_id = *id;
-  player.cer_role = kRoleAdmin;
-  if (!undo.save(out)) return false;
+    touch_cer_unlocked(*id);
+    CERCommunity& community = cers[*id];
+    community.id = *id;
+    community.name = clean_name;
+    community.tag = ascii_upper(clean_tag);
+    community.description = or_default(clean_world_text(description), kDefaultDescription);
+    community.emblem = or_default(clean_world_text(emblem), kDefaultEmblem);
+    community.creator = addr;
+    community.created_at = now;
+    community.weekly_score = 0;
+    community.total_kwh = player.kwh;
+    community.members.push_back(CERMember{addr, kRoleAdmin, now, 0, player.kwh});
+    community.messages.push_back(CERMessage{"msg_" + std::to_string(now), addr, "Admin",
+                                          "Comunita Energetica Rinnovabile creata! Iniziamo la transizione verde "
+                                          "insieme.",
+                                          kFoundedEmoji, now});
+    player.cer_id = *id;
+    player.cer_role = kRoleAdmin;
 
-  JsonWriter json;
-  json.begin_object()
-      .field("status", "ok")
-      .field("message", "Comunita Energetica [" + clean_name + "] fondata con successo!")
-      .field("cer_id", *id)
-      .end_object();
-  out = json.take();
-  return true;
+    JsonWriter json;
+    json.begin_object()
+        .field("status", "ok")
+        .field("message", "Comunita Energetica [" + clean_name + "] fondata con successo!")
+        .field("cer_id", *id)
+        .end_object();
+    out = json.take();
+    return true;
+  });
 }
 
 bool GameEngine::join_cer_community(const std::string& address, const std::string& cer_id, std::string& out) {
   if (!keys_usable(address, out)) return false;
-  std::unique_lock lock(game_mutex);
-  UndoScope undo(*this, lock);
-  const std::string addr = normalize_addr(address);
-  PlayerProfile& player = get_or_create_player_unlocked(addr);
+  return change_for(address, Accrual::kNone, out, [&](PlayerProfile& player, std::string& out) {
+    const std::string& addr = player.address;
 
-  const auto it = cers.find(cer_id);
-  if (it == cers.end()) return refuse(out, "CER non trovata.");
-  if (player.cer_id == cer_id) return refuse(out, "Fai gia' parte di questa CER!");
+    const auto it = cers.find(cer_id);
+    if (it == cers.end()) return refuse(out, "CER non trovata.");
+    if (player.cer_id == cer_id) return refuse(out, "Fai gia' parte di questa CER!");
 
-  remove_from_community_unlocked(player.cer_id, addr);
-  touch_cer_unlocked(cer_id);
-  CERCommunity& community = it->second;
-  const uint64_t now = now_ms();
-  community.members.push_back(CERMember{addr, kRoleMember, now, 0, player.kwh});
-  community.total_kwh += player.kwh;
-  player.cer_id = cer_id;
-  player.cer_role = kRoleMember;
-  append_to_board(community, CERMessage{"msg_" + std::to_string(now), addr, "Sistema",
-                                        "Nuovo membro unito alla comunita! +Produzione per tutti.", kJoinedEmoji,
-                                        now});
-  if (!undo.save(out)) return false;
+    remove_from_community_unlocked(player.cer_id, addr);
+    CERCommunity& community = it->second;
+    const uint64_t now = now_ms();
+    // A player is listed once: an entry left from before goes.
+    remove_member_unlocked(community, addr);
+    add_member_unlocked(community, CERMember{addr, kRoleMember, now, 0, player.kwh});
+    touch_cer_fields_unlocked(community);
+    community.total_kwh += player.kwh;
+    player.cer_id = cer_id;
+    player.cer_role = kRoleMember;
+    post_message_unlocked(community, CERMessage{"msg_" + std::to_string(now), addr, "Sistema",
+                                          "Nuovo membro unito alla comunita! +Produzione per tutti.", kJoinedEmoji,
+                                          now});
 
-  JsonWriter json;
-  json.begin_object()
-      .field("status", "ok")
-      .field("message", "Ti sei unito alla CER [" + community.name + "]!")
-      .field("cer_id", cer_id)
-      .end_object();
-  out = json.take();
-  return true;
+    JsonWriter json;
+    json.begin_object()
+        .field("status", "ok")
+        .field("message", "Ti sei unito alla CER [" + community.name + "]!")
+        .field("cer_id", cer_id)
+        .end_object();
+    out = json.take();
+    return true;
+  });
 }
 
 bool GameEngine::leave_cer_community(const std::string& address, std::string& out) {
   if (!keys_usable(address, out)) return false;
-  std::unique_lock lock(game_mutex);
-  UndoScope undo(*this, lock);
-  const std::string addr = normalize_addr(address);
-  PlayerProfile& player = get_or_create_player_unlocked(addr);
+  return change_for(address, Accrual::kNone, out, [&](PlayerProfile& player, std::string& out) {
+    const std::string& addr = player.address;
 
-  const auto it = player.cer_id.empty() ? cers.end() : cers.find(player.cer_id);
-  if (it == cers.end()) return refuse(out, kNoCommunityMessage);
+    const auto it = player.cer_id.empty() ? cers.end() : cers.find(player.cer_id);
+    if (it == cers.end()) return refuse(out, kNoCommunityMessage);
 
-  remove_from_community_unlocked(player.cer_id, addr);
-  CERCommunity& community = it->second;
-  if (player.cer_role == kRoleAdmin && !community.members.empty()) {
-    // The longest-standing member takes over.
-    CERMember& heir = community.members.front();
-    heir.role = kRoleAdmin;
-    community.creator = heir.address;
-    const auto heir_profile = players.find(heir.address);
-    if (heir_profile != players.end()) {
-      touch_player_unlocked(heir.address);
-      heir_profile->second.cer_role = kRoleAdmin;
+    remove_from_community_unlocked(player.cer_id, addr);
+    CERCommunity& community = it->second;
+    if (player.cer_role == kRoleAdmin && !community.members.empty()) {
+      // The longest-standing member takes over.
+      const std::string heir_address = community.members.front().address;
+      CERMember& heir = *edit_member_unlocked(community, heir_address);
+      heir.role = kRoleAdmin;
+      touch_cer_fields_unlocked(community);
+      community.creator = heir.address;
+      const auto heir_profile = players.find(heir.address);
+      if (heir_profile != players.end()) {
+        touch_player_unlocked(heir.address);
+        heir_profile->second.cer_role = kRoleAdmin;
+      }
     }
-  }
-  // The community stays, also when nobody is left in it.
-  player.cer_id.clear();
-  player.cer_role = kRoleMember;
-  if (!undo.save(out)) return false;
+    // The community stays, also when nobody is left in it.
+    player.cer_id.clear();
+    player.cer_role = kRoleMember;
 
-  JsonWriter json;
-  json.begin_object().field("status", "ok").field("message", "Hai lasciato la CER con successo.").end_object();
-  out = json.take();
-  return true;
+    JsonWriter json;
+    json.begin_object().field("status", "ok").field("message", "Hai lasciato la CER con successo.").end_object();
+    out = json.take();
+    return true;
+  });
 }
 
 bool GameEngine::post_cer_message(const std::string& address, const std::string& text, const std::string& emoji,
@@ -199,31 +184,28 @@ bool GameEngine::post_cer_message(const std::string& address, const std::string&
   if (!keys_usable(address, out)) return false;
   const std::string clean_text = clean_world_text(text);
 
-  std::unique_lock lock(game_mutex);
-  UndoScope undo(*this, lock);
-  const std::string addr = normalize_addr(address);
-  PlayerProfile& player = get_or_create_player_unlocked(addr);
+  return change_for(address, Accrual::kNone, out, [&](PlayerProfile& player, std::string& out) {
+    const std::string& addr = player.address;
 
-  const auto it = player.cer_id.empty() ? cers.end() : cers.find(player.cer_id);
-  if (it == cers.end()) return refuse(out, "Devi unirti a una CER per scrivere sulla bacheca.");
-  if (clean_text.empty()) return refuse(out, "Il messaggio non puo' essere vuoto.");
+    const auto it = player.cer_id.empty() ? cers.end() : cers.find(player.cer_id);
+    if (it == cers.end()) return refuse(out, "Devi unirti a una CER per scrivere sulla bacheca.");
+    if (clean_text.empty()) return refuse(out, "Il messaggio non puo' essere vuoto.");
 
-  const auto names = usernames_of_unlocked({addr});
-  const auto name = names.find(addr);
-  std::string author = name != names.end()                ? name->second
-                       : player.cer_role == kRoleAdmin ? "Leader CER"
-                                                          : "Membro";
-  const uint64_t now = now_ms();
-  std::string id = "msg_" + std::to_string(now) + "_" + std::to_string(random_->below(kPostSuffixCount));
-  touch_cer_unlocked(player.cer_id);
-  append_to_board(it->second, CERMessage{std::move(id), addr, std::move(author), text_prefix(clean_text, kMaxPostBytes),
-                                         or_default(clean_world_text(emoji), kDefaultPostEmoji), now});
-  if (!undo.save(out)) return false;
+    const auto names = usernames_of_unlocked({addr});
+    const auto name = names.find(addr);
+    std::string author = name != names.end()                ? name->second
+                         : player.cer_role == kRoleAdmin ? "Leader CER"
+                                                            : "Membro";
+    const uint64_t now = now_ms();
+    std::string id = "msg_" + std::to_string(now) + "_" + std::to_string(random_->below(kPostSuffixCount));
+    post_message_unlocked(it->second, CERMessage{std::move(id), addr, std::move(author), text_prefix(clean_text, kMaxPostBytes),
+                                           or_default(clean_world_text(emoji), kDefaultPostEmoji), now});
 
-  JsonWriter json;
-  json.begin_object().field("status", "ok").field("message", "Messaggio pubblicato sulla bacheca CER!").end_object();
-  out = json.take();
-  return true;
+    JsonWriter json;
+    json.begin_object().field("status", "ok").field("message", "Messaggio pubblicato sulla bacheca CER!").end_object();
+    out = json.take();
+    return true;
+  });
 }
 
 std::string GameEngine::get_cer_list_json() const {

@@ -35,18 +35,23 @@ GameEngine::GameEngine(const std::string& data_dir, std::shared_ptr<const GameCl
   }
   // Last, over the defaults and the identifiers the world file stored; the
   // world file then carries the identifiers in use, as any change does.
-  {
-    std::unique_lock lock(game_mutex);
-    UndoScope undo(*this);
-    touch_ads_unlocked();
-    const std::string before = journal_lines_unlocked(undo.records_);
-    read_ads_publisher_conf_unlocked(kAdsPublisherConfPath);
-    if (!load_failed_ && journal_lines_unlocked(undo.records_) != before && !undo.commit_holding_lock()) {
-      undo.undo();
-      std::cout << "[GIOCO] Identificativi pubblicitari non salvati in " << journal_->path() << std::endl;
-    }
-  }
   if (load_failed_) return;
+  std::string out;
+  bool changed = false;
+  const bool saved = change(out, [&](std::string&) {
+    std::string before;
+    append_ads_line(before, ads_line_state());
+    touch_ads_unlocked();
+    read_ads_publisher_conf_unlocked(kAdsPublisherConfPath);
+    std::string after;
+    append_ads_line(after, ads_line_state());
+    // Journaled only when the file changed something.
+    changed = after != before;
+    return changed;
+  });
+  if (changed && !saved) {
+    std::cout << "[GIOCO] Identificativi pubblicitari non salvati in " << journal_->path() << std::endl;
+  }
   journal_->on_grown(rewrite_threshold_, [this] {
     std::lock_guard<std::mutex> lock(rewriter_mu_);
     rewrite_wanted_ = true;

@@ -24,14 +24,17 @@
 // their own refusal. Free text that is stored goes through
 // clean_world_text() (billboard fields: sanitize_billboard_field()).
 //
-// Changing the world, for every action (see UndoScope below):
-//   std::unique_lock lock(game_mutex);
-//   UndoScope undo(*this, lock);
-//   ... touch_*_unlocked(key) before changing a record, then change it ...
-//   if (!undo.save(out)) return false;  // restored, error answer written
-//   // (the lock was released while the journal synced; it is held again,
-//   // shared: from here on the action only reads, to write its answer)
-//   out = <success answer>; return true;
+// Changing the world: every action runs through change() (see "The one
+// road of a game change" below), LevelDB's DBImpl::Write in small:
+//   return change(out, [&](std::string& out) {
+//     ... checks (return refuse(out, ...)), then touch_*_unlocked(key)
+//     before changing a record, then the change, then the answer:
+//     out = <success answer>; return true;
+//   });
+// (change_for() does the same for the player of an address, found or
+// created, its production brought up to date first when asked.) The lock
+// is held from the first check to the answer; the journal syncs after it
+// is let go, and the answer written under it is what the caller gets.
 // Parcels are stored only through put_parcel_unlocked() and change owner
 // only through set_parcel_owner_unlocked(), which keep the parcel indexes
 // in step; `key`, `lat` and `lon` of a stored parcel never change.
@@ -82,12 +85,75 @@ class Storage;
 inline constexpr char kDefaultPlayerAddress[] = "0x7a657269726f72697669000000000000000000a1";
 
 // The answer to an operation on a lot the caller does not own.
+// A community's notice board keeps its newest this many messages.
+inline constexpr size_t kBoardMessages = 50;
+
 inline constexpr char kNotLotOwnerMessage[] = "Non sei il proprietario certificato di questo lotto!";
 
 // The file in the data directory that keeps the node's own master
 // administrator password (22 letters and digits, readable by the owner
 // only). It is generated at the node's first start and printed once.
 inline constexpr char kMasterPasswordFileName[] = "admin_master_password.txt";
+
+// What a change touched, with what undoes it. Map-held records keep their
+// state before the change's first touch (nullopt: the entry did not
+// exist). A community keeps its own fields, or the whole community when
+// touch_cer_unlocked() was called; the edits of its members and board are
+// logged one by one with their exact inverse, so that a change never
+// copies a community's members.
+struct ChangeRecords {
+  template <typename T>
+  using Saved = std::unordered_map<std::string, std::optional<T>>;
+  struct AdsSnapshot {
+    AdNetworksConfig config;
+    uint64_t google_impressions;
+    uint64_t meta_impressions;
+    uint64_t amazon_impressions;
+    uint64_t moloco_impressions;
+    double total_revenue_eur;
+  };
+  // One community a change touched.
+  struct Community {
+    // Before the change: its own fields (lists empty), or with `whole` the
+    // whole community; nullopt when the change created it.
+    std::optional<CERCommunity> before;
+    bool whole = false;
+    // Its own fields changed beyond the production totals (which the
+    // crediting players' "PC" lines carry).
+    bool fields_changed = false;
+    // Addresses whose entries changed (journaled), in order.
+    std::vector<std::string> members;
+    size_t board_added = 0;
+    size_t board_dropped = 0;
+  };
+  // One edit of a community's members or board.
+  struct CommunityEdit {
+    enum class Kind { kMemberSet, kMemberAdded, kMembersRemoved, kMessageAdded, kMessagesDropped };
+    Kind kind;
+    std::string cer_id;
+    // kMemberSet: the entry's index and prior value; kMembersRemoved: each
+    // removed entry with its index, in order.
+    std::vector<std::pair<size_t, CERMember>> members;
+    // kMessagesDropped: the messages dropped, oldest first.
+    std::vector<CERMessage> messages;
+  };
+  Saved<PlayerProfile> players;
+  Saved<ParcelRecord> parcels;
+  Saved<UserAccount> users;
+  Saved<std::string> email_index;
+  Saved<std::string> username_index;
+  Saved<std::string> google_index;
+  Saved<std::string> sessions;
+  std::unordered_map<std::string, Community> communities;
+  std::vector<CommunityEdit> community_edits;
+  // Players whose production was credited to a community: its id.
+  std::unordered_map<std::string, std::string> credited;
+  Saved<QuizQuestion> quiz_questions;
+  Saved<ClaimIntent> claims;
+  std::optional<std::vector<std::string>> quiz_categories;
+  std::optional<AdminConfig> admin;
+  std::optional<AdsSnapshot> ads;
+};
 
 class GameEngine {
  public:
@@ -236,14 +302,20 @@ class GameEngine {
   // holds the block, the intent's removal is queued for the journal's next
   // write (lost in a crash, the next start redoes it). Whatever fails after
   // the debit is saved, the block log decides: a claim whose block is not in
-  // the log is taken back and the intent removed, journaled at once (when
-  // that write fails, memory keeps the debit and the intent as on disk, and
+  // the log is given back (the units back, the game-side RUZ taken back, the
+  // intent removed) as a change of its own, journaled at once (when that
+  // write fails, memory keeps the debit and the intent as on disk, and
   // settle_pending_claims refunds it at the next start); one whose block is
-  // in the log keeps its debit. Every refusal and failure answers an error and leaves
-  // the ledger and the game as they were (a new player may stay created in
-  // memory, with its production brought up to date), except a block that
-  // could neither have its state.json saved nor be cut back: it stands, and
-  // so does the debit, and the answer says so.
+  // in the log keeps its debit. Every refusal and failure answers an error
+  // and leaves the ledger as it was and the player's balances as they were
+  // (a new player stays created, with its production brought up to date),
+  // except a block that could neither have its state.json saved nor be cut
+  // back: it stands, and so does the debit, and the answer says so.
+  // The game lock is held only while the debit (or the refund) is made, as
+  // for any change: not while the journal or the block log syncs, so views
+  // and other actions go on meanwhile. The chain lock is held throughout,
+  // which keeps claims one at a time and the ledger as prepare_claim found
+  // it. The answer's balances are those the claim's own debit left.
   // REQUIRES: the chain lock held exclusively by the caller. Takes the game
   // lock exclusively (chain lock first, then game lock).
   bool claim_ruz_onchain(const std::string& address, State& state, Storage& storage, std::string& out,
@@ -327,98 +399,96 @@ class GameEngine {
  private:
   friend class GameEngineTestPeer;
 
-  // ---- Undo of a change whose save fails ---------------------------------
+  // ---- The one road of a game change -------------------------------------
   //
-  // An action opens one UndoScope (on its stack, game lock held
-  // exclusively) before its first change. From then on every
-  // touch_*_unlocked() call records the prior state of the entry it names,
-  // once per scope; the touched entries are also what the change journals.
-  // save() appends the lines of the touched records to the journal and
-  // returns once they are synced. Given the action's lock, it releases it
-  // while the journal syncs (views and other changes go on) and takes it
-  // again, shared, before returning: the action then only reads to write
-  // its answer. When the write fails, every touched entry is put
-  // back exactly as it was (removing entries that did not exist, restoring
-  // erased ones, re-filing parcels in the indexes), after the changes queued
-  // later, which fail with it, are undone; save() then writes the error
-  // answer (kSaveFailedMessage) into `out` and returns false. References
-  // into the maps taken during the scope must not be used after a failed
-  // save (a created entry is gone). Leaving the scope without save() keeps
-  // the changes in memory, unsaved, as refusals do with the production
-  // accrued at their start. Touches outside a scope record nothing.
-  struct UndoRecords {
-    template <typename T>
-    using Saved = std::unordered_map<std::string, std::optional<T>>;
-    struct AdsSnapshot {
-      AdNetworksConfig config;
-      uint64_t google_impressions;
-      uint64_t meta_impressions;
-      uint64_t amazon_impressions;
-      uint64_t moloco_impressions;
-      double total_revenue_eur;
-    };
-    Saved<PlayerProfile> players;
-    Saved<ParcelRecord> parcels;
-    Saved<UserAccount> users;
-    Saved<std::string> email_index;
-    Saved<std::string> username_index;
-    Saved<std::string> google_index;
-    Saved<std::string> sessions;
-    Saved<CERCommunity> cers;
-    Saved<QuizQuestion> quiz_questions;
-    Saved<ClaimIntent> claims;
-    std::optional<std::vector<std::string>> quiz_categories;
-    std::optional<AdminConfig> admin;
-    std::optional<AdsSnapshot> ads;
-  };
+  // change(out, part) carries every action that changes the world:
+  //   1. takes the game lock exclusively and opens the change's records;
+  //   2. runs `part`: the action's checks, its change (every record touched
+  //      before it changes) and its answer, written into `out` with the lock
+  //      still held, so that it reports this change alone;
+  //   3. a part that refuses (returns false) journals nothing; what it
+  //      changed stays in memory unsaved (the production accrued at its start)
+  //      unless it called discard_change_unlocked();
+  //   4. otherwise queues the journal lines of the touched records as they
+  //      now stand, lets the lock go, and waits for their sync (with
+  //      Durability::kQueued it does not wait: for a change a crash may lose,
+  //      since the start redoes it);
+  //   5. returns the part's answer; when the write failed, it takes the lock
+  //      again, undoes this change and every change queued after it, newest
+  //      first, exactly, and answers kSaveFailedMessage.
+  // Views and other changes run while the journal syncs: a change's records
+  // stay in pending_changes_ until they are durable, so that a failure can
+  // still undo them.
+  enum class Durability { kSynced, kQueued };
+  // How change_for() treats the acting player.
+  enum class Accrual { kNone, kUpToDate };
 
-  class UndoScope {
+  template <typename Part>
+  bool change(std::string& out, Part&& part, Durability durability = Durability::kSynced) {
+    std::unique_lock lock(game_mutex);
+    ChangeScope scope(*this);
+    if (!part(out)) return false;
+    return scope.commit(lock, durability, out);
+  }
+  // change() acting for the player of normalize_addr(address), created
+  // when new and, with Accrual::kUpToDate, its production accrued up to now
+  // first; `part` is called as part(player, out).
+  template <typename Part>
+  bool change_for(const std::string& address, Accrual accrual, std::string& out, Part&& part) {
+    return change(out, [&](std::string& answer) {
+      PlayerProfile& player = accrual == Accrual::kUpToDate ? acting_player_unlocked(address)
+                                                             : get_or_create_player_unlocked(normalize_addr(address));
+      return part(player, answer);
+    });
+  }
+  // Puts back everything the open change touched, now: for a part that
+  // refuses after it changed something. REQUIRES: game lock held
+  // exclusively, inside change().
+  void discard_change_unlocked();
+  // True when the open change created the player stored under `key`.
+  // REQUIRES: game lock held exclusively, inside change().
+  bool created_by_change_unlocked(const std::string& key) const;
+
+  // The records of the change under way (one at a time, under the game
+  // lock); see change().
+  class ChangeScope {
    public:
-    // Waits for the journal with the game lock held throughout.
-    explicit UndoScope(GameEngine& engine);
-    // Releases `lock` (the action's exclusive hold of the game lock) while
-    // the journal syncs.
-    UndoScope(GameEngine& engine, std::unique_lock<platform::PhaseFairMutex>& lock);
-    ~UndoScope();
-    UndoScope(const UndoScope&) = delete;
-    UndoScope& operator=(const UndoScope&) = delete;
+    explicit ChangeScope(GameEngine& engine);
+    ~ChangeScope();
+    ChangeScope(const ChangeScope&) = delete;
+    ChangeScope& operator=(const ChangeScope&) = delete;
 
-    // Journals the change; on failure undoes and answers as described above.
-    [[nodiscard]] bool save(std::string& out);
-    // Queues the change for the journal without waiting for it to be
-    // durable: for a change that may be lost in a crash (the start redoes
-    // it). A later failed write undoes it with the changes of its batch.
-    // False, with nothing queued or undone, when an earlier failure still
-    // waits to be undone. REQUIRES: the game lock held exclusively.
-    [[nodiscard]] bool queue();
+    // Steps 4 and 5 of change(): `lock` is the part's exclusive hold of the
+    // game lock, released for the wait. False, with the change undone and
+    // the error answer in `out`, when it could not be made durable.
+    [[nodiscard]] bool commit(std::unique_lock<platform::PhaseFairMutex>& lock, Durability durability,
+                              std::string& out);
+    // Commits with the lock held throughout (loading, tests).
+    [[nodiscard]] bool commit_holding_lock(std::string& out);
     // Puts every touched entry back now, without saving.
     void undo();
+    const ChangeRecords& records() const { return records_; }
 
    private:
     friend class GameEngine;
-    // Journals the touched records and waits, the lock held; false when the
-    // write failed (nothing undone yet).
-    bool commit_holding_lock();
-    // Queues the touched records as one change, their undo data kept until
-    // it is durable; returns its number. The scope's records are empty after.
-    uint64_t enqueue(const std::string& lines);
+    // Queues the touched records as one change, their undo kept until it is
+    // durable; 0 when there is nothing to journal; false when a failure
+    // still waits to be undone (nothing queued).
+    bool enqueue(uint64_t& seq);
+    bool fail(std::string& out);
 
     GameEngine& engine_;
-    std::unique_lock<platform::PhaseFairMutex>* lock_ = nullptr;
-    UndoRecords records_;
-    // After a durable save with the action's lock: the lock is held shared
-    // while the action writes its answer, until the scope ends.
-    bool answering_ = false;
+    ChangeRecords records_;
   };
 
-  // Touches, in the open undo scope, every record `records` names.
-  // REQUIRES: game lock held exclusively.
-  void touch_records_unlocked(const UndoRecords& records);
   // Puts back what `records` saved. REQUIRES: game lock held exclusively.
-  void undo_records_unlocked(UndoRecords& records);
+  void undo_records_unlocked(ChangeRecords& records);
   // The journal lines of the records `records` names, as they are now (a
   // removal line for one that is gone). REQUIRES: game lock held.
-  std::string journal_lines_unlocked(const UndoRecords& records) const;
+  std::string journal_lines_unlocked(const ChangeRecords& records) const;
+  // The community lines of a change. REQUIRES: game lock held.
+  void append_community_changes_unlocked(std::string& out, const ChangeRecords& records,
+                                         const std::unordered_map<std::string, std::string>& uncredited) const;
   // The ad counters as the "A" line reads them. REQUIRES: game lock held.
   AdLineState ads_line_state() const;
   // After a failed journal write: undoes the queued changes that failed,
@@ -431,8 +501,9 @@ class GameEngine {
   // exclusively.
   bool clear_stale_failure_unlocked();
 
-  // Record the entry named by the key before it changes (see UndoScope).
-  // REQUIRES: game lock held exclusively.
+  // Record the entry named by the key before it changes (see change()).
+  // Outside a change they record nothing. REQUIRES: game lock held
+  // exclusively.
   void touch_player_unlocked(const std::string& address);
   void touch_parcel_unlocked(std::string_view key);
   void touch_user_unlocked(const std::string& id);
@@ -440,6 +511,9 @@ class GameEngine {
   void touch_username_index_unlocked(const std::string& lower_username);
   void touch_google_index_unlocked(const std::string& google_id);
   void touch_session_unlocked(const std::string& token);
+  // The whole community, members and board included, journaled whole: for
+  // a community created (or replaced) by the change. The community
+  // helpers below change one part each and journal only it.
   void touch_cer_unlocked(const std::string& id);
   void touch_quiz_question_unlocked(const std::string& id);
   void touch_quiz_categories_unlocked();
@@ -447,6 +521,25 @@ class GameEngine {
   void touch_admin_unlocked();
   // The ad identifiers, the four impression counters and the revenue.
   void touch_ads_unlocked();
+
+  // ---- One community, part by part (game_change.cpp) ------------------------
+  // Each records its exact inverse in the open change and journals only
+  // what it changed. REQUIRES: game lock held exclusively.
+
+  // Before the community's own fields (name ... total_kwh, creator) change.
+  void touch_cer_fields_unlocked(const CERCommunity& community);
+  // The first entry of `address`, or null; its change is journaled.
+  CERMember* edit_member_unlocked(CERCommunity& community, const std::string& address);
+  void add_member_unlocked(CERCommunity& community, CERMember member);
+  // Takes every entry of `address` out.
+  void remove_member_unlocked(CERCommunity& community, const std::string& address);
+  // Appends to the board, which keeps its newest kBoardMessages.
+  void post_message_unlocked(CERCommunity& community, CERMessage message);
+  // Credits `kwh` of `player`'s production to the community and to the
+  // player's first entry there; journaled by the player's "PC" line.
+  void credit_production_unlocked(CERCommunity& community, const PlayerProfile& player, double kwh);
+  // The records of `community` in the open change, or null outside one.
+  ChangeRecords::Community* community_change_unlocked(const CERCommunity& community);
 
   // ---- Players and production --------------------------------------------
 
@@ -523,7 +616,7 @@ class GameEngine {
   std::unordered_map<std::string, std::string> usernames_of_unlocked(
       const std::vector<std::string>& addresses) const;
   // Removes every member entry of `address` from the community `cer_id`
-  // names, when there is one; nothing else in it changes. Touches it.
+  // names, when there is one; nothing else in it changes.
   // REQUIRES: game lock held exclusively.
   void remove_from_community_unlocked(const std::string& cer_id, const std::string& address);
   // Where the id suffixes and the question offered come from; tests set it.
@@ -595,10 +688,10 @@ class GameEngine {
   // from `texts`, and the parcel index follows them. REQUIRES: game lock
   // held exclusively (loading).
   bool apply_world_line_unlocked(std::string_view line, WorldFields& fields, TextPool& texts, bool& known);
-  // With the lock held: the active scope's changes journaled and synced (a
-  // change without a scope, like seeding, rewrites the whole file). False,
-  // with one console line, when nothing durable was written; always false
-  // after a failed load. REQUIRES: game lock held exclusively.
+  // With the lock held, outside a change: the whole world file rewritten
+  // (seeding). False, with one console line, when nothing durable was
+  // written; always false after a failed load. REQUIRES: game lock held
+  // exclusively.
   [[nodiscard]] bool save_world_unlocked();
   // Writes the full world file through "<file>.tmp" and a rename, then
   // empties the journals. REQUIRES: game lock held exclusively, every
@@ -607,7 +700,8 @@ class GameEngine {
   // Formats the whole world into `file`, piece by piece. With `lock_each`
   // the shared game lock is taken around each piece (a background rewrite;
   // false when a map was rehashed meanwhile), else the caller holds it.
-  // `last_seq` receives the last change queued when the last piece was read.
+  // `last_seq` receives the last change queued when the last piece was read
+  // (the "J" line: the communities are exactly as they stood after it).
   bool write_snapshot(platform::AppendFile& file, bool lock_each, uint64_t& last_seq) const;
   // The background rewrite: a fresh world file from the world in memory,
   // read in pieces under the shared lock, then the journal it folds in
@@ -653,16 +747,18 @@ class GameEngine {
 
   // ---- Rewarded ads and daily cards -----------------------------------------
 
+  // The answer of get_ads_status_json(). REQUIRES: game lock held.
+  std::string ads_status_json_unlocked() const;
   // Applies the ad-network configuration file at `path` over ads_config; a
   // missing, unreadable or oversized file changes nothing. Called by the
   // constructor, last. REQUIRES: game lock held exclusively (or no other
   // thread can reach the engine yet).
   void read_ads_publisher_conf_unlocked(const std::string& path);
 
-  // Beside the world: the clock, the parcel indexes, the open undo scope.
+  // Beside the world: the clock, the parcel indexes, the open change.
   std::shared_ptr<const GameClock> clock_;
   ParcelIndex parcel_index_;
-  UndoScope* active_undo_ = nullptr;
+  ChangeScope* active_change_ = nullptr;
   // Claims whose debit is saved but whose block may not be in the log yet
   // (the world's "CLAIM" records), by transaction hash: those loaded until
   // the start has settled them, and a claim's own while it runs.
@@ -676,7 +772,7 @@ class GameEngine {
   // undoes it; in journal order. Guarded by the game lock.
   struct PendingChange {
     uint64_t seq;
-    UndoRecords records;
+    ChangeRecords records;
   };
   std::deque<PendingChange> pending_changes_;
   std::unique_ptr<WorldJournal> journal_;
@@ -689,6 +785,12 @@ class GameEngine {
   bool rewrite_wanted_ = false;
   std::atomic<bool> stopping_{false};
   uint64_t rewrite_threshold_ = 0;
+  // While a journal is replayed: the last change the world file's
+  // communities include (its "J" line), and whether the change being
+  // replayed is one of those, whose community lines are then skipped.
+  uint64_t snapshot_mark_ = 0;
+  bool replaying_covered_change_ = false;
+  uint64_t last_replayed_seq_ = 0;  // the highest change number a journal held
   std::thread rewriter_;
 };
 

@@ -89,217 +89,210 @@ bool GameEngine::list_parcel_for_sale(const std::string& address, const std::str
                                       const std::string& currency, double min_bid, double buyout_price,
                                       std::string& out) {
   if (!keys_usable(address, out)) return false;
-  std::unique_lock lock(game_mutex);
-  UndoScope undo(*this, lock);
-  PlayerProfile& player = acting_player_unlocked(address);
-  const std::string addr = player.address;
+  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) {
+    const std::string& addr = player.address;
 
-  ParcelRecord* lot = find_owned_lot_unlocked(addr, lot_key);
-  if (lot == nullptr) return refuse(out, kNotLotOwnerMessage);
-  const char* listed_in = market_currency(currency);
-  if (!market_amount_in_range(min_bid, listed_in)) return refuse(out, kBadMinBidMessage);
-  if (std::isnan(buyout_price) || buyout_price < 0.0) buyout_price = 0.0;
-  // +infinity included: a price no bid can reach, and no number for the file.
-  if (buyout_price > 0.0 && !market_amount_in_range(buyout_price, listed_in)) return refuse(out, kBadBuyoutMessage);
-  if (buyout_price > 0.0 && buyout_price < min_bid) return refuse(out, kBuyoutBelowMinBidMessage);
+    ParcelRecord* lot = find_owned_lot_unlocked(addr, lot_key);
+    if (lot == nullptr) return refuse(out, kNotLotOwnerMessage);
+    const char* listed_in = market_currency(currency);
+    if (!market_amount_in_range(min_bid, listed_in)) return refuse(out, kBadMinBidMessage);
+    if (std::isnan(buyout_price) || buyout_price < 0.0) buyout_price = 0.0;
+    // +infinity included: a price no bid can reach, and no number for the file.
+    if (buyout_price > 0.0 && !market_amount_in_range(buyout_price, listed_in)) return refuse(out, kBadBuyoutMessage);
+    if (buyout_price > 0.0 && buyout_price < min_bid) return refuse(out, kBuyoutBelowMinBidMessage);
 
-  touch_parcel_unlocked(lot->key);
-  if (!refund_escrow_unlocked(*lot)) {
-    undo.undo();
-    return refuse(out, kBadAmountMessage);
-  }
-  lot->highest_bid = 0.0;
-  lot->highest_bidder.clear();
-  lot->for_sale = true;
-  lot->sale_currency = listed_in;
-  lot->min_bid = min_bid;
-  lot->buyout_price = buyout_price;
-  lot->updated_ms = now_ms();
-  parcel_index_.refile_market(*lot);
-  if (!undo.save(out)) return false;
+    touch_parcel_unlocked(lot->key);
+    if (!refund_escrow_unlocked(*lot)) {
+      discard_change_unlocked();
+      return refuse(out, kBadAmountMessage);
+    }
+    lot->highest_bid = 0.0;
+    lot->highest_bidder.clear();
+    lot->for_sale = true;
+    lot->sale_currency = listed_in;
+    lot->min_bid = min_bid;
+    lot->buyout_price = buyout_price;
+    lot->updated_ms = now_ms();
+    parcel_index_.refile_market(*lot);
 
-  JsonWriter json;
-  json.begin_object().field("status", "ok");
-  json.field("message", std::string("Lotto messo all'asta con successo in ") + listed_in + "!");
-  json.field("key", lot->key).field("currency", listed_in);
-  json.key("min_bid").fixed(min_bid, 2).key("buyout_price").fixed(buyout_price, 2).end_object();
-  out = json.take();
-  return true;
+    JsonWriter json;
+    json.begin_object().field("status", "ok");
+    json.field("message", std::string("Lotto messo all'asta con successo in ") + listed_in + "!");
+    json.field("key", lot->key).field("currency", listed_in);
+    json.key("min_bid").fixed(min_bid, 2).key("buyout_price").fixed(buyout_price, 2).end_object();
+    out = json.take();
+    return true;
+  });
 }
 
 bool GameEngine::cancel_parcel_sale(const std::string& address, const std::string& lot_key, std::string& out) {
   if (!keys_usable(address, out)) return false;
-  std::unique_lock lock(game_mutex);
-  UndoScope undo(*this, lock);
-  // The caller is neither created nor brought up to date here.
-  ParcelRecord* lot = find_owned_lot_unlocked(normalize_addr(address), lot_key);
-  if (lot == nullptr) return refuse(out, kNotLotOwnerMessage);
+  return change(out, [&](std::string& out) {
+    // The caller is neither created nor brought up to date here.
+    ParcelRecord* lot = find_owned_lot_unlocked(normalize_addr(address), lot_key);
+    if (lot == nullptr) return refuse(out, kNotLotOwnerMessage);
 
-  touch_parcel_unlocked(lot->key);
-  if (!refund_escrow_unlocked(*lot)) {
-    undo.undo();
-    return refuse(out, kBadAmountMessage);
-  }
-  clear_market(*lot);
-  lot->updated_ms = now_ms();
-  parcel_index_.refile_market(*lot);
-  if (!undo.save(out)) return false;
+    touch_parcel_unlocked(lot->key);
+    if (!refund_escrow_unlocked(*lot)) {
+      discard_change_unlocked();
+      return refuse(out, kBadAmountMessage);
+    }
+    clear_market(*lot);
+    lot->updated_ms = now_ms();
+    parcel_index_.refile_market(*lot);
 
-  JsonWriter json;
-  json.begin_object().field("status", "ok").field("message", kCancelledMessage).end_object();
-  out = json.take();
-  return true;
+    JsonWriter json;
+    json.begin_object().field("status", "ok").field("message", kCancelledMessage).end_object();
+    out = json.take();
+    return true;
+  });
 }
 
 bool GameEngine::place_bid_or_offer(const std::string& address, const std::string& lot_key,
                                     const std::string& currency, double amount, std::string& out) {
   if (!keys_usable(address, out)) return false;
-  std::unique_lock lock(game_mutex);
-  UndoScope undo(*this, lock);
-  PlayerProfile& bidder = acting_player_unlocked(address);
-  const std::string addr = bidder.address;
+  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& bidder, std::string& out) {
+    const std::string& addr = bidder.address;
 
-  ParcelRecord* lot = find_parcel_by_key_or_hex_unlocked(lot_key, "");
-  if (lot == nullptr) return refuse(out, kLotNotFoundMessage);
-  if (lot->owner == addr) return refuse(out, kOwnLotMessage);
-  if (!std::isfinite(amount) || !(amount > 0.0)) return refuse(out, kBadAmountMessage);
+    ParcelRecord* lot = find_parcel_by_key_or_hex_unlocked(lot_key, "");
+    if (lot == nullptr) return refuse(out, kLotNotFoundMessage);
+    if (lot->owner == addr) return refuse(out, kOwnLotMessage);
+    if (!std::isfinite(amount) || !(amount > 0.0)) return refuse(out, kBadAmountMessage);
 
-  const char* bid_in = market_currency(currency);
-  if (lot->for_sale && !lot->sale_currency.empty()) bid_in = lot_currency(*lot);
-  if (!market_amount_in_range(amount, bid_in)) return refuse(out, kBadAmountMessage);
-  if (!is_ruz(bid_in)) {
-    amount = std::floor(amount);
-    if (amount < kMinWcBid) return refuse(out, kMinWcBidMessage);
-  }
-  if (lot->for_sale && amount < lot->min_bid) {
-    return refuse(out, "L'offerta deve essere almeno pari alla base d'asta (" + fixed2(lot->min_bid) + " " +
-                           bid_in + ")");
-  }
-  // Compared in Zava Vovaz terms, as doubles: both sides are within the
-  // market's range, so nothing wraps.
-  if (lot->highest_bid > 0.0 && !(wc_worth(amount, bid_in) > wc_worth(lot->highest_bid, lot_currency(*lot)))) {
-    return refuse(out, "Offerta insufficiente: supera l'offerta attuale di " + fixed2(lot->highest_bid) + " " +
-                           lot_currency(*lot) + "!");
-  }
+    const char* bid_in = market_currency(currency);
+    if (lot->for_sale && !lot->sale_currency.empty()) bid_in = lot_currency(*lot);
+    if (!market_amount_in_range(amount, bid_in)) return refuse(out, kBadAmountMessage);
+    if (!is_ruz(bid_in)) {
+      amount = std::floor(amount);
+      if (amount < kMinWcBid) return refuse(out, kMinWcBidMessage);
+    }
+    if (lot->for_sale && amount < lot->min_bid) {
+      return refuse(out, "L'offerta deve essere almeno pari alla base d'asta (" + fixed2(lot->min_bid) + " " +
+                             bid_in + ")");
+    }
+    // Compared in Zava Vovaz terms, as doubles: both sides are within the
+    // market's range, so nothing wraps.
+    if (lot->highest_bid > 0.0 && !(wc_worth(amount, bid_in) > wc_worth(lot->highest_bid, lot_currency(*lot)))) {
+      return refuse(out, "Offerta insufficiente: supera l'offerta attuale di " + fixed2(lot->highest_bid) + " " +
+                             lot_currency(*lot) + "!");
+    }
 
-  // The escrow leaves the bidder.
-  if (is_ruz(bid_in)) {
-    if (amount > bidder.ruz) {
-      // The shortfall is bought from kWh; the balance then holds exactly
-      // the bid, which leaves it whole.
-      const double shortfall = amount - bidder.ruz;
-      if (!(bidder.kwh >= kKwhPerRuz * shortfall)) {
-        return refuse(out, "Saldo RUZ insufficiente (Richiesti: " + fixed2(amount) + " RUZ, Disponibili: " +
-                               fixed2(bidder.ruz) + " RUZ). Produci piu' kWh o offri in Zava Vovaz!");
+    // The escrow leaves the bidder.
+    if (is_ruz(bid_in)) {
+      if (amount > bidder.ruz) {
+        // The shortfall is bought from kWh; the balance then holds exactly
+        // the bid, which leaves it whole.
+        const double shortfall = amount - bidder.ruz;
+        if (!(bidder.kwh >= kKwhPerRuz * shortfall)) {
+          return refuse(out, "Saldo RUZ insufficiente (Richiesti: " + fixed2(amount) + " RUZ, Disponibili: " +
+                                 fixed2(bidder.ruz) + " RUZ). Produci piu' kWh o offri in Zava Vovaz!");
+        }
+        bidder.kwh -= kKwhPerRuz * shortfall;
+        bidder.ruz = 0.0;
+      } else {
+        bidder.ruz -= amount;
       }
-      bidder.kwh -= kKwhPerRuz * shortfall;
-      bidder.ruz = 0.0;
     } else {
-      bidder.ruz -= amount;
+      // A whole number within the market's range: the conversion is exact.
+      const uint64_t coins = static_cast<uint64_t>(amount);
+      if (coins > bidder.coins) {
+        return refuse(out, "Zava Vovaz insufficienti per coprire l'offerta in escrow (" + std::to_string(coins) +
+                               " WC richiesti).");
+      }
+      bidder.coins -= coins;
     }
-  } else {
-    // A whole number within the market's range: the conversion is exact.
-    const uint64_t coins = static_cast<uint64_t>(amount);
-    if (coins > bidder.coins) {
-      return refuse(out, "Zava Vovaz insufficienti per coprire l'offerta in escrow (" + std::to_string(coins) +
-                             " WC richiesti).");
+
+    touch_parcel_unlocked(lot->key);
+    if (!refund_escrow_unlocked(*lot)) {
+      discard_change_unlocked();
+      return refuse(out, kBadAmountMessage);
     }
-    bidder.coins -= coins;
-  }
+    lot->sale_currency = bid_in;
+    lot->highest_bid = amount;
+    lot->highest_bidder = addr;
+    lot->updated_ms = now_ms();
 
-  touch_parcel_unlocked(lot->key);
-  if (!refund_escrow_unlocked(*lot)) {
-    undo.undo();
-    return refuse(out, kBadAmountMessage);
-  }
-  lot->sale_currency = bid_in;
-  lot->highest_bid = amount;
-  lot->highest_bidder = addr;
-  lot->updated_ms = now_ms();
+    const bool fixed_price = is_fixed_price_seller(lot->owner);
+    const double fixed = fixed_lot_price(lot->plant_level, bid_in);
+    bool transfer = false;
+    if (lot->for_sale) {
+      transfer = (lot->buyout_price > 0.0 && amount >= lot->buyout_price) || (fixed_price && amount >= fixed);
+    } else if (fixed_price) {
+      transfer = amount >= fixed;
+      if (!transfer) {
+        lot->for_sale = true;
+        lot->min_bid = amount;
+        lot->buyout_price = fixed;
+      }
+    }
 
-  const bool fixed_price = is_fixed_price_seller(lot->owner);
-  const double fixed = fixed_lot_price(lot->plant_level, bid_in);
-  bool transfer = false;
-  if (lot->for_sale) {
-    transfer = (lot->buyout_price > 0.0 && amount >= lot->buyout_price) || (fixed_price && amount >= fixed);
-  } else if (fixed_price) {
-    transfer = amount >= fixed;
     if (!transfer) {
-      lot->for_sale = true;
-      lot->min_bid = amount;
-      lot->buyout_price = fixed;
+      parcel_index_.refile_market(*lot);
+        JsonWriter json;
+      json.begin_object().field("status", "ok").field("instant_transfer", false);
+      json.field("message", std::string(kHammer) + "Offerta di " + fixed2(amount) + " " + bid_in +
+                                " registrata in Escrow come Miglior Offerta!");
+      json.key("highest_bid").fixed(amount, 2).field("currency", bid_in);
+      balances(json, bidder);
+      out = json.end_object().take();
+      return true;
     }
-  }
 
-  if (!transfer) {
+    // The escrow is paid to the seller and the lot, plant and billboard as
+    // they are, passes to the bidder.
+    const std::string seller_key = lot->owner.str();
+    if (!credit_player_unlocked(seller_key, bid_in, amount)) {
+      discard_change_unlocked();
+      return refuse(out, kBadAmountMessage);
+    }
+    set_parcel_owner_unlocked(*lot, addr);
+    clear_market(*lot);
     parcel_index_.refile_market(*lot);
-    if (!undo.save(out)) return false;
+    recalculate_player_power_unlocked(get_or_create_player_unlocked(seller_key));
+    recalculate_player_power_unlocked(bidder);
+
     JsonWriter json;
-    json.begin_object().field("status", "ok").field("instant_transfer", false);
-    json.field("message", std::string(kHammer) + "Offerta di " + fixed2(amount) + " " + bid_in +
-                              " registrata in Escrow come Miglior Offerta!");
-    json.key("highest_bid").fixed(amount, 2).field("currency", bid_in);
+    json.begin_object().field("status", "ok").field("instant_transfer", true).field("message", kInstantSaleMessage);
     balances(json, bidder);
     out = json.end_object().take();
     return true;
-  }
-
-  // The escrow is paid to the seller and the lot, plant and billboard as
-  // they are, passes to the bidder.
-  const std::string seller_key = lot->owner.str();
-  if (!credit_player_unlocked(seller_key, bid_in, amount)) {
-    undo.undo();
-    return refuse(out, kBadAmountMessage);
-  }
-  set_parcel_owner_unlocked(*lot, addr);
-  clear_market(*lot);
-  parcel_index_.refile_market(*lot);
-  recalculate_player_power_unlocked(get_or_create_player_unlocked(seller_key));
-  recalculate_player_power_unlocked(bidder);
-  if (!undo.save(out)) return false;
-
-  JsonWriter json;
-  json.begin_object().field("status", "ok").field("instant_transfer", true).field("message", kInstantSaleMessage);
-  balances(json, bidder);
-  out = json.end_object().take();
-  return true;
+  });
 }
 
 bool GameEngine::accept_highest_bid(const std::string& address, const std::string& lot_key, std::string& out) {
   if (!keys_usable(address, out)) return false;
-  std::unique_lock lock(game_mutex);
-  UndoScope undo(*this, lock);
-  const std::string addr = normalize_addr(address);
-  // The exact key only: a sale is never made on a lot found by its place.
-  const auto it = parcels.find(lot_key);
-  if (it == parcels.end() || it->second.owner != addr) return refuse(out, kNotLotOwnerMessage);
-  ParcelRecord& lot = it->second;
-  if (!holds_escrow(lot)) return refuse(out, kNoBidMessage);
+  return change(out, [&](std::string& out) {
+    const std::string addr = normalize_addr(address);
+    // The exact key only: a sale is never made on a lot found by its place.
+    const auto it = parcels.find(lot_key);
+    if (it == parcels.end() || it->second.owner != addr) return refuse(out, kNotLotOwnerMessage);
+    ParcelRecord& lot = it->second;
+    if (!holds_escrow(lot)) return refuse(out, kNoBidMessage);
 
-  const char* sold_in = lot_currency(lot);
-  const double bid = lot.highest_bid;
-  const std::string buyer_key = lot.highest_bidder.str();
-  PlayerProfile& seller = get_or_create_player_unlocked(addr);
-  PlayerProfile& buyer = get_or_create_player_unlocked(buyer_key);
-  if (!credit_player_unlocked(addr, sold_in, bid)) {
-    undo.undo();
-    return refuse(out, kBadAmountMessage);
-  }
-  set_parcel_owner_unlocked(lot, buyer_key);
-  clear_market(lot);
-  lot.updated_ms = now_ms();
-  parcel_index_.refile_market(lot);
-  recalculate_player_power_unlocked(seller);
-  recalculate_player_power_unlocked(buyer);
-  if (!undo.save(out)) return false;
+    const char* sold_in = lot_currency(lot);
+    const double bid = lot.highest_bid;
+    const std::string buyer_key = lot.highest_bidder.str();
+    PlayerProfile& seller = get_or_create_player_unlocked(addr);
+    PlayerProfile& buyer = get_or_create_player_unlocked(buyer_key);
+    if (!credit_player_unlocked(addr, sold_in, bid)) {
+      discard_change_unlocked();
+      return refuse(out, kBadAmountMessage);
+    }
+    set_parcel_owner_unlocked(lot, buyer_key);
+    clear_market(lot);
+    lot.updated_ms = now_ms();
+    parcel_index_.refile_market(lot);
+    recalculate_player_power_unlocked(seller);
+    recalculate_player_power_unlocked(buyer);
 
-  JsonWriter json;
-  json.begin_object().field("status", "ok");
-  json.field("message", "Vendita completata! Hai incassato " + fixed2(bid) + " " + sold_in +
-                            " e trasferito la proprieta' del lotto.");
-  balances(json, seller);
-  out = json.end_object().take();
-  return true;
+    JsonWriter json;
+    json.begin_object().field("status", "ok");
+    json.field("message", "Vendita completata! Hai incassato " + fixed2(bid) + " " + sold_in +
+                              " e trasferito la proprieta' del lotto.");
+    balances(json, seller);
+    out = json.end_object().take();
+    return true;
+  });
 }
 
 std::string GameEngine::get_active_auctions_json() const {

@@ -72,16 +72,7 @@ void GameEngine::sync_player_unlocked(PlayerProfile& player) {
     player.kwh += increment;
     update_player_history_buckets_unlocked(player, increment, now);
     const auto community = player.cer_id.empty() ? cers.end() : cers.find(player.cer_id);
-    if (community != cers.end()) {
-      touch_cer_unlocked(community->first);
-      community->second.total_kwh += increment;
-      for (CERMember& member : community->second.members) {
-        if (member.address == player.address) {
-          member.total_kwh += increment;
-          break;
-        }
-      }
-    }
+    if (community != cers.end()) credit_production_unlocked(community->second, player, increment);
   }
   player.last_sync_ms = now;
 }

@@ -60,23 +60,22 @@ bool GameEngine::add_quiz_category(const std::string& name, std::string& out) {
   if (clean.size() < kMinCategoryBytes) {
     return refuse(out, "Il nome della categoria deve contenere almeno 3 caratteri.");
   }
-  std::unique_lock lock(game_mutex);
-  UndoScope undo(*this, lock);
-  if (std::find(quiz_categories.begin(), quiz_categories.end(), clean) != quiz_categories.end()) {
-    return refuse(out, "Categoria gia' esistente.");
-  }
-  touch_quiz_categories_unlocked();
-  quiz_categories.push_back(clean);
-  if (!undo.save(out)) return false;
+  return change(out, [&](std::string& out) {
+    if (std::find(quiz_categories.begin(), quiz_categories.end(), clean) != quiz_categories.end()) {
+      return refuse(out, "Categoria gia' esistente.");
+    }
+    touch_quiz_categories_unlocked();
+    quiz_categories.push_back(clean);
 
-  JsonWriter json;
-  json.begin_object()
-      .field("status", "ok")
-      .field("message", "Nuova categoria quiz aggiunta con successo!")
-      .field("category", clean)
-      .end_object();
-  out = json.take();
-  return true;
+    JsonWriter json;
+    json.begin_object()
+        .field("status", "ok")
+        .field("message", "Nuova categoria quiz aggiunta con successo!")
+        .field("category", clean)
+        .end_object();
+    out = json.take();
+    return true;
+  });
 }
 
 bool GameEngine::submit_quiz_question(const std::string& address, const std::string& category,
@@ -93,49 +92,47 @@ bool GameEngine::submit_quiz_question(const std::string& address, const std::str
   q.option_c = clean_world_text(option_c);
   q.option_d = clean_world_text(option_d);
 
-  std::unique_lock lock(game_mutex);
-  UndoScope undo(*this, lock);
-  const std::string addr = normalize_addr(address);
-  PlayerProfile& player = get_or_create_player_unlocked(addr);
+  return change_for(address, Accrual::kNone, out, [&](PlayerProfile& player, std::string& out) {
+    const std::string& addr = player.address;
 
-  if (q.question.size() <= kShortQuestionBytes) {
-    return refuse(out, "La domanda deve contenere almeno 10 caratteri.");
-  }
-  if (q.option_a.empty() || q.option_b.empty() || q.option_c.empty() || q.option_d.empty()) {
-    return refuse(out, "Devi compilare tutte e 4 le risposte possibili.");
-  }
-  if (correct_option > kLastOption) {
-    return refuse(out, "Devi indicare quale delle 4 opzioni e' quella corretta (0-3).");
-  }
+    if (q.question.size() <= kShortQuestionBytes) {
+      return refuse(out, "La domanda deve contenere almeno 10 caratteri.");
+    }
+    if (q.option_a.empty() || q.option_b.empty() || q.option_c.empty() || q.option_d.empty()) {
+      return refuse(out, "Devi compilare tutte e 4 le risposte possibili.");
+    }
+    if (correct_option > kLastOption) {
+      return refuse(out, "Devi indicare quale delle 4 opzioni e' quella corretta (0-3).");
+    }
 
-  const uint64_t now = now_ms();
-  // A drawn id that names a stored question is drawn again: it would
-  // replace another player's question.
-  const std::optional<std::string> id = draw_free_id(
-      "qq_", now, *random_, [&](const std::string& candidate) { return quiz_questions.count(candidate) != 0; });
-  if (!id) return refuse(out, "Troppe domande inviate in questo istante: riprova tra un momento.");
+    const uint64_t now = now_ms();
+    // A drawn id that names a stored question is drawn again: it would
+    // replace another player's question.
+    const std::optional<std::string> id = draw_free_id(
+        "qq_", now, *random_, [&](const std::string& candidate) { return quiz_questions.count(candidate) != 0; });
+    if (!id) return refuse(out, "Troppe domande inviate in questo istante: riprova tra un momento.");
 
-  const auto names = usernames_of_unlocked({addr});
-  const auto name = names.find(addr);
-  q.id = *id;
-  q.author_addr = addr;
-  q.author_name = name != names.end() ? name->second : quiz_author_fallback_name(addr);
-  if (q.category.empty()) q.category = kDefaultCategory;
-  q.correct_option = static_cast<int32_t>(correct_option);
-  q.created_at = now;
-  touch_quiz_question_unlocked(q.id);
-  quiz_questions.emplace(q.id, q);
-  player.coins += kSubmitRewardWc;
-  if (!undo.save(out)) return false;
+    const auto names = usernames_of_unlocked({addr});
+    const auto name = names.find(addr);
+    q.id = *id;
+    q.author_addr = addr;
+    q.author_name = name != names.end() ? name->second : quiz_author_fallback_name(addr);
+    if (q.category.empty()) q.category = kDefaultCategory;
+    q.correct_option = static_cast<int32_t>(correct_option);
+    q.created_at = now;
+    touch_quiz_question_unlocked(q.id);
+    quiz_questions.emplace(q.id, q);
+    player.coins += kSubmitRewardWc;
 
-  JsonWriter json;
-  json.begin_object()
-      .field("status", "ok")
-      .field("message", "Domanda inviata con successo! Hai ricevuto +15 Watt Coin per il contributo.")
-      .field("question_id", q.id)
-      .end_object();
-  out = json.take();
-  return true;
+    JsonWriter json;
+    json.begin_object()
+        .field("status", "ok")
+        .field("message", "Domanda inviata con successo! Hai ricevuto +15 Watt Coin per il contributo.")
+        .field("question_id", q.id)
+        .end_object();
+    out = json.take();
+    return true;
+  });
 }
 
 std::string GameEngine::get_random_quiz_question_json(const std::string& address) const {
@@ -173,72 +170,65 @@ std::string GameEngine::get_random_quiz_question_json(const std::string& address
 bool GameEngine::answer_quiz_question(const std::string& address, const std::string& question_id,
                                       int chosen_option, std::string& out) {
   if (!keys_usable(address, out)) return false;
-  std::unique_lock lock(game_mutex);
-  UndoScope undo(*this, lock);
-  const std::string addr = normalize_addr(address);
-  PlayerProfile& player = get_or_create_player_unlocked(addr);
+  return change_for(address, Accrual::kNone, out, [&](PlayerProfile& player, std::string& out) {
+    const auto it = quiz_questions.find(question_id);
+    if (it == quiz_questions.end()) return refuse(out, "Domanda quiz non trovata.");
+    touch_quiz_question_unlocked(question_id);
+    QuizQuestion& q = it->second;
+    q.times_answered += 1;
+    // The list only answers "answered yet?": a question answered again (it
+    // scores again) is not listed twice, so the list stays as long as the
+    // question map at most.
+    if (std::find(player.answered_this_week.begin(), player.answered_this_week.end(), question_id) ==
+        player.answered_this_week.end()) {
+      player.answered_this_week.push_back(question_id);
+    }
 
-  const auto it = quiz_questions.find(question_id);
-  if (it == quiz_questions.end()) return refuse(out, "Domanda quiz non trovata.");
-  touch_quiz_question_unlocked(question_id);
-  QuizQuestion& q = it->second;
-  q.times_answered += 1;
-  // The list only answers "answered yet?": a question answered again (it
-  // scores again) is not listed twice, so the list stays as long as the
-  // question map at most.
-  if (std::find(player.answered_this_week.begin(), player.answered_this_week.end(), question_id) ==
-      player.answered_this_week.end()) {
-    player.answered_this_week.push_back(question_id);
-  }
+    // The community of `member` (when it exists) and its entry there score.
+    const auto credit_community = [&](const PlayerProfile& member) {
+      const auto community = member.cer_id.empty() ? cers.end() : cers.find(member.cer_id);
+      if (community == cers.end()) return;
+      touch_cer_fields_unlocked(community->second);
+      community->second.weekly_score += kAnswerPoints;
+      if (CERMember* entry = edit_member_unlocked(community->second, member.address)) {
+        entry->weekly_points += kAnswerPoints;
+      }
+    };
 
-  // The community of `member` (when it exists) and its entry there score.
-  const auto credit_community = [&](const PlayerProfile& member) {
-    const auto community = member.cer_id.empty() ? cers.end() : cers.find(member.cer_id);
-    if (community == cers.end()) return;
-    touch_cer_unlocked(member.cer_id);
-    community->second.weekly_score += kAnswerPoints;
-    for (CERMember& entry : community->second.members) {
-      if (entry.address == member.address) {
-        entry.weekly_points += kAnswerPoints;
-        break;
+    // An option outside 0..3 is simply wrong.
+    const bool correct = chosen_option == q.correct_option;
+    if (correct) {
+      q.times_correct += 1;
+      player.weekly_quiz_score += kAnswerPoints;
+      player.answers_correct += 1;
+      player.coins += kAnswerRewardWc;
+      credit_community(player);
+    } else {
+      q.times_wrong += 1;
+      const auto author = players.find(q.author_addr);
+      if (author != players.end()) {
+        touch_player_unlocked(q.author_addr);
+        author->second.weekly_quiz_score += kAnswerPoints;
+        author->second.author_tricked += 1;
+        credit_community(author->second);
       }
     }
-  };
+    const int32_t right_option = q.correct_option;
 
-  // An option outside 0..3 is simply wrong.
-  const bool correct = chosen_option == q.correct_option;
-  if (correct) {
-    q.times_correct += 1;
-    player.weekly_quiz_score += kAnswerPoints;
-    player.answers_correct += 1;
-    player.coins += kAnswerRewardWc;
-    credit_community(player);
-  } else {
-    q.times_wrong += 1;
-    const auto author = players.find(q.author_addr);
-    if (author != players.end()) {
-      touch_player_unlocked(q.author_addr);
-      author->second.weekly_quiz_score += kAnswerPoints;
-      author->second.author_tricked += 1;
-      credit_community(author->second);
-    }
-  }
-  const int32_t right_option = q.correct_option;
-  if (!undo.save(out)) return false;
-
-  JsonWriter json;
-  json.begin_object()
-      .field("status", "ok")
-      .field("is_correct", correct)
-      .field("correct_option", static_cast<int64_t>(right_option))
-      .field("points_earned", correct ? kAnswerPoints : uint64_t{0})
-      .field("coins_earned", correct ? kAnswerRewardWc : uint64_t{0})
-      .field("weekly_quiz_score", player.weekly_quiz_score)
-      .field("message", correct ? "Risposta esatta! +10 Punti e +5 Watt Coin!"
-                                : "Risposta errata! I punti sono andati all'autore della domanda.")
-      .end_object();
-  out = json.take();
-  return true;
+    JsonWriter json;
+    json.begin_object()
+        .field("status", "ok")
+        .field("is_correct", correct)
+        .field("correct_option", static_cast<int64_t>(right_option))
+        .field("points_earned", correct ? kAnswerPoints : uint64_t{0})
+        .field("coins_earned", correct ? kAnswerRewardWc : uint64_t{0})
+        .field("weekly_quiz_score", player.weekly_quiz_score)
+        .field("message", correct ? "Risposta esatta! +10 Punti e +5 Watt Coin!"
+                                  : "Risposta errata! I punti sono andati all'autore della domanda.")
+        .end_object();
+    out = json.take();
+    return true;
+  });
 }
 
 std::string GameEngine::get_weekly_quiz_leaderboard_json() const {

@@ -12,6 +12,7 @@
 
 #include "crypto/text.h"
 #include "game/game_engine.h"
+#include "game/number_text.h"
 #include "game/world_records.h"
 #include "platform/file_system.h"
 #include "platform/parallel.h"
@@ -41,6 +42,14 @@ constexpr size_t kBucketsPerPiece = 512;
 // this many bytes: a small world is read on one.
 constexpr size_t kMaxLoadThreads = 8;
 constexpr size_t kMinSnapshotPieceBytes = 256 << 10;
+
+// The first entry of `address` in `c`, or null.
+CERMember* first_member(CERCommunity& c, std::string_view address) {
+  for (CERMember& m : c.members) {
+    if (m.address == address) return &m;
+  }
+  return nullptr;
+}
 
 // Takes the index entries of `u` that lead to it out of the indexes.
 void unindex_account(const UserAccount& u, std::unordered_map<std::string, std::string>& email_index,
@@ -114,27 +123,94 @@ void append_touched(std::string& out, const Touched& touched, const Map& live, s
 
 }  // namespace
 
-std::string GameEngine::journal_lines_unlocked(const UndoRecords& r) const {
+std::string GameEngine::journal_lines_unlocked(const ChangeRecords& r) const {
   std::string out;
   append_touched(out, r.users, users, "U", append_user_line);
-  append_touched(out, r.players, players, "P", append_player_line);
+  // A player whose production went to its community carries the
+  // community's totals in its own line; where it cannot (it left that
+  // community meanwhile), the community's lines carry them.
+  std::unordered_map<std::string, std::string> uncredited;
+  for (const auto& [key, before] : r.players) {
+    const auto it = players.find(key);
+    if (it == players.end()) {
+      append_removal_line(out, "P", key);
+      continue;
+    }
+    const PlayerProfile& p = it->second;
+    const auto credit = r.credited.find(key);
+    const auto community =
+        credit == r.credited.end() || p.cer_id != credit->second ? cers.end() : cers.find(credit->second);
+    if (community == cers.end()) {
+      if (credit != r.credited.end()) uncredited.emplace(key, credit->second);
+      append_player_line(out, p);
+      continue;
+    }
+    const CERMember* entry = nullptr;
+    for (const CERMember& m : community->second.members) {
+      if (m.address == key) {
+        entry = &m;
+        break;
+      }
+    }
+    append_player_production_line(out, p, community->second.total_kwh, entry != nullptr ? &entry->total_kwh : nullptr);
+  }
+  for (const auto& [key, cer_id] : r.credited) {
+    if (r.players.count(key) == 0) uncredited.emplace(key, cer_id);
+  }
   append_touched(out, r.parcels, parcels, "L", append_parcel_line);
   if (r.admin) {
     // The boosts are a list: given anew, whole.
-    append_removal_line(out, "SB", "");
+    append_removal_line(out, "SB");
     append_admin_lines(out, admin);
   }
   if (r.quiz_categories) {
-    append_removal_line(out, "QC", "");
+    append_removal_line(out, "QC");
     for (const std::string& category : quiz_categories) append_category_line(out, category);
   }
   append_touched(out, r.quiz_questions, quiz_questions, "QQ", append_question_line);
-  // A community line starts the community afresh: its members and board
-  // follow it whole.
-  append_touched(out, r.cers, cers, "CER", append_community_lines);
+  append_community_changes_unlocked(out, r, uncredited);
   append_touched(out, r.claims, pending_claims_, "CLAIM", append_claim_intent_line);
   if (r.ads) append_ads_line(out, ads_line_state());
   return out;
+}
+
+void GameEngine::append_community_changes_unlocked(
+    std::string& out, const ChangeRecords& r, const std::unordered_map<std::string, std::string>& uncredited) const {
+  for (const auto& [id, change] : r.communities) {
+    const auto it = cers.find(id);
+    if (it == cers.end()) {
+      append_removal_line(out, kCommunityTag, id);
+      continue;
+    }
+    const CERCommunity& c = it->second;
+    // A community made or remade by the change goes whole (it is new, or
+    // the change did not say what it changed in it).
+    if (change.whole || !change.before || change.board_added > c.messages.size()) {
+      append_community_lines(out, c);
+      continue;
+    }
+    bool fields = change.fields_changed;
+    std::vector<std::string_view> members(change.members.begin(), change.members.end());
+    for (const auto& [address, cer_id] : uncredited) {
+      if (cer_id != id) continue;
+      fields = true;
+      if (std::find(members.begin(), members.end(), address) == members.end()) members.push_back(address);
+    }
+    if (fields) append_community_own_line(out, c, kCommunityOwnTag);
+    for (const std::string_view address : members) {
+      const auto entry = std::find_if(c.members.begin(), c.members.end(),
+                                      [&](const CERMember& m) { return m.address == address; });
+      if (entry != c.members.end()) {
+        append_member_line(out, id, *entry, kMemberUpdateTag);
+      } else {
+        append_removal_line(out, kMemberTag, id, address);
+      }
+    }
+    for (size_t i = c.messages.size() - change.board_added; i < c.messages.size(); ++i) {
+      append_message_line(out, id, c.messages[i]);
+    }
+    if (change.board_dropped > 0) append_removal_line(out, kMessageTag, id, std::to_string(change.board_dropped));
+  }
 }
 
 // The ad counters as the "A" line reads them; writing a line changes none.
@@ -149,11 +225,6 @@ bool GameEngine::save_world_unlocked() {
     // The file on disk could not be read: writing now would replace it.
     std::cout << "[GIOCO] Salvataggio di " << world_file_path
               << " rifiutato: il file esistente non era leggibile." << std::endl;
-    return false;
-  }
-  if (active_undo_ != nullptr) {
-    if (active_undo_->commit_holding_lock()) return true;
-    std::cout << "[GIOCO] Impossibile scrivere il giornale " << journal_->path() << "." << std::endl;
     return false;
   }
   return write_world_file_unlocked();
@@ -186,7 +257,9 @@ bool GameEngine::write_snapshot(platform::AppendFile& file, bool lock_each, uint
     for (const QuizQuestion* question : in_key_order(quiz_questions)) append_question_line(buffer, *question);
     for (const CERCommunity* community : in_key_order(cers)) append_community_lines(buffer, *community);
     for (const ClaimIntent* intent : in_key_order(pending_claims_)) append_claim_intent_line(buffer, *intent);
+    // No change can come between this line and the communities above.
     last_seq = journal_->last_seq();
+    append_journal_mark_line(buffer, last_seq);
   });
   return ok;
 }
@@ -321,27 +394,61 @@ bool GameEngine::apply_world_line_unlocked(std::string_view line, WorldFields& f
     quiz_questions.insert_or_assign(id, std::move(q));
     return true;
   }
-  if (tag == "CER") {
+  if (tag == kPlayerProductionTag) {
+    PlayerProfile p;
+    double community_kwh = 0.0;
+    std::optional<double> member_kwh;
+    if (!read_player_production_fields(f, p, community_kwh, member_kwh)) return false;
+    if (!replaying_covered_change_) {
+      if (const auto c = cers.find(p.cer_id); c != cers.end()) {
+        c->second.total_kwh = community_kwh;
+        if (member_kwh) {
+          if (CERMember* m = first_member(c->second, p.address)) m->total_kwh = *member_kwh;
+        }
+      }
+    }
+    std::string key = p.address;
+    players.insert_or_assign(std::move(key), std::move(p));
+    return true;
+  }
+  if (tag == kCommunityTag || tag == kCommunityOwnTag) {
     CERCommunity c;
     if (!read_community_fields(f, c)) return false;
+    // The world file holds a replayed change's communities already.
+    if (replaying_covered_change_) return true;
     const std::string id = c.id;
+    const auto it = cers.find(id);
+    if (tag == kCommunityOwnTag && it != cers.end()) {
+      // Its own fields only: members and board stay.
+      c.members = std::move(it->second.members);
+      c.messages = std::move(it->second.messages);
+    }
     cers.insert_or_assign(id, std::move(c));
     return true;
   }
-  if (tag == "CERM") {
+  if (tag == kMemberTag || tag == kMemberUpdateTag) {
     CERMember m;
     if (!read_member_fields(f, m)) return false;
     // A member of a community not (yet) loaded is dropped.
     const auto it = cers.find(std::string(f[1]));
-    if (it != cers.end()) it->second.members.push_back(std::move(m));
+    if (it == cers.end() || replaying_covered_change_) return true;
+    CERMember* entry = tag == kMemberUpdateTag ? first_member(it->second, m.address) : nullptr;
+    if (entry != nullptr) {
+      *entry = std::move(m);
+    } else {
+      it->second.members.push_back(std::move(m));
+    }
     return true;
   }
-  if (tag == "CERMSG") {
+  if (tag == kMessageTag) {
     CERMessage m;
     if (!read_message_fields(f, m)) return false;
     const auto it = cers.find(std::string(f[1]));
-    if (it != cers.end()) it->second.messages.push_back(std::move(m));
+    if (it != cers.end() && !replaying_covered_change_) it->second.messages.push_back(std::move(m));
     return true;
+  }
+  if (tag == kJournalMarkTag) {
+    return read_journal_mark_fields(f, snapshot_mark_);
   }
   if (tag == "CLAIM") {
     ClaimIntent c;
@@ -368,8 +475,21 @@ bool GameEngine::apply_world_line_unlocked(std::string_view line, WorldFields& f
       }
     } else if (kind == "QQ") {
       quiz_questions.erase(key);
-    } else if (kind == "CER") {
-      cers.erase(key);
+    } else if (kind == kCommunityTag || kind == kMemberTag || kind == kMessageTag) {
+      if (replaying_covered_change_) return true;
+      const auto c = cers.find(key);
+      if (kind == kCommunityTag) {
+        if (c != cers.end()) cers.erase(c);
+      } else if (c != cers.end() && f.size() >= 4) {
+        if (kind == kMemberTag) {
+          std::erase_if(c->second.members, [&](const CERMember& m) { return m.address == f[3]; });
+        } else {
+          uint64_t dropped = 0;
+          if (!read_u64_prefix(f[3], dropped)) return false;
+          std::vector<CERMessage>& board = c->second.messages;
+          board.erase(board.begin(), board.begin() + static_cast<std::ptrdiff_t>(std::min<uint64_t>(dropped, board.size())));
+        }
+      }
     } else if (kind == "CLAIM") {
       pending_claims_.erase(key);
     } else if (kind == "QC") {
@@ -401,10 +521,18 @@ bool GameEngine::replay_journal_unlocked(const std::string& path, bool current, 
   }
   WorldFields f;
   uint64_t skipped = 0;
-  for (const std::string_view line : scan.records) {
+  for (size_t i = 0; i < scan.records.size(); ++i) {
+    const uint64_t seq = scan.record_seqs[i];
+    last_replayed_seq_ = std::max(last_replayed_seq_, seq);
+    // A change the world file's communities hold already (it was written
+    // after the change, during a rewrite): its community lines, which
+    // append, must not be applied twice.
+    replaying_covered_change_ = seq != 0 && seq <= snapshot_mark_;
     bool known = false;
+    const std::string_view line = scan.records[i];
     if (!line.empty() && !apply_world_line_unlocked(line, f, texts, known)) ++skipped;
   }
+  replaying_covered_change_ = false;
   if (skipped > 0) std::cout << "[GIOCO] Ignorate " << skipped << " righe illeggibili in " << path << std::endl;
   if (scan.complete_bytes < text.size()) {
     // The trace of a crash during a write: the change it held was never
@@ -475,7 +603,9 @@ struct SnapshotPiece {
     for_each_line(text, [&](std::string_view line) {
       const std::string_view tag = line.substr(0, line.find('|'));
       if (tag != "L" && tag != "P" && tag != "U") {
-        removals = removals || tag == kRemovalTag;
+        // A removal, or a player line carrying community totals, reaches
+        // beyond its own kind.
+        removals = removals || tag == kRemovalTag || tag == kPlayerProductionTag;
         other_lines.push_back(line);
         return;
       }
@@ -641,6 +771,8 @@ void GameEngine::load_world() {
   load_failed_ = false;
   load_error_.clear();
   rewrite_threshold_ = kMinRewriteJournalBytes;
+  snapshot_mark_ = 0;
+  last_replayed_seq_ = 0;
 
   // Only a file that is definitely absent is replaced by a fresh world; one
   // that exists but cannot be examined or read is left alone.
@@ -698,6 +830,8 @@ void GameEngine::load_world() {
   // folded in, then the current ones.
   if (!replay_journal_unlocked(journal_->old_path(), false, texts)) return;
   if (!replay_journal_unlocked(journal_->path(), true, texts)) return;
+  // Change numbers go on from the last one any file holds.
+  journal_->continue_after(std::max(snapshot_mark_, last_replayed_seq_));
   rewrite_threshold_ = std::max(kMinRewriteJournalBytes, file_bytes / kRewriteJournalFraction);
 
   const bool seeds = parcels.empty() || quiz_categories.empty() || quiz_questions.empty() || cers.empty();

@@ -39,13 +39,21 @@ bool checked_record(std::string_view line, std::string_view& record) {
   return stored == crc32_of(record);
 }
 
-// The number of record lines a closing line announces, when it is one.
-bool change_end(std::string_view record, uint64_t& count) {
+// The number of record lines a closing line announces, and the change's
+// number (0 when it has none), when it is one.
+bool change_end(std::string_view record, uint64_t& count, uint64_t& seq) {
   const std::string_view prefix = "K|";
   if (record.substr(0, prefix.size()) != prefix) return false;
-  const std::string_view digits = record.substr(prefix.size());
-  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), count);
-  return ec == std::errc() && end == digits.data() + digits.size() && !digits.empty();
+  const std::string_view rest = record.substr(prefix.size());
+  const size_t bar = rest.find('|');
+  const std::string_view digits = rest.substr(0, bar);
+  const auto whole_number = [](std::string_view text, uint64_t& value) {
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size() && !text.empty();
+  };
+  seq = 0;
+  if (!whole_number(digits, count)) return false;
+  return bar == std::string_view::npos || whole_number(rest.substr(bar + 1), seq);
 }
 
 }  // namespace
@@ -99,13 +107,15 @@ JournalScan scan_journal(std::string_view text) {
     }
     pos = lf + 1;
     uint64_t count = 0;
-    if (change_end(record, count)) {
+    uint64_t seq = 0;
+    if (change_end(record, count, seq)) {
       if (count != scan.records.size() - change_start) {
         // Intact lines that do not add up: nothing a crash leaves.
         scan.damaged = true;
         scan.damaged_line = line_number;
         break;
       }
+      scan.record_seqs.resize(scan.records.size(), seq);
       change_start = scan.records.size();
       scan.complete_bytes = pos;
       ++scan.changes;
@@ -115,6 +125,7 @@ JournalScan scan_journal(std::string_view text) {
   }
   // Lines of a change that was never closed are dropped with the tail.
   scan.records.resize(change_start);
+  scan.record_seqs.resize(change_start);
   return scan;
 }
 
@@ -138,8 +149,15 @@ uint64_t WorldJournal::enqueue(std::string_view records) {
     ++count;
     pos = lf + 1;
   }
-  append_journal_line(queued_, std::string(kChangeEndTag) + "|" + std::to_string(count));
+  append_journal_line(queued_, std::string(kChangeEndTag) + "|" + std::to_string(count) + "|" + std::to_string(seq));
   return seq;
+}
+
+void WorldJournal::continue_after(uint64_t seq) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (seq <= last_seq_) return;
+  last_seq_ = seq;
+  durable_seq_ = seq;
 }
 
 bool WorldJournal::in_failed_range(uint64_t seq) const {

@@ -4,8 +4,11 @@
 //
 // Lines: a record line, then '|' and the CRC-32 of the record line as 8
 // lower-case hex digits, then LF. A change is its record lines followed by
-// its closing line "K|<number of record lines>" (checksummed the same way);
-// a change without its closing line never happened.
+// its closing line "K|<number of record lines>|<change number>"
+// (checksummed the same way; a journal written before change numbers has
+// "K|<number of record lines>"); a change without its closing line never
+// happened. Change numbers grow across restarts and rewrites, so that a
+// world file can say up to which change it holds ("J" line).
 //
 // Group commit: changes are queued in memory (enqueue, under the game lock)
 // and written by whichever waiting caller finds no write under way; that
@@ -50,8 +53,11 @@ void append_journal_line(std::string& out, std::string_view record);
 
 // What a journal's bytes hold.
 struct JournalScan {
-  // Record lines (checksums stripped) of the complete changes, in order.
+  // Record lines (checksums stripped) of the complete changes, in order,
+  // and the number of the change each belongs to (0 when its closing line
+  // carries none).
   std::vector<std::string_view> records;
+  std::vector<uint64_t> record_seqs;
   uint64_t changes = 0;
   // Bytes up to the end of the last complete change; what follows is a torn
   // tail (a crash during a write) and is dropped.
@@ -79,8 +85,11 @@ class WorldJournal {
   // Where the journal is moved while a rewrite folds it in.
   std::string old_path() const { return path_ + kOldJournalSuffix; }
 
+  // The next change is numbered `seq` + 1: after a start that read changes
+  // up to `seq`. Call before the first enqueue.
+  void continue_after(uint64_t seq);
   // Queues one change: `records` holds whole record lines, each ending in
-  // LF. Returns the change's number (from 1, increasing). Does no I/O.
+  // LF. Returns the change's number (increasing). Does no I/O.
   uint64_t enqueue(std::string_view records);
   // Returns once change `seq` is durable or has failed, writing and syncing
   // the queued changes itself when no other caller is writing. The caller's

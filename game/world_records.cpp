@@ -16,6 +16,8 @@ constexpr size_t kAdsFields = 10;
 constexpr size_t kUserFields = 12;
 constexpr size_t kPlayerMinFields = 7;
 constexpr size_t kPlayerFields = 30;
+// A player line, then its community's production total (and its entry's).
+constexpr size_t kPlayerProductionFields = kPlayerFields + 1;
 constexpr size_t kParcelMinFields = 10;
 constexpr size_t kParcelMarketFields = 16;
 constexpr size_t kParcelFields = 23;
@@ -135,8 +137,10 @@ void append_user_line(std::string& out, const UserAccount& u) {
   out += '\n';
 }
 
-void append_player_line(std::string& out, const PlayerProfile& p) {
-  out += 'P';
+namespace {
+
+// The fields of a player line after its tag, without the LF.
+void put_player_fields(std::string& out, const PlayerProfile& p) {
   put_text(out, p.address);
   put_u64(out, p.coins);
   put_double(out, p.kwh);
@@ -166,6 +170,22 @@ void append_player_line(std::string& out, const PlayerProfile& p) {
   put_double(out, p.card_value);
   put_u64(out, p.card_until_ms);
   put_u64(out, p.weekly_quiz_score);
+}
+
+}  // namespace
+
+void append_player_line(std::string& out, const PlayerProfile& p) {
+  out += 'P';
+  put_player_fields(out, p);
+  out += '\n';
+}
+
+void append_player_production_line(std::string& out, const PlayerProfile& p, double community_kwh,
+                                   const double* member_kwh) {
+  out += kPlayerProductionTag;
+  put_player_fields(out, p);
+  put_double(out, community_kwh);
+  if (member_kwh != nullptr) put_double(out, *member_kwh);
   out += '\n';
 }
 
@@ -242,8 +262,8 @@ void append_question_line(std::string& out, const QuizQuestion& q) {
   out += '\n';
 }
 
-void append_community_lines(std::string& out, const CERCommunity& c) {
-  out += "CER";
+void append_community_own_line(std::string& out, const CERCommunity& c, std::string_view tag) {
+  out += tag;
   put_text(out, c.id);
   put_text(out, c.name);
   put_text(out, c.tag);
@@ -254,27 +274,41 @@ void append_community_lines(std::string& out, const CERCommunity& c) {
   put_u64(out, c.weekly_score);
   put_double(out, c.total_kwh);
   out += '\n';
-  for (const CERMember& m : c.members) {
-    out += "CERM";
-    put_text(out, c.id);
-    put_text(out, m.address);
-    put_text(out, m.role);
-    put_u64(out, m.joined_at);
-    put_u64(out, m.weekly_points);
-    put_double(out, m.total_kwh);
-    out += '\n';
-  }
-  for (const CERMessage& m : c.messages) {
-    out += "CERMSG";
-    put_text(out, c.id);
-    put_text(out, m.id);
-    put_text(out, m.author_addr);
-    put_text(out, m.author_name);
-    put_text(out, m.text);
-    put_text(out, m.emoji);
-    put_u64(out, m.timestamp);
-    out += '\n';
-  }
+}
+
+void append_member_line(std::string& out, const std::string& cer_id, const CERMember& m, std::string_view tag) {
+  out += tag;
+  put_text(out, cer_id);
+  put_text(out, m.address);
+  put_text(out, m.role);
+  put_u64(out, m.joined_at);
+  put_u64(out, m.weekly_points);
+  put_double(out, m.total_kwh);
+  out += '\n';
+}
+
+void append_message_line(std::string& out, const std::string& cer_id, const CERMessage& m) {
+  out += kMessageTag;
+  put_text(out, cer_id);
+  put_text(out, m.id);
+  put_text(out, m.author_addr);
+  put_text(out, m.author_name);
+  put_text(out, m.text);
+  put_text(out, m.emoji);
+  put_u64(out, m.timestamp);
+  out += '\n';
+}
+
+void append_community_lines(std::string& out, const CERCommunity& c) {
+  append_community_own_line(out, c, kCommunityTag);
+  for (const CERMember& m : c.members) append_member_line(out, c.id, m, kMemberTag);
+  for (const CERMessage& m : c.messages) append_message_line(out, c.id, m);
+}
+
+void append_journal_mark_line(std::string& out, uint64_t last_change) {
+  out += kJournalMarkTag;
+  put_u64(out, last_change);
+  out += '\n';
 }
 
 void append_claim_intent_line(std::string& out, const ClaimIntent& c) {
@@ -330,6 +364,23 @@ bool read_player_fields(const WorldFields& f, PlayerProfile& p) {
   if (p.ruz <= 0.0) p.ruz = 5.0;
   if (p.cer_role.empty()) p.cer_role = "member";
   return ok;
+}
+
+bool read_player_production_fields(const WorldFields& f, PlayerProfile& p, double& community_kwh,
+                                   std::optional<double>& member_kwh) {
+  if (f.size() < kPlayerProductionFields) return false;
+  member_kwh.reset();
+  if (!read_player_fields(f, p) || !read_double_prefix(f[kPlayerFields], community_kwh)) return false;
+  if (f.size() > kPlayerProductionFields) {
+    double member = 0.0;
+    if (!read_double_prefix(f[kPlayerProductionFields], member)) return false;
+    member_kwh = member;
+  }
+  return true;
+}
+
+bool read_journal_mark_fields(const WorldFields& f, uint64_t& last_change) {
+  return f.size() >= 2 && read_u64_prefix(f[1], last_change);
 }
 
 bool read_parcel_fields(const WorldFields& f, ParcelRecord& l, TextPool& texts, OwnerText owner) {
@@ -469,10 +520,11 @@ void apply_admin_fields(const WorldFields& f, AdminConfig& a) {
 
 namespace ZezozuRiziv {
 
-void append_removal_line(std::string& out, std::string_view tag, std::string_view key) {
+void append_removal_line(std::string& out, std::string_view tag, std::string_view key, std::string_view second) {
   out += kRemovalTag;
   put_text(out, tag);
   if (!key.empty()) put_text(out, key);
+  if (!second.empty()) put_text(out, second);
   out += '\n';
 }
 

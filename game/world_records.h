@@ -34,6 +34,12 @@ struct AdLineState {
 void append_ads_line(std::string& out, const AdLineState& ads);
 void append_user_line(std::string& out, const UserAccount& user);
 void append_player_line(std::string& out, const PlayerProfile& player);
+// A journal's player line for a player whose production was credited to
+// its community: the "P" fields, then the total of the community its
+// cer_id names and, when that community lists it, the total of its first
+// entry there ("PC", 31 or 32 fields).
+void append_player_production_line(std::string& out, const PlayerProfile& player, double community_kwh,
+                                   const double* member_kwh);
 void append_parcel_line(std::string& out, const ParcelRecord& parcel);
 // The "ADM" line followed by one "SB" line per scheduled boost.
 void append_admin_lines(std::string& out, const AdminConfig& admin);
@@ -44,6 +50,17 @@ std::optional<std::string> read_category_fields(const WorldFields& fields);
 void append_question_line(std::string& out, const QuizQuestion& question);
 // The "CER" line, then its "CERM" and "CERMSG" lines in list order.
 void append_community_lines(std::string& out, const CERCommunity& community);
+// The community's own fields under `tag` ("CER", or in a journal "CERH":
+// the same fields, its members and board kept as they are).
+void append_community_own_line(std::string& out, const CERCommunity& community, std::string_view tag);
+// One member under `tag` ("CERM" appends; in a journal "CERMU" replaces the
+// first entry of its address, or appends when there is none).
+void append_member_line(std::string& out, const std::string& cer_id, const CERMember& member, std::string_view tag);
+// One notice-board message ("CERMSG": appended to the board).
+void append_message_line(std::string& out, const std::string& cer_id, const CERMessage& message);
+// "J|<n>": the world file holds every change up to number n, and the
+// communities exactly as they stood after it (see the journal's replay).
+void append_journal_mark_line(std::string& out, uint64_t last_change);
 // A pending claim: "CLAIM|<tx hash>|<block index>|<player>|<WC or KWH>|
 // <units debited>|<net atomic units>".
 void append_claim_intent_line(std::string& out, const ClaimIntent& intent);
@@ -56,6 +73,11 @@ void append_claim_intent_line(std::string& out, const ClaimIntent& intent);
 // writer would drop.
 bool read_user_fields(const WorldFields& fields, UserAccount& out);
 bool read_player_fields(const WorldFields& fields, PlayerProfile& out);
+// A "PC" line: the player, its community's total and its entry's total
+// when the line carries one.
+bool read_player_production_fields(const WorldFields& fields, PlayerProfile& out, double& community_kwh,
+                                   std::optional<double>& member_kwh);
+bool read_journal_mark_fields(const WorldFields& fields, uint64_t& last_change);
 // The lot's texts other than its key come from `texts`, so that lots
 // repeating an owner or a plant share it. With kLeftOut the owner stays
 // empty for the caller to share (fields[4] holds it).
@@ -85,8 +107,21 @@ namespace ZezozuRiziv {
 // The tag of a line that removes a record (a journal line): "X|<tag>|<key>"
 // removes the record of kind <tag> (U, P, L, QQ, CER, CLAIM) stored under
 // <key>; "X|QC" empties the category list and "X|SB" the scheduled boosts,
-// before the lines that give them anew.
+// before the lines that give them anew; "X|CERM|<cer id>|<address>" takes
+// every entry of that address out of the community, and
+// "X|CERMSG|<cer id>|<n>" the n oldest messages off its board.
 inline constexpr char kRemovalTag[] = "X";
-void append_removal_line(std::string& out, std::string_view tag, std::string_view key);
+void append_removal_line(std::string& out, std::string_view tag, std::string_view key = {},
+                         std::string_view second = {});
+
+// The tags of the community records, and of the lines only a journal (or
+// the mark of a world file) holds.
+inline constexpr char kCommunityTag[] = "CER";
+inline constexpr char kMemberTag[] = "CERM";
+inline constexpr char kMessageTag[] = "CERMSG";
+inline constexpr char kCommunityOwnTag[] = "CERH";
+inline constexpr char kMemberUpdateTag[] = "CERMU";
+inline constexpr char kPlayerProductionTag[] = "PC";
+inline constexpr char kJournalMarkTag[] = "J";
 
 }  // namespace ZezozuRiziv

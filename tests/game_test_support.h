@@ -171,14 +171,14 @@ class GameEngineTestPeer {
   static void touch_admin(GameEngine& e) { e.touch_admin_unlocked(); }
   static void touch_ads(GameEngine& e) { e.touch_ads_unlocked(); }
 
-  // Opens an undo scope, runs `change(engine)` and saves through it, all
-  // under the lock, as an action does; returns what save() wrote to `out`.
+  // Runs `change(engine)` as the part of an action, through the engine's
+  // one road of a change; returns what it answered in `out`.
   template <typename Change>
   static bool change_and_save(GameEngine& engine, Change change, std::string& out) {
-    Lock lock(engine.game_mutex);
-    GameEngine::UndoScope undo(engine);
-    change(engine);
-    return undo.save(out);
+    return engine.change(out, [&](std::string&) {
+      change(engine);
+      return true;
+    });
   }
 };
 
