@@ -87,8 +87,12 @@ GameEngine::ChangeScope::ChangeScope(GameEngine& engine) : engine_(engine) {
 }
 
 GameEngine::ChangeScope::~ChangeScope() {
-  if (engine_.active_change_ == this) engine_.active_change_ = nullptr;
+  // Once queued, the change is no longer the engine's open one, and the
+  // lock may be another change's by now: nothing of the engine is touched.
+  if (!queued_) close();
 }
+
+void GameEngine::ChangeScope::close() { engine_.active_change_ = nullptr; }
 
 bool GameEngine::ChangeScope::enqueue(uint64_t& seq) {
   GameEngine& e = engine_;
@@ -106,7 +110,8 @@ bool GameEngine::ChangeScope::enqueue(uint64_t& seq) {
   e.pending_changes_.push_back({seq, std::move(records_)});
   records_ = ChangeRecords();
   // From here on the change belongs to the journal's queue.
-  e.active_change_ = nullptr;
+  close();
+  queued_ = true;
   return true;
 }
 
@@ -189,6 +194,7 @@ void GameEngine::settle_failed_changes_unlocked() {
 }
 
 void GameEngine::undo_records_unlocked(ChangeRecords& r) {
+  member_slots_.clear();
   // Parcels are filed in the indexes by owner and place: take the current
   // version out before putting the old one back.
   for (auto& [key, before] : r.parcels) {
@@ -276,6 +282,8 @@ void GameEngine::touch_session_unlocked(const std::string& token) {
 }
 
 void GameEngine::touch_cer_unlocked(const std::string& id) {
+  // The change may rewrite the community's list at will.
+  member_slots_.erase(id);
   if (active_change_ == nullptr) return;
   ChangeRecords& r = active_change_->records_;
   const auto live = cers.find(id);
@@ -348,18 +356,31 @@ void note_member(ChangeRecords::Community& change, const std::string& address) {
   change.members.push_back(address);
 }
 
-// The first entry of `address` and its index, or npos.
-size_t member_index(const CERCommunity& c, const std::string& address) {
-  for (size_t i = 0; i < c.members.size(); ++i) {
-    if (c.members[i].address == address) return i;
-  }
-  return std::string::npos;
-}
+// Communities this small are searched entry by entry.
+constexpr size_t kIndexedCommunityMembers = 64;
 
 }  // namespace
 
+size_t GameEngine::member_index_unlocked(const CERCommunity& c, std::string_view address) const {
+  if (active_change_ == nullptr || c.members.size() < kIndexedCommunityMembers) {
+    for (size_t i = 0; i < c.members.size(); ++i) {
+      if (c.members[i].address == address) return i;
+    }
+    return std::string::npos;
+  }
+  // A large community's entries are found by address, not by a walk of
+  // its members per change (a boost credits every member in one change).
+  auto [slots, fresh] = member_slots_.try_emplace(c.id);
+  if (fresh) {
+    slots->second.reserve(c.members.size());
+    for (size_t i = 0; i < c.members.size(); ++i) slots->second.try_emplace(c.members[i].address, i);
+  }
+  const auto it = slots->second.find(std::string(address));
+  return it == slots->second.end() ? std::string::npos : it->second;
+}
+
 CERMember* GameEngine::edit_member_unlocked(CERCommunity& community, const std::string& address) {
-  const size_t i = member_index(community, address);
+  const size_t i = member_index_unlocked(community, address);
   if (i == std::string::npos) return nullptr;
   if (ChangeRecords::Community* change = community_change_unlocked(community)) {
     note_member(*change, address);
@@ -372,6 +393,9 @@ CERMember* GameEngine::edit_member_unlocked(CERCommunity& community, const std::
 }
 
 void GameEngine::add_member_unlocked(CERCommunity& community, CERMember member) {
+  if (const auto slots = member_slots_.find(community.id); slots != member_slots_.end()) {
+    slots->second.try_emplace(member.address, community.members.size());
+  }
   if (ChangeRecords::Community* change = community_change_unlocked(community)) {
     note_member(*change, member.address);
     if (!change->whole) {
@@ -382,7 +406,8 @@ void GameEngine::add_member_unlocked(CERCommunity& community, CERMember member) 
 }
 
 void GameEngine::remove_member_unlocked(CERCommunity& community, const std::string& address) {
-  if (member_index(community, address) == std::string::npos) return;
+  if (member_index_unlocked(community, address) == std::string::npos) return;
+  member_slots_.erase(community.id);
   if (ChangeRecords::Community* change = community_change_unlocked(community)) {
     note_member(*change, address);
     if (!change->whole) {
@@ -418,7 +443,7 @@ void GameEngine::post_message_unlocked(CERCommunity& community, CERMessage messa
 void GameEngine::credit_production_unlocked(CERCommunity& community, const PlayerProfile& player, double kwh) {
   ChangeRecords::Community* change = community_change_unlocked(community);
   community.total_kwh += kwh;
-  const size_t i = member_index(community, player.address);
+  const size_t i = member_index_unlocked(community, player.address);
   if (change != nullptr) {
     active_change_->records_.credited.insert_or_assign(player.address, community.id);
     if (i != std::string::npos && !change->whole) {

@@ -476,9 +476,12 @@ class GameEngine {
     // still waits to be undone (nothing queued).
     bool enqueue(uint64_t& seq);
     bool fail(std::string& out);
+    // No change is open any more. REQUIRES: the game lock held exclusively.
+    void close();
 
     GameEngine& engine_;
     ChangeRecords records_;
+    bool queued_ = false;  // handed to the journal, and let go of
   };
 
   // Puts back what `records` saved. REQUIRES: game lock held exclusively.
@@ -538,6 +541,9 @@ class GameEngine {
   // Credits `kwh` of `player`'s production to the community and to the
   // player's first entry there; journaled by the player's "PC" line.
   void credit_production_unlocked(CERCommunity& community, const PlayerProfile& player, double kwh);
+  // The index of the first entry of `address` in `community`, or npos.
+  // REQUIRES: game lock held.
+  size_t member_index_unlocked(const CERCommunity& community, std::string_view address) const;
   // The records of `community` in the open change, or null outside one.
   ChangeRecords::Community* community_change_unlocked(const CERCommunity& community);
 
@@ -759,6 +765,11 @@ class GameEngine {
   std::shared_ptr<const GameClock> clock_;
   ParcelIndex parcel_index_;
   ChangeScope* active_change_ = nullptr;
+  // Each large community's entries by address (the first of each), made
+  // by the first change that needs it, kept up by appends and dropped when
+  // an entry leaves, a change rewrites the community or is undone. Used
+  // and changed only inside a change (the lock held exclusively).
+  mutable std::unordered_map<std::string, std::unordered_map<std::string, size_t>> member_slots_;
   // Claims whose debit is saved but whose block may not be in the log yet
   // (the world's "CLAIM" records), by transaction hash: those loaded until
   // the start has settled them, and a claim's own while it runs.

@@ -145,13 +145,8 @@ std::string GameEngine::journal_lines_unlocked(const ChangeRecords& r) const {
       append_player_line(out, p);
       continue;
     }
-    const CERMember* entry = nullptr;
-    for (const CERMember& m : community->second.members) {
-      if (m.address == key) {
-        entry = &m;
-        break;
-      }
-    }
+    const size_t i = member_index_unlocked(community->second, key);
+    const CERMember* entry = i == std::string::npos ? nullptr : &community->second.members[i];
     append_player_production_line(out, p, community->second.total_kwh, entry != nullptr ? &entry->total_kwh : nullptr);
   }
   for (const auto& [key, cer_id] : r.credited) {

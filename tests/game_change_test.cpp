@@ -168,6 +168,18 @@ TEST_F(GameChange, SimultaneousBuysEachAnswerTheCoinsTheirOwnBuyLeft) {
   EXPECT_EQ(Peer::player(*engine_, kPlayer).coins, 0u);
 }
 
+TEST_F(GameChange, MembersOfOneLargeCommunityBuyAtOnce) {
+  const std::string id = community_of(3000, 100);
+  clock_->advance_ms(60'000);
+  std::vector<std::string> answers(16);
+  std::vector<bool> bought(16);
+  all_at_once(16, [&](int i) { bought[i] = buy(member_address(100 + i), 100 + i, answers[i]); });
+  for (int i = 0; i < 16; ++i) EXPECT_TRUE(bought[i]) << answers[i];
+  const std::string before = canonical_world(*engine_, world_path());
+  engine_.reset();
+  EXPECT_EQ(canonical_world(*make_engine(), world_path()), before);
+}
+
 TEST_F(GameChange, AMemberWritesWhatItChangedWhateverTheSizeOfItsCommunity) {
   const std::string small = community_of(10, 0);
   const std::string large = community_of(3000, 100);
