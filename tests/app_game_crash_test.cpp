@@ -16,27 +16,12 @@
 
 #include "app_node_process.h"
 #include "app_test_support.h"
+#include "app_world_peer.h"
 #include "game/game_engine.h"
 #include "game/world_journal.h"
 #include "node_client_support.h"
 
 namespace ZezozuRiziv {
-
-class GameEngineTestPeer {
- public:
-  static std::unordered_map<std::string, PlayerProfile> players(GameEngine& e) {
-    std::shared_lock lock(e.game_mutex);
-    return e.players;
-  }
-  static ParcelMap parcels(GameEngine& e) {
-    std::shared_lock lock(e.game_mutex);
-    return e.parcels;
-  }
-  static std::unordered_map<std::string, UserAccount> users(GameEngine& e) {
-    std::shared_lock lock(e.game_mutex);
-    return e.users;
-  }
-};
 
 namespace {
 
