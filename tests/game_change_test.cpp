@@ -151,7 +151,7 @@ TEST_F(GameChange, SimultaneousLoginsEachGetTheirOwnToken) {
 TEST_F(GameChange, SimultaneousBuysEachAnswerTheCoinsTheirOwnBuyLeft) {
   // 300 WC: six lots at 50, and the seventh and eighth refused.
   std::vector<std::string> answers(8);
-  std::vector<bool> bought(8);
+  std::vector<char> bought(8);
   all_at_once(8, [&](int i) { bought[i] = buy(kPlayer, i, answers[i]); });
   std::multiset<uint64_t> coins;
   size_t refused = 0;
@@ -172,7 +172,7 @@ TEST_F(GameChange, MembersOfOneLargeCommunityBuyAtOnce) {
   const std::string id = community_of(3000, 100);
   clock_->advance_ms(60'000);
   std::vector<std::string> answers(16);
-  std::vector<bool> bought(16);
+  std::vector<char> bought(16);
   all_at_once(16, [&](int i) { bought[i] = buy(member_address(100 + i), 100 + i, answers[i]); });
   for (int i = 0; i < 16; ++i) EXPECT_TRUE(bought[i]) << answers[i];
   const std::string before = canonical_world(*engine_, world_path());
