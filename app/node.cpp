@@ -10,6 +10,7 @@
 #include <shared_mutex>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include "app/console.h"
 #include "app/data_lock.h"
@@ -136,8 +137,7 @@ void print_validator_box(const NodeOptions& options, const std::string& address,
   }
 }
 
-// A peer port that did not open is not shown as if it listened.
-void print_wallet_box(uint16_t p2p_port, bool peers_open) {
+void print_wallet_box(uint16_t p2p_port) {
   std::cout << "\n" << kRule << "\n"
             << "       NODO ROZEVE CHAIN ATTIVO - COMPATIBILE CON METAMASK            \n"
             << kRule << "\n"
@@ -146,10 +146,7 @@ void print_wallet_box(uint16_t p2p_port, bool peers_open) {
             << "   * Nuovo URL RPC:   " << kPublicRpcUrl << " (o http://127.0.0.1:8545)\n"
             << "   * ID Catena:       202677\n"
             << "   * Simbolo Valuta:  RUZ\n"
-            << "   * Server P2P:      "
-            << (peers_open ? "Porta TCP " + std::to_string(p2p_port)
-                           : "non attivo (porta TCP " + std::to_string(p2p_port) + " non aperta)")
-            << "\n"
+            << "   * Server P2P:      Porta TCP " << p2p_port << "\n"
             << kRule << "\n"
             << " Suggerimento: appena colleghi il tuo indirizzo MetaMask, riceverai    \n"
             << " automaticamente 100 RUZ gratuiti di benvenuto per fare test!          \n"
@@ -235,6 +232,40 @@ const ValueOption kValueOptions[] = {
 std::string ignored_line(const std::string& arg, const std::string& why) {
   return "[NODO] Argomento ignorato: \"" + arg + "\" (" + why + ")";
 }
+
+// The node's two listening sockets, opened before anything is written so
+// that a port that will not open stops a first start with no chain, world
+// or password behind it. Each is closed here unless handed to its server.
+struct NodePorts {
+  platform::SocketHandle http = platform::kInvalidSocket;
+  platform::SocketHandle peers = platform::kInvalidSocket;
+
+  NodePorts() = default;
+  NodePorts(const NodePorts&) = delete;
+  NodePorts& operator=(const NodePorts&) = delete;
+  ~NodePorts() {
+    if (http != platform::kInvalidSocket) platform::close_socket(http);
+    if (peers != platform::kInvalidSocket) platform::close_socket(peers);
+  }
+
+  // False, with the port that failed named on the console.
+  bool open(const NodeOptions& options) {
+    std::string error;
+    http = platform::listen_tcp(options.bind_address, options.rpc_port, error);
+    if (http == platform::kInvalidSocket) {
+      std::cout << "[RPC] Impossibile aprire la porta HTTP " << options.rpc_port << " su "
+                << options.bind_address << ": " << error << std::endl;
+      return false;
+    }
+    peers = platform::listen_tcp(options.p2p_bind_address, options.p2p_port, error);
+    if (peers == platform::kInvalidSocket) {
+      std::cout << "[P2P] Impossibile aprire la porta P2P " << options.p2p_port << " su "
+                << options.p2p_bind_address << ": " << error << std::endl;
+      return false;
+    }
+    return true;
+  }
+};
 
 void wait_for_stop(bool daemon) {
   using std::chrono::milliseconds;
@@ -349,6 +380,13 @@ int run_node(int argc, char** argv) {
   // and held until the node ends.
   platform::DirectoryLock data_lock;
   if (!lock_data_dir(kNodeDataDir, data_lock, std::cout)) return kExitFailure;
+  NodePorts ports;
+  if (!ports.open(options)) {
+    std::cout << "[NODO] Avvio interrotto: il nodo non puo' servire senza le sue porte; "
+                 "nessun blocco, stato, mondo di gioco o password e' stato scritto."
+              << std::endl;
+    return kExitFailure;
+  }
   Storage storage(kNodeDataDir);
   State state;
   Mempool mempool;
@@ -366,11 +404,12 @@ int run_node(int argc, char** argv) {
     handle_peer_transaction(tx, mempool, storage, state, chain_lock);
   };
   p2p.on_block = [&](const Block& block) { handle_peer_block(block, storage, state, chain_lock); };
-  const bool peers_open = p2p.start_server();
-  if (peers_open) std::cout << peer_port_lines(options.p2p_bind_address, p2p.bound_port());
+  if (!p2p.start_server(std::exchange(ports.peers, platform::kInvalidSocket))) return kExitFailure;
+  std::cout << peer_port_lines(options.p2p_bind_address, p2p.bound_port());
 
   ServerOptions server_options;
   server_options.bind_address = options.bind_address;
+  server_options.listener = std::exchange(ports.http, platform::kInvalidSocket);
   RPCServer server(state, mempool, storage, chain_lock, options.rpc_port, kChainId,
                    server_options);
   // A game file that exists but cannot be read is never replaced by a
@@ -397,16 +436,14 @@ int run_node(int argc, char** argv) {
   }
   const bool qualified = !validator.empty() && stake >= kMinValidatorStake;
   if (qualified) server.node_validator_address = validator;
-  const bool http_open = server.start();
-  if (!peers_open && !http_open) {
-    std::cout << "[NODO] Nessuna porta aperta: il nodo non puo' servire nessuno e si arresta."
-              << std::endl;
+  if (!server.start()) {
+    std::cout << "[NODO] Server HTTP non avviato: il nodo si arresta." << std::endl;
     p2p.stop_server();
     return kExitFailure;
   }
 
   print_validator_box(options, validator, stake, qualified);
-  print_wallet_box(options.p2p_port, peers_open);
+  print_wallet_box(options.p2p_port);
 
   if (!options.seed_peer.empty()) {
     const size_t colon = options.seed_peer.find(':');

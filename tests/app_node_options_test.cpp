@@ -198,16 +198,12 @@ TEST_F(NodeListenTest, APeerPortThatDidNotOpenIsNotAnnounced) {
   const std::string port = std::to_string(platform::local_port(taken));
   NodeProcess node(dir_, "--bind 127.0.0.1 --rpc-port " + std::to_string(free_port()) +
                              " --p2p-port " + port);
-  ASSERT_TRUE(node.wait_for_output(kRunning)) << node.output();
+  EXPECT_EQ(node.wait_exit(10000), 1);
   const std::string console = node.output();
   EXPECT_NE(console.find("[P2P] Impossibile aprire la porta P2P " + port), std::string::npos) << console;
-  EXPECT_NE(console.find("   * Server P2P:      non attivo (porta TCP " + port + " non aperta)\n"),
-            std::string::npos)
-      << console;
   EXPECT_EQ(console.find("Porta TCP " + port + "\n"), std::string::npos) << console;
   EXPECT_EQ(console.find("[P2P] Server P2P in ascolto"), std::string::npos) << console;
-  node.type_line();
-  EXPECT_EQ(node.wait_exit(5000), 0);
+  EXPECT_EQ(console.find(kRunning), std::string::npos) << console;
   platform::close_socket(taken);
 }
 
