@@ -9,6 +9,7 @@
 #include "app/console.h"
 #include "app/data_lock.h"
 #include "app/demo.h"
+#include "app/help.h"
 #include "app/node.h"
 #include "chain/mempool.h"
 #include "chain/state.h"
@@ -212,6 +213,10 @@ int demo_command(bool with_usage) {
 
 int run_command_line(int argc, char** argv) {
   if (argc < 2) return demo_command(true);
+  if (asks_for_help(argc, argv)) {
+    print_help(std::cout);
+    return kExitOk;
+  }
   const std::string command = argv[1];
   if (command == "demo") return demo_command(false);
   if (command == "wallet") return wallet_command(argc, argv);
@@ -219,7 +224,7 @@ int run_command_line(int argc, char** argv) {
   if (command == "node" || command == "rpc") return run_node(argc, argv);
   if (command == "fund") return fund_command(argc, argv);
   std::cout << "Comando sconosciuto: " << command << "\n";
-  return kExitOk;
+  return kExitUsage;
 }
 
 }  // namespace ZezozuRiziv
