@@ -137,13 +137,15 @@ void print_validator_box(const NodeOptions& options, const std::string& address,
   }
 }
 
-void print_wallet_box(uint16_t p2p_port) {
+// The loopback URL names the address and port the HTTP server listens on.
+void print_wallet_box(const std::string& http_address, uint16_t http_port, uint16_t p2p_port) {
   std::cout << "\n" << kRule << "\n"
             << "       NODO ROZEVE CHAIN ATTIVO - COMPATIBILE CON METAMASK            \n"
             << kRule << "\n"
             << " Configura MetaMask aggiungendo una nuova rete personalizzata:\n"
             << "   * Nome Rete:       Rozeve Network\n"
-            << "   * Nuovo URL RPC:   " << kPublicRpcUrl << " (o http://127.0.0.1:8545)\n"
+            << "   * Nuovo URL RPC:   " << kPublicRpcUrl << " (o http://" << http_address << ":" << http_port
+            << ")\n"
             << "   * ID Catena:       202677\n"
             << "   * Simbolo Valuta:  RUZ\n"
             << "   * Server P2P:      Porta TCP " << p2p_port << "\n"
@@ -443,7 +445,7 @@ int run_node(int argc, char** argv) {
   }
 
   print_validator_box(options, validator, stake, qualified);
-  print_wallet_box(options.p2p_port);
+  print_wallet_box(options.bind_address, server.bound_port(), p2p.bound_port());
 
   if (!options.seed_peer.empty()) {
     const size_t colon = options.seed_peer.find(':');

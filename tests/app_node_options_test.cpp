@@ -192,6 +192,28 @@ TEST_F(NodeListenTest, EqualsFormsReachBothListeners) {
   EXPECT_EQ(node.wait_exit(5000), 0);
 }
 
+TEST_F(NodeListenTest, TheWalletBoxNamesTheAddressAndPortListenedOn) {
+  for (const char* address : {"127.0.0.1", "127.0.0.6"}) {
+    for (bool equals_form : {false, true}) {
+      SCOPED_TRACE(std::string(address) + (equals_form ? " =" : ""));
+      const std::string rpc = std::to_string(free_port());
+      const std::string bind = equals_form ? std::string("--bind=") + address
+                                           : std::string("--bind ") + address;
+      const std::string port = equals_form ? "--rpc-port=" + rpc : "--rpc-port " + rpc;
+      NodeProcess node(dir_, bind + " " + port + " --p2p-port " + std::to_string(free_port()));
+      ASSERT_TRUE(node.wait_for_output(kRunning)) << node.output();
+      const std::string console = node.output();
+      EXPECT_NE(console.find("   * Nuovo URL RPC:   https://rpc.rozeve.network (o http://" +
+                             std::string(address) + ":" + rpc + ")\n"),
+                std::string::npos)
+          << console;
+      EXPECT_EQ(console.find(":8545"), std::string::npos) << console;
+      node.type_line();
+      EXPECT_EQ(node.wait_exit(5000), 0);
+    }
+  }
+}
+
 TEST_F(NodeListenTest, APeerPortThatDidNotOpenIsNotAnnounced) {
   std::string error;
   const auto taken = platform::listen_tcp("127.0.0.1", 0, error);

@@ -58,7 +58,8 @@ TEST_F(NodeTest, FirstStartCreatesTheChainAndFundsThePool) {
       "       NODO ROZEVE CHAIN ATTIVO - COMPATIBILE CON METAMASK            \n" + rule + "\n"
       " Configura MetaMask aggiungendo una nuova rete personalizzata:\n"
       "   * Nome Rete:       Rozeve Network\n"
-      "   * Nuovo URL RPC:   https://rpc.rozeve.network (o http://127.0.0.1:8545)\n"
+      "   * Nuovo URL RPC:   https://rpc.rozeve.network (o http://127.0.0.1:" +
+      std::to_string(rpc_port_) + ")\n"
       "   * ID Catena:       202677\n"
       "   * Simbolo Valuta:  RUZ\n"
       "   * Server P2P:      Porta TCP " + std::to_string(p2p_port_) + "\n" + rule + "\n"
