@@ -304,6 +304,9 @@ bool GameEngine::get_user_profile(const std::string& session_token, std::string&
 
 bool GameEngine::connect_user_wallet(const std::string& token_or_user_id, const std::string& wallet_in,
                                      std::string& out) {
+  // Only an address a wallet holds: any other text would move the profile
+  // and its lots to a key that no one can play or be paid on.
+  if (!RozeveCrypto::CryptoKeys::is_valid_address(wallet_in)) return refuse(out, kBadAddressMessage);
   std::unique_lock lock(game_mutex);
   UndoScope undo(*this, lock);
   auto user = users.end();
