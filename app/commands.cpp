@@ -84,10 +84,13 @@ int wallet_balance(const std::string& address) {
   Storage storage(choose_data_dir());
   State state;
   if (!read_ledger(storage, state)) return kExitFailure;
+  // The key the server reads and credits: a 0x address in any letter case
+  // is one account.
+  const std::string key = account_key(address);
   std::cout << "\n=== SALDO ROZEVE PER: " << address << " ===\n"
-            << "Saldo Spendibile: " << fmt(state.get_balance(address)) << "\n"
-            << "Saldo in Staking: " << fmt(state.get_stake(address)) << "\n"
-            << "Nonce Account:    " << state.get_nonce(address) << "\n\n";
+            << "Saldo Spendibile: " << fmt(state.get_balance(key)) << "\n"
+            << "Saldo in Staking: " << fmt(state.get_stake(key)) << "\n"
+            << "Nonce Account:    " << state.get_nonce(key) << "\n\n";
   return kExitOk;
 }
 
