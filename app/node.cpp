@@ -337,11 +337,17 @@ std::optional<NodeOptions> parse_node_options(int argc, char** argv, std::string
     }
     if (!option->set(option->name, value, options, error)) return std::nullopt;
   }
-  // The seed's port is checked now, before anything starts.
-  const size_t colon = options.seed_peer.find(':');
-  if (colon != std::string::npos) {
+  // The seed's host and port are checked now, before anything starts: a
+  // host name would never be reached (peers are dialled by address only).
+  if (!options.seed_peer.empty()) {
+    const size_t colon = options.seed_peer.find(':');
+    std::string host;
+    if (!set_ipv4("--peer", options.seed_peer.substr(0, colon), host, error)) return std::nullopt;
     uint16_t ignored;
-    if (!set_port("--peer", options.seed_peer.substr(colon + 1), ignored, error)) return std::nullopt;
+    if (colon != std::string::npos &&
+        !set_port("--peer", options.seed_peer.substr(colon + 1), ignored, error)) {
+      return std::nullopt;
+    }
   }
   return options;
 }

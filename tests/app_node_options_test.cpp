@@ -120,6 +120,35 @@ TEST(NodeOptionsTest, BadValuesAreRefusedInEitherForm) {
   }
 }
 
+TEST(NodeOptionsTest, ASeedPeerIsADottedIpv4Address) {
+  const std::pair<std::string, const char*> refused[] = {
+      {"nonexistent.host:9000", "nonexistent.host"},
+      {"nonexistent.host", "nonexistent.host"},
+      {"localhost:8888", "localhost"},
+      {":9000", ""},
+      {"1.2.3:9000", "1.2.3"},
+      {"1.2.3.4.5", "1.2.3.4.5"},
+      {"256.1.1.1:9000", "256.1.1.1"},
+  };
+  for (const auto& [seed, host] : refused) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--peer", seed}, {"-p", seed}, {"--peer=" + seed}}) {
+      const Parsed parsed = parse(args);
+      EXPECT_FALSE(parsed.options) << args.back();
+      EXPECT_EQ(parsed.error, "Indirizzo non valido per --peer: \"" + std::string(host) +
+                                  "\" (serve un indirizzo IPv4 come 127.0.0.1)")
+          << args.back();
+    }
+  }
+  for (const char* seed : {"10.0.0.7", "10.0.0.7:9000", "127.0.0.1:1"}) {
+    const Parsed parsed = parse({"--peer", seed});
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    EXPECT_EQ(parsed.options->seed_peer, seed);
+  }
+  // No seed is no seed.
+  EXPECT_TRUE(parse({}).options);
+}
+
 TEST(NodeOptionsTest, APeerPortBeyondTheLoopbackSaysPeersAreNotAuthenticated) {
   const std::string warning =
       "[P2P ATTENZIONE] Porta P2P aperta oltre il loopback: le transazioni e i blocchi dei peer "
@@ -227,6 +256,17 @@ TEST_F(NodeListenTest, APeerPortThatDidNotOpenIsNotAnnounced) {
   EXPECT_EQ(console.find("[P2P] Server P2P in ascolto"), std::string::npos) << console;
   EXPECT_EQ(console.find(kRunning), std::string::npos) << console;
   platform::close_socket(taken);
+}
+
+TEST_F(NodeListenTest, ASeedPeerNamedByHostNameStopsTheStart) {
+  NodeProcess node(dir_, "--bind 127.0.0.1 --rpc-port " + std::to_string(free_port()) +
+                             " --p2p-port " + std::to_string(free_port()) +
+                             " --peer nonexistent.host:9000");
+  EXPECT_EQ(node.wait_exit(10000), 1);
+  EXPECT_EQ(node.output(),
+            "[NODO] Indirizzo non valido per --peer: \"nonexistent.host\" (serve un indirizzo IPv4 "
+            "come 127.0.0.1)\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "data" / "blocks.dat"));
 }
 
 TEST_F(NodeListenTest, IgnoredArgumentsAreNamedOnStandardError) {
