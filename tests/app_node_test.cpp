@@ -144,6 +144,42 @@ TEST_F(NodeTest, StopSignalsEndTheWaitInEveryMode) {
   }
 }
 
+// A line ends the wait, also a last one that the input ends without a line
+// feed ("printf abc | rozeve node").
+TEST_F(NodeTest, ALastLineWithoutALineFeedStopsTheNode) {
+  const struct {
+    const char* typed;
+    bool then_close;
+  } cases[] = {{"abc", true}, {"x", true}, {"abc\n", false}, {"\n", false}, {"abc\ndef", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed);
+    NodeProcess node(dir_, args());
+    ASSERT_TRUE(node.wait_for_output(kRunning)) << node.output();
+    node.type(c.typed);
+    if (c.then_close) node.close_console();
+    EXPECT_EQ(node.wait_exit(5000), 0) << node.output();
+    EXPECT_NE(node.output().find(kStopped), std::string::npos) << node.output();
+  }
+}
+
+// Bytes of a line are not a line until it ends, by a line feed or the input's end.
+TEST_F(NodeTest, APartLineWaitsForItsEnd) {
+  NodeProcess node(dir_, args());
+  ASSERT_TRUE(node.wait_for_output(kRunning)) << node.output();
+  node.type("ab");
+  // The node still serves after the two bytes.
+  {
+    rozeve_test::Client wallet(rpc_port_);
+    ASSERT_TRUE(wallet.connected());
+    wallet.send("POST / HTTP/1.1\r\nContent-Length: 51\r\n\r\n"
+                "{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"eth_blockNumber\"}");
+    EXPECT_NE(wallet.read_all().find("\"result\":\"0x0\""), std::string::npos);
+  }
+  EXPECT_FALSE(node.exited());
+  node.type("c\n");
+  EXPECT_EQ(node.wait_exit(5000), 0) << node.output();
+}
+
 TEST_F(NodeTest, DaemonModeRunsUntilASignal) {
   NodeProcess node(dir_, args("--daemon"));
   ASSERT_TRUE(node.wait_for_output(
