@@ -25,6 +25,7 @@
 #include "platform/process.h"
 #include "platform/phase_fair_mutex.h"
 #include "server/rpc_server.h"
+#include "platform/directory_lock.h"
 #include "platform/file_system.h"
 #include "platform/socket.h"
 #include "storage/checkpointer.h"
@@ -44,42 +45,80 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 
 void sigint_handler(int) { g_rpc_server_running.exchange(false); }
 
-void refuse_start(const std::string& reason) {
-  std::cout << "[NODO] " << reason << ". Avvio interrotto: nessun file e' stato modificato."
-            << std::endl;
+// What this start itself created before it could write anything: the
+// data directory and its LOCK, when they were not there. A refusal names
+// them, so that "nothing was changed" is never said of a directory that
+// the start did change.
+struct StartTraces {
+  bool created_dir = false;
+  bool created_lock = false;
+
+  // Looked at before the lock is taken.
+  static StartTraces before_lock(const std::string& dir) {
+    StartTraces traces;
+    traces.created_dir = platform::path_kind(dir) == platform::PathKind::kMissing;
+    traces.created_lock =
+        platform::path_kind(dir + "/" + platform::kLockFileName) == platform::PathKind::kMissing;
+    return traces;
+  }
+  // After "nessun file ... modificato": what was created all the same.
+  std::string note(const std::string& dir) const {
+    const std::string lock = dir + "/" + platform::kLockFileName;
+    if (created_dir) return " (creati solo la cartella " + dir + " e il file di blocco " + lock + ")";
+    if (created_lock) return " (creato solo il file di blocco " + lock + ")";
+    return "";
+  }
+};
+
+void refuse_start(const std::string& reason, const std::string& note) {
+  std::cout << "[NODO] " << reason << ". Avvio interrotto: nessun file di dati e' stato modificato"
+            << note << "." << std::endl;
 }
 
 // Brings the ledger up before any other thread exists: reads state.json and
 // the two logs (stopping on a damaged one), applies the logged changes the
 // state lacks, creates the chain on a first start and refills an empty pool.
 // False, with the reason printed, when the node must not run.
-bool open_ledger(Storage& storage, State& state) {
+bool open_ledger(Storage& storage, State& state, const std::string& note) {
   Ledger ledger(storage, state);
   CatchUpReport report;
   if (LedgerResult opened = ledger.load_and_catch_up(report, false, true); !opened) {
-    refuse_start(opened.error);
+    refuse_start(opened.error, note);
     return false;
   }
   // Checked before the first write, so that a read-only or full disk stops
   // the start instead of acknowledging what it cannot keep.
   if (!platform::probe_writable_directory(storage.data_dir())) {
-    refuse_start("La cartella dati " + storage.data_dir() + " non e' scrivibile");
+    refuse_start("La cartella dati " + storage.data_dir() + " non e' scrivibile", note);
     return false;
   }
   if (storage.get_blocks_cached().empty()) {
     // A state without its log would get a second supply on top of it.
     if (!report.state_missing) {
       refuse_start(storage.state_path() + " esiste ma " + storage.blocks_path() +
-                   " non contiene blocchi");
+                   " non contiene blocchi", note);
       return false;
     }
     std::cout << "[INIT] Generazione del blocco Genesis ufficiale della rete Rozeve...\n";
     const Wallet treasury = Wallet::generate();
     CommittedBlock genesis;
     LedgerResult created = ledger.commit_genesis(treasury.address(), genesis);
-    if (created) created = ledger.checkpoint();
     if (!created) {
       std::cout << "[INIT] Impossibile creare il blocco Genesis: " << created.error << std::endl;
+      return false;
+    }
+    if (LedgerResult saved = ledger.checkpoint(); !saved) {
+      // A genesis whose state cannot be kept is taken out of the log again:
+      // a failed first start leaves no chain behind.
+      const bool undone = genesis.undo && static_cast<bool>(ledger.undo_block(*genesis.undo));
+      std::cout << "[INIT] Impossibile creare il blocco Genesis: " << storage.state_path()
+                << " non si lascia scrivere. "
+                << (undone ? "Il blocco Genesis e' stato tolto da " + storage.blocks_path() +
+                                 ": nessuna catena creata."
+                           : "Il blocco Genesis resta in " + storage.blocks_path() +
+                                 " (il file non si lascia accorciare): al prossimo avvio lo stato "
+                                 "sara' ricostruito da esso.")
+                << std::endl;
       return false;
     }
     std::cout << "[INIT] Genesis Block creato! Indirizzo Treasury: " << treasury.address() << "\n"
@@ -88,7 +127,7 @@ bool open_ledger(Storage& storage, State& state) {
   }
   if (report.replayed + report.credits_replayed > 0) {
     if (!ledger.checkpoint()) {
-      refuse_start("Impossibile salvare " + storage.state_path());
+      refuse_start("Impossibile salvare " + storage.state_path(), note);
       return false;
     }
     std::cout << "[INIT] " << (report.state_missing ? "Stato ricostruito: applicati " : "Applicati ")
@@ -98,7 +137,7 @@ bool open_ledger(Storage& storage, State& state) {
   }
   bool refilled = false;
   if (LedgerResult refill = ledger.refill_reward_pool(refilled); !refill) {
-    refuse_start(refill.error);
+    refuse_start(refill.error, note);
     return false;
   }
   if (refilled) {
@@ -387,6 +426,7 @@ int run_node(int argc, char** argv) {
   // One writer per data directory, taken before anything is written in it
   // and held until the node ends.
   platform::DirectoryLock data_lock;
+  const StartTraces traces = StartTraces::before_lock(kNodeDataDir);
   if (!lock_data_dir(kNodeDataDir, data_lock, std::cout)) return kExitFailure;
   NodePorts ports;
   if (!ports.open(options)) {
@@ -399,7 +439,7 @@ int run_node(int argc, char** argv) {
   State state;
   Mempool mempool;
   platform::PhaseFairMutex chain_lock;
-  if (!open_ledger(storage, state)) return kExitFailure;
+  if (!open_ledger(storage, state, traces.note(kNodeDataDir))) return kExitFailure;
   // Stopped (and joined) after the server and the peer node, which write.
   Checkpointer checkpointer(storage, state, chain_lock);
 
