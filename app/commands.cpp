@@ -9,6 +9,7 @@
 #include "app/console.h"
 #include "app/data_lock.h"
 #include "app/demo.h"
+#include "app/help.h"
 #include "app/node.h"
 #include "chain/mempool.h"
 #include "chain/state.h"
@@ -83,10 +84,13 @@ int wallet_balance(const std::string& address) {
   Storage storage(choose_data_dir());
   State state;
   if (!read_ledger(storage, state)) return kExitFailure;
+  // The key the server reads and credits: a 0x address in any letter case
+  // is one account.
+  const std::string key = account_key(address);
   std::cout << "\n=== SALDO ROZEVE PER: " << address << " ===\n"
-            << "Saldo Spendibile: " << fmt(state.get_balance(address)) << "\n"
-            << "Saldo in Staking: " << fmt(state.get_stake(address)) << "\n"
-            << "Nonce Account:    " << state.get_nonce(address) << "\n\n";
+            << "Saldo Spendibile: " << fmt(state.get_balance(key)) << "\n"
+            << "Saldo in Staking: " << fmt(state.get_stake(key)) << "\n"
+            << "Nonce Account:    " << state.get_nonce(key) << "\n\n";
   return kExitOk;
 }
 
@@ -212,6 +216,10 @@ int demo_command(bool with_usage) {
 
 int run_command_line(int argc, char** argv) {
   if (argc < 2) return demo_command(true);
+  if (asks_for_help(argc, argv)) {
+    print_help(std::cout);
+    return kExitOk;
+  }
   const std::string command = argv[1];
   if (command == "demo") return demo_command(false);
   if (command == "wallet") return wallet_command(argc, argv);
@@ -219,7 +227,7 @@ int run_command_line(int argc, char** argv) {
   if (command == "node" || command == "rpc") return run_node(argc, argv);
   if (command == "fund") return fund_command(argc, argv);
   std::cout << "Comando sconosciuto: " << command << "\n";
-  return kExitOk;
+  return kExitUsage;
 }
 
 }  // namespace ZezozuRiziv

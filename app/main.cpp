@@ -3,11 +3,14 @@
 #include <iostream>
 
 #include "app/commands.h"
+#include "app/help.h"
 #include "platform/process.h"
 
 int main(int argc, char** argv) {
   // The node loads the whole game world at start.
-  if (argc > 1 && std::strcmp(argv[1], "node") == 0) platform::reexec_with_huge_page_heap(argv);
+  if (argc > 1 && std::strcmp(argv[1], "node") == 0 && !ZezozuRiziv::asks_for_help(argc, argv)) {
+    platform::reexec_with_huge_page_heap(argv);
+  }
   // Our own code reports failures as values; this only keeps an exhausted
   // machine (bad_alloc) from ending in an abort with no word.
   try {

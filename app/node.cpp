@@ -10,6 +10,7 @@
 #include <shared_mutex>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include "app/console.h"
 #include "app/data_lock.h"
@@ -24,6 +25,7 @@
 #include "platform/process.h"
 #include "platform/phase_fair_mutex.h"
 #include "server/rpc_server.h"
+#include "platform/directory_lock.h"
 #include "platform/file_system.h"
 #include "platform/socket.h"
 #include "storage/checkpointer.h"
@@ -43,42 +45,80 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 
 void sigint_handler(int) { g_rpc_server_running.exchange(false); }
 
-void refuse_start(const std::string& reason) {
-  std::cout << "[NODO] " << reason << ". Avvio interrotto: nessun file e' stato modificato."
-            << std::endl;
+// What this start itself created before it could write anything: the
+// data directory and its LOCK, when they were not there. A refusal names
+// them, so that "nothing was changed" is never said of a directory that
+// the start did change.
+struct StartTraces {
+  bool created_dir = false;
+  bool created_lock = false;
+
+  // Looked at before the lock is taken.
+  static StartTraces before_lock(const std::string& dir) {
+    StartTraces traces;
+    traces.created_dir = platform::path_kind(dir) == platform::PathKind::kMissing;
+    traces.created_lock =
+        platform::path_kind(dir + "/" + platform::kLockFileName) == platform::PathKind::kMissing;
+    return traces;
+  }
+  // After "nessun file ... modificato": what was created all the same.
+  std::string note(const std::string& dir) const {
+    const std::string lock = dir + "/" + platform::kLockFileName;
+    if (created_dir) return " (creati solo la cartella " + dir + " e il file di blocco " + lock + ")";
+    if (created_lock) return " (creato solo il file di blocco " + lock + ")";
+    return "";
+  }
+};
+
+void refuse_start(const std::string& reason, const std::string& note) {
+  std::cout << "[NODO] " << reason << ". Avvio interrotto: nessun file di dati e' stato modificato"
+            << note << "." << std::endl;
 }
 
 // Brings the ledger up before any other thread exists: reads state.json and
 // the two logs (stopping on a damaged one), applies the logged changes the
 // state lacks, creates the chain on a first start and refills an empty pool.
 // False, with the reason printed, when the node must not run.
-bool open_ledger(Storage& storage, State& state) {
+bool open_ledger(Storage& storage, State& state, const std::string& note) {
   Ledger ledger(storage, state);
   CatchUpReport report;
   if (LedgerResult opened = ledger.load_and_catch_up(report, false, true); !opened) {
-    refuse_start(opened.error);
+    refuse_start(opened.error, note);
     return false;
   }
   // Checked before the first write, so that a read-only or full disk stops
   // the start instead of acknowledging what it cannot keep.
   if (!platform::probe_writable_directory(storage.data_dir())) {
-    refuse_start("La cartella dati " + storage.data_dir() + " non e' scrivibile");
+    refuse_start("La cartella dati " + storage.data_dir() + " non e' scrivibile", note);
     return false;
   }
   if (storage.get_blocks_cached().empty()) {
     // A state without its log would get a second supply on top of it.
     if (!report.state_missing) {
       refuse_start(storage.state_path() + " esiste ma " + storage.blocks_path() +
-                   " non contiene blocchi");
+                   " non contiene blocchi", note);
       return false;
     }
     std::cout << "[INIT] Generazione del blocco Genesis ufficiale della rete Rozeve...\n";
     const Wallet treasury = Wallet::generate();
     CommittedBlock genesis;
     LedgerResult created = ledger.commit_genesis(treasury.address(), genesis);
-    if (created) created = ledger.checkpoint();
     if (!created) {
       std::cout << "[INIT] Impossibile creare il blocco Genesis: " << created.error << std::endl;
+      return false;
+    }
+    if (LedgerResult saved = ledger.checkpoint(); !saved) {
+      // A genesis whose state cannot be kept is taken out of the log again:
+      // a failed first start leaves no chain behind.
+      const bool undone = genesis.undo && static_cast<bool>(ledger.undo_block(*genesis.undo));
+      std::cout << "[INIT] Impossibile creare il blocco Genesis: " << storage.state_path()
+                << " non si lascia scrivere. "
+                << (undone ? "Il blocco Genesis e' stato tolto da " + storage.blocks_path() +
+                                 ": nessuna catena creata."
+                           : "Il blocco Genesis resta in " + storage.blocks_path() +
+                                 " (il file non si lascia accorciare): al prossimo avvio lo stato "
+                                 "sara' ricostruito da esso.")
+                << std::endl;
       return false;
     }
     std::cout << "[INIT] Genesis Block creato! Indirizzo Treasury: " << treasury.address() << "\n"
@@ -87,7 +127,7 @@ bool open_ledger(Storage& storage, State& state) {
   }
   if (report.replayed + report.credits_replayed > 0) {
     if (!ledger.checkpoint()) {
-      refuse_start("Impossibile salvare " + storage.state_path());
+      refuse_start("Impossibile salvare " + storage.state_path(), note);
       return false;
     }
     std::cout << "[INIT] " << (report.state_missing ? "Stato ricostruito: applicati " : "Applicati ")
@@ -97,7 +137,7 @@ bool open_ledger(Storage& storage, State& state) {
   }
   bool refilled = false;
   if (LedgerResult refill = ledger.refill_reward_pool(refilled); !refill) {
-    refuse_start(refill.error);
+    refuse_start(refill.error, note);
     return false;
   }
   if (refilled) {
@@ -136,20 +176,18 @@ void print_validator_box(const NodeOptions& options, const std::string& address,
   }
 }
 
-// A peer port that did not open is not shown as if it listened.
-void print_wallet_box(uint16_t p2p_port, bool peers_open) {
+// The loopback URL names the address and port the HTTP server listens on.
+void print_wallet_box(const std::string& http_address, uint16_t http_port, uint16_t p2p_port) {
   std::cout << "\n" << kRule << "\n"
             << "       NODO ROZEVE CHAIN ATTIVO - COMPATIBILE CON METAMASK            \n"
             << kRule << "\n"
             << " Configura MetaMask aggiungendo una nuova rete personalizzata:\n"
             << "   * Nome Rete:       Rozeve Network\n"
-            << "   * Nuovo URL RPC:   " << kPublicRpcUrl << " (o http://127.0.0.1:8545)\n"
+            << "   * Nuovo URL RPC:   " << kPublicRpcUrl << " (o http://" << http_address << ":" << http_port
+            << ")\n"
             << "   * ID Catena:       202677\n"
             << "   * Simbolo Valuta:  RUZ\n"
-            << "   * Server P2P:      "
-            << (peers_open ? "Porta TCP " + std::to_string(p2p_port)
-                           : "non attivo (porta TCP " + std::to_string(p2p_port) + " non aperta)")
-            << "\n"
+            << "   * Server P2P:      Porta TCP " << p2p_port << "\n"
             << kRule << "\n"
             << " Suggerimento: appena colleghi il tuo indirizzo MetaMask, riceverai    \n"
             << " automaticamente 100 RUZ gratuiti di benvenuto per fare test!          \n"
@@ -236,6 +274,40 @@ std::string ignored_line(const std::string& arg, const std::string& why) {
   return "[NODO] Argomento ignorato: \"" + arg + "\" (" + why + ")";
 }
 
+// The node's two listening sockets, opened before anything is written so
+// that a port that will not open stops a first start with no chain, world
+// or password behind it. Each is closed here unless handed to its server.
+struct NodePorts {
+  platform::SocketHandle http = platform::kInvalidSocket;
+  platform::SocketHandle peers = platform::kInvalidSocket;
+
+  NodePorts() = default;
+  NodePorts(const NodePorts&) = delete;
+  NodePorts& operator=(const NodePorts&) = delete;
+  ~NodePorts() {
+    if (http != platform::kInvalidSocket) platform::close_socket(http);
+    if (peers != platform::kInvalidSocket) platform::close_socket(peers);
+  }
+
+  // False, with the port that failed named on the console.
+  bool open(const NodeOptions& options) {
+    std::string error;
+    http = platform::listen_tcp(options.bind_address, options.rpc_port, error);
+    if (http == platform::kInvalidSocket) {
+      std::cout << "[RPC] Impossibile aprire la porta HTTP " << options.rpc_port << " su "
+                << options.bind_address << ": " << error << std::endl;
+      return false;
+    }
+    peers = platform::listen_tcp(options.p2p_bind_address, options.p2p_port, error);
+    if (peers == platform::kInvalidSocket) {
+      std::cout << "[P2P] Impossibile aprire la porta P2P " << options.p2p_port << " su "
+                << options.p2p_bind_address << ": " << error << std::endl;
+      return false;
+    }
+    return true;
+  }
+};
+
 void wait_for_stop(bool daemon) {
   using std::chrono::milliseconds;
   if (!daemon) {
@@ -304,11 +376,17 @@ std::optional<NodeOptions> parse_node_options(int argc, char** argv, std::string
     }
     if (!option->set(option->name, value, options, error)) return std::nullopt;
   }
-  // The seed's port is checked now, before anything starts.
-  const size_t colon = options.seed_peer.find(':');
-  if (colon != std::string::npos) {
+  // The seed's host and port are checked now, before anything starts: a
+  // host name would never be reached (peers are dialled by address only).
+  if (!options.seed_peer.empty()) {
+    const size_t colon = options.seed_peer.find(':');
+    std::string host;
+    if (!set_ipv4("--peer", options.seed_peer.substr(0, colon), host, error)) return std::nullopt;
     uint16_t ignored;
-    if (!set_port("--peer", options.seed_peer.substr(colon + 1), ignored, error)) return std::nullopt;
+    if (colon != std::string::npos &&
+        !set_port("--peer", options.seed_peer.substr(colon + 1), ignored, error)) {
+      return std::nullopt;
+    }
   }
   return options;
 }
@@ -348,12 +426,20 @@ int run_node(int argc, char** argv) {
   // One writer per data directory, taken before anything is written in it
   // and held until the node ends.
   platform::DirectoryLock data_lock;
+  const StartTraces traces = StartTraces::before_lock(kNodeDataDir);
   if (!lock_data_dir(kNodeDataDir, data_lock, std::cout)) return kExitFailure;
+  NodePorts ports;
+  if (!ports.open(options)) {
+    std::cout << "[NODO] Avvio interrotto: il nodo non puo' servire senza le sue porte; "
+                 "nessun blocco, stato, mondo di gioco o password e' stato scritto."
+              << std::endl;
+    return kExitFailure;
+  }
   Storage storage(kNodeDataDir);
   State state;
   Mempool mempool;
   platform::PhaseFairMutex chain_lock;
-  if (!open_ledger(storage, state)) return kExitFailure;
+  if (!open_ledger(storage, state, traces.note(kNodeDataDir))) return kExitFailure;
   // Stopped (and joined) after the server and the peer node, which write.
   Checkpointer checkpointer(storage, state, chain_lock);
 
@@ -366,11 +452,12 @@ int run_node(int argc, char** argv) {
     handle_peer_transaction(tx, mempool, storage, state, chain_lock);
   };
   p2p.on_block = [&](const Block& block) { handle_peer_block(block, storage, state, chain_lock); };
-  const bool peers_open = p2p.start_server();
-  if (peers_open) std::cout << peer_port_lines(options.p2p_bind_address, p2p.bound_port());
+  if (!p2p.start_server(std::exchange(ports.peers, platform::kInvalidSocket))) return kExitFailure;
+  std::cout << peer_port_lines(options.p2p_bind_address, p2p.bound_port());
 
   ServerOptions server_options;
   server_options.bind_address = options.bind_address;
+  server_options.listener = std::exchange(ports.http, platform::kInvalidSocket);
   RPCServer server(state, mempool, storage, chain_lock, options.rpc_port, kChainId,
                    server_options);
   // A game file that exists but cannot be read is never replaced by a
@@ -397,16 +484,14 @@ int run_node(int argc, char** argv) {
   }
   const bool qualified = !validator.empty() && stake >= kMinValidatorStake;
   if (qualified) server.node_validator_address = validator;
-  const bool http_open = server.start();
-  if (!peers_open && !http_open) {
-    std::cout << "[NODO] Nessuna porta aperta: il nodo non puo' servire nessuno e si arresta."
-              << std::endl;
+  if (!server.start()) {
+    std::cout << "[NODO] Server HTTP non avviato: il nodo si arresta." << std::endl;
     p2p.stop_server();
     return kExitFailure;
   }
 
   print_validator_box(options, validator, stake, qualified);
-  print_wallet_box(options.p2p_port, peers_open);
+  print_wallet_box(options.bind_address, server.bound_port(), p2p.bound_port());
 
   if (!options.seed_peer.empty()) {
     const size_t colon = options.seed_peer.find(':');

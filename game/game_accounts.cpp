@@ -300,6 +300,9 @@ bool GameEngine::get_user_profile(const std::string& session_token, std::string&
 
 bool GameEngine::connect_user_wallet(const std::string& token_or_user_id, const std::string& wallet_in,
                                      std::string& out) {
+  // Only an address a wallet holds: any other text would move the profile
+  // and its lots to a key that no one can play or be paid on.
+  if (!RozeveCrypto::CryptoKeys::is_valid_address(wallet_in)) return refuse(out, kBadAddressMessage);
   return change(out, [&](std::string& out) {
     auto user = users.end();
     if (const auto session = sessions.find(token_or_user_id); session != sessions.end()) {

@@ -559,10 +559,23 @@ void for_each_line(std::string_view text, Line line) {
   }
 }
 
+// The tags of the records a world file holds besides lots, players and
+// accounts (apply_world_line_unlocked reads them). A line with any other
+// tag is ignored by the reader, so it is not kept while the file is read:
+// a file of short unknown lines must not cost many times its size.
+bool is_other_record_tag(std::string_view tag) {
+  static constexpr std::string_view kTags[] = {"A",          "ADM",          "SB",
+                                               "QC",         "QQ",           kCommunityTag,
+                                               kMemberTag,   kMessageTag,    kCommunityOwnTag,
+                                               kMemberUpdateTag, kPlayerProductionTag, "CLAIM",
+                                               kJournalMarkTag,  kRemovalTag};
+  return std::find(std::begin(kTags), std::end(kTags), tag) != std::end(kTags);
+}
+
 // A piece of a snapshot, whole lines, read on a thread of its own: its
 // lots and players parsed into maps of its own (whose nodes then move into
 // the engine's maps without a copy), its accounts into a list, every other
-// line left for later.
+// record line left for later (lines of unknown tags are dropped here).
 struct SnapshotPiece {
   std::string_view text;
   ParcelMap lots;
@@ -601,7 +614,7 @@ struct SnapshotPiece {
         // A removal, or a player line carrying community totals, reaches
         // beyond its own kind.
         removals = removals || tag == kRemovalTag || tag == kPlayerProductionTag;
-        other_lines.push_back(line);
+        if (is_other_record_tag(tag)) other_lines.push_back(line);
         return;
       }
       split_world_line(line, f);
@@ -792,14 +805,14 @@ void GameEngine::load_world() {
   uint64_t file_bytes = 0;
   TextPool texts;  // the texts lots repeat, kept once
   {
-    platform::MappedFile file;
+    platform::FileBytes file;
     switch (file.open(world_file_path, kMaxWorldFileBytes)) {
-      case platform::MappedFile::Result::kMapped:
+      case platform::FileBytes::Result::kRead:
         break;
-      case platform::MappedFile::Result::kTooBig:
+      case platform::FileBytes::Result::kTooBig:
         return fail_load_unlocked("file troppo grande");
-      case platform::MappedFile::Result::kMissing:
-      case platform::MappedFile::Result::kFailed:
+      case platform::FileBytes::Result::kMissing:
+      case platform::FileBytes::Result::kFailed:
         return fail_load_unlocked("lettura non riuscita");
     }
     const std::string_view content = file.bytes();

@@ -67,7 +67,6 @@ P2PNode::P2PNode(uint16_t port, std::string bind_address, P2PLimits limits)
 P2PNode::~P2PNode() { stop_server(); }
 
 bool P2PNode::start_server() {
-  std::lock_guard<std::mutex> lifecycle(lifecycle_mutex_);
   if (running_) return true;
   std::string error;
   const platform::SocketHandle listener = platform::listen_tcp(bind_address_, port_, error);
@@ -75,7 +74,16 @@ bool P2PNode::start_server() {
     std::cout << "[P2P] Impossibile aprire la porta P2P " << port_ << ": " << error << std::endl;
     return false;
   }
-  listener_ = listener;
+  return start_server(listener);
+}
+
+bool P2PNode::start_server(platform::SocketHandle listening) {
+  std::lock_guard<std::mutex> lifecycle(lifecycle_mutex_);
+  if (running_) {
+    if (listening != listener_) platform::close_socket(listening);
+    return true;
+  }
+  listener_ = listening;
   bound_port_ = platform::local_port(listener_);
   running_ = true;
   try {

@@ -65,6 +65,9 @@ class P2PNode {
   // Binds and listens, then starts the accept thread. False, with one
   // console line, when the port cannot be opened; true at once when running.
   bool start_server();
+  // The same on a socket already listening (platform::listen_tcp), which the
+  // node opens before it writes anything; owned by this object from now on.
+  bool start_server(platform::SocketHandle listening);
   // Shuts every connection down (which wakes its reader), stops accepting
   // and waits, bounded, for every thread to end. Harmless twice.
   void stop_server();

@@ -1,9 +1,9 @@
 #include "platform/file_system.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -15,6 +15,8 @@ namespace {
 constexpr mode_t kDefaultMode = 0644;
 constexpr mode_t kOwnerOnlyMode = 0600;
 constexpr char kTmpSuffix[] = ".tmp";
+// A whole-file read asks for at most this much per call.
+constexpr size_t kFileReadChunkBytes = 8 << 20;
 
 // Writes all of `data`, resuming after partial writes and signals.
 bool write_all(int fd, const char* data, size_t len) {
@@ -153,7 +155,7 @@ ReadResult read_whole_file(const std::string& path, std::string& out) {
   return ReadResult::kRead;
 }
 
-MappedFile::Result MappedFile::open(const std::string& path, uint64_t max_bytes) {
+FileBytes::Result FileBytes::open(const std::string& path, uint64_t max_bytes) {
   close();
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? Result::kMissing : Result::kFailed;
@@ -167,50 +169,41 @@ MappedFile::Result MappedFile::open(const std::string& path, uint64_t max_bytes)
     return Result::kTooBig;
   }
   const size_t size = static_cast<size_t>(st.st_size);
-  if (size == 0) {  // nothing to map: an empty view
-    close_fd(fd);
-    return Result::kMapped;
-  }
-  // Populated at once: the caller reads every byte.
-  void* at = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-  if (at != MAP_FAILED) {
-    close_fd(fd);
-    data_ = static_cast<char*>(at);
-    size_ = size;
-    mapped_ = true;
-    return Result::kMapped;
-  }
-  // A file system that cannot map: the bytes are read instead (into memory
-  // that is not zeroed first). No memory for them is a failure, not a throw.
+  std::unique_ptr<char[]> data;
   try {
-    read_ = std::make_unique_for_overwrite<char[]>(size);
+    // Not zeroed first: every byte is read over.
+    data = std::make_unique_for_overwrite<char[]>(size == 0 ? 1 : size);
   } catch (const std::bad_alloc&) {
     close_fd(fd);
     return Result::kFailed;
   }
   size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::read(fd, read_.get() + done, size - done);
+  bool ok = true;
+  while (ok && done < size) {
+    const ssize_t n = ::pread(fd, data.get() + done, std::min(size - done, kFileReadChunkBytes),
+                              static_cast<off_t>(done));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
+    ok = n > 0;  // 0: the file was cut short under us
+    if (ok) done += static_cast<size_t>(n);
+  }
+  // Nothing beyond the size it had at the start: it did not grow either.
+  char extra;
+  while (ok) {
+    const ssize_t n = ::pread(fd, &extra, 1, static_cast<off_t>(size));
+    if (n < 0 && errno == EINTR) continue;
+    ok = n == 0;
+    break;
   }
   close_fd(fd);
-  if (done != size) {
-    read_.reset();
-    return Result::kFailed;
-  }
-  data_ = read_.get();
+  if (!ok) return Result::kFailed;
+  data_ = std::move(data);
   size_ = size;
-  return Result::kMapped;
+  return Result::kRead;
 }
 
-void MappedFile::close() {
-  if (mapped_) ::munmap(data_, size_);
-  read_.reset();
-  data_ = nullptr;
+void FileBytes::close() {
+  data_.reset();
   size_ = 0;
-  mapped_ = false;
 }
 
 PathKind path_kind(const std::string& path) {

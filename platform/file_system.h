@@ -54,29 +54,27 @@ enum class ReadResult {
 // Reads the whole file into `out` (cleared first).
 [[nodiscard]] ReadResult read_whole_file(const std::string& path, std::string& out);
 
-// The bytes of a plain file, mapped read-only into memory to read a large
-// file without copying it (read into memory where it cannot be mapped).
-// They stay those of the file as it was opened for as long as nobody writes
-// it in place (files here are replaced, never rewritten).
-class MappedFile {
+// The bytes of a plain file, read whole into memory in pieces. Not mapped:
+// a mapped file cut short while it is read (by another process, or a full
+// disk) would end the process with SIGBUS. A file that changes size while
+// it is read is a failed read, never a short one.
+class FileBytes {
  public:
-  enum class Result { kMapped, kMissing, kTooBig, kFailed };
+  enum class Result { kRead, kMissing, kTooBig, kFailed };
 
-  MappedFile() = default;
-  ~MappedFile() { close(); }
-  MappedFile(const MappedFile&) = delete;
-  MappedFile& operator=(const MappedFile&) = delete;
+  FileBytes() = default;
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
 
-  // Maps `path` whole unless it is larger than `max_bytes`.
+  // Reads `path` whole unless it is larger than `max_bytes`. No memory for
+  // it is kFailed, not a throw.
   Result open(const std::string& path, uint64_t max_bytes);
   void close();
-  std::string_view bytes() const { return {data_, size_}; }
+  std::string_view bytes() const { return {data_.get(), size_}; }
 
  private:
-  char* data_ = nullptr;
+  std::unique_ptr<char[]> data_;
   size_t size_ = 0;
-  bool mapped_ = false;
-  std::unique_ptr<char[]> read_;  // the bytes, when they could not be mapped
 };
 
 enum class PathKind { kMissing, kRegular, kOther, kUnknown };

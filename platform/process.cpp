@@ -19,6 +19,7 @@ void install_stop_handler(void (*handler)(int)) {
 }
 
 ConsoleWait wait_for_console_line(const std::atomic<bool>& running, int poll_ms) {
+  bool partial_line = false;  // bytes of a line read, its line feed not yet
   while (running.load()) {
     pollfd in{STDIN_FILENO, POLLIN, 0};
     const int ready = ::poll(&in, 1, poll_ms);
@@ -31,8 +32,11 @@ ConsoleWait wait_for_console_line(const std::atomic<bool>& running, int poll_ms)
     char c;
     const ssize_t n = ::read(STDIN_FILENO, &c, 1);
     if (n < 0 && errno == EINTR) continue;
+    // A last line that the input ends without a line feed is a line too.
+    if (n == 0 && partial_line) return ConsoleWait::kLine;
     if (n <= 0) return ConsoleWait::kClosed;
     if (c == '\n') return ConsoleWait::kLine;
+    partial_line = true;
   }
   return ConsoleWait::kStopped;
 }

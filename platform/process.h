@@ -10,8 +10,8 @@ namespace platform {
 void install_stop_handler(void (*handler)(int));
 
 enum class ConsoleWait {
-  kLine,     // a line (an empty one too) was read
-  kClosed,   // standard input is at its end or failed
+  kLine,     // a line (an empty one too, or a last one the input ends) was read
+  kClosed,   // standard input is at its end with nothing read, or failed
   kStopped,  // `running` became false
 };
 // Waits for one line on standard input while `running` holds, looking at

@@ -6,6 +6,7 @@
 #include <exception>
 #include <iostream>
 #include <system_error>
+#include <utility>
 
 namespace ZezozuRiziv {
 
@@ -40,7 +41,8 @@ HttpTransport::HttpTransport(uint16_t port, ServerOptions options, ServerCounter
           options_.change_slots.value_or(default_change_slots(std::thread::hardware_concurrency())), 1)),
       counters_(counters),
       dispatcher_(std::move(dispatcher)),
-      is_change_(std::move(is_change)) {
+      is_change_(std::move(is_change)),
+      given_listener_(options_.listener) {
   platform::startup_sockets();
 }
 
@@ -65,7 +67,9 @@ bool HttpTransport::start() {
   platform::raise_descriptor_limit();
 
   std::string error;
-  listener_ = platform::listen_tcp(options_.bind_address, port_, error);
+  listener_ = given_listener_ != platform::kInvalidSocket
+                  ? std::exchange(given_listener_, platform::kInvalidSocket)
+                  : platform::listen_tcp(options_.bind_address, port_, error);
   if (listener_ == platform::kInvalidSocket) {
     std::cout << "[RPC] Impossibile aprire la porta HTTP " << port_ << ": " << error << std::endl;
     return false;

@@ -71,6 +71,10 @@ struct ServerOptions {
   int idle_timeout_ms = kSocketTimeoutMs;
   int request_deadline_ms = kRequestDeadlineMs;
   int worker_read_wait_ms = kWorkerReadWaitMs;
+  // A socket already listening (platform::listen_tcp) that start() serves
+  // instead of opening the port itself: the node opens its ports before it
+  // writes anything. The transport owns it from start() on.
+  platform::SocketHandle listener = platform::kInvalidSocket;
 };
 
 // Only ever incremented (active_connections also decremented), never reset;
@@ -220,6 +224,8 @@ class HttpTransport : private platform::BlockingObserver {
   std::atomic<bool> running_{false};
   std::atomic<uint16_t> bound_port_{0};
   platform::SocketHandle listener_ = platform::kInvalidSocket;
+  // options_.listener until start() takes it.
+  platform::SocketHandle given_listener_ = platform::kInvalidSocket;
   std::thread acceptor_;
   std::vector<std::thread> workers_;
   std::mutex lifecycle_mutex_;  // start and stop

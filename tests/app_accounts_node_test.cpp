@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -21,8 +22,11 @@ using rozeve_test::NodeProcess;
 using rozeve_test::read_text;
 using rozeve_test::split_lines;
 
-// A seeded owner of six level-3 hydrogen lots (166.8 kW, day and night).
-constexpr char kPlant[] = "0xsolarking_it_milano_cer01";
+// A seeded owner of six level-3 hydrogen lots (166.8 kW, day and night),
+// under a key no wallet holds; the test hands its lots to kPlant, a wallet
+// address an account can link.
+constexpr char kSeededPlant[] = "0xsolarking_it_milano_cer01";
+constexpr char kPlant[] = "0x00000000000000000000000000000000000000b7";
 constexpr char kOtherWallet[] = "0x00000000000000000000000000000000000000aa";
 constexpr char kNoSession[] = "{\"status\":\"error\",\"message\":\"Sessione non autenticata.\"}";
 
@@ -39,6 +43,19 @@ class AccountsNodeTest : public rozeve_test::RunningNodeFixture {
       return std::stod(line.substr(coins + 1));
     }
     return 0.0;
+  }
+  // With the node stopped: the seeded plant's records, in the world file
+  // and its journal, under kPlant instead.
+  void hand_seeded_plant_to_wallet() {
+    for (const char* name : {"game_world.dat", "game_world.journal"}) {
+      const std::filesystem::path path = dir_ / "data" / name;
+      if (!std::filesystem::exists(path)) continue;
+      std::string text = read_text(path);
+      for (size_t at = text.find(kSeededPlant); at != std::string::npos; at = text.find(kSeededPlant, at)) {
+        text.replace(at, std::strlen(kSeededPlant), kPlant);
+      }
+      std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    }
   }
   bool link(const std::string& token, const std::string& wallet) {
     return get("/api/auth/wallet/connect?token=" + token + "&wallet=" + wallet).starts_with("{\"status\":\"ok\"");
@@ -66,6 +83,9 @@ TEST_F(AccountsNodeTest, AccountsAndAdministrationAcrossARestart) {
   struct stat st {};
   ASSERT_EQ(::stat(password_file.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
+  stop();
+  hand_seeded_plant_to_wallet();
+  start();
 
   // Register, log in (the first token dies), read the profile.
   const std::string registered =

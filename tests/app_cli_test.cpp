@@ -34,8 +34,11 @@ TEST_F(CliTest, UsageLinesAndUnknownWords) {
       {"chain", 1, "Uso: rozeve chain <info|dump>\n"},
       {"wallet frobnicate", 0, ""},
       {"chain frobnicate", 0, ""},
-      {"Demo", 0, "Comando sconosciuto: Demo\n"},
-      {"frobnicate extra words", 0, "Comando sconosciuto: frobnicate\n"},
+      {"Demo", 1, "Comando sconosciuto: Demo\n"},
+      {"frobnicate", 1, "Comando sconosciuto: frobnicate\n"},
+      {"frobnicate extra words", 1, "Comando sconosciuto: frobnicate\n"},
+      {"--version", 1, "Comando sconosciuto: --version\n"},
+      {"Help", 1, "Comando sconosciuto: Help\n"},
   };
   for (const UsageCase& c : cases) {
     const auto result = run(c.args);

@@ -7,6 +7,7 @@
 #include "app_test_support.h"
 #include "chain/state.h"
 #include "crypto/crypto_keys.h"
+#include "crypto/text.h"
 #include "storage/ledger.h"
 #include "storage/storage.h"
 
@@ -155,6 +156,36 @@ TEST_F(FundCommandTest, DamagedFilesOrAFailedSaveStopWithStatusOneAndChangeNothi
   EXPECT_EQ(result.out, "[STORAGE] File danneggiato: data/credits.dat (illeggibile)\n");
   EXPECT_EQ(state_text(), state_before);
   EXPECT_EQ(blocks_text(), blocks_before);
+}
+
+// The balance command reads the key the server credits, whatever the
+// letter case of a 0x address; a native address is case-exact.
+TEST_F(FundCommandTest, TheBalanceCommandReadsACreditedAddressInAnyLetterCase) {
+  create_chain();
+  const std::string credited = "0x00000000000000000000000000000000000ab12c";
+  ASSERT_EQ(run("fund " + credited + " 7").exit_code, 0);
+  const std::string native = RozeveCrypto::CryptoKeys::private_key_to_address(std::string(64, '7'));
+  struct Case {
+    std::string typed;
+    const char* balance;
+  };
+  const Case cases[] = {
+      {credited, "7.000000"},
+      {"0x00000000000000000000000000000000000AB12C", "7.000000"},
+      {"0X00000000000000000000000000000000000Ab12c", "7.000000"},
+      {"0x00000000000000000000000000000000000ab12d", "0.000000"},
+      {native, "20500000.000000"},
+      {RozeveCrypto::ascii_lower(native), "0.000000"},
+  };
+  for (const Case& c : cases) {
+    const auto result = run("wallet balance " + c.typed);
+    EXPECT_EQ(result.exit_code, 0) << c.typed;
+    EXPECT_EQ(result.out, "\n=== SALDO ROZEVE PER: " + c.typed + " ===\n"
+                          "Saldo Spendibile: " + c.balance + " RUZ\n"
+                          "Saldo in Staking: 0.000000 RUZ\n"
+                          "Nonce Account:    0\n\n")
+        << c.typed;
+  }
 }
 
 }  // namespace

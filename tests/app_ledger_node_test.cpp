@@ -191,7 +191,8 @@ TEST_F(LedgerNodeTest, AStartThatCannotWorkEndsWithStatusOne) {
   NodeProcess node(dir_, "--bind 127.0.0.1 --rpc-port " + std::to_string(platform::local_port(http)) +
                              " --p2p-port " + std::to_string(platform::local_port(peers)));
   EXPECT_EQ(node.wait_exit(10000), 1);
-  EXPECT_NE(node.output().find("[NODO] Nessuna porta aperta"), std::string::npos) << node.output();
+  EXPECT_NE(node.output().find("[NODO] Avvio interrotto"), std::string::npos) << node.output();
+  EXPECT_FALSE(fs::exists(data() / "blocks.dat"));
   platform::close_socket(http);
   platform::close_socket(peers);
 }
@@ -204,8 +205,51 @@ TEST_F(LedgerNodeTest, ADataDirectoryThatCannotBeWrittenStopsTheStart) {
   EXPECT_EQ(node.wait_exit(10000), 1);
   EXPECT_NE(node.output().find("La cartella dati data non e' scrivibile"), std::string::npos)
       << node.output();
+  // The lock file is the one file the start made, and the refusal says so.
+  EXPECT_NE(node.output().find("nessun file di dati e' stato modificato (creato solo il file di "
+                               "blocco data/LOCK)."),
+            std::string::npos)
+      << node.output();
   EXPECT_EQ(node.output().find("Genesis Block creato"), std::string::npos);
   EXPECT_FALSE(fs::exists(data() / "state.json"));
+  // Refused again with the lock already there: nothing created this time.
+  NodeProcess again(dir_, args());
+  EXPECT_EQ(again.wait_exit(10000), 1);
+  EXPECT_NE(again.output().find("Avvio interrotto: nessun file di dati e' stato modificato.\n"),
+            std::string::npos)
+      << again.output();
+}
+
+// Room for the genesis block but not for the state beside it: the block
+// is taken out again and the start says so; with room, the next start
+// makes the chain.
+TEST_F(LedgerNodeTest, AGenesisWhoseStateCannotBeSavedLeavesNoChain) {
+  rozeve_test::SmallTmpfs disk(data(), "64k");
+  ROZEVE_REQUIRE_TMPFS(disk);
+  disk.fill();
+  const fs::path filler = data() / "filler";
+  fs::resize_file(filler, fs::file_size(filler) - 6 * 1024);
+  {
+    NodeProcess node(dir_, args());
+    EXPECT_EQ(node.wait_exit(10000), 1);
+    const std::string console = node.output();
+    EXPECT_NE(console.find("[INIT] Impossibile creare il blocco Genesis: data/state.json non si lascia "
+                           "scrivere. Il blocco Genesis e' stato tolto da data/blocks.dat: nessuna "
+                           "catena creata.\n"),
+              std::string::npos)
+        << console;
+    EXPECT_EQ(console.find("operazione annullata"), std::string::npos) << console;
+    EXPECT_EQ(console.find("Genesis Block creato"), std::string::npos) << console;
+    EXPECT_TRUE(!fs::exists(data() / "blocks.dat") || fs::file_size(data() / "blocks.dat") == 0);
+    EXPECT_FALSE(fs::exists(data() / "state.json"));
+  }
+  disk.unfill();
+  NodeProcess node(dir_, args());
+  ASSERT_TRUE(node.wait_for_output(rozeve_test::kNodeRunning)) << node.output();
+  EXPECT_NE(node.output().find("Genesis Block creato"), std::string::npos) << node.output();
+  node.type_line();
+  EXPECT_EQ(node.wait_exit(10000), 0);
+  EXPECT_EQ(rozeve_test::split_lines(read_text(data() / "blocks.dat")).size(), 1u);
 }
 
 TEST_F(LedgerNodeTest, TheStateCatchesUpWithTheLogAtStart) {

@@ -120,6 +120,35 @@ TEST(NodeOptionsTest, BadValuesAreRefusedInEitherForm) {
   }
 }
 
+TEST(NodeOptionsTest, ASeedPeerIsADottedIpv4Address) {
+  const std::pair<std::string, const char*> refused[] = {
+      {"nonexistent.host:9000", "nonexistent.host"},
+      {"nonexistent.host", "nonexistent.host"},
+      {"localhost:8888", "localhost"},
+      {":9000", ""},
+      {"1.2.3:9000", "1.2.3"},
+      {"1.2.3.4.5", "1.2.3.4.5"},
+      {"256.1.1.1:9000", "256.1.1.1"},
+  };
+  for (const auto& [seed, host] : refused) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--peer", seed}, {"-p", seed}, {"--peer=" + seed}}) {
+      const Parsed parsed = parse(args);
+      EXPECT_FALSE(parsed.options) << args.back();
+      EXPECT_EQ(parsed.error, "Indirizzo non valido per --peer: \"" + std::string(host) +
+                                  "\" (serve un indirizzo IPv4 come 127.0.0.1)")
+          << args.back();
+    }
+  }
+  for (const char* seed : {"10.0.0.7", "10.0.0.7:9000", "127.0.0.1:1"}) {
+    const Parsed parsed = parse({"--peer", seed});
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    EXPECT_EQ(parsed.options->seed_peer, seed);
+  }
+  // No seed is no seed.
+  EXPECT_TRUE(parse({}).options);
+}
+
 TEST(NodeOptionsTest, APeerPortBeyondTheLoopbackSaysPeersAreNotAuthenticated) {
   const std::string warning =
       "[P2P ATTENZIONE] Porta P2P aperta oltre il loopback: le transazioni e i blocchi dei peer "
@@ -192,23 +221,52 @@ TEST_F(NodeListenTest, EqualsFormsReachBothListeners) {
   EXPECT_EQ(node.wait_exit(5000), 0);
 }
 
+TEST_F(NodeListenTest, TheWalletBoxNamesTheAddressAndPortListenedOn) {
+  for (const char* address : {"127.0.0.1", "127.0.0.6"}) {
+    for (bool equals_form : {false, true}) {
+      SCOPED_TRACE(std::string(address) + (equals_form ? " =" : ""));
+      const std::string rpc = std::to_string(free_port());
+      const std::string bind = equals_form ? std::string("--bind=") + address
+                                           : std::string("--bind ") + address;
+      const std::string port = equals_form ? "--rpc-port=" + rpc : "--rpc-port " + rpc;
+      NodeProcess node(dir_, bind + " " + port + " --p2p-port " + std::to_string(free_port()));
+      ASSERT_TRUE(node.wait_for_output(kRunning)) << node.output();
+      const std::string console = node.output();
+      EXPECT_NE(console.find("   * Nuovo URL RPC:   https://rpc.rozeve.network (o http://" +
+                             std::string(address) + ":" + rpc + ")\n"),
+                std::string::npos)
+          << console;
+      EXPECT_EQ(console.find(":8545"), std::string::npos) << console;
+      node.type_line();
+      EXPECT_EQ(node.wait_exit(5000), 0);
+    }
+  }
+}
+
 TEST_F(NodeListenTest, APeerPortThatDidNotOpenIsNotAnnounced) {
   std::string error;
   const auto taken = platform::listen_tcp("127.0.0.1", 0, error);
   const std::string port = std::to_string(platform::local_port(taken));
   NodeProcess node(dir_, "--bind 127.0.0.1 --rpc-port " + std::to_string(free_port()) +
                              " --p2p-port " + port);
-  ASSERT_TRUE(node.wait_for_output(kRunning)) << node.output();
+  EXPECT_EQ(node.wait_exit(10000), 1);
   const std::string console = node.output();
   EXPECT_NE(console.find("[P2P] Impossibile aprire la porta P2P " + port), std::string::npos) << console;
-  EXPECT_NE(console.find("   * Server P2P:      non attivo (porta TCP " + port + " non aperta)\n"),
-            std::string::npos)
-      << console;
   EXPECT_EQ(console.find("Porta TCP " + port + "\n"), std::string::npos) << console;
   EXPECT_EQ(console.find("[P2P] Server P2P in ascolto"), std::string::npos) << console;
-  node.type_line();
-  EXPECT_EQ(node.wait_exit(5000), 0);
+  EXPECT_EQ(console.find(kRunning), std::string::npos) << console;
   platform::close_socket(taken);
+}
+
+TEST_F(NodeListenTest, ASeedPeerNamedByHostNameStopsTheStart) {
+  NodeProcess node(dir_, "--bind 127.0.0.1 --rpc-port " + std::to_string(free_port()) +
+                             " --p2p-port " + std::to_string(free_port()) +
+                             " --peer nonexistent.host:9000");
+  EXPECT_EQ(node.wait_exit(10000), 1);
+  EXPECT_EQ(node.output(),
+            "[NODO] Indirizzo non valido per --peer: \"nonexistent.host\" (serve un indirizzo IPv4 "
+            "come 127.0.0.1)\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "data" / "blocks.dat"));
 }
 
 TEST_F(NodeListenTest, IgnoredArgumentsAreNamedOnStandardError) {

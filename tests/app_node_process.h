@@ -83,6 +83,11 @@ class NodeProcess {
     *console_ << "\n";
     console_->flush();
   }
+  // Text on standard input, as it is (no line feed added).
+  void type(const std::string& text) {
+    *console_ << text;
+    console_->flush();
+  }
   void close_console() { console_.reset(); }
 
   void signal(const std::string& name) {

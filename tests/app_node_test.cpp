@@ -58,7 +58,8 @@ TEST_F(NodeTest, FirstStartCreatesTheChainAndFundsThePool) {
       "       NODO ROZEVE CHAIN ATTIVO - COMPATIBILE CON METAMASK            \n" + rule + "\n"
       " Configura MetaMask aggiungendo una nuova rete personalizzata:\n"
       "   * Nome Rete:       Rozeve Network\n"
-      "   * Nuovo URL RPC:   https://rpc.rozeve.network (o http://127.0.0.1:8545)\n"
+      "   * Nuovo URL RPC:   https://rpc.rozeve.network (o http://127.0.0.1:" +
+      std::to_string(rpc_port_) + ")\n"
       "   * ID Catena:       202677\n"
       "   * Simbolo Valuta:  RUZ\n"
       "   * Server P2P:      Porta TCP " + std::to_string(p2p_port_) + "\n" + rule + "\n"
@@ -143,6 +144,42 @@ TEST_F(NodeTest, StopSignalsEndTheWaitInEveryMode) {
   }
 }
 
+// A line ends the wait, also a last one that the input ends without a line
+// feed ("printf abc | rozeve node").
+TEST_F(NodeTest, ALastLineWithoutALineFeedStopsTheNode) {
+  const struct {
+    const char* typed;
+    bool then_close;
+  } cases[] = {{"abc", true}, {"x", true}, {"abc\n", false}, {"\n", false}, {"abc\ndef", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed);
+    NodeProcess node(dir_, args());
+    ASSERT_TRUE(node.wait_for_output(kRunning)) << node.output();
+    node.type(c.typed);
+    if (c.then_close) node.close_console();
+    EXPECT_EQ(node.wait_exit(5000), 0) << node.output();
+    EXPECT_NE(node.output().find(kStopped), std::string::npos) << node.output();
+  }
+}
+
+// Bytes of a line are not a line until it ends, by a line feed or the input's end.
+TEST_F(NodeTest, APartLineWaitsForItsEnd) {
+  NodeProcess node(dir_, args());
+  ASSERT_TRUE(node.wait_for_output(kRunning)) << node.output();
+  node.type("ab");
+  // The node still serves after the two bytes.
+  {
+    rozeve_test::Client wallet(rpc_port_);
+    ASSERT_TRUE(wallet.connected());
+    wallet.send("POST / HTTP/1.1\r\nContent-Length: 51\r\n\r\n"
+                "{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"eth_blockNumber\"}");
+    EXPECT_NE(wallet.read_all().find("\"result\":\"0x0\""), std::string::npos);
+  }
+  EXPECT_FALSE(node.exited());
+  node.type("c\n");
+  EXPECT_EQ(node.wait_exit(5000), 0) << node.output();
+}
+
 TEST_F(NodeTest, DaemonModeRunsUntilASignal) {
   NodeProcess node(dir_, args("--daemon"));
   ASSERT_TRUE(node.wait_for_output(
@@ -206,12 +243,11 @@ TEST_F(NodeTest, UnbindablePortIsReported) {
   const uint16_t port = platform::local_port(taken);
   NodeProcess node(dir_, "--bind 127.0.0.1 --p2p-port " + std::to_string(free_port()) +
                              " --rpc-port " + std::to_string(port));
-  EXPECT_TRUE(node.wait_for_output(kRunning));
+  EXPECT_EQ(node.wait_exit(10000), 1);
   EXPECT_NE(node.output().find("[RPC] Impossibile aprire la porta HTTP " + std::to_string(port)),
             std::string::npos)
       << node.output();
-  node.signal("TERM");
-  EXPECT_EQ(node.wait_exit(2000), 0);
+  EXPECT_EQ(node.output().find(kRunning), std::string::npos) << node.output();
   platform::close_socket(taken);
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <regex>
 #include <limits>
 #include <set>
@@ -354,7 +355,8 @@ TEST_F(GameAccounts, WalletLinkRefusals) {
   };
   const Case cases[] = {
       {"tok_sconosciuto", kWalletA, "Sessione non valida o utente non trovato."},
-      {"", "", "Sessione non valida o utente non trovato."},
+      {"", kWalletA, "Sessione non valida o utente non trovato."},
+      {"", "", "Indirizzo wallet non valido."},
       {token, "0x1234567", "Indirizzo wallet non valido."},  // 9 bytes
       {token, "", "Indirizzo wallet non valido."},
       {a.id, "0xabc|P|0x", "Indirizzo wallet non valido."},
@@ -366,10 +368,58 @@ TEST_F(GameAccounts, WalletLinkRefusals) {
     EXPECT_EQ(out_, error_of(c.message)) << c.who << " " << c.wallet;
   }
   EXPECT_EQ(game_test::dump_world(*engine_), before);
-  // Ten bytes are enough; the account id stands in for a token.
-  EXPECT_TRUE(engine_->connect_user_wallet(a.id, "0x1234567A", out_)) << out_;
+  // The account id stands in for a token; the address is kept lower-cased.
+  EXPECT_TRUE(engine_->connect_user_wallet(a.id, "0X00000000000000000000000000000000000000AA", out_)) << out_;
   EXPECT_EQ(out_, "{\"status\":\"ok\",\"message\":\"Wallet Web3 collegato al profilo con successo!\","
-                  "\"wallet_address\":\"0x1234567a\"}");
+                  "\"wallet_address\":\"0x00000000000000000000000000000000000000aa\"}");
+}
+
+// Text that no wallet holds would take the profile and its lots to a key
+// that nobody can play or be paid on.
+TEST_F(GameAccounts, AWalletLinkTakesOnlyAnAddress) {
+  const std::string token = register_user("Anna", "anna@x.it", "segreta1");
+  const std::string native = RozeveCrypto::CryptoKeys::generate_keypair().address;
+  std::string bad_checksum = native;
+  bad_checksum.back() = bad_checksum.back() == '0' ? '1' : '0';
+  std::string upper_body = native;
+  for (size_t i = 3; i < 39; ++i) upper_body[i] = static_cast<char>(std::toupper(upper_body[i]));
+  const std::string hex40(40, 'a');
+  const std::string refused[] = {
+      "0xnonvalido",
+      "0x1234567A",
+      "0x" + hex40.substr(1),            // 39 digits
+      "0x" + hex40 + "a",                // 41 digits
+      "0x" + hex40.substr(1) + "g",      // not hex
+      "1x" + hex40,
+      "00" + hex40,
+      " 0x" + hex40.substr(1),
+      "0xsolarking_it_milano_cer01",     // a seeded player's key
+      bad_checksum,
+      RozeveCrypto::ascii_lower(native),  // "ruz...": no such address
+      upper_body == native ? "RUZ" + std::string(40, 'z') : upper_body,
+  };
+  const std::string before = game_test::dump_world(*engine_);
+  const std::string wallet_before = account_of(token).wallet_address;
+  for (const std::string& wallet : refused) {
+    EXPECT_FALSE(engine_->connect_user_wallet(token, wallet, out_)) << wallet;
+    EXPECT_EQ(out_, error_of("Indirizzo wallet non valido.")) << wallet;
+  }
+  EXPECT_EQ(game_test::dump_world(*engine_), before);
+  EXPECT_EQ(account_of(token).wallet_address, wallet_before);
+
+  struct Accepted {
+    std::string wallet;
+    std::string kept;
+  };
+  const Accepted accepted[] = {
+      {"0x" + std::string(40, 'B'), "0x" + std::string(40, 'b')},
+      {"0X00000000000000000000000000000000000000Cc", "0x00000000000000000000000000000000000000cc"},
+      {native, native},  // a native address keeps its spelling
+  };
+  for (const Accepted& a : accepted) {
+    EXPECT_TRUE(engine_->connect_user_wallet(token, a.wallet, out_)) << a.wallet << " " << out_;
+    EXPECT_EQ(account_of(token).wallet_address, a.kept);
+  }
 }
 
 class GameWalletMerge : public GameAccounts {

@@ -45,6 +45,8 @@ TEST_F(AccountRoutesTest, AccountsFromRegistrationToLogout) {
 
   EXPECT_EQ(get("/api/auth/wallet/connect?token=" + token + "&wallet=0xABC"),
             "{\"status\":\"error\",\"message\":\"Indirizzo wallet non valido.\"}");
+  EXPECT_EQ(get("/api/auth/wallet/connect?token=" + token + "&wallet=0xnonvalido"),
+            "{\"status\":\"error\",\"message\":\"Indirizzo wallet non valido.\"}");
   EXPECT_EQ(post("/api/auth/wallet/connect", "token=" + token + "&wallet=0x00000000000000000000000000000000000000AA"),
             "{\"status\":\"ok\",\"message\":\"Wallet Web3 collegato al profilo con successo!\","
             "\"wallet_address\":\"0x00000000000000000000000000000000000000aa\"}");

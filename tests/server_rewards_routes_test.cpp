@@ -83,8 +83,9 @@ TEST_F(RewardsRoutesTest, ClaimRuzRoute) {
     EXPECT_EQ(state_.get_balance(kAddrA), 20'000'000'000'000 - 500'000'000'000);
     EXPECT_EQ(state_.get_balance(wallet("bb")), 2'940'000u);
   }
-  // An amount that does not convert is no cap; a number is.
-  EXPECT_EQ(json_field(json_get("/api/game/claim-ruz?addr=" + wallet("cc") + "&source=wc&amount=abc"), "gross_ruz"), "3");
+  // An amount that does not convert is refused; an empty one is no cap; a number is.
+  EXPECT_EQ(json_field(json_get("/api/game/claim-ruz?addr=" + wallet("cc") + "&source=wc&amount=abc"), "status"), "error");
+  EXPECT_EQ(json_field(json_get("/api/game/claim-ruz?addr=" + wallet("cc") + "&source=wc&amount="), "gross_ruz"), "3");
   EXPECT_EQ(json_field(post("/api/game/claim-ruz", "addr=" + wallet("dd") + "&source=WC&amount=2"), "gross_ruz"), "2");
   EXPECT_EQ(json_field(json_get("/api/game/claim-ruz?addr=" + wallet("dd") + "&source=WC"), "remaining_coins"), "0");
   // Texts a claimant key cannot hold are refused, the answer still JSON.
@@ -154,6 +155,42 @@ TEST_F(RewardsRoutesTest, AdAndCardRoutes) {
   EXPECT_EQ(json_field(status, "can_draw"), "false");
   EXPECT_EQ(json_field(json_get("/api/game/card/draw?addr=0xef"), "message"),
             "Hai gia' pescato la tua carta bonus nelle ultime 24 ore!");
+}
+
+TEST_F(RewardsRoutesTest, AClaimAmountThatIsNotAWholeNumberIsRefusedAndSpendsNothing) {
+  start_server();
+  size_t blocks = 0;
+  {
+    std::shared_lock lock(chain_lock_);
+    blocks = storage_->get_blocks_cached().size();
+  }
+  const std::string player = wallet("e1");
+  for (const char* amount : {"-1", "-2", "abc", "1.5", "%201", "+1", "1e2", "0x2", "3abc",
+                             "99999999999999999999999"}) {
+    for (const char* source : {"WC", "KWH"}) {
+      const std::string answer = json_get("/api/game/claim-ruz?addr=" + player + "&source=" + source +
+                                          "&amount=" + amount);
+      EXPECT_EQ(answer,
+                "{\"status\":\"error\",\"message\":\"Quantita' RUZ non valida: indica un numero intero "
+                "di RUZ (0 o nessuna quantita' per convertire tutto).\"}")
+          << amount;
+    }
+  }
+  {
+    std::shared_lock lock(chain_lock_);
+    EXPECT_EQ(storage_->get_blocks_cached().size(), blocks);
+  }
+  // The player's 300 WC are all still there: 1 RUZ leaves 200.
+  const std::string one = json_get("/api/game/claim-ruz?addr=" + player + "&source=WC&amount=1");
+  EXPECT_EQ(json_field(one, "gross_ruz"), "1") << one;
+  EXPECT_EQ(json_field(one, "remaining_coins"), "200") << one;
+  // 0, and a number with leading zeros, keep their meaning.
+  EXPECT_EQ(json_field(json_get("/api/game/claim-ruz?addr=" + player + "&source=WC&amount=01"),
+                       "remaining_coins"),
+            "100");
+  EXPECT_EQ(json_field(json_get("/api/game/claim-ruz?addr=" + player + "&source=WC&amount=0"),
+                       "remaining_coins"),
+            "0");
 }
 
 }  // namespace

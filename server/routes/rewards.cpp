@@ -3,6 +3,7 @@
 // takes its own); the claim runs inside the chain lock taken exclusively,
 // and the reward-pool view reads four balances under it taken shared.
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 
 #include "server/routes/route_groups.h"
@@ -56,15 +57,24 @@ RouteAnswer card_status_route(const RouteContext& context, const ApiRequest& req
   return context.game.get_daily_bonus_card_status_json(request.get_param("addr"));
 }
 
+constexpr char kClaimAmountRefusal[] =
+    "Quantita' RUZ non valida: indica un numero intero di RUZ (0 o nessuna quantita' per "
+    "convertire tutto).";
+
 RouteAnswer claim_route(const RouteContext& context, const ApiRequest& request) {
   const std::string addr = request.get_param("addr");
   const std::string source = param_or(request, "source", "KWH");
-  const uint64_t amount = request.get_u64("amount", 0);
+  // No amount (or 0) converts everything; an amount that is not a whole
+  // number must not read as 0 and convert everything instead.
+  const std::string amount_text = request.get_param("amount");
+  const std::optional<uint64_t> amount =
+      amount_text.empty() ? 0 : RozeveCrypto::parse_plain_decimal(amount_text);
+  if (!amount) return error_json(kClaimAmountRefusal);
   std::string out;
   {
     // Chain lock first, then the engine's game lock inside the call.
     std::unique_lock lock(context.chain_lock);
-    (void)context.game.claim_ruz_onchain(addr, context.state, context.storage, out, source, amount);
+    (void)context.game.claim_ruz_onchain(addr, context.state, context.storage, out, source, *amount);
   }
   return out;
 }
