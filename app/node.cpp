@@ -176,15 +176,15 @@ void print_validator_box(const NodeOptions& options, const std::string& address,
   }
 }
 
-// The loopback URL names the address and port the HTTP server listens on.
+// The plain HTTP address is the one the server listens on, port included.
 void print_wallet_box(const std::string& http_address, uint16_t http_port, uint16_t p2p_port) {
   std::cout << "\n" << kRule << "\n"
             << "       NODO ROZEVE CHAIN ATTIVO - COMPATIBILE CON METAMASK            \n"
             << kRule << "\n"
             << " Configura MetaMask aggiungendo una nuova rete personalizzata:\n"
             << "   * Nome Rete:       Rozeve Network\n"
-            << "   * Nuovo URL RPC:   " << kPublicRpcUrl << " (o http://" << http_address << ":" << http_port
-            << ")\n"
+            << "   * Nuovo URL RPC:   " << kPublicRpcUrl << " (o http://" << http_address << ":"
+            << http_port << ")\n"
             << "   * ID Catena:       202677\n"
             << "   * Simbolo Valuta:  RUZ\n"
             << "   * Server P2P:      Porta TCP " << p2p_port << "\n"

@@ -46,7 +46,11 @@ HttpTransport::HttpTransport(uint16_t port, ServerOptions options, ServerCounter
   platform::startup_sockets();
 }
 
-HttpTransport::~HttpTransport() { stop(); }
+HttpTransport::~HttpTransport() {
+  stop();
+  // A given socket that start() never took.
+  if (given_listener_ != platform::kInvalidSocket) platform::close_socket(given_listener_);
+}
 
 size_t HttpTransport::default_worker_count(unsigned hardware_threads) {
   if (hardware_threads == 0) return kMinWorkers;

@@ -73,7 +73,7 @@ struct ServerOptions {
   int worker_read_wait_ms = kWorkerReadWaitMs;
   // A socket already listening (platform::listen_tcp) that start() serves
   // instead of opening the port itself: the node opens its ports before it
-  // writes anything. The transport owns it from start() on.
+  // writes anything. The transport owns it (and closes it, started or not).
   platform::SocketHandle listener = platform::kInvalidSocket;
 };
 
