@@ -7,6 +7,7 @@
 #include "platform/process.h"
 
 int main(int argc, char** argv) {
+  platform::settle_time_zone();
   // The node loads the whole game world at start.
   if (argc > 1 && std::strcmp(argv[1], "node") == 0 && !ZezozuRiziv::asks_for_help(argc, argv)) {
     platform::reexec_with_huge_page_heap(argv);
