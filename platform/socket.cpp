@@ -9,6 +9,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -96,6 +98,11 @@ AcceptResult accept_tcp(SocketHandle listener, SocketHandle& client) {
     return AcceptResult::kAccepted;
   }
   switch (errno) {
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+      return AcceptResult::kNone;
     // The connection or the moment failed, not the listener.
     case EINTR:
     case ECONNABORTED:
@@ -115,6 +122,10 @@ AcceptResult accept_tcp(SocketHandle listener, SocketHandle& client) {
     default:
       return AcceptResult::kClosed;
   }
+}
+
+void set_nonblocking(SocketHandle listener) {
+  ::fcntl(fd(listener), F_SETFL, ::fcntl(fd(listener), F_GETFL) | O_NONBLOCK);
 }
 
 SocketHandle connect_tcp(const std::string& ipv4, uint16_t port, int timeout_ms) {
@@ -239,6 +250,51 @@ void Waker::drain() {
   char buffer[256];
   while (::read(fd(read_end_), buffer, sizeof buffer) > 0) {
   }
+}
+
+WakeEvent::WakeEvent() {
+  const int e = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK | EFD_SEMAPHORE);
+  if (e >= 0) handle_ = e;
+}
+
+WakeEvent::~WakeEvent() { close_socket(handle_); }
+
+void WakeEvent::signal() {
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t n = ::write(fd(handle_), &one, sizeof one);
+}
+
+bool WakeEvent::take() {
+  uint64_t value = 0;
+  return ::read(fd(handle_), &value, sizeof value) == static_cast<ssize_t>(sizeof value);
+}
+
+ReadyWaiter::ReadyWaiter() {
+  const int e = ::epoll_create1(EPOLL_CLOEXEC);
+  if (e >= 0) handle_ = e;
+}
+
+ReadyWaiter::~ReadyWaiter() { close_socket(handle_); }
+
+bool ReadyWaiter::add_shared(SocketHandle socket, unsigned slot) {
+  if (handle_ == kInvalidSocket || slot >= 32) return false;
+  epoll_event event{};
+  // EPOLLEXCLUSIVE: one waiter per event, not every thread that watches it.
+  event.events = EPOLLIN | EPOLLET | EPOLLEXCLUSIVE;
+  event.data.u32 = slot;
+  return ::epoll_ctl(fd(handle_), EPOLL_CTL_ADD, fd(socket), &event) == 0;
+}
+
+uint32_t ReadyWaiter::wait(int timeout_ms) {
+  epoll_event events[8];
+  int n;
+  do {
+    n = ::epoll_wait(fd(handle_), events, 8, timeout_ms);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return kFailed;
+  uint32_t ready = 0;
+  for (int i = 0; i < n; ++i) ready |= 1u << events[i].data.u32;
+  return ready;
 }
 
 }  // namespace platform
