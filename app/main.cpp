@@ -6,6 +6,7 @@
 #include "platform/process.h"
 
 int main(int argc, char** argv) {
+  platform::settle_time_zone();
   // The node loads the whole game world at start.
   if (argc > 1 && std::strcmp(argv[1], "node") == 0) platform::reexec_with_huge_page_heap(argv);
   // Our own code reports failures as values; this only keeps an exhausted

@@ -17,6 +17,7 @@
 #include "chain/state.h"
 #include "chain_fixture.h"
 #include "platform/phase_fair_mutex.h"
+#include "platform/process.h"
 #include "server/rpc_server.h"
 #include "storage/storage.h"
 
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   using namespace ZezozuRiziv;
+  platform::settle_time_zone();  // as the node does
   if (chain_blocks > 0 && !rozeve_bench::write_watched_chain(argv[3], chain_blocks)) {
     std::fprintf(stderr, "impossibile scrivere la catena in %s\n", argv[3]);
     return 1;

@@ -51,6 +51,11 @@ void reexec_with_huge_page_heap(char** argv) {
   ::unsetenv(kTunables);  // the run goes on as it is
 }
 
+void settle_time_zone() {
+  // ":" plus a path is a zone file to glibc: the one it reads without TZ.
+  if (std::getenv("TZ") == nullptr) ::setenv("TZ", ":/etc/localtime", 0);
+}
+
 void release_free_memory() { ::malloc_trim(0); }
 
 }  // namespace platform

@@ -26,6 +26,14 @@ ConsoleWait wait_for_console_line(const std::atomic<bool>& running, int poll_ms)
 // program cannot be run again; returns only then.
 void reexec_with_huge_page_heap(char** argv);
 
+// Names the machine's zone file in TZ when TZ is unset, so that the C
+// library reads the zone once instead of checking the file (a stat) on every
+// local-time conversion, as it does without TZ: the game's sun reads local
+// time on every view. A change of the machine's zone is then seen at the next
+// start. Leaves a TZ that is set as it is. Call before any thread starts: the
+// environment is not safe to change once they run.
+void settle_time_zone();
+
 // Hands the memory the allocator holds free back to the kernel: after a
 // bulk job (reading a large world) whose scratch was freed, so that the
 // resident size is what stays in use.
