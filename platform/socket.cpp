@@ -1,5 +1,6 @@
 #include "platform/socket.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -276,25 +277,45 @@ ReadyWaiter::ReadyWaiter() {
 
 ReadyWaiter::~ReadyWaiter() { close_socket(handle_); }
 
-bool ReadyWaiter::add_shared(SocketHandle socket, unsigned slot) {
-  if (handle_ == kInvalidSocket || slot >= 32) return false;
+namespace {
+
+bool watch(SocketHandle set, int operation, SocketHandle socket, uint32_t events, uint64_t key) {
+  if (set == kInvalidSocket) return false;
   epoll_event event{};
-  // EPOLLEXCLUSIVE: one waiter per event, not every thread that watches it.
-  event.events = EPOLLIN | EPOLLET | EPOLLEXCLUSIVE;
-  event.data.u32 = slot;
-  return ::epoll_ctl(fd(handle_), EPOLL_CTL_ADD, fd(socket), &event) == 0;
+  event.events = events;
+  event.data.u64 = key;
+  return ::epoll_ctl(fd(set), operation, fd(socket), &event) == 0;
 }
 
-uint32_t ReadyWaiter::wait(int timeout_ms) {
-  epoll_event events[8];
+}  // namespace
+
+bool ReadyWaiter::add_shared(SocketHandle socket, uint64_t key) {
+  // EPOLLEXCLUSIVE: one waiter per event, not every thread that watches it.
+  return watch(handle_, EPOLL_CTL_ADD, socket, EPOLLIN | EPOLLET | EPOLLEXCLUSIVE, key);
+}
+
+bool ReadyWaiter::add_once(SocketHandle socket, uint64_t key) {
+  return watch(handle_, EPOLL_CTL_ADD, socket, EPOLLIN | EPOLLRDHUP | EPOLLONESHOT, key);
+}
+
+bool ReadyWaiter::rearm(SocketHandle socket, uint64_t key) {
+  return watch(handle_, EPOLL_CTL_MOD, socket, EPOLLIN | EPOLLRDHUP | EPOLLONESHOT, key);
+}
+
+void ReadyWaiter::remove(SocketHandle socket) {
+  if (handle_ != kInvalidSocket) ::epoll_ctl(fd(handle_), EPOLL_CTL_DEL, fd(socket), nullptr);
+}
+
+int ReadyWaiter::wait(int timeout_ms, uint64_t* keys, int max) {
+  constexpr int kMostEvents = 64;
+  epoll_event events[kMostEvents];
   int n;
   do {
-    n = ::epoll_wait(fd(handle_), events, 8, timeout_ms);
+    n = ::epoll_wait(fd(handle_), events, std::min(max, kMostEvents), timeout_ms);
   } while (n < 0 && errno == EINTR);
-  if (n < 0) return kFailed;
-  uint32_t ready = 0;
-  for (int i = 0; i < n; ++i) ready |= 1u << events[i].data.u32;
-  return ready;
+  if (n < 0) return -1;
+  for (int i = 0; i < n; ++i) keys[i] = events[i].data.u64;
+  return n;
 }
 
 }  // namespace platform

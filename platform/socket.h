@@ -113,12 +113,17 @@ class WakeEvent {
   SocketHandle handle_ = kInvalidSocket;
 };
 
-// One thread's wait for any of a few descriptors (an epoll set). Descriptors
-// added as shared may sit in the sets of several threads at once: each event
-// on one wakes a single thread among those waiting on it, the first in the
-// order the sets were filled, and nobody when none waits. Each event is told
-// once (edge-triggered): after a wake-up the thread takes what is ready until
-// none is left before it waits again.
+// One thread's wait for any of several descriptors (an epoll set), each
+// reported by the key it was added with.
+//
+// Descriptors added as shared may sit in the sets of several threads at
+// once: each event on one wakes a single thread among those waiting on it,
+// the first in the order the sets were filled, and nobody when none waits.
+// Each such event is told once (edge-triggered): after a wake-up the thread
+// takes what is ready until none is left before it waits again.
+//
+// A descriptor added once is told when it is readable (or closed) and then
+// no more until it is armed again; closing it takes it out of the set.
 class ReadyWaiter {
  public:
   ReadyWaiter();
@@ -126,12 +131,15 @@ class ReadyWaiter {
   ReadyWaiter(const ReadyWaiter&) = delete;
   ReadyWaiter& operator=(const ReadyWaiter&) = delete;
 
-  // The descriptor's `slot` (0 to 31) is reported by wait(); false on failure.
-  [[nodiscard]] bool add_shared(SocketHandle socket, unsigned slot);
-  // Waits up to `timeout_ms` (-1: no limit). The bits of the slots that had an
-  // event (0 on time-out), or kFailed when the wait itself failed.
-  static constexpr uint32_t kFailed = ~0u;
-  uint32_t wait(int timeout_ms);
+  // False on failure.
+  [[nodiscard]] bool add_shared(SocketHandle socket, uint64_t key);
+  [[nodiscard]] bool add_once(SocketHandle socket, uint64_t key);
+  [[nodiscard]] bool rearm(SocketHandle socket, uint64_t key);
+  void remove(SocketHandle socket);
+  // Waits up to `timeout_ms` (0: not at all, -1: no limit) and puts the keys
+  // of what is ready in `keys` (at most `max`). Their number (0 on time-out),
+  // or -1 when the wait itself failed.
+  int wait(int timeout_ms, uint64_t* keys, int max);
 
  private:
   SocketHandle handle_ = kInvalidSocket;

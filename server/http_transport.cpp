@@ -84,13 +84,13 @@ bool HttpTransport::start() {
     waiters_.reserve(most_threads);
     for (size_t i = 0; i < most_threads && watching; ++i) {
       auto waiter = std::make_unique<platform::ReadyWaiter>();
-      watching = waiter->add_shared(listener_, kListenerSlot) &&
-                 waiter->add_shared(queue_event_.handle(), kQueueSlot);
+      watching = waiter->add_shared(listener_, kListenerKey) &&
+                 waiter->add_shared(queue_event_.handle(), kQueueKey);
       waiters_.push_back(std::move(waiter));
     }
     acceptor_waiter_ = std::make_unique<platform::ReadyWaiter>();
-    watching = watching && acceptor_waiter_->add_shared(listener_, kListenerSlot) &&
-               acceptor_waiter_->add_shared(acceptor_waker_.handle(), kQueueSlot);
+    watching = watching && acceptor_waiter_->add_shared(listener_, kListenerKey) &&
+               acceptor_waiter_->add_shared(acceptor_waker_.handle(), kQueueKey);
   } catch (const std::bad_alloc&) {
     watching = false;
   }
@@ -191,8 +191,9 @@ void HttpTransport::server_loop() {
   // of them has taken new work for a while are the waiting connections
   // moved into the bounded queue, where a flood costs a closed socket.
   platform::ReadyWaiter& waiter = *acceptor_waiter_;
+  uint64_t keys[2];
   while (running_) {
-    if (waiter.wait(-1) == platform::ReadyWaiter::kFailed) {
+    if (waiter.wait(-1, keys, 2) < 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       continue;
     }
@@ -255,8 +256,15 @@ bool HttpTransport::take_queued(Work& work) {
 
 void HttpTransport::worker_loop(size_t index) {
   platform::set_blocking_observer(this);
-  platform::ReadyWaiter& waiter = *waiters_[index];
-  while (running_ && park_if_surplus()) {
+  Worker worker{*waiters_[index], {}};
+  constexpr int kMostReady = 64;
+  uint64_t keys[kMostReady];
+  while (running_ && (!worker.reading.empty() || park_if_surplus())) {
+    if (!worker.reading.empty()) {
+      // Requests whose bytes may have come while this one was served.
+      const int ready = worker.waiter.wait(0, keys, kMostReady);
+      advance_reading(worker, keys, std::max(ready, 0));
+    }
     // What waited in the queue is older than what the listener holds.
     Work work;
     bool got = take_queued(work);
@@ -282,41 +290,111 @@ void HttpTransport::worker_loop(size_t index) {
       if (available_.load(std::memory_order_relaxed) < worker_count_ && idle_.load() == 0) {
         call_standby();
       }
-      serve(std::move(work));
+      serve(std::move(work), worker);
       continue;
     }
     // Counted idle before the queue is looked at again: an item queued after
     // this look finds the count and signals.
     idle_.fetch_add(1);
-    if (queued_.load() == 0 && running_) {
-      const uint32_t ready = waiter.wait(-1);
-      if (ready == platform::ReadyWaiter::kFailed) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      } else if (ready & (1u << kQueueSlot)) {
-        queue_event_.take();
-      }
-    }
+    int ready = 0;
+    if (queued_.load() == 0 && running_) ready = worker.waiter.wait(reading_timeout(worker), keys, kMostReady);
     idle_.fetch_sub(1);
+    if (ready < 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      ready = 0;
+    }
+    advance_reading(worker, keys, ready);
   }
-  // While stopping, what is queued is served by every thread there is.
+  // While stopping, a request whose bytes are all there is still answered,
+  // and what is queued is served by every thread there is.
+  for (auto& exchange : worker.reading) {
+    if (read_available(*exchange, Clock::now()) == ReadStep::kReady) serve_read(std::move(exchange));
+  }
+  worker.reading.clear();
   Work work;
-  while (take_queued(work)) serve(std::move(work));
+  while (take_queued(work)) serve(std::move(work), worker);
+  for (auto& exchange : worker.reading) {
+    if (read_available(*exchange, Clock::now()) == ReadStep::kReady) serve_read(std::move(exchange));
+  }
+  worker.reading.clear();
   queue_event_.signal();  // the next thread still waiting leaves too
 }
 
-void HttpTransport::serve(Work work) {
+void HttpTransport::serve(Work work, Worker& worker) {
+  if (work.exchange) {
+    serve_read(std::move(work.exchange));  // read whole already
+    return;
+  }
   ++counters_.active_connections;
   // Nothing a handler throws may end the worker or the process: the
   // exchange's socket is closed as it unwinds, and the worker goes on.
   try {
-    if (work.exchange) {
-      dispatch(std::move(work.exchange));  // read whole already
-    } else {
-      handle_http_client(work.socket);
-    }
+    handle_http_client(work.socket, worker);
   } catch (...) {
   }
   --counters_.active_connections;
+}
+
+void HttpTransport::serve_read(std::unique_ptr<HttpExchange> exchange) {
+  ++counters_.active_connections;
+  try {
+    dispatch(std::move(exchange));
+  } catch (...) {
+  }
+  --counters_.active_connections;
+}
+
+void HttpTransport::advance_reading(Worker& worker, const uint64_t* keys, int count) {
+  auto& reading = worker.reading;
+  for (int i = 0; i < count; ++i) {
+    if (keys[i] == kQueueKey) {
+      queue_event_.take();
+      continue;
+    }
+    if (keys[i] == kListenerKey) continue;  // accepted next time round
+    const auto found = std::find_if(reading.begin(), reading.end(), [&](const auto& exchange) {
+      return static_cast<uint64_t>(exchange->client) == keys[i];
+    });
+    if (found == reading.end()) continue;
+    std::unique_ptr<HttpExchange> exchange = std::move(*found);
+    reading.erase(found);
+    switch (read_available(*exchange, Clock::now())) {
+      case ReadStep::kReady:
+        serve_read(std::move(exchange));
+        break;
+      case ReadStep::kDone:
+        break;  // answered (preflight) or dropped
+      case ReadStep::kWaiting:
+        if (worker.waiter.rearm(exchange->client, keys[i])) {
+          reading.push_back(std::move(exchange));
+        } else {
+          park(std::move(exchange));
+        }
+        break;
+    }
+  }
+  // Those past their wait leave the worker for the slow lane.
+  const auto now = Clock::now();
+  const auto wait = std::chrono::milliseconds(options_.worker_read_wait_ms);
+  for (size_t i = 0; i < reading.size();) {
+    if (now - reading[i]->start < wait) {
+      ++i;
+      continue;
+    }
+    std::unique_ptr<HttpExchange> exchange = std::move(reading[i]);
+    reading.erase(reading.begin() + static_cast<std::ptrdiff_t>(i));
+    worker.waiter.remove(exchange->client);
+    park(std::move(exchange));
+  }
+}
+
+int HttpTransport::reading_timeout(const Worker& worker) const {
+  if (worker.reading.empty()) return -1;
+  auto due = worker.reading.front()->start;
+  for (const auto& exchange : worker.reading) due = std::min(due, exchange->start);
+  due += std::chrono::milliseconds(options_.worker_read_wait_ms);
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count();
+  return static_cast<int>(std::clamp<int64_t>(left + 1, 0, options_.worker_read_wait_ms + 1));
 }
 
 void HttpTransport::begin_blocking() {
@@ -362,20 +440,30 @@ bool HttpTransport::park_if_surplus() {
   return true;
 }
 
-void HttpTransport::handle_http_client(SocketHandle client) {
+void HttpTransport::handle_http_client(SocketHandle client, Worker& worker) {
   auto exchange = std::make_unique<HttpExchange>(client, Clock::now());
   ++counters_.total_requests;
-  const auto wait_until = exchange->start + std::chrono::milliseconds(options_.worker_read_wait_ms);
-  switch (read_available(*exchange, wait_until)) {
+  // What has come already; a request whose bytes are still on their way is
+  // looked at again between the next ones rather than waited for.
+  switch (read_available(*exchange, exchange->start)) {
     case ReadStep::kReady:
       dispatch(std::move(exchange));
       return;
-    case ReadStep::kWaiting:
-      park(std::move(exchange));
-      return;
     case ReadStep::kDone:
       return;
+    case ReadStep::kWaiting:
+      break;
   }
+  if (options_.worker_read_wait_ms > 0 &&
+      worker.waiter.add_once(client, static_cast<uint64_t>(client))) {
+    try {
+      worker.reading.push_back(std::move(exchange));
+      return;
+    } catch (...) {
+      worker.waiter.remove(client);
+    }
+  }
+  park(std::move(exchange));
 }
 
 void HttpTransport::dispatch(std::unique_ptr<HttpExchange> exchange) {

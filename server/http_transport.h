@@ -68,7 +68,8 @@ inline constexpr int kStallMs = 10;
 inline constexpr int kSocketTimeoutMs = 5000;
 // A request must be whole within this long after its first byte.
 inline constexpr int kRequestDeadlineMs = 10000;
-// How long a worker waits for a request's next bytes before parking it.
+// How long a worker keeps a request whose bytes have not all come (serving
+// others meanwhile) before it parks it in the slow lane.
 inline constexpr int kWorkerReadWaitMs = 20;
 // Changes served at once: half the hardware threads, never fewer than this.
 inline constexpr size_t kMinChangeSlots = 2;
@@ -181,14 +182,27 @@ class HttpTransport : private platform::BlockingObserver {
     kWaiting,  // no more bytes for now
     kDone,     // answered (preflight) or dropped
   };
-  // Slots of a worker's ReadyWaiter.
-  static constexpr unsigned kListenerSlot = 0;
-  static constexpr unsigned kQueueSlot = 1;
+  // Keys of a waiter's shared descriptors; a client socket's key is its handle.
+  static constexpr uint64_t kListenerKey = ~uint64_t{0};
+  static constexpr uint64_t kQueueKey = ~uint64_t{0} - 1;
+  // What one worker thread holds: its waiter, and the connections it
+  // accepted whose first bytes had not come yet. It serves others meanwhile
+  // and looks at them between requests, for worker_read_wait_ms at most;
+  // then they go to the slow lane.
+  struct Worker {
+    platform::ReadyWaiter& waiter;
+    std::vector<std::unique_ptr<HttpExchange>> reading;
+  };
 
   void server_loop();
   void worker_loop(size_t index);
   // Serves one item taken from the queue or accepted.
-  void serve(Work work);
+  void serve(Work work, Worker& worker);
+  // Reads the worker's connections that `keys` name as ready, answers those
+  // now whole, and sends those past their wait to the slow lane.
+  void advance_reading(Worker& worker, const uint64_t* keys, int count);
+  // How long the worker may wait before one of its connections is due.
+  int reading_timeout(const Worker& worker) const;
   // A worker of this pool starts / stops waiting for the disk.
   void begin_blocking() override;
   void end_blocking() override;
@@ -214,8 +228,11 @@ class HttpTransport : private platform::BlockingObserver {
   // A change ended: the change waiting longest, which now holds its slot, or
   // null when none waits (the slot is free).
   std::unique_ptr<HttpExchange> end_change() noexcept;
-  // Reads in the worker for a moment, then answers or parks the request.
-  void handle_http_client(platform::SocketHandle client);
+  // Reads what has come, then answers the request, or keeps it with the
+  // worker while its bytes come.
+  void handle_http_client(platform::SocketHandle client, Worker& worker);
+  // Answers a request read whole, counted as served.
+  void serve_read(std::unique_ptr<HttpExchange> exchange);
   // Takes the bytes that arrive until `wait_until`.
   ReadStep read_available(HttpExchange& exchange, Clock::time_point wait_until);
   // One slow-lane round for a parked request: false when it left the lane
