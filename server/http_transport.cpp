@@ -26,6 +26,8 @@ constexpr std::string_view kPreflightAnswer =
 
 }  // namespace
 
+thread_local HttpTransport::Worker* HttpTransport::current_worker_ = nullptr;
+
 HttpExchange::HttpExchange(SocketHandle socket, Clock::time_point began)
     : client(socket), start(began), first_byte(began), last_byte(began) {}
 
@@ -257,6 +259,7 @@ bool HttpTransport::take_queued(Work& work) {
 void HttpTransport::worker_loop(size_t index) {
   platform::set_blocking_observer(this);
   Worker worker{*waiters_[index], {}};
+  current_worker_ = &worker;
   constexpr int kMostReady = 64;
   uint64_t keys[kMostReady];
   while (running_ && (!worker.reading.empty() || park_if_surplus())) {
@@ -307,16 +310,18 @@ void HttpTransport::worker_loop(size_t index) {
   }
   // While stopping, a request whose bytes are all there is still answered,
   // and what is queued is served by every thread there is.
-  for (auto& exchange : worker.reading) {
-    if (read_available(*exchange, Clock::now()) == ReadStep::kReady) serve_read(std::move(exchange));
-  }
-  worker.reading.clear();
+  const auto answer_those_read = [&] {
+    std::vector<std::unique_ptr<HttpExchange>> reading;
+    reading.swap(worker.reading);  // a change's wait may empty the list meanwhile
+    for (auto& exchange : reading) {
+      if (read_available(*exchange, Clock::now()) == ReadStep::kReady) serve_read(std::move(exchange));
+    }
+  };
+  answer_those_read();
   Work work;
   while (take_queued(work)) serve(std::move(work), worker);
-  for (auto& exchange : worker.reading) {
-    if (read_available(*exchange, Clock::now()) == ReadStep::kReady) serve_read(std::move(exchange));
-  }
-  worker.reading.clear();
+  answer_those_read();
+  current_worker_ = nullptr;
   queue_event_.signal();  // the next thread still waiting leaves too
 }
 
@@ -398,6 +403,16 @@ int HttpTransport::reading_timeout(const Worker& worker) const {
 }
 
 void HttpTransport::begin_blocking() {
+  // The requests this worker was reading would wait for the disk with it:
+  // the slow lane takes them, and hands them to any worker once whole.
+  if (current_worker_ != nullptr && !current_worker_->reading.empty()) {
+    std::vector<std::unique_ptr<HttpExchange>> reading;
+    reading.swap(current_worker_->reading);
+    for (auto& exchange : reading) {
+      current_worker_->waiter.remove(exchange->client);
+      park(std::move(exchange));
+    }
+  }
   if (available_.fetch_sub(1) - 1 < worker_count_ && idle_.load() == 0) call_standby();
 }
 

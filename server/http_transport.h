@@ -193,6 +193,8 @@ class HttpTransport : private platform::BlockingObserver {
     platform::ReadyWaiter& waiter;
     std::vector<std::unique_ptr<HttpExchange>> reading;
   };
+  // The worker this thread runs, if any.
+  static thread_local Worker* current_worker_;
 
   void server_loop();
   void worker_loop(size_t index);
@@ -203,7 +205,8 @@ class HttpTransport : private platform::BlockingObserver {
   void advance_reading(Worker& worker, const uint64_t* keys, int count);
   // How long the worker may wait before one of its connections is due.
   int reading_timeout(const Worker& worker) const;
-  // A worker of this pool starts / stops waiting for the disk.
+  // A worker of this pool starts / stops waiting for the disk; the requests
+  // it was reading go to the slow lane.
   void begin_blocking() override;
   void end_blocking() override;
   // Starts or wakes a stand-by thread when fewer than worker_count_ threads
