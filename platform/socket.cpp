@@ -1,5 +1,6 @@
 #include "platform/socket.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -9,6 +10,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -96,6 +99,11 @@ AcceptResult accept_tcp(SocketHandle listener, SocketHandle& client) {
     return AcceptResult::kAccepted;
   }
   switch (errno) {
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+      return AcceptResult::kNone;
     // The connection or the moment failed, not the listener.
     case EINTR:
     case ECONNABORTED:
@@ -115,6 +123,10 @@ AcceptResult accept_tcp(SocketHandle listener, SocketHandle& client) {
     default:
       return AcceptResult::kClosed;
   }
+}
+
+void set_nonblocking(SocketHandle listener) {
+  ::fcntl(fd(listener), F_SETFL, ::fcntl(fd(listener), F_GETFL) | O_NONBLOCK);
 }
 
 SocketHandle connect_tcp(const std::string& ipv4, uint16_t port, int timeout_ms) {
@@ -239,6 +251,71 @@ void Waker::drain() {
   char buffer[256];
   while (::read(fd(read_end_), buffer, sizeof buffer) > 0) {
   }
+}
+
+WakeEvent::WakeEvent() {
+  const int e = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK | EFD_SEMAPHORE);
+  if (e >= 0) handle_ = e;
+}
+
+WakeEvent::~WakeEvent() { close_socket(handle_); }
+
+void WakeEvent::signal() {
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t n = ::write(fd(handle_), &one, sizeof one);
+}
+
+bool WakeEvent::take() {
+  uint64_t value = 0;
+  return ::read(fd(handle_), &value, sizeof value) == static_cast<ssize_t>(sizeof value);
+}
+
+ReadyWaiter::ReadyWaiter() {
+  const int e = ::epoll_create1(EPOLL_CLOEXEC);
+  if (e >= 0) handle_ = e;
+}
+
+ReadyWaiter::~ReadyWaiter() { close_socket(handle_); }
+
+namespace {
+
+bool watch(SocketHandle set, int operation, SocketHandle socket, uint32_t events, uint64_t key) {
+  if (set == kInvalidSocket) return false;
+  epoll_event event{};
+  event.events = events;
+  event.data.u64 = key;
+  return ::epoll_ctl(fd(set), operation, fd(socket), &event) == 0;
+}
+
+}  // namespace
+
+bool ReadyWaiter::add_shared(SocketHandle socket, uint64_t key) {
+  // EPOLLEXCLUSIVE: one waiter per event, not every thread that watches it.
+  return watch(handle_, EPOLL_CTL_ADD, socket, EPOLLIN | EPOLLET | EPOLLEXCLUSIVE, key);
+}
+
+bool ReadyWaiter::add_once(SocketHandle socket, uint64_t key) {
+  return watch(handle_, EPOLL_CTL_ADD, socket, EPOLLIN | EPOLLRDHUP | EPOLLONESHOT, key);
+}
+
+bool ReadyWaiter::rearm(SocketHandle socket, uint64_t key) {
+  return watch(handle_, EPOLL_CTL_MOD, socket, EPOLLIN | EPOLLRDHUP | EPOLLONESHOT, key);
+}
+
+void ReadyWaiter::remove(SocketHandle socket) {
+  if (handle_ != kInvalidSocket) ::epoll_ctl(fd(handle_), EPOLL_CTL_DEL, fd(socket), nullptr);
+}
+
+int ReadyWaiter::wait(int timeout_ms, uint64_t* keys, int max) {
+  constexpr int kMostEvents = 64;
+  epoll_event events[kMostEvents];
+  int n;
+  do {
+    n = ::epoll_wait(fd(handle_), events, std::min(max, kMostEvents), timeout_ms);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return -1;
+  for (int i = 0; i < n; ++i) keys[i] = events[i].data.u64;
+  return n;
 }
 
 }  // namespace platform

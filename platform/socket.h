@@ -35,13 +35,17 @@ enum class AcceptResult {
   kAccepted,
   kRetry,   // a transient failure (signal, aborted handshake, no descriptor left)
   kClosed,  // the listener was shut down or is unusable
+  kNone,    // a non-blocking listener has no connection waiting
 };
 AcceptResult accept_tcp(SocketHandle listener, SocketHandle& client);
+// Makes accept_tcp on `listener` return kNone instead of waiting.
+void set_nonblocking(SocketHandle listener);
 
 // Opens a connection to a dotted IPv4 address within `timeout_ms`; a host
 // that is not a dotted IPv4 address fails without connecting anywhere.
 SocketHandle connect_tcp(const std::string& ipv4, uint16_t port, int timeout_ms);
 
+// TCP_NODELAY; set on a listener, every socket it accepts has it too.
 void set_no_delay(SocketHandle socket);
 // SO_RCVTIMEO and SO_SNDTIMEO in milliseconds.
 void set_io_timeouts(SocketHandle socket, int timeout_ms);
@@ -89,6 +93,56 @@ class Waker {
  private:
   SocketHandle read_end_ = kInvalidSocket;
   SocketHandle write_end_ = kInvalidSocket;
+};
+
+// A counter that wakes a waiter per signal (an eventfd in semaphore mode):
+// each signal lets one take() succeed. Its handle is watched like a socket.
+class WakeEvent {
+ public:
+  WakeEvent();
+  ~WakeEvent();
+  WakeEvent(const WakeEvent&) = delete;
+  WakeEvent& operator=(const WakeEvent&) = delete;
+
+  SocketHandle handle() const { return handle_; }
+  void signal();
+  // Takes one signal; false when none is pending (never waits).
+  bool take();
+
+ private:
+  SocketHandle handle_ = kInvalidSocket;
+};
+
+// One thread's wait for any of several descriptors (an epoll set), each
+// reported by the key it was added with.
+//
+// Descriptors added as shared may sit in the sets of several threads at
+// once: each event on one wakes a single thread among those waiting on it,
+// the first in the order the sets were filled, and nobody when none waits.
+// Each such event is told once (edge-triggered): after a wake-up the thread
+// takes what is ready until none is left before it waits again.
+//
+// A descriptor added once is told when it is readable (or closed) and then
+// no more until it is armed again; closing it takes it out of the set.
+class ReadyWaiter {
+ public:
+  ReadyWaiter();
+  ~ReadyWaiter();
+  ReadyWaiter(const ReadyWaiter&) = delete;
+  ReadyWaiter& operator=(const ReadyWaiter&) = delete;
+
+  // False on failure.
+  [[nodiscard]] bool add_shared(SocketHandle socket, uint64_t key);
+  [[nodiscard]] bool add_once(SocketHandle socket, uint64_t key);
+  [[nodiscard]] bool rearm(SocketHandle socket, uint64_t key);
+  void remove(SocketHandle socket);
+  // Waits up to `timeout_ms` (0: not at all, -1: no limit) and puts the keys
+  // of what is ready in `keys` (at most `max`). Their number (0 on time-out),
+  // or -1 when the wait itself failed.
+  int wait(int timeout_ms, uint64_t* keys, int max);
+
+ private:
+  SocketHandle handle_ = kInvalidSocket;
 };
 
 }  // namespace platform

@@ -27,6 +27,8 @@ constexpr std::string_view kPreflightAnswer =
 
 }  // namespace
 
+thread_local HttpTransport::Worker* HttpTransport::current_worker_ = nullptr;
+
 HttpExchange::HttpExchange(SocketHandle socket, Clock::time_point began)
     : client(socket), start(began), first_byte(began), last_byte(began) {}
 
@@ -78,14 +80,50 @@ bool HttpTransport::start() {
     std::cout << "[RPC] Impossibile aprire la porta HTTP " << port_ << ": " << error << std::endl;
     return false;
   }
+  // Inherited by every accepted socket: no option to set per connection.
+  platform::set_no_delay(listener_);
+  // Workers try to accept before they wait, and wait only when nothing is there.
+  platform::set_nonblocking(listener_);
   bound_port_ = platform::local_port(listener_);
+
+  // The workers' waiters first, the acceptor's last: the kernel wakes the
+  // first thread waiting in this order, so the acceptor only when no worker is.
+  const size_t most_threads = worker_count_ * (1 + kStandbyPerWorker);
+  bool watching = true;
+  try {
+    waiters_.reserve(most_threads);
+    for (size_t i = 0; i < most_threads && watching; ++i) {
+      auto waiter = std::make_unique<platform::ReadyWaiter>();
+      watching = waiter->add_shared(listener_, kListenerKey) &&
+                 waiter->add_shared(queue_event_.handle(), kQueueKey);
+      waiters_.push_back(std::move(waiter));
+    }
+    acceptor_waiter_ = std::make_unique<platform::ReadyWaiter>();
+    watching = watching && acceptor_waiter_->add_shared(listener_, kListenerKey) &&
+               acceptor_waiter_->add_shared(acceptor_waker_.handle(), kQueueKey);
+  } catch (const std::bad_alloc&) {
+    watching = false;
+  }
+  if (!watching) {
+    std::cout << "[RPC] Impossibile attendere le connessioni sulla porta HTTP " << port_ << std::endl;
+    waiters_.clear();
+    acceptor_waiter_.reset();
+    platform::close_socket(listener_);
+    listener_ = platform::kInvalidSocket;
+    bound_port_ = 0;
+    return false;
+  }
+
   running_ = true;
+  available_ = worker_count_;
   try {
     slow_lane_ = std::thread(&HttpTransport::slow_lane_loop, this);
-    const size_t threads = worker_count_ * (1 + kStandbyPerWorker);
-    workers_.reserve(threads);
-    for (size_t i = 0; i < threads; ++i) {
-      workers_.emplace_back(&HttpTransport::worker_loop, this);
+    {
+      std::lock_guard lock(standby_mutex_);
+      threads_.reserve(most_threads);
+      for (size_t i = 0; i < worker_count_; ++i) {
+        threads_.emplace_back(&HttpTransport::worker_loop, this, i);
+      }
     }
     acceptor_ = std::thread(&HttpTransport::server_loop, this);
   } catch (const std::system_error& e) {
@@ -103,21 +141,25 @@ void HttpTransport::stop() {
   if (listener_ == platform::kInvalidSocket) return;
   running_ = false;
 
-  // Wakes the acceptor out of accept; the descriptor is closed once it is gone.
+  // Wakes every thread waiting on the listener; the descriptor is closed once
+  // they are gone.
   platform::shutdown_socket(listener_);
+  acceptor_waker_.wake();
   if (acceptor_.joinable()) acceptor_.join();
   slow_lane_waker_.wake();
   if (slow_lane_.joinable()) slow_lane_.join();
+  std::vector<std::thread> threads;
   {
-    // Under the mutex, so a worker between its check and its wait cannot
-    // miss the wake-up.
-    std::lock_guard lock(queue_mutex_);
+    // No stand-by thread starts once running_ is clear (checked under this
+    // mutex), and a parked one wakes to leave.
+    std::lock_guard lock(standby_mutex_);
+    threads.swap(threads_);
+    standby_cv_.notify_all();
   }
-  queue_cv_.notify_all();
-  for (std::thread& worker : workers_) {
-    if (worker.joinable()) worker.join();
+  queue_event_.signal();  // each thread that leaves wakes the next
+  for (std::thread& thread : threads) {
+    if (thread.joinable()) thread.join();
   }
-  workers_.clear();
 
   platform::close_socket(listener_);
   listener_ = platform::kInvalidSocket;
@@ -126,6 +168,7 @@ void HttpTransport::stop() {
   {
     std::lock_guard lock(queue_mutex_);
     left.swap(queue_);
+    queued_ = 0;
   }
   for (Work& work : left) {
     if (!work.exchange) platform::close_socket(work.socket);
@@ -135,38 +178,57 @@ void HttpTransport::stop() {
     waiting_changes_.clear();
     changes_served_ = 0;
   }
+  {
+    std::lock_guard lock(standby_mutex_);
+    parked_ = 0;
+    callups_ = 0;
+  }
+  available_ = 0;
+  idle_ = 0;
+  while (queue_event_.take()) {
+  }
+  acceptor_waker_.drain();
+  waiters_.clear();
+  acceptor_waiter_.reset();
   std::lock_guard lock(slow_lane_mutex_);
   slow_lane_inbox_.clear();
   slow_lane_size_ = 0;
 }
 
 void HttpTransport::server_loop() {
+  // The kernel wakes this thread only for a connection that found no worker
+  // waiting. Busy workers take it themselves as they finish; only when none
+  // of them has taken new work for a while are the waiting connections
+  // moved into the bounded queue, where a flood costs a closed socket.
+  platform::ReadyWaiter& waiter = *acceptor_waiter_;
+  uint64_t keys[2];
   while (running_) {
-    SocketHandle client = platform::kInvalidSocket;
-    switch (platform::accept_tcp(listener_, client)) {
-      case platform::AcceptResult::kAccepted:
-        break;
-      case platform::AcceptResult::kRetry:
+    if (waiter.wait(-1, keys, 2) < 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
+    const uint64_t taken = taken_.load();
+    std::vector<platform::PollItem> pause{platform::PollItem{acceptor_waker_.handle(), false}};
+    platform::wait_readable(pause, kStallMs);
+    if (!running_) return;
+    if (taken_.load() != taken || idle_.load() > 0) continue;  // the workers are moving
+    while (running_) {
+      SocketHandle client = platform::kInvalidSocket;
+      const platform::AcceptResult result = platform::accept_tcp(listener_, client);
+      if (result == platform::AcceptResult::kNone || result == platform::AcceptResult::kClosed) break;
+      if (result == platform::AcceptResult::kRetry) {
         // Out of descriptors or an aborted handshake: pause briefly rather
         // than spin, then go on accepting.
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         continue;
-      case platform::AcceptResult::kClosed:
-        return;
-    }
-    if (!running_) {
-      platform::close_socket(client);
-      return;
-    }
-    // Socket options are the worker's job: the acceptor only accepts. No
-    // SO_RCVTIMEO/SO_SNDTIMEO either: every receive and send here waits with
-    // its own time limit (idle_timeout_ms), which those options would not change.
-    try {
-      enqueue(Work{client, nullptr});
-    } catch (...) {
-      // No memory for one more queued socket: drop it, keep accepting.
-      platform::close_socket(client);
-      ++counters_.blocked_ddos_requests;
+      }
+      try {
+        enqueue(Work{client, nullptr});
+      } catch (...) {
+        // No memory for one more queued socket: drop it, keep accepting.
+        platform::close_socket(client);
+        ++counters_.blocked_ddos_requests;
+      }
     }
   }
 }
@@ -177,12 +239,14 @@ bool HttpTransport::enqueue(Work work) {
     std::lock_guard lock(queue_mutex_);
     if (queue_.size() < options_.queue_capacity) {
       queue_.push_back(std::move(work));
+      queued_.fetch_add(1);
       queued = true;
     }
   }
   if (queued) {
-    // Woken after the unlock, the worker does not block on the mutex at once.
-    queue_cv_.notify_one();
+    // A busy worker looks at the queue before it waits (after counting
+    // itself idle), so only waiting ones need a signal.
+    if (idle_.load() > 0) queue_event_.signal();
     return true;
   }
   ++counters_.blocked_ddos_requests;
@@ -190,75 +254,247 @@ bool HttpTransport::enqueue(Work work) {
   return false;  // a finished exchange closes its socket as it goes
 }
 
-void HttpTransport::worker_loop() {
+bool HttpTransport::take_queued(Work& work) {
+  if (queued_.load() == 0) return false;
+  std::lock_guard lock(queue_mutex_);
+  if (queue_.empty()) return false;
+  work = std::move(queue_.front());
+  queue_.pop_front();
+  queued_.fetch_sub(1);
+  return true;
+}
+
+void HttpTransport::worker_loop(size_t index) {
   platform::set_blocking_observer(this);
-  while (true) {
+  Worker worker{*waiters_[index], {}};
+  current_worker_ = &worker;
+  constexpr int kMostReady = 64;
+  uint64_t keys[kMostReady];
+  while (running_ && (!worker.reading.empty() || park_if_surplus())) {
+    if (!worker.reading.empty()) {
+      // Requests whose bytes may have come while this one was served.
+      const int ready = worker.waiter.wait(0, keys, kMostReady);
+      advance_reading(worker, keys, std::max(ready, 0));
+    }
+    // What waited in the queue is older than what the listener holds.
     Work work;
-    {
-      std::unique_lock lock(queue_mutex_);
-      // While stopping, what is queued is served by every thread there is.
-      queue_cv_.wait(lock, [this] { return (!queue_.empty() && serving_ < worker_count_) || !running_; });
-      if (queue_.empty()) return;
-      work = std::move(queue_.front());
-      queue_.pop_front();
-      ++serving_;
-    }
-    ++counters_.active_connections;
-    // Nothing a handler throws may end the worker or the process: the
-    // exchange's socket is closed as it unwinds, and the worker goes on.
-    try {
-      if (work.exchange) {
-        dispatch(std::move(work.exchange), work.holds_change_slot);  // read whole already
-      } else {
-        handle_http_client(work.socket);
+    bool got = take_queued(work);
+    if (!got) {
+      SocketHandle client = platform::kInvalidSocket;
+      switch (platform::accept_tcp(listener_, client)) {
+        case platform::AcceptResult::kAccepted:
+          work.socket = client;
+          got = true;
+          break;
+        case platform::AcceptResult::kRetry:
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+          continue;
+        case platform::AcceptResult::kNone:
+        case platform::AcceptResult::kClosed:
+          break;
       }
-    } catch (...) {
     }
-    --counters_.active_connections;
-    std::unique_lock lock(queue_mutex_);
-    leave_serving(lock);
+    if (got) {
+      taken_.fetch_add(1, std::memory_order_relaxed);
+      // Every thread is busy now while one waits for the disk: call a
+      // stand-by, so that the pool keeps worker_count_ requests moving.
+      if (available_.load(std::memory_order_relaxed) < worker_count_ && idle_.load() == 0) {
+        call_standby();
+      }
+      serve(std::move(work), worker);
+      continue;
+    }
+    // Counted idle before the queue is looked at again: an item queued after
+    // this look finds the count and signals.
+    idle_.fetch_add(1);
+    int ready = 0;
+    if (queued_.load() == 0 && running_) ready = worker.waiter.wait(reading_timeout(worker), keys, kMostReady);
+    idle_.fetch_sub(1);
+    if (ready < 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      ready = 0;
+    }
+    advance_reading(worker, keys, ready);
   }
+  // While stopping, a request whose bytes are all there is still answered,
+  // and what is queued is served by every thread there is.
+  const auto answer_those_read = [&] {
+    std::vector<std::unique_ptr<HttpExchange>> reading;
+    reading.swap(worker.reading);  // a change's wait may empty the list meanwhile
+    for (auto& exchange : reading) {
+      if (read_available(*exchange, Clock::now()) == ReadStep::kReady) serve_read(std::move(exchange));
+    }
+  };
+  answer_those_read();
+  Work work;
+  while (take_queued(work)) serve(std::move(work), worker);
+  answer_those_read();
+  current_worker_ = nullptr;
+  queue_event_.signal();  // the next thread still waiting leaves too
+}
+
+void HttpTransport::serve(Work work, Worker& worker) {
+  if (work.exchange) {
+    serve_read(std::move(work.exchange));  // read whole already
+    return;
+  }
+  ++counters_.active_connections;
+  // Nothing a handler throws may end the worker or the process: the
+  // exchange's socket is closed as it unwinds, and the worker goes on.
+  try {
+    handle_http_client(work.socket, worker);
+  } catch (...) {
+  }
+  --counters_.active_connections;
+}
+
+void HttpTransport::serve_read(std::unique_ptr<HttpExchange> exchange) {
+  ++counters_.active_connections;
+  try {
+    dispatch(std::move(exchange));
+  } catch (...) {
+  }
+  --counters_.active_connections;
+}
+
+void HttpTransport::advance_reading(Worker& worker, const uint64_t* keys, int count) {
+  auto& reading = worker.reading;
+  for (int i = 0; i < count; ++i) {
+    if (keys[i] == kQueueKey) {
+      queue_event_.take();
+      continue;
+    }
+    if (keys[i] == kListenerKey) continue;  // accepted next time round
+    const auto found = std::find_if(reading.begin(), reading.end(), [&](const auto& exchange) {
+      return static_cast<uint64_t>(exchange->client) == keys[i];
+    });
+    if (found == reading.end()) continue;
+    std::unique_ptr<HttpExchange> exchange = std::move(*found);
+    reading.erase(found);
+    switch (read_available(*exchange, Clock::now())) {
+      case ReadStep::kReady:
+        serve_read(std::move(exchange));
+        break;
+      case ReadStep::kDone:
+        break;  // answered (preflight) or dropped
+      case ReadStep::kWaiting:
+        if (worker.waiter.rearm(exchange->client, keys[i])) {
+          reading.push_back(std::move(exchange));
+        } else {
+          park(std::move(exchange));
+        }
+        break;
+    }
+  }
+  // Those past their wait leave the worker for the slow lane.
+  const auto now = Clock::now();
+  const auto wait = std::chrono::milliseconds(options_.worker_read_wait_ms);
+  for (size_t i = 0; i < reading.size();) {
+    if (now - reading[i]->start < wait) {
+      ++i;
+      continue;
+    }
+    std::unique_ptr<HttpExchange> exchange = std::move(reading[i]);
+    reading.erase(reading.begin() + static_cast<std::ptrdiff_t>(i));
+    worker.waiter.remove(exchange->client);
+    park(std::move(exchange));
+  }
+}
+
+int HttpTransport::reading_timeout(const Worker& worker) const {
+  if (worker.reading.empty()) return -1;
+  auto due = worker.reading.front()->start;
+  for (const auto& exchange : worker.reading) due = std::min(due, exchange->start);
+  due += std::chrono::milliseconds(options_.worker_read_wait_ms);
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count();
+  return static_cast<int>(std::clamp<int64_t>(left + 1, 0, options_.worker_read_wait_ms + 1));
 }
 
 void HttpTransport::begin_blocking() {
-  std::unique_lock lock(queue_mutex_);
-  leave_serving(lock);
+  // The requests this worker was reading would wait for the disk with it:
+  // the slow lane takes them, and hands them to any worker once whole.
+  if (current_worker_ != nullptr && !current_worker_->reading.empty()) {
+    std::vector<std::unique_ptr<HttpExchange>> reading;
+    reading.swap(current_worker_->reading);
+    for (auto& exchange : reading) {
+      current_worker_->waiter.remove(exchange->client);
+      park(std::move(exchange));
+    }
+  }
+  if (available_.fetch_sub(1) - 1 < worker_count_ && idle_.load() == 0) call_standby();
 }
 
 void HttpTransport::end_blocking() {
-  // Back to work at once, even above the pool's size for a moment: no new
-  // work is taken until the count is below it again.
-  std::lock_guard lock(queue_mutex_);
-  ++serving_;
+  // Back to work at once, even above the pool's size for a moment: a thread
+  // too many parks when it next looks for work.
+  available_.fetch_add(1);
 }
 
-void HttpTransport::leave_serving(std::unique_lock<std::mutex>& lock) {
-  // A thread woken by enqueue while the pool was full went back to sleep:
-  // queued work needs one woken now that there is room.
-  const bool opens = --serving_ < worker_count_ && !queue_.empty();
-  lock.unlock();
-  if (opens) queue_cv_.notify_one();
-}
-
-void HttpTransport::handle_http_client(SocketHandle client) {
-  auto exchange = std::make_unique<HttpExchange>(client, Clock::now());
-  ++counters_.total_requests;
-  platform::set_no_delay(client);
-  const auto wait_until = exchange->start + std::chrono::milliseconds(options_.worker_read_wait_ms);
-  switch (read_available(*exchange, wait_until)) {
-    case ReadStep::kReady:
-      dispatch(std::move(exchange), false);
-      return;
-    case ReadStep::kWaiting:
-      park(std::move(exchange));
-      return;
-    case ReadStep::kDone:
-      return;
+void HttpTransport::call_standby() {
+  std::lock_guard lock(standby_mutex_);
+  if (!running_ || available_.load() >= worker_count_) return;
+  if (parked_ > callups_) {
+    ++callups_;
+    available_.fetch_add(1);
+    standby_cv_.notify_one();
+    return;
+  }
+  if (threads_.size() >= waiters_.size()) return;  // every stand-by is busy
+  available_.fetch_add(1);
+  try {
+    threads_.emplace_back(&HttpTransport::worker_loop, this, threads_.size());
+  } catch (...) {
+    available_.fetch_sub(1);  // no thread to be had: the pool goes on as it is
   }
 }
 
-void HttpTransport::dispatch(std::unique_ptr<HttpExchange> exchange, bool holds_change_slot) {
-  if (!holds_change_slot && is_change_ && is_change_(*exchange)) {
+bool HttpTransport::park_if_surplus() {
+  size_t available = available_.load();
+  while (available > worker_count_) {
+    if (!available_.compare_exchange_weak(available, available - 1)) continue;
+    std::unique_lock lock(standby_mutex_);
+    ++parked_;
+    standby_cv_.wait(lock, [this] { return callups_ > 0 || !running_; });
+    --parked_;
+    if (callups_ == 0) return false;  // stopping
+    --callups_;  // called up: counted available by the caller
+    return running_;
+  }
+  return true;
+}
+
+void HttpTransport::handle_http_client(SocketHandle client, Worker& worker) {
+  auto exchange = std::make_unique<HttpExchange>(client, Clock::now());
+  ++counters_.total_requests;
+  // What has come already; a request whose bytes are still on their way is
+  // looked at again between the next ones rather than waited for.
+  switch (read_available(*exchange, exchange->start)) {
+    case ReadStep::kReady:
+      dispatch(std::move(exchange));
+      return;
+    case ReadStep::kDone:
+      return;
+    case ReadStep::kWaiting:
+      break;
+  }
+  if (options_.worker_read_wait_ms > 0 &&
+      worker.waiter.add_once(client, static_cast<uint64_t>(client))) {
+    try {
+      worker.reading.push_back(std::move(exchange));
+      return;
+    } catch (...) {
+      worker.waiter.remove(client);
+    }
+  }
+  park(std::move(exchange));
+}
+
+void HttpTransport::dispatch(std::unique_ptr<HttpExchange> exchange) {
+  if (!is_change_ || !is_change_(*exchange)) {
+    dispatcher_(*exchange);
+    return;
+  }
+  {
     std::lock_guard lock(change_mutex_);
     if (changes_served_ >= change_slots_) {
       if (waiting_changes_.size() >= options_.queue_capacity) {
@@ -269,41 +505,30 @@ void HttpTransport::dispatch(std::unique_ptr<HttpExchange> exchange, bool holds_
       return;
     }
     ++changes_served_;
-    holds_change_slot = true;
   }
-  // The slot is given on however the dispatcher ends. A change keeps it
-  // while it waits for the disk: the answer it sends after its sync takes
-  // as much CPU as its work before.
-  struct SlotGuard {
-    HttpTransport& transport;
-    const bool held;
-    ~SlotGuard() {
-      if (held) transport.end_change();
+  // This thread holds a change slot until no change waits for it. A change
+  // keeps it while it waits for the disk: the answer it sends after its sync
+  // takes as much CPU as its work before.
+  while (exchange) {
+    try {
+      dispatcher_(*exchange);
+    } catch (...) {
+      // As in serve: the socket closes, and the slot goes on.
     }
-  } slot{*this, holds_change_slot};
-  dispatcher_(*exchange);
+    exchange.reset();  // answered: the client is let go before the next one
+    exchange = end_change();
+  }
 }
 
-void HttpTransport::end_change() noexcept {
-  for (;;) {
-    std::unique_ptr<HttpExchange> next;
-    {
-      std::lock_guard lock(change_mutex_);
-      if (waiting_changes_.empty()) {
-        --changes_served_;
-        return;
-      }
-      next = std::move(waiting_changes_.front());
-      waiting_changes_.pop_front();
-    }
-    // A change that cannot be queued (the queue is full, no memory) is
-    // closed unanswered, and the slot goes on to the next one.
-    try {
-      const SocketHandle socket = next->client;
-      if (enqueue(Work{socket, std::move(next), true})) return;
-    } catch (...) {
-    }
+std::unique_ptr<HttpExchange> HttpTransport::end_change() noexcept {
+  std::lock_guard lock(change_mutex_);
+  if (waiting_changes_.empty()) {
+    --changes_served_;
+    return nullptr;
   }
+  std::unique_ptr<HttpExchange> next = std::move(waiting_changes_.front());
+  waiting_changes_.pop_front();
+  return next;
 }
 
 HttpTransport::ReadStep HttpTransport::read_available(HttpExchange& exchange,

@@ -1,12 +1,20 @@
-// The HTTP port's transport: one acceptor thread, a bounded queue of
-// accepted sockets, a fixed pool of worker threads, the request reader, the
-// answer writer and the request counters. It knows nothing of routes: a
-// request read whole goes to the dispatcher it was given.
+// The HTTP port's transport: a fixed pool of worker threads that accept
+// connections themselves, a bounded queue of work handed to them, the request
+// reader, the answer writer and the request counters. It knows nothing of
+// routes: a request read whole goes to the dispatcher it was given.
+//
+// A worker accepts a connection, reads it and answers it on its own thread:
+// no hand-off between accept and answer. An idle worker waits on the
+// listener and on the queue's wake-up at once, and each new connection wakes
+// one of them. The acceptor thread steps in only when the workers stall (all
+// busy, none taking new work for a moment): it then moves the waiting
+// connections into the bounded queue, closing those beyond it.
 //
 // A worker that waits for the disk (a change's sync, marked by a
 // platform::BlockingScope) does not count against the pool: a stand-by
-// thread serves the queue meanwhile, so that writers waiting for their sync
-// cannot keep reads from being served.
+// thread, started the first time one is needed, serves meanwhile, so that
+// writers waiting for their sync cannot keep reads from being served. Once
+// the waiter is back, one thread too many parks as a stand-by again.
 //
 // A request that does not arrive at once does not hold a worker: it waits in
 // the slow lane (one polling thread) until it is complete or its deadline
@@ -15,8 +23,9 @@
 // Changes (the requests the dispatcher's test calls changes: those that
 // write) are served a few at a time. One that finds every change slot taken
 // waits whole, holding no thread, and takes the slot of the change before it
-// as that one ends, in the order they came. A change spends most of its time
-// on the CPU the views need too (its connection, its answer, its sync's
+// as that one ends, in the order they came: the thread that ends a change
+// serves the next waiting one itself. A change spends most of its time on
+// the CPU the views need too (its connection, its answer, its sync's
 // wake-ups); with its slots full, a stream of writers cannot take more than
 // its share, and the views keep most of their pace.
 #pragma once
@@ -48,14 +57,19 @@ inline constexpr size_t kSocketQueueCapacity = 4096;
 inline constexpr size_t kSlowLaneCapacity = 4096;
 // The worker pool: twice the hardware threads, never fewer than this.
 inline constexpr size_t kMinWorkers = 16;
-// Stand-by threads per worker, serving while workers wait for the disk.
+// Stand-by threads per worker at most, serving while workers wait for the
+// disk; started only when needed.
 inline constexpr size_t kStandbyPerWorker = 1;
+// How long every worker may stay busy without taking new work before the
+// acceptor moves waiting connections into the queue.
+inline constexpr int kStallMs = 10;
 // A silent socket (no byte for this long) ends the reading, and an answer
 // that cannot be sent within it is abandoned.
 inline constexpr int kSocketTimeoutMs = 5000;
 // A request must be whole within this long after its first byte.
 inline constexpr int kRequestDeadlineMs = 10000;
-// How long a worker waits for a request's next bytes before parking it.
+// How long a worker keeps a request whose bytes have not all come (serving
+// others meanwhile) before it parks it in the slow lane.
 inline constexpr int kWorkerReadWaitMs = 20;
 // Changes served at once: half the hardware threads, never fewer than this.
 inline constexpr size_t kMinChangeSlots = 2;
@@ -84,7 +98,7 @@ struct ServerCounters {
   std::atomic<uint64_t> rpc_calls{0};        // requests that reached the JSON-RPC
   std::atomic<uint64_t> ram_cache_hits{0};   // JSON answers and cached pages sent
   std::atomic<uint64_t> total_latency_us{0};  // of JSON, page and JSON-RPC answers
-  std::atomic<uint64_t> active_connections{0};  // sockets a worker serves now
+  std::atomic<uint64_t> active_connections{0};  // requests a worker serves now
   std::atomic<uint64_t> blocked_ddos_requests{0};  // closed unanswered: full queue, too large
 };
 
@@ -125,7 +139,7 @@ class HttpTransport : private platform::BlockingObserver {
   HttpTransport(const HttpTransport&) = delete;
   HttpTransport& operator=(const HttpTransport&) = delete;
 
-  // Listens, then starts the workers, the slow lane and the acceptor. False,
+  // Listens, then starts the slow lane, the workers and the acceptor. False,
   // with one console line, when the port cannot be opened or a thread cannot
   // start. True at once when already running.
   [[nodiscard]] bool start();
@@ -161,28 +175,50 @@ class HttpTransport : private platform::BlockingObserver {
   static uint64_t latency_since(Clock::time_point start);
 
  private:
-  // A queued item: a fresh socket, or a request read whole (by the slow
-  // lane, or a change that waited for a slot and now holds one).
+  // A queued item: a socket accepted by the acceptor, or a request read
+  // whole by the slow lane.
   struct Work {
     platform::SocketHandle socket = platform::kInvalidSocket;
     std::unique_ptr<HttpExchange> exchange;
-    bool holds_change_slot = false;
   };
   enum class ReadStep {
     kReady,    // whole (or cut off by the peer, yet dispatchable): answer it
     kWaiting,  // no more bytes for now
     kDone,     // answered (preflight) or dropped
   };
+  // Keys of a waiter's shared descriptors; a client socket's key is its handle.
+  static constexpr uint64_t kListenerKey = ~uint64_t{0};
+  static constexpr uint64_t kQueueKey = ~uint64_t{0} - 1;
+  // What one worker thread holds: its waiter, and the connections it
+  // accepted whose first bytes had not come yet. It serves others meanwhile
+  // and looks at them between requests, for worker_read_wait_ms at most;
+  // then they go to the slow lane.
+  struct Worker {
+    platform::ReadyWaiter& waiter;
+    std::vector<std::unique_ptr<HttpExchange>> reading;
+  };
+  // The worker this thread runs, if any.
+  static thread_local Worker* current_worker_;
 
   void server_loop();
-  void worker_loop();
-  // A worker of this pool starts / stops waiting for the disk.
+  void worker_loop(size_t index);
+  // Serves one item taken from the queue or accepted.
+  void serve(Work work, Worker& worker);
+  // Reads the worker's connections that `keys` name as ready, answers those
+  // now whole, and sends those past their wait to the slow lane.
+  void advance_reading(Worker& worker, const uint64_t* keys, int count);
+  // How long the worker may wait before one of its connections is due.
+  int reading_timeout(const Worker& worker) const;
+  // A worker of this pool starts / stops waiting for the disk; the requests
+  // it was reading go to the slow lane.
   void begin_blocking() override;
   void end_blocking() override;
-  // Takes one from the count of requests being served and wakes a thread
-  // when there is queued work and room for it. REQUIRES: `lock` holds
-  // queue_mutex_; it is released.
-  void leave_serving(std::unique_lock<std::mutex>& lock);
+  // Starts or wakes a stand-by thread when fewer than worker_count_ threads
+  // can take work.
+  void call_standby();
+  // Parks the calling thread while more than worker_count_ can take work.
+  // False when the transport stops meanwhile.
+  bool park_if_surplus();
   void slow_lane_loop();
   // One wait on the parked requests and what follows from it.
   void slow_lane_round(std::vector<std::unique_ptr<HttpExchange>>& parked,
@@ -190,15 +226,20 @@ class HttpTransport : private platform::BlockingObserver {
 
   // Queues work for a worker; false (and the socket closed, counted) when full.
   bool enqueue(Work work);
+  // The oldest queued item, if any.
+  bool take_queued(Work& work);
   // Hands a request read whole to the dispatcher, or, when it is a change
-  // and no change slot is free (and it holds none), leaves it waiting for
-  // one.
-  void dispatch(std::unique_ptr<HttpExchange> exchange, bool holds_change_slot);
-  // A change ended: its slot passes to the change waiting longest, queued
-  // for a worker, or becomes free.
-  void end_change() noexcept;
-  // Reads in the worker for a moment, then answers or parks the request.
-  void handle_http_client(platform::SocketHandle client);
+  // and no change slot is free, leaves it waiting for one. A change's slot
+  // passes to the change waiting longest, served on this thread next.
+  void dispatch(std::unique_ptr<HttpExchange> exchange);
+  // A change ended: the change waiting longest, which now holds its slot, or
+  // null when none waits (the slot is free).
+  std::unique_ptr<HttpExchange> end_change() noexcept;
+  // Reads what has come, then answers the request, or keeps it with the
+  // worker while its bytes come.
+  void handle_http_client(platform::SocketHandle client, Worker& worker);
+  // Answers a request read whole, counted as served.
+  void serve_read(std::unique_ptr<HttpExchange> exchange);
   // Takes the bytes that arrive until `wait_until`.
   ReadStep read_available(HttpExchange& exchange, Clock::time_point wait_until);
   // One slow-lane round for a parked request: false when it left the lane
@@ -227,16 +268,30 @@ class HttpTransport : private platform::BlockingObserver {
   // options_.listener until start() takes it.
   platform::SocketHandle given_listener_ = platform::kInvalidSocket;
   std::thread acceptor_;
-  std::vector<std::thread> workers_;
   std::mutex lifecycle_mutex_;  // start and stop
 
+  // One waiter per thread the pool may run (workers first, then stand-by
+  // threads), then the acceptor's, filled in that order: a connection wakes
+  // the first idle worker, and the acceptor only when none is waiting.
+  std::vector<std::unique_ptr<platform::ReadyWaiter>> waiters_;
+  std::unique_ptr<platform::ReadyWaiter> acceptor_waiter_;
+  platform::WakeEvent queue_event_;  // a signal per item queued while workers idle
+  platform::Waker acceptor_waker_;   // ends the acceptor's pauses at stop
+
   std::mutex queue_mutex_;
-  std::condition_variable queue_cv_;
   std::deque<Work> queue_;  // guarded by queue_mutex_
-  // Requests being served by a thread not waiting for the disk; work is
-  // taken from the queue only while fewer than worker_count_. Guarded by
-  // queue_mutex_.
-  size_t serving_ = 0;
+  std::atomic<size_t> queued_{0};  // queue_.size(), read without the lock
+  std::atomic<size_t> idle_{0};    // workers about to wait or waiting
+  std::atomic<uint64_t> taken_{0};  // items workers have taken: their progress
+
+  // Threads that may take work now: the pool's threads less those waiting
+  // for the disk and those parked as stand-by.
+  std::atomic<size_t> available_{0};
+  std::mutex standby_mutex_;
+  std::condition_variable standby_cv_;
+  std::vector<std::thread> threads_;  // every pool thread; guarded by standby_mutex_
+  size_t parked_ = 0;   // stand-by threads waiting; guarded by standby_mutex_
+  size_t callups_ = 0;  // parked threads called and not yet up; guarded by standby_mutex_
 
   std::thread slow_lane_;
   platform::Waker slow_lane_waker_;
