@@ -136,7 +136,7 @@ double bytes_per(const std::string& binary, const fs::path& world, uint16_t port
 
 // Buys per second by 16 clients, each buying with the players `pick` gives.
 template <typename Pick>
-double buys_per_second(const NodeRun& node, uint16_t port, double seconds, Pick pick) {
+double buys_per_second(uint16_t port, double seconds, Pick pick) {
   std::atomic<uint64_t> ok{0};
   std::atomic<bool> stopping{false};
   std::vector<std::thread> clients;
@@ -151,7 +151,6 @@ double buys_per_second(const NodeRun& node, uint16_t port, double seconds, Pick 
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
   stopping = true;
   for (std::thread& t : clients) t.join();
-  (void)node;
   return static_cast<double>(ok.load()) /
          std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
@@ -179,8 +178,8 @@ void measure(const std::string& binary, const fs::path& world, double seconds) {
   // Alternating rounds, so that the machine's drift falls on both.
   double none = 0, members = 0;
   for (int round = 0; round < 2; ++round) {
-    none += buys_per_second(node, port, seconds, [](uint64_t k) { return lone_player(k % kLone); });
-    members += buys_per_second(node, port, seconds, [](uint64_t k) { return member(2, k % kSizes[2]); });
+    none += buys_per_second(port, seconds, [](uint64_t k) { return lone_player(k % kLone); });
+    members += buys_per_second(port, seconds, [](uint64_t k) { return member(2, k % kSizes[2]); });
   }
   stop(node);
   std::printf("  buys/s, 16 players in no community:   %8.0f\n", none / 2);

@@ -47,12 +47,6 @@ CERCommunity own_fields_of(const CERCommunity& c) {
   return fields;
 }
 
-void restore_own_fields(CERCommunity& c, CERCommunity&& fields) {
-  fields.members = std::move(c.members);
-  fields.messages = std::move(c.messages);
-  c = std::move(fields);
-}
-
 using CommunityEdit = ChangeRecords::CommunityEdit;
 
 // Undoes one edit of a community's lists.
@@ -228,7 +222,7 @@ void GameEngine::undo_records_unlocked(ChangeRecords& r) {
     } else if (change.whole) {
       cers.insert_or_assign(id, std::move(*change.before));
     } else if (const auto c = cers.find(id); c != cers.end()) {
-      restore_own_fields(c->second, std::move(*change.before));
+      assign_own_fields(c->second, std::move(*change.before));
     }
   }
 
@@ -304,7 +298,7 @@ void GameEngine::touch_cer_unlocked(const std::string& id) {
     if (edit->cer_id == id) reverse(whole, *edit);
   }
   std::erase_if(r.community_edits, [&](const CommunityEdit& edit) { return edit.cer_id == id; });
-  if (!fresh) restore_own_fields(whole, std::move(*change.before));
+  if (!fresh) assign_own_fields(whole, std::move(*change.before));
   change.before = std::move(whole);
   change.whole = true;
 }

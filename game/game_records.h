@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "game/shared_text.h"
@@ -173,6 +174,14 @@ struct CERCommunity {
   std::vector<CERMember> members;    // in joining order
   std::vector<CERMessage> messages;  // oldest first
 };
+
+// Gives `community` the own fields of `fields` (id ... total_kwh),
+// keeping its members and messages.
+inline void assign_own_fields(CERCommunity& community, CERCommunity&& fields) {
+  fields.members = std::move(community.members);
+  fields.messages = std::move(community.messages);
+  community = std::move(fields);
+}
 
 struct QuizQuestion {
   std::string id;

@@ -411,13 +411,13 @@ bool GameEngine::apply_world_line_unlocked(std::string_view line, WorldFields& f
     if (!read_community_fields(f, c)) return false;
     // The world file holds a replayed change's communities already.
     if (replaying_covered_change_) return true;
-    const std::string id = c.id;
-    const auto it = cers.find(id);
+    const auto it = cers.find(c.id);
     if (tag == kCommunityOwnTag && it != cers.end()) {
       // Its own fields only: members and board stay.
-      c.members = std::move(it->second.members);
-      c.messages = std::move(it->second.messages);
+      assign_own_fields(it->second, std::move(c));
+      return true;
     }
+    const std::string id = c.id;
     cers.insert_or_assign(id, std::move(c));
     return true;
   }
