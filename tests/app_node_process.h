@@ -10,12 +10,15 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app_test_support.h"
+#include "platform/directory_lock.h"
 #include "platform/socket.h"
 
 namespace rozeve_test {
@@ -31,16 +34,27 @@ inline constexpr char kNodeRunning[] =
 inline constexpr uint16_t kFirstNodePort = 20000;
 inline constexpr uint16_t kNodePortSpan = 12000;
 
-// A port that was free a moment ago on 127.0.0.1, tried from a place of
-// its own in each process, so that tests running at once pick apart.
+// A port that was free a moment ago on 127.0.0.1. Test processes run at
+// once, and a port probed free stays open to the others until the node binds
+// it (a crash test's node is down between rounds), so each port is first
+// claimed by a lock that this process holds until it ends: no two running
+// tests are handed the same port.
 inline uint16_t free_port() {
+  static std::mutex mu;
+  static std::vector<std::unique_ptr<platform::DirectoryLock>> claims;
   static uint32_t next = std::random_device()() % kNodePortSpan;
+  const std::filesystem::path root = std::filesystem::temp_directory_path() / "rozeve-test-ports";
+  std::lock_guard<std::mutex> lock(mu);
   for (uint32_t tries = 0; tries < kNodePortSpan; ++tries) {
     const uint16_t port = static_cast<uint16_t>(kFirstNodePort + next++ % kNodePortSpan);
+    auto claim = std::make_unique<platform::DirectoryLock>();
     std::string error;
+    if (claim->acquire((root / std::to_string(port)).string(), error) != platform::LockResult::kLocked)
+      continue;
     const auto listener = platform::listen_tcp("127.0.0.1", port, error);
     if (listener == platform::kInvalidSocket) continue;
     platform::close_socket(listener);
+    claims.push_back(std::move(claim));
     return port;
   }
   ADD_FAILURE() << "no free port on 127.0.0.1";
