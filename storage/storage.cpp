@@ -150,11 +150,8 @@ void Storage::reset_all_data() {
   blocks_file_.close();
   credits_file_.close();
   credit_lines_.reset();
-  {
-    std::lock_guard lock(sync_mutex_);
-    pending_.clear();
-    settled_ = issued_;
-  }
+  pending_.clear();
+  commit_.settle_all();
 
   // remove() of a missing file is no error; any other error ends the reset,
   // so a block log that could not go keeps its state beside it.

@@ -6,12 +6,11 @@
 // Callers hold the chain lock (shared for the reads, exclusive for every
 // append, save_state, load_state and reset_all_data). The first read may
 // load the cache, so the owner loads it before readers run concurrently.
-// The group commit (wait_durable) has a lock of its own, taken inside the
-// chain lock.
+// The group commit (wait_durable, platform/group_commit.h) has a lock of
+// its own, taken inside the chain lock.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -26,6 +25,7 @@
 #include "chain/state_journal.h"
 #include "chain/transaction.h"
 #include "platform/file_system.h"
+#include "platform/group_commit.h"
 #include "platform/phase_fair_mutex.h"
 #include "storage/credits_log.h"
 
@@ -141,7 +141,7 @@ class Storage {
   // REQUIRES: the chain lock held exclusively, the change just appended.
   uint64_t add_pending(bool is_block, uint64_t size_before, StateJournal journal);
   // The ticket of the last change registered.
-  uint64_t last_ticket() const;
+  uint64_t last_ticket() const { return commit_.last_ticket(); }
   // True once the change of `ticket` (and every earlier one) is durable;
   // false when it was undone. With `chain_lock` null the caller holds the
   // chain lock exclusively; otherwise it must not hold it at all.
@@ -199,9 +199,9 @@ class Storage {
   void index_block_in_ram(uint64_t position) const;
   // Opens a log for appending once; a torn tail gets a line feed first.
   bool open_log(platform::AppendFile& file, const std::string& path);
-  // REQUIRES: the chain lock held exclusively and sync_mutex_.
-  void undo_pending();
-  bool is_undone(uint64_t ticket) const;
+  // Undoes the changes of a failed sync, if no other waiter did.
+  // REQUIRES: the chain lock held exclusively.
+  void undo_failed();
   // REQUIRES: checkpoint_mutex_.
   bool replace_state_file(const Checkpoint& checkpoint);
 
@@ -225,18 +225,17 @@ class Storage {
   // Set when undone changes could not be cut from a log: no more appends.
   bool logs_broken_ = false;
 
-  mutable std::mutex sync_mutex_;
-  std::condition_variable sync_cv_;
-  uint64_t issued_ = 0;    // last ticket given; GUARDED_BY(sync_mutex_)
-  uint64_t settled_ = 0;   // every ticket up to it is durable or undone
-  bool leading_ = false;   // a sync of the logs is running
-  bool sync_failed_ = false;
+  // The logs a sync must cover.
+  struct LogsToSync {
+    bool blocks = false;
+    bool credits = false;
+  };
+  platform::GroupCommit<LogsToSync> commit_;
   std::atomic<bool> fail_syncs_{false};
   std::atomic<uint64_t> log_syncs_{0};
-  bool blocks_dirty_ = false;
-  bool credits_dirty_ = false;
-  std::vector<std::pair<uint64_t, uint64_t>> undone_;  // ticket ranges undone
-  std::deque<PendingChange> pending_;  // tickets above settled_, oldest first
+  // Changes not yet known to be durable, oldest first (durable ones go at
+  // the next add_pending). GUARDED_BY the chain lock.
+  std::deque<PendingChange> pending_;
 
   // Taken inside the chain lock, never around it.
   mutable std::mutex checkpoint_mutex_;
