@@ -53,17 +53,17 @@ LedgerResult Ledger::commit_block(BlockKind kind, const Block& block, CommittedB
                                   Durability durability) {
   RuleContext context{genesis_treasury()};
   if (kind == BlockKind::kGenesis) context.genesis_treasury = block.transactions.front().recipient;
-  StateJournal journal(state_);
-  if (LedgerResult applied = apply_block_rule(kind, block, state_, journal, context); !applied) {
+  StateUndo undo(state_);
+  if (LedgerResult applied = apply_block_rule(kind, block, state_, undo, context); !applied) {
     return applied;
   }
   uint64_t size_before = 0;
   if (!storage_.append_block(block, &size_before)) {
-    journal.restore();
+    undo.restore();
     return LedgerResult::failure(kAppendFailedMessage);
   }
-  StateJournal kept = journal;
-  const uint64_t ticket = storage_.add_pending(true, size_before, std::move(journal));
+  StateUndo kept = undo;
+  const uint64_t ticket = storage_.add_pending(true, size_before, std::move(undo));
   if (LedgerResult settled = settle(ticket, durability, kAppendFailedMessage); !settled) {
     return settled;
   }
@@ -143,7 +143,7 @@ LedgerResult Ledger::prepare_claim(const std::string& claimant, uint64_t coins, 
   Block block = next_block(kGameValidatorAddress, payment, payment.timestamp);
   // Applied and undone at once: the rule's refusals (an empty pool that
   // cannot be topped up) come now, before the caller records anything.
-  StateJournal trial(state_);
+  StateUndo trial(state_);
   const LedgerResult applies =
       apply_block_rule(BlockKind::kGameClaim, block, state_, trial, RuleContext{genesis_treasury()});
   trial.restore();
@@ -178,7 +178,7 @@ LedgerResult Ledger::undo_block(BlockUndo& undo) {
   }
   const bool checkpointed = storage_.checkpoint_includes_last_block();
   if (!storage_.undo_last_block(undo.log_size_before)) return LedgerResult::failure(kUndoCutFailed);
-  undo.journal.restore();
+  undo.saved.restore();
   // A checkpoint naming the block would name a block the log lacks.
   if (checkpointed && !storage_.save_state(state_)) {
     std::cout << "[STORAGE] Attenzione: state.json non aggiornato dopo l'annullamento di un blocco"
@@ -194,14 +194,14 @@ LedgerResult Ledger::commit_credit(CreditKind kind, const std::string& account, 
   const std::vector<Block>& chain = storage_.get_blocks_cached();
   if (chain.empty()) return LedgerResult::failure(kNoChainMessage);
   CreditRecord record{0, chain.back().index, kind, account, amount};
-  StateJournal journal(state_);
-  if (LedgerResult applied = apply_credit_rule(record, state_, journal); !applied) return applied;
+  StateUndo undo(state_);
+  if (LedgerResult applied = apply_credit_rule(record, state_, undo); !applied) return applied;
   uint64_t size_before = 0;
   if (!storage_.append_credit(record, &size_before)) {
-    journal.restore();
+    undo.restore();
     return LedgerResult::failure(kStateSaveFailedMessage);
   }
-  const uint64_t ticket = storage_.add_pending(false, size_before, std::move(journal));
+  const uint64_t ticket = storage_.add_pending(false, size_before, std::move(undo));
   return settle(ticket, Durability::kWithRequest, kStateSaveFailedMessage);
 }
 
@@ -307,8 +307,8 @@ LedgerResult Ledger::load_and_catch_up(CatchUpReport& report, bool save, bool wr
                              credits.records[next_credit].after_block < block;
     if (credit_next) {
       const CreditRecord& record = credits.records[next_credit];
-      StateJournal journal(loaded);
-      if (LedgerResult applied = apply_credit_rule(record, loaded, journal); !applied) {
+      StateUndo undo(loaded);
+      if (LedgerResult applied = apply_credit_rule(record, loaded, undo); !applied) {
         return LedgerResult::failure("La riga " + std::to_string(record.seq) + " di " +
                                      storage_.credits_path() +
                                      " non si applica allo stato salvato (" + applied.error + ")");
@@ -318,10 +318,10 @@ LedgerResult Ledger::load_and_catch_up(CatchUpReport& report, bool save, bool wr
       continue;
     }
     if (block >= chain.size()) break;
-    StateJournal journal(loaded);
+    StateUndo undo(loaded);
     const Block& logged = chain[block];
     if (LedgerResult applied =
-            apply_block_rule(classify_block(logged), logged, loaded, journal, context);
+            apply_block_rule(classify_block(logged), logged, loaded, undo, context);
         !applied) {
       if (report.state_missing) {
         const std::string& state_path = storage_.state_path();

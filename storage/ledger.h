@@ -5,7 +5,7 @@
 // durable before it counts: at once, or inside an open RequestBatch when the
 // batch closes (one sync shared by concurrent writers). "state.json" is only
 // a checkpoint of the two logs (see Checkpointer). When persisting fails, the
-// change is undone exactly (from a journal, never by reloading a file) and
+// change is undone exactly (from the entries it saved, never by reloading a file) and
 // the caller gets the Italian reason to report. Nothing is acknowledged that
 // is not on disk.
 //
@@ -20,7 +20,7 @@
 
 #include "chain/block.h"
 #include "chain/state.h"
-#include "chain/state_journal.h"
+#include "chain/state_undo.h"
 #include "chain/tokenomics.h"
 #include "platform/phase_fair_mutex.h"
 #include "storage/block_rules.h"
@@ -42,7 +42,7 @@ inline constexpr char kNoChainMessage[] = "Nessuna catena: il blocco Genesis non
 struct BlockUndo {
   uint64_t log_size_before = 0;  // blocks.dat before the append
   std::string block_hash;
-  StateJournal journal;  // the entries the block changed, as they were
+  StateUndo saved;  // the entries the block changed, as they were
 };
 
 // A block the ledger appended.
@@ -150,7 +150,7 @@ class Ledger {
 
   // Takes back the last committed block, once durable (for a caller whose
   // own save failed after it): cuts blocks.dat back, drops the block from
-  // the cache and indexes, restores the state from the journal (and the
+  // the cache and indexes, puts back the state entries it saved (and the
   // checkpoint, when it included the block). Refused when `undo` is not
   // the last block's.
   LedgerResult undo_block(BlockUndo& undo);

@@ -9,11 +9,11 @@
 
 namespace ZezozuRiziv {
 
-uint64_t Storage::add_pending(bool is_block, uint64_t size_before, StateJournal journal) {
+uint64_t Storage::add_pending(bool is_block, uint64_t size_before, StateUndo undo) {
   std::lock_guard lock(sync_mutex_);
   const uint64_t ticket = ++issued_;
   (is_block ? blocks_dirty_ : credits_dirty_) = true;
-  pending_.push_back(PendingChange{ticket, is_block, size_before, std::move(journal)});
+  pending_.push_back(PendingChange{ticket, is_block, size_before, std::move(undo)});
   return ticket;
 }
 
@@ -87,7 +87,7 @@ void Storage::undo_pending() {
       cut = credits_file_.truncate(change->size_before) && cut;
       if (credit_lines_ && *credit_lines_ > 0) --*credit_lines_;
     }
-    change->journal.restore();
+    change->undo.restore();
   }
   if (!cut) {
     // What the logs still hold could reach the disk later and be replayed:

@@ -23,7 +23,7 @@
 
 #include "chain/block.h"
 #include "chain/state.h"
-#include "chain/state_journal.h"
+#include "chain/state_undo.h"
 #include "chain/transaction.h"
 #include "platform/file_system.h"
 #include "platform/phase_fair_mutex.h"
@@ -127,11 +127,11 @@ class Storage {
 
   // --- Group commit ------------------------------------------------------
   // A change is appended (block or credit line) under the chain lock, then
-  // registered here with the journal that undoes it; its ticket is waited
+  // registered here with the StateUndo that undoes it; its ticket is waited
   // for before it is answered. One sync of the logs serves every waiting
   // writer. When a sync fails, every change not yet durable is undone,
-  // newest first (logs cut back, blocks dropped from the cache, journals
-  // restored), and its waiters learn it.
+  // newest first (logs cut back, blocks dropped from the cache, state
+  // entries put back), and its waiters learn it.
 
   // How many syncs of the logs the group commit has run.
   uint64_t log_syncs() const { return log_syncs_.load(); }
@@ -139,7 +139,7 @@ class Storage {
   void fail_syncs(bool on) { fail_syncs_.store(on); }
 
   // REQUIRES: the chain lock held exclusively, the change just appended.
-  uint64_t add_pending(bool is_block, uint64_t size_before, StateJournal journal);
+  uint64_t add_pending(bool is_block, uint64_t size_before, StateUndo undo);
   // The ticket of the last change registered.
   uint64_t last_ticket() const;
   // True once the change of `ticket` (and every earlier one) is durable;
@@ -193,7 +193,7 @@ class Storage {
     uint64_t ticket = 0;
     bool is_block = false;
     uint64_t size_before = 0;
-    StateJournal journal;
+    StateUndo undo;
   };
 
   void index_block_in_ram(uint64_t position) const;

@@ -299,8 +299,8 @@ TEST_F(PeerAdmissionLedgerTest, ABlockLoggedBeforeTheCheckStillReplays) {
   Transaction old(TxType::TRANSFER, treasury_.address(), bob_.address(), 10 * kCoin, 1'000, 0, 1);
   old.sign(treasury_.private_key());
   const Block block = next({old});
-  StateJournal journal(state_);
-  ASSERT_TRUE(apply_block_rule(BlockKind::kPeer, block, state_, journal,
+  StateUndo undo(state_);
+  ASSERT_TRUE(apply_block_rule(BlockKind::kPeer, block, state_, undo,
                                RuleContext{treasury_.address()})
                   .ok);
   ASSERT_TRUE(storage_->save_block(block));
