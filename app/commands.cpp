@@ -50,8 +50,11 @@ std::string choose_data_dir() {
 // named, instead of zero figures. A `writer` also clears the traces of a
 // crash from credits.dat, so that it can append.
 bool read_ledger(Storage& storage, State& state, bool writer = false) {
+  Ledger ledger(storage, state);
   CatchUpReport report;
-  if (LedgerResult read = Ledger(storage, state).load_and_catch_up(report, false, writer); !read) {
+  LedgerResult read = ledger.load_and_catch_up(report);
+  if (read && writer) read = ledger.cut_crash_traces(report);
+  if (!read) {
     std::cout << "[STORAGE] " << read.error << "\n";
     return false;
   }

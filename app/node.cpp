@@ -82,7 +82,9 @@ void refuse_start(const std::string& reason, const std::string& note) {
 bool open_ledger(Storage& storage, State& state, const std::string& note) {
   Ledger ledger(storage, state);
   CatchUpReport report;
-  if (LedgerResult opened = ledger.load_and_catch_up(report, false, true); !opened) {
+  LedgerResult opened = ledger.load_and_catch_up(report);
+  if (opened) opened = ledger.cut_crash_traces(report);
+  if (!opened) {
     refuse_start(opened.error, note);
     return false;
   }
@@ -125,7 +127,7 @@ bool open_ledger(Storage& storage, State& state, const std::string& note) {
               << "[INIT] Dotato Game Reward Pool (" << kRewardPoolAddress << ") con 500.000 RUZ.\n";
     return true;
   }
-  if (report.replayed + report.credits_replayed > 0) {
+  if (report.replayed_any()) {
     if (!ledger.checkpoint()) {
       refuse_start("Impossibile salvare " + storage.state_path(), note);
       return false;

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <shared_mutex>
 #include <string>
 
@@ -86,6 +87,12 @@ struct CatchUpReport {
   uint64_t credits_replayed = 0;  // credit lines applied again
   uint64_t credits_dropped = 0;   // crash traces of credits.dat left aside
   bool state_missing = false;     // no state.json: rebuilt from block 0
+  // Where the crash traces of credits.dat begin (the end of the last line
+  // applied); none when it has no trace.
+  std::optional<uint64_t> credits_cut_at;
+
+  // The state moved past what state.json held.
+  bool replayed_any() const { return replayed + credits_replayed > 0; }
 };
 
 class Ledger {
@@ -172,21 +179,26 @@ class Ledger {
   LedgerResult refill_reward_pool(bool& refilled);
 
   // --- Start-up ------------------------------------------------------------
+  // A start runs load_and_catch_up, then, in the process that appends,
+  // cut_crash_traces, and checkpoint when report.replayed_any(). Before any
+  // other thread runs, or REQUIRES: the chain lock held exclusively.
 
   // Loads state.json into the state and applies, by the same rules and in
   // the order they were made, the logged blocks and credit lines after the
   // place it names (all of them when it is missing). The traces of a crash
-  // are left aside: a torn last credit line, and credit lines after the
-  // last block (never acknowledged: their sync covered that block too);
-  // `writer` also cuts them from credits.dat, so that appends can follow.
-  // With `save`, a state that moved is saved. Refused, with the file
-  // named and every file left as it was, when blocks.dat does not pass
+  // are left aside, with one console line: a torn last credit line, and
+  // credit lines after the last block (never acknowledged: their sync
+  // covered that block too). Writes no file. Refused, with the file named
+  // and the state unchanged, when blocks.dat does not pass
   // Storage::check_block_log, when credits.dat or state.json exists but
   // cannot be read whole, when credits.dat is damaged before its last
   // line, when state.json names a place the logs lack, or when a logged
   // change does not apply (without state.json: the logs cannot rebuild it,
   // as in a data directory whose credits were kept in state.json alone).
-  LedgerResult load_and_catch_up(CatchUpReport& report, bool save, bool writer = false);
+  LedgerResult load_and_catch_up(CatchUpReport& report);
+  // Cuts the crash traces the catch-up of `report` left aside from
+  // credits.dat, so that appends can follow; nothing when it found none.
+  LedgerResult cut_crash_traces(const CatchUpReport& report);
   // Writes the checkpoint state.json now (after the catch-up, or on demand).
   LedgerResult checkpoint();
 
@@ -210,6 +222,42 @@ class Ledger {
   // Makes the change of `ticket` durable as `durability` asks; on failure
   // it was undone. `failure` is the message then.
   LedgerResult settle(uint64_t ticket, Durability durability, const char* failure);
+
+  // The steps of load_and_catch_up, in its order. Like it, each runs before
+  // any other thread, or REQUIRES: the chain lock held exclusively (the
+  // first two may load the block cache; the others read it and change only
+  // the state they are given).
+
+  // What a start reads before it applies anything.
+  struct StartFiles {
+    CreditsLogContent credits;
+    State state;                  // state.json's; empty when it is missing
+    std::optional<StateTip> tip;  // the place it names; none: the whole block log
+  };
+  // The first block (its position in the cache) and credit line not applied.
+  struct LogPosition {
+    uint64_t block = 0;
+    uint64_t credit = 0;
+  };
+  // blocks.dat checked (its cache loaded), credits.dat and state.json read
+  // whole; refused naming the first that cannot be trusted.
+  LedgerResult read_start_files(StartFiles& files, CatchUpReport& report);
+  // The first change state.json lacks, checked against both logs.
+  LedgerResult find_replay_start(const StartFiles& files, bool state_missing,
+                                 LogPosition& from) const;
+  // Applies to files.state every logged change from `next` on, in the order
+  // they were made, moving `next` past each; stops at the first that does
+  // not apply.
+  LedgerResult replay_logged_changes(StartFiles& files, LogPosition& next,
+                                     CatchUpReport& report) const;
+  // One logged change applied by its rule, or the refusal naming it.
+  LedgerResult replay_credit(const CreditRecord& record, State& state) const;
+  LedgerResult replay_block(const Block& logged, State& state, const RuleContext& context,
+                            bool state_missing) const;
+  // Counts and reports the credit lines from `next_credit` on, and a torn
+  // tail, as crash traces, and where cut_crash_traces cuts them.
+  void note_crash_traces(const CreditsLogContent& credits, uint64_t next_credit,
+                         CatchUpReport& report) const;
 
   Storage& storage_;
   State& state_;

@@ -76,7 +76,7 @@ inline ZezozuRiziv::State saved_state(ZezozuRiziv::Storage& storage) {
   ZezozuRiziv::Storage reopened(storage.data_dir());
   ZezozuRiziv::State saved;
   ZezozuRiziv::CatchUpReport report;
-  EXPECT_TRUE(ZezozuRiziv::Ledger(reopened, saved).load_and_catch_up(report, false).ok);
+  EXPECT_TRUE(ZezozuRiziv::Ledger(reopened, saved).load_and_catch_up(report).ok);
   return saved;
 }
 

@@ -289,7 +289,7 @@ TEST_F(PeerAdmissionLedgerTest, AcceptedBlocksKeepTheSupplyExactly) {
   Storage reopened(dir_.string());
   State saved;
   CatchUpReport report;
-  ASSERT_TRUE(Ledger(reopened, saved).load_and_catch_up(report, false).ok);
+  ASSERT_TRUE(Ledger(reopened, saved).load_and_catch_up(report).ok);
   EXPECT_EQ(saved.get_total_circulating(), supply);
 }
 
@@ -308,7 +308,7 @@ TEST_F(PeerAdmissionLedgerTest, ABlockLoggedBeforeTheCheckStillReplays) {
   Storage reopened(dir_.string());
   State rebuilt;
   CatchUpReport report;
-  ASSERT_TRUE(Ledger(reopened, rebuilt).load_and_catch_up(report, false).ok);
+  ASSERT_TRUE(Ledger(reopened, rebuilt).load_and_catch_up(report).ok);
   EXPECT_EQ(rebuilt.get_balance(bob_.address()), 10 * kCoin);
 }
 
