@@ -11,12 +11,12 @@
 #include "app/demo.h"
 #include "app/help.h"
 #include "app/node.h"
+#include "chain/chain_lock.h"
 #include "chain/mempool.h"
 #include "chain/state.h"
 #include "chain/tokenomics.h"
 #include "chain/wallet.h"
 #include "crypto/text.h"
-#include "platform/phase_fair_mutex.h"
 #include "server/account_keys.h"
 #include "server/faucet.h"
 #include "server/rpc_server.h"
@@ -187,7 +187,7 @@ int fund_command(int argc, char** argv) {
     return kExitFailure;
   }
   Mempool mempool;
-  platform::PhaseFairMutex chain_lock;
+  ChainLock chain_lock;
   RPCServer server(state, mempool, storage, chain_lock, kDefaultRpcPort, kChainId);
   // The engine has named the file; nothing is credited next to a world
   // that the node would refuse to start with.

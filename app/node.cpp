@@ -17,13 +17,13 @@
 #include "app/peer_handlers.h"
 #include "chain/accounts.h"
 #include "chain/block.h"
+#include "chain/chain_lock.h"
 #include "chain/mempool.h"
 #include "chain/state.h"
 #include "chain/wallet.h"
 #include "crypto/text.h"
 #include "p2p/p2p_node.h"
 #include "platform/process.h"
-#include "platform/phase_fair_mutex.h"
 #include "server/rpc_server.h"
 #include "platform/directory_lock.h"
 #include "platform/file_system.h"
@@ -440,7 +440,7 @@ int run_node(int argc, char** argv) {
   Storage storage(kNodeDataDir);
   State state;
   Mempool mempool;
-  platform::PhaseFairMutex chain_lock;
+  ChainLock chain_lock;
   if (!open_ledger(storage, state, traces.note(kNodeDataDir))) return kExitFailure;
   // Stopped (and joined) after the server and the peer node, which write.
   Checkpointer checkpointer(storage, state, chain_lock);

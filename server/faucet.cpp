@@ -11,7 +11,7 @@
 
 namespace ZezozuRiziv {
 
-LedgerResult fund_account(State& state, Storage& storage, platform::PhaseFairMutex& chain_lock,
+LedgerResult fund_account(State& state, Storage& storage, ChainLock& chain_lock,
                           const std::string& address, uint64_t coins, FundReceipt& receipt) {
   const std::optional<std::string> key = writable_account_key(address);
   if (!key) return LedgerResult::failure(kUnusableAddressMessage);

@@ -6,8 +6,8 @@
 #include <shared_mutex>
 #include <string>
 
+#include "chain/chain_lock.h"
 #include "chain/state.h"
-#include "platform/phase_fair_mutex.h"
 #include "storage/block_rules.h"
 #include "storage/storage.h"
 
@@ -30,7 +30,7 @@ struct FundReceipt {
 // fails (undone). Zero coins change and save nothing.
 // Takes chain_lock exclusively: REQUIRES the caller not to hold it.
 [[nodiscard]] LedgerResult fund_account(State& state, Storage& storage,
-                                        platform::PhaseFairMutex& chain_lock,
+                                        ChainLock& chain_lock,
                                         const std::string& address, uint64_t coins,
                                         FundReceipt& receipt);
 

@@ -41,10 +41,10 @@
 #include <unordered_set>
 #include <vector>
 
+#include "chain/chain_lock.h"
 #include "chain/mempool.h"
 #include "chain/state.h"
 #include "game/game_engine.h"
-#include "platform/phase_fair_mutex.h"
 #include "server/http_request.h"
 #include "server/http_transport.h"
 #include "storage/storage.h"
@@ -83,7 +83,7 @@ struct RouteContext {
   // The ledger: read under chain_lock shared, changed under it exclusively.
   State& state;
   Storage& storage;
-  platform::PhaseFairMutex& chain_lock;
+  ChainLock& chain_lock;
   // Takes its own mutex; taken inside the chain lock when both are held.
   Mempool& mempool;
   // Takes its own game lock; taken inside the chain lock when both are held.

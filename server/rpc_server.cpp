@@ -8,7 +8,7 @@
 namespace ZezozuRiziv {
 
 RPCServer::RPCServer(State& state, Mempool& mempool, Storage& storage,
-                     platform::PhaseFairMutex& chain_lock, uint16_t port, uint64_t chain_id,
+                     ChainLock& chain_lock, uint16_t port, uint64_t chain_id,
                      ServerOptions options, std::shared_ptr<const GameClock> clock)
     : state(state),
       mempool(mempool),

@@ -15,11 +15,11 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "chain/chain_lock.h"
 #include "chain/mempool.h"
 #include "chain/state.h"
 #include "game/game_clock.h"
 #include "game/game_engine.h"
-#include "platform/phase_fair_mutex.h"
 #include "server/faucet.h"
 #include "server/http_transport.h"
 #include "server/router.h"
@@ -54,7 +54,7 @@ class RPCServer {
   // block cache, so the first request pays no disk read. The chain lock
   // belongs to the caller and must outlive the server. `clock` is the time
   // of the game and of the routes (null: the system clock).
-  RPCServer(State& state, Mempool& mempool, Storage& storage, platform::PhaseFairMutex& chain_lock,
+  RPCServer(State& state, Mempool& mempool, Storage& storage, ChainLock& chain_lock,
             uint16_t port, uint64_t chain_id, ServerOptions options = {},
             std::shared_ptr<const GameClock> clock = nullptr);
   // Stops the server if it still runs.
@@ -97,7 +97,7 @@ class RPCServer {
   GameEngine game;
   const uint16_t port;
   const uint64_t chain_id;
-  platform::PhaseFairMutex& chain_lock;
+  ChainLock& chain_lock;
   // Set by the node before start when its validator qualifies; read-only after.
   std::string node_validator_address;
   // Guarded by the chain lock: wallet transfers by hash, the last address

@@ -15,7 +15,7 @@ bool checkpoint_due(uint64_t changes, uint64_t accounts) {
   return changes >= kCheckpointMinChanges && changes >= accounts / kAccountsPerCheckpointChange;
 }
 
-Checkpointer::Checkpointer(Storage& storage, const State& state, platform::PhaseFairMutex& chain_lock)
+Checkpointer::Checkpointer(Storage& storage, const State& state, ChainLock& chain_lock)
     : storage_(storage), state_(state), chain_lock_(chain_lock), thread_([this] { run(); }) {}
 
 Checkpointer::~Checkpointer() {

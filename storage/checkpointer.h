@@ -10,8 +10,8 @@
 #include <shared_mutex>
 #include <thread>
 
+#include "chain/chain_lock.h"
 #include "chain/state.h"
-#include "platform/phase_fair_mutex.h"
 #include "storage/storage.h"
 
 namespace ZezozuRiziv {
@@ -29,7 +29,7 @@ inline constexpr uint64_t kAccountsPerCheckpointChange = 4;
 class Checkpointer {
  public:
   // Starts the thread. `storage`, `state` and `chain_lock` must outlive it.
-  Checkpointer(Storage& storage, const State& state, platform::PhaseFairMutex& chain_lock);
+  Checkpointer(Storage& storage, const State& state, ChainLock& chain_lock);
   // Stops and joins the thread (a checkpoint being written is finished).
   ~Checkpointer();
   Checkpointer(const Checkpointer&) = delete;
@@ -40,7 +40,7 @@ class Checkpointer {
 
   Storage& storage_;
   const State& state_;
-  platform::PhaseFairMutex& chain_lock_;
+  ChainLock& chain_lock_;
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stopping_ = false;  // GUARDED_BY(mutex_)

@@ -403,7 +403,7 @@ LedgerResult Ledger::checkpoint() {
 // --- request batches ------------------------------------------------------------
 
 RequestBatch::RequestBatch(Storage& storage, State& state,
-                           platform::PhaseFairMutex& chain_lock)
+                           ChainLock& chain_lock)
     : storage_(storage), state_(state), chain_lock_(chain_lock), outer_(g_open_batch) {
   g_open_batch = this;
 }

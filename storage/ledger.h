@@ -20,10 +20,10 @@
 #include <string>
 
 #include "chain/block.h"
+#include "chain/chain_lock.h"
 #include "chain/state.h"
 #include "chain/state_undo.h"
 #include "chain/tokenomics.h"
-#include "platform/phase_fair_mutex.h"
 #include "storage/block_rules.h"
 #include "storage/credits_log.h"
 #include "storage/storage.h"
@@ -276,7 +276,7 @@ class Ledger {
 // Batches do not nest. A batch that changed nothing closes at once.
 class RequestBatch {
  public:
-  RequestBatch(Storage& storage, State& state, platform::PhaseFairMutex& chain_lock);
+  RequestBatch(Storage& storage, State& state, ChainLock& chain_lock);
   ~RequestBatch();
   RequestBatch(const RequestBatch&) = delete;
   RequestBatch& operator=(const RequestBatch&) = delete;
@@ -292,7 +292,7 @@ class RequestBatch {
   friend class Ledger;
   Storage& storage_;
   State& state_;
-  platform::PhaseFairMutex& chain_lock_;
+  ChainLock& chain_lock_;
   uint64_t last_ticket_ = 0;
   uint64_t changes_ = 0;  // touched only on the batch's own thread
   bool closed_ = false;

@@ -29,7 +29,7 @@ bool Storage::is_undone(uint64_t ticket) const {
   return false;
 }
 
-bool Storage::wait_durable(uint64_t ticket, platform::PhaseFairMutex* chain_lock) {
+bool Storage::wait_durable(uint64_t ticket, ChainLock* chain_lock) {
   std::unique_lock lock(sync_mutex_);
   while (true) {
     if (ticket <= settled_) return !is_undone(ticket);

@@ -185,7 +185,7 @@ bool Storage::save_state(const State& state) {
   return replace_state_file(checkpoint);
 }
 
-bool Storage::write_checkpoint(const Checkpoint& checkpoint, platform::PhaseFairMutex& chain_lock) {
+bool Storage::write_checkpoint(const Checkpoint& checkpoint, ChainLock& chain_lock) {
   if (!wait_durable(checkpoint.ticket, &chain_lock)) return false;
   std::lock_guard lock(checkpoint_mutex_);
   if (checkpoint.ticket < checkpoint_ticket_.load()) return true;

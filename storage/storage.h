@@ -22,11 +22,11 @@
 #include <vector>
 
 #include "chain/block.h"
+#include "chain/chain_lock.h"
 #include "chain/state.h"
 #include "chain/state_undo.h"
 #include "chain/transaction.h"
 #include "platform/file_system.h"
-#include "platform/phase_fair_mutex.h"
 #include "storage/credits_log.h"
 
 namespace ZezozuRiziv {
@@ -82,7 +82,7 @@ class Storage {
   // older than the last written is skipped (true). False when a change it
   // includes was undone or the file could not be written.
   // REQUIRES: the chain lock NOT held.
-  [[nodiscard]] bool write_checkpoint(const Checkpoint& checkpoint, platform::PhaseFairMutex& chain_lock);
+  [[nodiscard]] bool write_checkpoint(const Checkpoint& checkpoint, ChainLock& chain_lock);
   // Changes appended since the last checkpoint was written.
   uint64_t changes_since_checkpoint() const;
   // When set, every change writes the checkpoint before it is answered (as
@@ -145,7 +145,7 @@ class Storage {
   // True once the change of `ticket` (and every earlier one) is durable;
   // false when it was undone. With `chain_lock` null the caller holds the
   // chain lock exclusively; otherwise it must not hold it at all.
-  [[nodiscard]] bool wait_durable(uint64_t ticket, platform::PhaseFairMutex* chain_lock);
+  [[nodiscard]] bool wait_durable(uint64_t ticket, ChainLock* chain_lock);
 
   // Reads "blocks.dat" into the cache once. Lines that do not hold a whole
   // block record are skipped (and counted on standard error); check_block_log

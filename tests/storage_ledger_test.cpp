@@ -1,4 +1,3 @@
-#include "platform/phase_fair_mutex.h"
 #include "storage/ledger.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +14,7 @@
 #include <thread>
 
 #include "chain/accounts.h"
+#include "chain/chain_lock.h"
 #include "chain/tokenomics.h"
 #include "chain/wallet.h"
 #include "storage/checkpointer.h"
@@ -516,7 +516,7 @@ TEST_F(LedgerTest, RefillComesFromTheGenesisTreasuryOnly) {
 // ---- request batches ----
 
 TEST_F(LedgerTest, RequestBatchMakesItsChangesDurableWhenItCloses) {
-  platform::PhaseFairMutex chain_lock;
+  ChainLock chain_lock;
   const std::string saved = read_file(state_path());
   const uint64_t saves = storage_->state_saves();
   {
@@ -544,7 +544,7 @@ TEST_F(LedgerTest, RequestBatchMakesItsChangesDurableWhenItCloses) {
 }
 
 TEST_F(LedgerTest, RequestBatchWithoutChangesClosesWithoutTheLock) {
-  platform::PhaseFairMutex chain_lock;
+  ChainLock chain_lock;
   std::unique_lock held(chain_lock);  // a writer of another request holds it
   auto closing = std::async(std::launch::async, [&] {
     RequestBatch batch(*storage_, state_, chain_lock);
@@ -557,7 +557,7 @@ TEST_F(LedgerTest, RequestBatchWithoutChangesClosesWithoutTheLock) {
 }
 
 TEST_F(LedgerTest, ABatchWhoseSyncFailsUndoesItsCreditsAndTheBlocksBuiltOnThem) {
-  platform::PhaseFairMutex chain_lock;
+  ChainLock chain_lock;
   state_.balances[kBob] = 0;  // an entry at 0 stays at 0
   const State before = state_;
   const std::string on_disk = logs();
@@ -579,7 +579,7 @@ TEST_F(LedgerTest, ABatchWhoseSyncFailsUndoesItsCreditsAndTheBlocksBuiltOnThem) 
 }
 
 TEST_F(LedgerTest, ConcurrentBatchesShareSyncsAndAllBecomeDurable) {
-  platform::PhaseFairMutex chain_lock;
+  ChainLock chain_lock;
   constexpr int kWriters = 8;
   constexpr int kEach = 50;
   std::vector<std::future<bool>> writers;
@@ -622,7 +622,7 @@ TEST(CheckpointDue, AfterEnoughChangesForTheStatesSize) {
 }
 
 TEST_F(LedgerTest, TheCheckpointerWritesStateJsonOnceTheLogsHaveGrown) {
-  platform::PhaseFairMutex chain_lock;
+  ChainLock chain_lock;
   const std::string first = read_file(state_path());
   Checkpointer checkpointer(*storage_, state_, chain_lock);
   for (uint64_t i = 0; i < kCheckpointMinChanges; ++i) {
