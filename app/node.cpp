@@ -7,7 +7,6 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
-#include <shared_mutex>
 #include <sstream>
 #include <thread>
 #include <utility>
@@ -472,7 +471,7 @@ int run_node(int argc, char** argv) {
   // Claims a crash cut short are settled against the log, now caught up,
   // before anyone is answered.
   {
-    std::shared_lock lock(chain_lock);
+    platform::ReadLock lock(chain_lock);
     if (std::string settle_error; !server.game.settle_pending_claims(storage, settle_error)) {
       std::cout << "[NODO] " << settle_error << ". Avvio interrotto." << std::endl;
       p2p.stop_server();
@@ -481,7 +480,7 @@ int run_node(int argc, char** argv) {
   }
   uint64_t stake = 0;
   if (!validator.empty()) {
-    std::shared_lock lock(chain_lock);
+    platform::ReadLock lock(chain_lock);
     stake = state.get_stake(validator);
   }
   const bool qualified = !validator.empty() && stake >= kMinValidatorStake;

@@ -7,14 +7,18 @@
 // of readers never keeps a writer out, nor writers the readers.
 //
 // Lock order: the chain lock first; inside it the game lock, the mempool's
-// lock and the storage's own locks may be taken, never the other way round.
+// lock and the storage's own locks may be taken, never the other way round
+// (docs/ARCHITECTURE.md, "Lock order").
 #pragma once
 
 #include "platform/phase_fair_mutex.h"
+#include "platform/thread_annotations.h"
 
 namespace ZezozuRiziv {
 
-class ChainLock : public platform::PhaseFairMutex {
+// Held through platform::ReadLock and platform::WriteLock, which clang's
+// thread-safety analysis checks against the members GUARDED_BY it.
+class CAPABILITY("mutex") ChainLock : public platform::PhaseFairMutex {
  public:
   ChainLock() = default;
 };

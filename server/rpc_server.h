@@ -20,6 +20,7 @@
 #include "chain/state.h"
 #include "game/game_clock.h"
 #include "game/game_engine.h"
+#include "platform/thread_annotations.h"
 #include "server/faucet.h"
 #include "server/http_transport.h"
 #include "server/router.h"
@@ -80,10 +81,12 @@ class RPCServer {
   // minted to `address`, saved, and a console line. Takes the chain lock
   // exclusively: REQUIRES the caller not to hold it.
   [[nodiscard]] LedgerResult fund_metamask_account(const std::string& address, uint64_t coins,
-                                                   FundReceipt& receipt);
+                                                   FundReceipt& receipt) EXCLUDES(chain_lock);
 
   // The answer text to one JSON-RPC request (or batch).
   std::string process_json_rpc(const std::string& body);
+  // The batch of one request's ledger changes, opened without the chain lock.
+  RequestBatch open_batch() const EXCLUDES(chain_lock) { return route_context_.open_batch(); }
 
   // Sends the file when it exists and is a regular file; false when nothing
   // was sent. Files are cached in RAM by path and modification time.
@@ -91,9 +94,11 @@ class RPCServer {
                                         const std::string& content_type);
 
   // What the JSON-RPC and the routes share.
-  State& state;  // guarded by chain_lock
+  State& state GUARDED_BY(chain_lock);
   Mempool& mempool;
-  Storage& storage;  // guarded by chain_lock
+  // Its blocks, logs and indexes are guarded by chain_lock; not annotated
+  // as a whole, since its group commit is waited for without it.
+  Storage& storage;
   GameEngine game;
   const uint16_t port;
   const uint64_t chain_id;
@@ -103,9 +108,9 @@ class RPCServer {
   // Guarded by the chain lock: wallet transfers by hash, the last address
   // whose eth_getBalance met a zero balance, and the time (Unix seconds) of
   // the last faucet grant per lower-cased address.
-  std::unordered_map<std::string, StoredEvmTx> evm_transactions;
-  std::string current_wallet_address;
-  FaucetRateMap faucet_rate_map;
+  std::unordered_map<std::string, StoredEvmTx> evm_transactions GUARDED_BY(chain_lock);
+  std::string current_wallet_address GUARDED_BY(chain_lock);
+  FaucetRateMap faucet_rate_map GUARDED_BY(chain_lock);
 
   ServerCounters counters;
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <iostream>
-#include <mutex>
 
 #include "chain/accounts.h"
 #include "chain/tokenomics.h"
@@ -423,7 +422,7 @@ LedgerResult RequestBatch::close() {
     return LedgerResult::failure(kStateSaveFailedMessage);
   }
   if (storage_.checkpoint_every_change()) {
-    std::unique_lock lock(chain_lock_);
+    platform::WriteLock lock(chain_lock_);
     if (!storage_.save_state(state_)) {
       std::cout << "[STORAGE] Attenzione: checkpoint " << storage_.state_path() << " non scritto"
                 << std::endl;

@@ -16,7 +16,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <shared_mutex>
 #include <string>
 
 #include "chain/block.h"
@@ -24,6 +23,7 @@
 #include "chain/state.h"
 #include "chain/state_undo.h"
 #include "chain/tokenomics.h"
+#include "platform/thread_annotations.h"
 #include "storage/block_rules.h"
 #include "storage/credits_log.h"
 #include "storage/storage.h"
@@ -276,12 +276,12 @@ class Ledger {
 // Batches do not nest. A batch that changed nothing closes at once.
 class RequestBatch {
  public:
-  RequestBatch(Storage& storage, State& state, ChainLock& chain_lock);
+  RequestBatch(Storage& storage, State& state, ChainLock& chain_lock) EXCLUDES(chain_lock);
   ~RequestBatch();
   RequestBatch(const RequestBatch&) = delete;
   RequestBatch& operator=(const RequestBatch&) = delete;
 
-  LedgerResult close();
+  LedgerResult close() EXCLUDES(chain_lock_);
   // How many changes were made in this batch so far; read on the batch's
   // own thread.
   uint64_t changes() const { return changes_; }
@@ -291,7 +291,7 @@ class RequestBatch {
  private:
   friend class Ledger;
   Storage& storage_;
-  State& state_;
+  State& state_ GUARDED_BY(chain_lock_);
   ChainLock& chain_lock_;
   uint64_t last_ticket_ = 0;
   uint64_t changes_ = 0;  // touched only on the batch's own thread

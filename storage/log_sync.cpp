@@ -10,7 +10,7 @@
 namespace ZezozuRiziv {
 
 uint64_t Storage::add_pending(bool is_block, uint64_t size_before, StateUndo undo) {
-  std::lock_guard lock(sync_mutex_);
+  platform::MutexLock lock(sync_mutex_);
   const uint64_t ticket = ++issued_;
   (is_block ? blocks_dirty_ : credits_dirty_) = true;
   pending_.push_back(PendingChange{ticket, is_block, size_before, std::move(undo)});
@@ -18,7 +18,7 @@ uint64_t Storage::add_pending(bool is_block, uint64_t size_before, StateUndo und
 }
 
 uint64_t Storage::last_ticket() const {
-  std::lock_guard lock(sync_mutex_);
+  platform::MutexLock lock(sync_mutex_);
   return issued_;
 }
 
@@ -30,7 +30,7 @@ bool Storage::is_undone(uint64_t ticket) const {
 }
 
 bool Storage::wait_durable(uint64_t ticket, ChainLock* chain_lock) {
-  std::unique_lock lock(sync_mutex_);
+  platform::MutexLock lock(sync_mutex_);
   while (true) {
     if (ticket <= settled_) return !is_undone(ticket);
     if (sync_failed_) {
@@ -41,15 +41,15 @@ bool Storage::wait_durable(uint64_t ticket, ChainLock* chain_lock) {
       // Undoing needs the chain lock, which comes before this one.
       lock.unlock();
       {
-        std::unique_lock chain(*chain_lock);
-        std::lock_guard again(sync_mutex_);
+        platform::WriteLock chain(*chain_lock);
+        platform::MutexLock again(sync_mutex_);
         if (sync_failed_) undo_pending();
       }
       lock.lock();
       continue;
     }
     if (leading_) {
-      sync_cv_.wait(lock);
+      lock.wait(sync_cv_);
       continue;
     }
     // Lead one sync for every change appended so far.

@@ -6,15 +6,17 @@
 // Callers hold the chain lock (shared for the reads, exclusive for every
 // append, save_state, load_state and reset_all_data). The first read may
 // load the cache, so the owner loads it before readers run concurrently.
-// The group commit (wait_durable) has a lock of its own, taken inside the
-// chain lock.
+// The group commit (wait_durable) has a lock of its own, sync_mutex_, and
+// the checkpoint file another, checkpoint_mutex_: each is taken inside the
+// chain lock, never around it, and neither inside the other. The chain
+// lock is not a member, so the REQUIRES lines that name it are comments;
+// the storage's own locks are annotated for clang's analysis.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -27,6 +29,8 @@
 #include "chain/state_undo.h"
 #include "chain/transaction.h"
 #include "platform/file_system.h"
+#include "platform/mutex.h"
+#include "platform/thread_annotations.h"
 #include "storage/credits_log.h"
 
 namespace ZezozuRiziv {
@@ -60,7 +64,7 @@ class Storage {
   bool has_persisted_chain() const;
   // Empties the cache and deletes "blocks.dat", "credits.dat", then
   // "state.json". REQUIRES: nothing waits in wait_durable.
-  void reset_all_data();
+  void reset_all_data() EXCLUDES(sync_mutex_);
 
   // Writes the checkpoint: makes every appended change durable first, then
   // replaces "state.json" crash-safely with the state text naming the last
@@ -68,7 +72,7 @@ class Storage {
   // be written (the old file then stays as it was). REQUIRES: the chain
   // lock held exclusively; `state` includes every cached block and credit
   // line and no other.
-  [[nodiscard]] bool save_state(const State& state);
+  [[nodiscard]] bool save_state(const State& state) EXCLUDES(sync_mutex_, checkpoint_mutex_);
   // A checkpoint taken but not yet written.
   struct Checkpoint {
     std::string text;     // the state text with its place in the logs
@@ -77,12 +81,13 @@ class Storage {
   };
   // The checkpoint of `state` as save_state would write it now.
   // REQUIRES: the chain lock held (shared is enough), as for save_state.
-  Checkpoint take_checkpoint(const State& state);
+  Checkpoint take_checkpoint(const State& state) EXCLUDES(sync_mutex_);
   // Writes a checkpoint once every change it includes is durable; one
   // older than the last written is skipped (true). False when a change it
   // includes was undone or the file could not be written.
   // REQUIRES: the chain lock NOT held.
-  [[nodiscard]] bool write_checkpoint(const Checkpoint& checkpoint, ChainLock& chain_lock);
+  [[nodiscard]] bool write_checkpoint(const Checkpoint& checkpoint, ChainLock& chain_lock)
+      EXCLUDES(chain_lock, sync_mutex_, checkpoint_mutex_);
   // Changes appended since the last checkpoint was written.
   uint64_t changes_since_checkpoint() const;
   // When set, every change writes the checkpoint before it is answered (as
@@ -90,7 +95,7 @@ class Storage {
   void set_checkpoint_every_change(bool on) { checkpoint_every_change_ = on; }
   bool checkpoint_every_change() const { return checkpoint_every_change_; }
   // True when the last written checkpoint includes the last cached block.
-  bool checkpoint_includes_last_block() const;
+  bool checkpoint_includes_last_block() const EXCLUDES(checkpoint_mutex_);
   // How many times save_state has written "state.json" through this object.
   uint64_t state_saves() const { return state_saves_; }
   // Reads "state.json" whole and strictly; `state` (and `tip`) change only
@@ -139,13 +144,14 @@ class Storage {
   void fail_syncs(bool on) { fail_syncs_.store(on); }
 
   // REQUIRES: the chain lock held exclusively, the change just appended.
-  uint64_t add_pending(bool is_block, uint64_t size_before, StateUndo undo);
+  uint64_t add_pending(bool is_block, uint64_t size_before, StateUndo undo) EXCLUDES(sync_mutex_);
   // The ticket of the last change registered.
-  uint64_t last_ticket() const;
+  uint64_t last_ticket() const EXCLUDES(sync_mutex_);
   // True once the change of `ticket` (and every earlier one) is durable;
   // false when it was undone. With `chain_lock` null the caller holds the
-  // chain lock exclusively; otherwise it must not hold it at all.
-  [[nodiscard]] bool wait_durable(uint64_t ticket, ChainLock* chain_lock);
+  // chain lock exclusively; otherwise it must not hold it at all (a choice
+  // made at run time, which the annotation cannot say).
+  [[nodiscard]] bool wait_durable(uint64_t ticket, ChainLock* chain_lock) EXCLUDES(sync_mutex_);
 
   // Reads "blocks.dat" into the cache once. Lines that do not hold a whole
   // block record are skipped (and counted on standard error); check_block_log
@@ -199,11 +205,10 @@ class Storage {
   void index_block_in_ram(uint64_t position) const;
   // Opens a log for appending once; a torn tail gets a line feed first.
   bool open_log(platform::AppendFile& file, const std::string& path);
-  // REQUIRES: the chain lock held exclusively and sync_mutex_.
-  void undo_pending();
-  bool is_undone(uint64_t ticket) const;
-  // REQUIRES: checkpoint_mutex_.
-  bool replace_state_file(const Checkpoint& checkpoint);
+  // REQUIRES: the chain lock held exclusively.
+  void undo_pending() REQUIRES(sync_mutex_);
+  bool is_undone(uint64_t ticket) const REQUIRES(sync_mutex_);
+  bool replace_state_file(const Checkpoint& checkpoint) REQUIRES(checkpoint_mutex_);
 
   // A line of "blocks.dat" that held no block.
   struct UnreadableLine {
@@ -225,22 +230,24 @@ class Storage {
   // Set when undone changes could not be cut from a log: no more appends.
   bool logs_broken_ = false;
 
-  mutable std::mutex sync_mutex_;
+  mutable platform::Mutex sync_mutex_;
   std::condition_variable sync_cv_;
-  uint64_t issued_ = 0;    // last ticket given; GUARDED_BY(sync_mutex_)
-  uint64_t settled_ = 0;   // every ticket up to it is durable or undone
-  bool leading_ = false;   // a sync of the logs is running
-  bool sync_failed_ = false;
+  uint64_t issued_ GUARDED_BY(sync_mutex_) = 0;   // last ticket given
+  uint64_t settled_ GUARDED_BY(sync_mutex_) = 0;  // every ticket up to it is durable or undone
+  bool leading_ GUARDED_BY(sync_mutex_) = false;  // a sync of the logs is running
+  bool sync_failed_ GUARDED_BY(sync_mutex_) = false;
   std::atomic<bool> fail_syncs_{false};
   std::atomic<uint64_t> log_syncs_{0};
-  bool blocks_dirty_ = false;
-  bool credits_dirty_ = false;
-  std::vector<std::pair<uint64_t, uint64_t>> undone_;  // ticket ranges undone
-  std::deque<PendingChange> pending_;  // tickets above settled_, oldest first
+  bool blocks_dirty_ GUARDED_BY(sync_mutex_) = false;
+  bool credits_dirty_ GUARDED_BY(sync_mutex_) = false;
+  // Ticket ranges undone.
+  std::vector<std::pair<uint64_t, uint64_t>> undone_ GUARDED_BY(sync_mutex_);
+  // Tickets above settled_, oldest first.
+  std::deque<PendingChange> pending_ GUARDED_BY(sync_mutex_);
 
   // Taken inside the chain lock, never around it.
-  mutable std::mutex checkpoint_mutex_;
-  uint64_t checkpoint_blocks_ = 0;  // GUARDED_BY(checkpoint_mutex_)
+  mutable platform::Mutex checkpoint_mutex_;
+  uint64_t checkpoint_blocks_ GUARDED_BY(checkpoint_mutex_) = 0;
   std::atomic<uint64_t> checkpoint_ticket_{0};  // the last change the file includes
 
   mutable bool cache_loaded_ = false;

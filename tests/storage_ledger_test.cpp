@@ -1,3 +1,4 @@
+#include "chain/chain_lock.h"
 #include "storage/ledger.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +15,6 @@
 #include <thread>
 
 #include "chain/accounts.h"
-#include "chain/chain_lock.h"
 #include "chain/tokenomics.h"
 #include "chain/wallet.h"
 #include "storage/checkpointer.h"
