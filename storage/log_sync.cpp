@@ -10,18 +10,18 @@
 
 namespace ZezozuRiziv {
 
-uint64_t Storage::add_pending(bool is_block, uint64_t size_before, StateJournal journal) {
+uint64_t Storage::add_pending(bool is_block, uint64_t size_before, StateUndo undo) {
   const uint64_t ticket = commit_.add([is_block](LogsToSync& logs, uint64_t) {
     (is_block ? logs.blocks : logs.credits) = true;
   });
   // The undo of a change already durable is no longer needed.
   const uint64_t settled = commit_.settled();
   while (!pending_.empty() && pending_.front().ticket <= settled) pending_.pop_front();
-  pending_.push_back(PendingChange{ticket, is_block, size_before, std::move(journal)});
+  pending_.push_back(PendingChange{ticket, is_block, size_before, std::move(undo)});
   return ticket;
 }
 
-bool Storage::wait_durable(uint64_t ticket, platform::PhaseFairMutex* chain_lock) {
+bool Storage::wait_durable(uint64_t ticket, ChainLock* chain_lock) {
   const auto sync_logs = [this](const LogsToSync& logs) {
     // Credits first: a block may spend a credit, never the reverse, so a
     // crash between the two syncs leaves nothing a replay cannot apply.
@@ -35,7 +35,7 @@ bool Storage::wait_durable(uint64_t ticket, platform::PhaseFairMutex* chain_lock
     undo_failed();
   } else if (commit_.failed_from() != 0) {
     // Undoing needs the chain lock, which comes before the commit's own.
-    std::unique_lock chain(*chain_lock);
+    platform::WriteLock chain(*chain_lock);
     undo_failed();
   }
   return false;
@@ -57,7 +57,7 @@ void Storage::undo_failed() {
       cut = credits_file_.truncate(change.size_before) && cut;
       if (credit_lines_ && *credit_lines_ > 0) --*credit_lines_;
     }
-    change.journal.restore();
+    change.undo.restore();
     pending_.pop_back();
   }
   if (!cut) {

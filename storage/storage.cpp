@@ -178,13 +178,13 @@ bool Storage::save_state(const State& state) {
   // from the logs.
   if (!wait_durable(last_ticket(), nullptr)) return false;
   const Checkpoint checkpoint = take_checkpoint(state);
-  std::lock_guard lock(checkpoint_mutex_);
+  platform::MutexLock lock(checkpoint_mutex_);
   return replace_state_file(checkpoint);
 }
 
-bool Storage::write_checkpoint(const Checkpoint& checkpoint, platform::PhaseFairMutex& chain_lock) {
+bool Storage::write_checkpoint(const Checkpoint& checkpoint, ChainLock& chain_lock) {
   if (!wait_durable(checkpoint.ticket, &chain_lock)) return false;
-  std::lock_guard lock(checkpoint_mutex_);
+  platform::MutexLock lock(checkpoint_mutex_);
   if (checkpoint.ticket < checkpoint_ticket_.load()) return true;
   return replace_state_file(checkpoint);
 }
@@ -194,7 +194,7 @@ uint64_t Storage::changes_since_checkpoint() const {
 }
 
 bool Storage::checkpoint_includes_last_block() const {
-  std::lock_guard lock(checkpoint_mutex_);
+  platform::MutexLock lock(checkpoint_mutex_);
   return !cache_.empty() && checkpoint_blocks_ >= cache_.size();
 }
 
