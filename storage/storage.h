@@ -205,8 +205,7 @@ class Storage {
   // Undoes the changes of a failed sync, if no other waiter did.
   // REQUIRES: the chain lock held exclusively.
   void undo_failed();
-  // REQUIRES: checkpoint_mutex_.
-  bool replace_state_file(const Checkpoint& checkpoint);
+  bool replace_state_file(const Checkpoint& checkpoint) REQUIRES(checkpoint_mutex_);
 
   // A line of "blocks.dat" that held no block.
   struct UnreadableLine {
