@@ -153,6 +153,10 @@ void set_no_delay(SocketHandle socket) {
   ::setsockopt(fd(socket), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
+void set_defer_accept(SocketHandle listener, int seconds) {
+  ::setsockopt(fd(listener), IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds);
+}
+
 void set_io_timeouts(SocketHandle socket, int timeout_ms) {
   timeval tv{};
   tv.tv_sec = timeout_ms / 1000;
@@ -186,12 +190,14 @@ bool receive_exact(SocketHandle socket, char* data, size_t len) {
   return true;
 }
 
-bool send_all(SocketHandle socket, std::string_view data, int timeout_ms) {
+namespace {
+
+bool send_with_flags(SocketHandle socket, std::string_view data, int timeout_ms, int flags) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   const char* p = data.data();
   size_t left = data.size();
   while (left > 0) {
-    const ssize_t n = ::send(fd(socket), p, left, MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t n = ::send(fd(socket), p, left, MSG_NOSIGNAL | MSG_DONTWAIT | flags);
     if (n > 0) {
       p += n;
       left -= static_cast<size_t>(n);
@@ -206,6 +212,20 @@ bool send_all(SocketHandle socket, std::string_view data, int timeout_ms) {
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool send_all(SocketHandle socket, std::string_view data, int timeout_ms) {
+  return send_with_flags(socket, data, timeout_ms, 0);
+}
+
+bool send_last(SocketHandle socket, std::string_view data, int timeout_ms) {
+  // The tail held back (MSG_MORE) leaves with the FIN the shutdown adds: one
+  // packet less for both ends of every one-answer connection.
+  const bool sent = send_with_flags(socket, data, timeout_ms, MSG_MORE);
+  ::shutdown(fd(socket), SHUT_WR);
+  return sent;
 }
 
 void shutdown_socket(SocketHandle socket) { ::shutdown(fd(socket), SHUT_RDWR); }

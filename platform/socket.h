@@ -47,6 +47,10 @@ SocketHandle connect_tcp(const std::string& ipv4, uint16_t port, int timeout_ms)
 
 // TCP_NODELAY; set on a listener, every socket it accepts has it too.
 void set_no_delay(SocketHandle socket);
+// On a listener: a connection reaches accept only once its first bytes have
+// come, or after about `seconds` (a silent client then comes as before), so
+// a server that reads at once does not find it empty.
+void set_defer_accept(SocketHandle listener, int seconds);
 // SO_RCVTIMEO and SO_SNDTIMEO in milliseconds.
 void set_io_timeouts(SocketHandle socket, int timeout_ms);
 
@@ -62,6 +66,10 @@ long receive(SocketHandle socket, char* data, size_t len, int timeout_ms);
 // Sends all of `data`, resuming after partial writes, for at most
 // `timeout_ms` in all. Never raises SIGPIPE. False when the socket failed.
 bool send_all(SocketHandle socket, std::string_view data, int timeout_ms);
+// send_all for the last bytes a connection carries, then the sending side is
+// shut: the peer reads them and then the end of the stream. Nothing more may
+// be sent on the socket.
+bool send_last(SocketHandle socket, std::string_view data, int timeout_ms);
 
 // Ends both directions: wakes a thread blocked in accept or receive on the
 // socket. The descriptor stays open until close_socket.

@@ -82,6 +82,9 @@ bool HttpTransport::start() {
   }
   // Inherited by every accepted socket: no option to set per connection.
   platform::set_no_delay(listener_);
+  // A connection comes to a worker with its request: no empty first read, no
+  // second wake-up for its bytes.
+  platform::set_defer_accept(listener_, kDeferAcceptSeconds);
   // Workers try to accept before they wait, and wait only when nothing is there.
   platform::set_nonblocking(listener_);
   bound_port_ = platform::local_port(listener_);
@@ -552,7 +555,7 @@ HttpTransport::ReadStep HttpTransport::read_available(HttpExchange& exchange,
       case http::RequestReader::Progress::kComplete:
         return ReadStep::kReady;
       case http::RequestReader::Progress::kPreflight:
-        platform::send_all(exchange.client, kPreflightAnswer, options_.idle_timeout_ms);
+        platform::send_last(exchange.client, kPreflightAnswer, options_.idle_timeout_ms);
         exchange.answered = true;
         return ReadStep::kDone;
       case http::RequestReader::Progress::kTooLarge:
@@ -687,7 +690,7 @@ void HttpTransport::send_http_response(HttpExchange& exchange, int status,
   answer += std::to_string(body.size());
   answer += "\r\n\r\n";
   answer += body;
-  platform::send_all(exchange.client, answer, options_.idle_timeout_ms);
+  platform::send_last(exchange.client, answer, options_.idle_timeout_ms);
   exchange.answered = true;
 }
 

@@ -60,6 +60,9 @@ inline constexpr size_t kMinWorkers = 16;
 // Stand-by threads per worker at most, serving while workers wait for the
 // disk; started only when needed.
 inline constexpr size_t kStandbyPerWorker = 1;
+// A connection that sends nothing is handed to the workers after about this
+// long, and the idle time-out runs from there.
+inline constexpr int kDeferAcceptSeconds = 1;
 // How long every worker may stay busy without taking new work before the
 // acceptor moves waiting connections into the queue.
 inline constexpr int kStallMs = 10;
