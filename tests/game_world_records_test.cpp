@@ -15,7 +15,8 @@ namespace {
 
 // The lines only a journal holds (tests/data/world_every_record.journal): a
 // player crediting its community with and without its entry's total, a
-// community's own fields, a member put in place.
+// community's own fields, a member put in place, and removals with and
+// without a key and a second field.
 TEST(WorldRecords, JournalOnlyLinesAreWrittenBackAsTheyWereRead) {
   const std::string journal = game_test::read_file(ROZEVE_TEST_DATA_DIR "/world_every_record.journal");
   const JournalScan scan = scan_journal(journal);
@@ -37,16 +38,25 @@ TEST(WorldRecords, JournalOnlyLinesAreWrittenBackAsTheyWereRead) {
       ASSERT_TRUE(read_community_fields(f, c));
       append_community_own_line(out, c, kCommunityOwnTag);
     } else if (f[0] == "CERMU") {
+      std::string_view cer_id;
       CERMember m;
-      ASSERT_TRUE(read_member_fields(f, m));
-      append_member_line(out, std::string(f[1]), m, kMemberUpdateTag);
+      ASSERT_TRUE(read_member_fields(f, cer_id, m));
+      append_member_line(out, std::string(cer_id), m, kMemberUpdateTag);
+    } else if (f[0] == "X") {
+      RemovalFields removal;
+      ASSERT_TRUE(read_removal_fields(f, removal));
+      append_removal_line(out, removal.tag, removal.key.value_or(""), removal.second.value_or(""));
     } else {
       continue;
     }
     EXPECT_EQ(out, std::string(line) + "\n");
-    kinds += std::string(f[0]) + (f[0] == "PC" ? std::to_string(f.size()) : "") + " ";
+    kinds += f[0];
+    if (f[0] == "PC") kinds += std::to_string(f.size());
+    if (f[0] == "X") kinds.append("|").append(f[1]);
+    kinds += ' ';
   }
-  EXPECT_EQ(kinds, "CERH PC31 PC32 CERH CERMU CERMU ");
+  EXPECT_EQ(kinds,
+            "CERH PC31 PC32 CERH CERMU CERMU X|CERMSG X|CERM X|QC X|SB X|QQ X|CLAIM X|CER X|U X|P X|L ");
 }
 
 }  // namespace
