@@ -11,12 +11,12 @@
 #include "app/demo.h"
 #include "app/help.h"
 #include "app/node.h"
+#include "chain/chain_lock.h"
 #include "chain/mempool.h"
 #include "chain/state.h"
 #include "chain/tokenomics.h"
 #include "chain/wallet.h"
 #include "crypto/text.h"
-#include "platform/phase_fair_mutex.h"
 #include "server/account_keys.h"
 #include "server/faucet.h"
 #include "server/rpc_server.h"
@@ -50,8 +50,11 @@ std::string choose_data_dir() {
 // named, instead of zero figures. A `writer` also clears the traces of a
 // crash from credits.dat, so that it can append.
 bool read_ledger(Storage& storage, State& state, bool writer = false) {
+  Ledger ledger(storage, state);
   CatchUpReport report;
-  if (LedgerResult read = Ledger(storage, state).load_and_catch_up(report, false, writer); !read) {
+  LedgerResult read = ledger.load_and_catch_up(report);
+  if (read && writer) read = ledger.cut_crash_traces(report);
+  if (!read) {
     std::cout << "[STORAGE] " << read.error << "\n";
     return false;
   }
@@ -184,7 +187,7 @@ int fund_command(int argc, char** argv) {
     return kExitFailure;
   }
   Mempool mempool;
-  platform::PhaseFairMutex chain_lock;
+  ChainLock chain_lock;
   RPCServer server(state, mempool, storage, chain_lock, kDefaultRpcPort, kChainId);
   // The engine has named the file; nothing is credited next to a world
   // that the node would refuse to start with.

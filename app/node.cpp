@@ -7,7 +7,6 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
-#include <shared_mutex>
 #include <sstream>
 #include <thread>
 #include <utility>
@@ -17,13 +16,13 @@
 #include "app/peer_handlers.h"
 #include "chain/accounts.h"
 #include "chain/block.h"
+#include "chain/chain_lock.h"
 #include "chain/mempool.h"
 #include "chain/state.h"
 #include "chain/wallet.h"
 #include "crypto/text.h"
 #include "p2p/p2p_node.h"
 #include "platform/process.h"
-#include "platform/phase_fair_mutex.h"
 #include "server/rpc_server.h"
 #include "platform/directory_lock.h"
 #include "platform/file_system.h"
@@ -82,7 +81,9 @@ void refuse_start(const std::string& reason, const std::string& note) {
 bool open_ledger(Storage& storage, State& state, const std::string& note) {
   Ledger ledger(storage, state);
   CatchUpReport report;
-  if (LedgerResult opened = ledger.load_and_catch_up(report, false, true); !opened) {
+  LedgerResult opened = ledger.load_and_catch_up(report);
+  if (opened) opened = ledger.cut_crash_traces(report);
+  if (!opened) {
     refuse_start(opened.error, note);
     return false;
   }
@@ -125,7 +126,7 @@ bool open_ledger(Storage& storage, State& state, const std::string& note) {
               << "[INIT] Dotato Game Reward Pool (" << kRewardPoolAddress << ") con 500.000 RUZ.\n";
     return true;
   }
-  if (report.replayed + report.credits_replayed > 0) {
+  if (report.replayed_any()) {
     if (!ledger.checkpoint()) {
       refuse_start("Impossibile salvare " + storage.state_path(), note);
       return false;
@@ -438,7 +439,7 @@ int run_node(int argc, char** argv) {
   Storage storage(kNodeDataDir);
   State state;
   Mempool mempool;
-  platform::PhaseFairMutex chain_lock;
+  ChainLock chain_lock;
   if (!open_ledger(storage, state, traces.note(kNodeDataDir))) return kExitFailure;
   // Stopped (and joined) after the server and the peer node, which write.
   Checkpointer checkpointer(storage, state, chain_lock);
@@ -470,7 +471,7 @@ int run_node(int argc, char** argv) {
   // Claims a crash cut short are settled against the log, now caught up,
   // before anyone is answered.
   {
-    std::shared_lock lock(chain_lock);
+    platform::ReadLock lock(chain_lock);
     if (std::string settle_error; !server.game.settle_pending_claims(storage, settle_error)) {
       std::cout << "[NODO] " << settle_error << ". Avvio interrotto." << std::endl;
       p2p.stop_server();
@@ -479,7 +480,7 @@ int run_node(int argc, char** argv) {
   }
   uint64_t stake = 0;
   if (!validator.empty()) {
-    std::shared_lock lock(chain_lock);
+    platform::ReadLock lock(chain_lock);
     stake = state.get_stake(validator);
   }
   const bool qualified = !validator.empty() && stake >= kMinValidatorStake;

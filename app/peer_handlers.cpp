@@ -8,9 +8,9 @@
 namespace ZezozuRiziv {
 
 bool handle_peer_transaction(const Transaction& tx, Mempool& mempool, Storage& storage,
-                             State& state, platform::PhaseFairMutex& chain_lock) {
+                             State& state, ChainLock& chain_lock) {
   if (!tx.verify()) return false;
-  std::unique_lock lock(chain_lock);
+  platform::WriteLock lock(chain_lock);
   const RuleContext context{Ledger(storage, state).genesis_treasury()};
   if (LedgerResult admitted = check_peer_transaction(tx, context); !admitted) {
     if (is_peer_admission_refusal(admitted.error)) {
@@ -26,10 +26,10 @@ bool handle_peer_transaction(const Transaction& tx, Mempool& mempool, Storage& s
 }
 
 bool handle_peer_block(const Block& block, Storage& storage, State& state,
-                       platform::PhaseFairMutex& chain_lock) {
+                       ChainLock& chain_lock) {
   // Hashes and signatures are checked before the lock: they need no state.
   if (!block.verify()) return false;
-  std::unique_lock lock(chain_lock);
+  platform::WriteLock lock(chain_lock);
   CommittedBlock committed;
   const LedgerResult result = Ledger(storage, state).commit_peer_block(block, committed);
   if (!result) {

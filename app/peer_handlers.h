@@ -1,12 +1,12 @@
 // What the node does with what peers send.
 #pragma once
 
-
 #include "chain/block.h"
+#include "chain/chain_lock.h"
 #include "chain/mempool.h"
 #include "chain/state.h"
 #include "chain/transaction.h"
-#include "platform/phase_fair_mutex.h"
+#include "platform/thread_annotations.h"
 #include "storage/storage.h"
 
 namespace ZezozuRiziv {
@@ -17,7 +17,7 @@ namespace ZezozuRiziv {
 // block sealed from it can carry it. Takes the chain lock exclusively, then
 // the mempool's own. Returns whether the transaction was added.
 bool handle_peer_transaction(const Transaction& tx, Mempool& mempool, Storage& storage,
-                             State& state, platform::PhaseFairMutex& chain_lock);
+                             State& state, ChainLock& chain_lock) EXCLUDES(chain_lock);
 
 // A verified block that extends the stored chain goes through the ledger's
 // peer rule (Ledger::commit_peer_block): applied with no reward, appended,
@@ -25,6 +25,6 @@ bool handle_peer_transaction(const Transaction& tx, Mempool& mempool, Storage& s
 // admission refusal is reported on the console. Takes the chain lock
 // exclusively. Returns whether the block was taken.
 bool handle_peer_block(const Block& block, Storage& storage, State& state,
-                       platform::PhaseFairMutex& chain_lock);
+                       ChainLock& chain_lock) EXCLUDES(chain_lock);
 
 }  // namespace ZezozuRiziv

@@ -92,8 +92,9 @@ static void BM_CatchUp10000Blocks(benchmark::State& st) {
     Storage storage((f.dir / "data").string());
     State state;
     CatchUpReport report;
-    if (!Ledger(storage, state).load_and_catch_up(report, true).ok ||
-        report.replayed != kLoggedBlocks) {
+    Ledger ledger(storage, state);
+    if (!ledger.load_and_catch_up(report).ok || report.replayed != kLoggedBlocks ||
+        !ledger.checkpoint().ok) {
       st.SkipWithError("the catch-up did not apply every block");
       return;
     }

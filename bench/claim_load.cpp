@@ -21,10 +21,10 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "chain/chain_lock.h"
 #include "chain/mempool.h"
 #include "chain/state.h"
 #include "platform/socket.h"
-#include "platform/phase_fair_mutex.h"
 #include "server/rpc_server.h"
 #include "storage/ledger.h"
 #include "storage/storage.h"
@@ -64,7 +64,7 @@ RunResult run(const std::filesystem::path& dir, int seconds, int clients) {
   }
   Storage storage(dir.string());
   State state;
-  platform::PhaseFairMutex chain_lock;
+  ChainLock chain_lock;
   Mempool mempool;
   {
     CommittedBlock genesis;

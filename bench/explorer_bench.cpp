@@ -14,11 +14,11 @@
 #include <shared_mutex>
 #include <string>
 
+#include "chain/chain_lock.h"
 #include "chain/mempool.h"
 #include "chain/state.h"
 #include "chain_fixture.h"
 #include "game/game_engine.h"
-#include "platform/phase_fair_mutex.h"
 #include "server/router.h"
 #include "storage/storage.h"
 
@@ -40,7 +40,7 @@ struct LoadedChain {
   State state;
   Mempool mempool;
   Storage storage;
-  platform::PhaseFairMutex chain_lock;
+  ChainLock chain_lock;
   GameEngine game;
   FaucetRateMap faucet;
   std::string validator;

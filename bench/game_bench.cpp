@@ -71,20 +71,20 @@ namespace ZezozuRiziv {
 class GameEngineTestPeer {
  public:
   static void refuse_saves(GameEngine& engine) {
-    std::unique_lock lock(engine.game_mutex);
+    platform::WriteLock lock(engine.game_mutex);
     engine.load_failed_ = true;
   }
   // Runs `change(players, parcels)` under the game lock, then files the
   // lots it put on the market.
   template <typename Change>
   static void change_world(GameEngine& engine, Change change) {
-    std::unique_lock lock(engine.game_mutex);
+    platform::WriteLock lock(engine.game_mutex);
     change(engine.players, engine.parcels);
     for (auto& [key, lot] : engine.parcels) engine.parcel_index_.refile_market(lot);
   }
   // The players copied and sorted, read under the shared game lock.
   static std::vector<PlayerProfile> sorted_players(const GameEngine& engine) {
-    std::shared_lock lock(engine.game_mutex);
+    platform::ReadLock lock(engine.game_mutex);
     std::vector<PlayerProfile> all;
     all.reserve(engine.players.size());
     for (const auto& [key, p] : engine.players) all.push_back(p);

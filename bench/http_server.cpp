@@ -13,10 +13,10 @@
 #include <string>
 #include <string_view>
 
+#include "chain/chain_lock.h"
 #include "chain/mempool.h"
 #include "chain/state.h"
 #include "chain_fixture.h"
-#include "platform/phase_fair_mutex.h"
 #include "platform/process.h"
 #include "server/rpc_server.h"
 #include "storage/storage.h"
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
   State state;
   if (chain_blocks > 0) rozeve_bench::fund_watched_account(state);
   Mempool mempool;
-  platform::PhaseFairMutex chain_lock;
+  ChainLock chain_lock;
   ServerOptions options;
   options.bind_address = "127.0.0.1";
   options.dapp_dir = argv[2];

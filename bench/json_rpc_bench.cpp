@@ -14,9 +14,9 @@
 #include <vector>
 #include <cstdio>
 
+#include "chain/chain_lock.h"
 #include "chain/mempool.h"
 #include "chain/state.h"
-#include "platform/phase_fair_mutex.h"
 #include "server/rpc_server.h"
 #include "storage/storage.h"
 
@@ -53,7 +53,7 @@ class Node {
   std::filesystem::path dir_;
   ZezozuRiziv::State state_;
   ZezozuRiziv::Mempool mempool_;
-  platform::PhaseFairMutex chain_lock_;
+  ZezozuRiziv::ChainLock chain_lock_;
   std::unique_ptr<ZezozuRiziv::Storage> storage_;
   std::unique_ptr<ZezozuRiziv::RPCServer> server_;
 };

@@ -87,7 +87,7 @@ class Node {
   fs::path dir_;
   State state_;
   Mempool mempool_;
-  platform::PhaseFairMutex chain_lock_;
+  ChainLock chain_lock_;
   std::unique_ptr<Storage> storage_;
   std::unique_ptr<RPCServer> server_;
   std::unique_ptr<Checkpointer> checkpointer_;

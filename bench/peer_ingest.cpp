@@ -40,13 +40,13 @@
 #include "app/peer_handlers.h"
 #include "chain/accounts.h"
 #include "chain/block.h"
+#include "chain/chain_lock.h"
 #include "chain/state.h"
 #include "chain/transaction.h"
 #include "chain/wallet.h"
 #include "p2p/p2p_node.h"
 #include "platform/socket.h"
 #include "bench_support.h"
-#include "platform/phase_fair_mutex.h"
 #include "storage/ledger.h"
 #include "storage/storage.h"
 
@@ -152,7 +152,7 @@ bool first_start(Storage& storage, State& state, const std::string& treasury) {
   return Ledger(storage, state).commit_genesis(treasury, genesis).ok;
 }
 
-size_t chain_length(const Storage& storage, platform::PhaseFairMutex& chain_lock) {
+size_t chain_length(const Storage& storage, ChainLock& chain_lock) {
   std::shared_lock lock(chain_lock);
   return storage.get_blocks_cached().size();
 }
@@ -167,7 +167,7 @@ int run_in(const fs::path& data_dir) {
 
   Storage storage(data_dir.string());
   State state;
-  platform::PhaseFairMutex chain_lock;
+  ChainLock chain_lock;
   if (!first_start(storage, state, treasury.address())) {
     std::cerr << "peer_ingest: the genesis block could not be written in " << data_dir << "\n";
     return 1;

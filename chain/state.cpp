@@ -6,7 +6,7 @@
 
 #include "chain/accounts.h"
 #include "chain/record_text.h"
-#include "chain/state_journal.h"
+#include "chain/state_undo.h"
 #include "chain/tokenomics.h"
 
 namespace ZezozuRiziv {
@@ -186,10 +186,10 @@ bool State::apply_transaction(const Transaction& tx) {
 bool State::apply_block(const Block& block, uint64_t reward) {
   // Only these accounts can change: the transactions' own, the fee accounts
   // and the validator.
-  StateJournal journal(*this);
-  journal.remember_block_accounts(block);
-  auto fail = [&journal] {
-    journal.restore();
+  StateUndo undo(*this);
+  undo.remember_block_accounts(block);
+  auto fail = [&undo] {
+    undo.restore();
     return false;
   };
 

@@ -91,7 +91,7 @@ void GameEngine::set_session_unlocked(UserAccount& account, const std::string& t
 }
 
 std::string GameEngine::free_username_unlocked(const std::string& wanted, uint64_t now) const {
-  const auto taken = [this](const std::string& name) {
+  const auto taken = [this](const std::string& name) REQUIRES_SHARED(game_mutex) {
     return username_index.count(RozeveCrypto::ascii_lower(name)) != 0;
   };
   if (!taken(wanted)) return wanted;
@@ -105,7 +105,7 @@ std::string GameEngine::free_username_unlocked(const std::string& wanted, uint64
 
 bool GameEngine::register_user(const std::string& username_in, const std::string& email_in,
                                const std::string& password, std::string& out) {
-  return change(out, [&](std::string& out) {
+  return change(out, [&](std::string& out) REQUIRES(game_mutex) {
     const std::string username(trim_blanks(clean_world_text(username_in)));
     const std::string email(trim_blanks(RozeveCrypto::ascii_lower(clean_world_text(email_in))));
     const std::string lower_username = RozeveCrypto::ascii_lower(username);
@@ -158,7 +158,7 @@ bool GameEngine::register_user(const std::string& username_in, const std::string
 }
 
 bool GameEngine::login_user(const std::string& identifier_in, const std::string& password, std::string& out) {
-  return change(out, [&](std::string& out) {
+  return change(out, [&](std::string& out) REQUIRES(game_mutex) {
     const std::string identifier = RozeveCrypto::ascii_lower(trim_blanks(identifier_in));
 
     const auto by_email = email_index.find(identifier);
@@ -189,7 +189,7 @@ bool GameEngine::login_user(const std::string& identifier_in, const std::string&
 bool GameEngine::login_google_user(const std::string& google_id_in, const std::string& email_in,
                                    const std::string& name_in, const std::string& avatar_url_in,
                                    std::string& out) {
-  return change(out, [&](std::string& out) {
+  return change(out, [&](std::string& out) REQUIRES(game_mutex) {
     const std::string google_id = clean_world_text(google_id_in);
     const std::string email = RozeveCrypto::ascii_lower(clean_world_text(email_in));
     const std::string name = clean_world_text(name_in);
@@ -266,7 +266,7 @@ bool GameEngine::login_google_user(const std::string& google_id_in, const std::s
 }
 
 bool GameEngine::logout_user(const std::string& session_token, std::string& out) {
-  return change(out, [&](std::string& out) {
+  return change(out, [&](std::string& out) REQUIRES(game_mutex) {
     const auto session = sessions.find(session_token);
     if (session != sessions.end()) {
       const auto user = users.find(session->second);
@@ -287,7 +287,7 @@ bool GameEngine::logout_user(const std::string& session_token, std::string& out)
 }
 
 bool GameEngine::get_user_profile(const std::string& session_token, std::string& out) const {
-  std::shared_lock lock(game_mutex);
+  platform::ReadLock lock(game_mutex);
   const UserAccount* account = session_account_unlocked(session_token);
   if (account == nullptr) return refuse(out, kNoSessionMessage);
   JsonWriter json;
@@ -303,7 +303,7 @@ bool GameEngine::connect_user_wallet(const std::string& token_or_user_id, const 
   // Only an address a wallet holds: any other text would move the profile
   // and its lots to a key that no one can play or be paid on.
   if (!RozeveCrypto::CryptoKeys::is_valid_address(wallet_in)) return refuse(out, kBadAddressMessage);
-  return change(out, [&](std::string& out) {
+  return change(out, [&](std::string& out) REQUIRES(game_mutex) {
     auto user = users.end();
     if (const auto session = sessions.find(token_or_user_id); session != sessions.end()) {
       user = users.find(session->second);

@@ -130,7 +130,7 @@ bool GameEngine::admin_token_valid_unlocked(const std::string& token) const {
 }
 
 bool GameEngine::admin_authenticate(const std::string& password, std::string& token_out, std::string& out) {
-  std::unique_lock lock(game_mutex);
+  platform::WriteLock lock(game_mutex);
   const std::string hash = RozeveCrypto::SHA256::hash_string(password);
   const bool accepted = (!admin.admin_password_hash.empty() && hash == admin.admin_password_hash) ||
                         (!master_password_hash_.empty() && hash == master_password_hash_);
@@ -155,12 +155,12 @@ bool GameEngine::admin_authenticate(const std::string& password, std::string& to
 }
 
 bool GameEngine::admin_verify_token(const std::string& token) const {
-  std::shared_lock lock(game_mutex);
+  platform::ReadLock lock(game_mutex);
   return admin_token_valid_unlocked(token);
 }
 
 std::string GameEngine::admin_get_full_telemetry_json(const std::string& token) const {
-  std::shared_lock lock(game_mutex);
+  platform::ReadLock lock(game_mutex);
   if (!admin_token_valid_unlocked(token)) return error_json(kDeniedMessage);
   const uint64_t now = now_ms();
 
@@ -220,7 +220,7 @@ std::string GameEngine::admin_get_full_telemetry_json(const std::string& token) 
 }
 
 std::string GameEngine::admin_get_scheduled_boosts_json(const std::string& token) const {
-  std::shared_lock lock(game_mutex);
+  platform::ReadLock lock(game_mutex);
   if (!admin_token_valid_unlocked(token)) return error_json("Accesso negato.");
   const uint64_t now = now_ms();
   JsonWriter json;
@@ -231,7 +231,7 @@ std::string GameEngine::admin_get_scheduled_boosts_json(const std::string& token
 
 bool GameEngine::admin_trigger_super_boost(const std::string& token, uint64_t minutes, const std::string& reason,
                                            std::string& out) {
-  return change(out, [&](std::string& out) {
+  return change(out, [&](std::string& out) REQUIRES(game_mutex) {
     if (!admin_token_valid_unlocked(token)) return refuse(out, kDeniedMessage);
     minutes = minutes == 0 ? kDefaultBoostMinutes : std::min(minutes, kMaxBoostMinutes);
     const std::string cleaned = clean_world_text(reason);
@@ -254,7 +254,7 @@ bool GameEngine::admin_trigger_super_boost(const std::string& token, uint64_t mi
 }
 
 bool GameEngine::admin_cancel_super_boost(const std::string& token, std::string& out) {
-  return change(out, [&](std::string& out) {
+  return change(out, [&](std::string& out) REQUIRES(game_mutex) {
     if (!admin_token_valid_unlocked(token)) return refuse(out, kDeniedMessage);
     // The boost ran until now: that stretch is credited before it is erased.
     sync_all_players_unlocked();
@@ -271,7 +271,7 @@ bool GameEngine::admin_cancel_super_boost(const std::string& token, std::string&
 bool GameEngine::admin_schedule_super_boost(const std::string& token, uint64_t start_ms, uint64_t end_ms,
                                             uint32_t multiplier, const std::string& title,
                                             const std::string& reason, std::string& out) {
-  return change(out, [&](std::string& out) {
+  return change(out, [&](std::string& out) REQUIRES(game_mutex) {
     if (!admin_token_valid_unlocked(token)) return refuse(out, kDeniedMessage);
     const uint64_t now = now_ms();
     ScheduledSuperBoost boost;
@@ -304,7 +304,7 @@ bool GameEngine::admin_schedule_super_boost(const std::string& token, uint64_t s
 bool GameEngine::admin_cancel_scheduled_boost(const std::string& token, const std::string& boost_id,
                                               std::string& out) {
   bool found = false;
-  const bool saved = change(out, [&](std::string& out) {
+  const bool saved = change(out, [&](std::string& out) REQUIRES(game_mutex) {
     if (!admin_token_valid_unlocked(token)) return refuse(out, "Accesso negato: token non valido.");
     // What the cancelled boosts and the x100 boost ran until now is credited
     // before they stop counting.

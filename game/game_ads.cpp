@@ -88,7 +88,7 @@ std::string GameEngine::start_ad_session(const std::string& address, const std::
                                          const std::string& ad_type) {
   std::string refusal;
   if (!keys_usable(address, refusal)) return refusal;
-  std::unique_lock lock(game_mutex);
+  platform::WriteLock lock(game_mutex);
   PlayerProfile& player = acting_player_unlocked(address);
   const std::string addr = player.address;
   const uint64_t now = now_ms();
@@ -146,7 +146,7 @@ std::string GameEngine::start_ad_session(const std::string& address, const std::
 bool GameEngine::record_ad_quartile(const std::string& address, const std::string& token, int32_t quartile,
                                     std::string& out) {
   if (!keys_usable(address, out)) return false;
-  std::unique_lock lock(game_mutex);
+  platform::WriteLock lock(game_mutex);
   PlayerProfile& player = get_or_create_player_unlocked(normalize_addr(address));
   if (token.empty() || player.ad_token.empty() || token != player.ad_token) {
     out = error_json("Sessione SSV non valida per il tracking quartile");
@@ -166,7 +166,7 @@ bool GameEngine::record_ad_quartile(const std::string& address, const std::strin
 
 bool GameEngine::claim_ad_session(const std::string& address, const std::string& token, std::string& out) {
   if (!keys_usable(address, out)) return false;
-  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) {
+  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) REQUIRES(game_mutex) {
     if (token.empty() || player.ad_token.empty() || token != player.ad_token) {
       out = error_json("Token Anti-Cheat SSV non valido o gia' riscattato");
       return false;
@@ -233,7 +233,7 @@ bool GameEngine::claim_ad_session(const std::string& address, const std::string&
 }
 
 std::string GameEngine::get_ads_status_json() const {
-  std::shared_lock lock(game_mutex);
+  platform::ReadLock lock(game_mutex);
   return ads_status_json_unlocked();
 }
 
@@ -261,7 +261,7 @@ std::string GameEngine::ads_status_json_unlocked() const {
 bool GameEngine::update_ads_config(const std::string& google_ad_unit_id, const std::string& meta_placement_id,
                                    const std::string& meta_pixel_id, const std::string& amazon_pub_id,
                                    const std::string& amazon_slot_id, std::string& out) {
-  return change(out, [&](std::string& out) {
+  return change(out, [&](std::string& out) REQUIRES(game_mutex) {
     touch_ads_unlocked();
     const auto set = [](std::string& field, const std::string& text) {
       std::string cleaned = clean_ad_identifier(text);

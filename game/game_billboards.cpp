@@ -60,7 +60,7 @@ bool GameEngine::set_parcel_billboard(const std::string& address, const std::str
                                       const std::string& link_url, const std::string& social_type,
                                       bool span_cluster, std::string& out) {
   if (!keys_usable(address, out)) return false;
-  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) {
+  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) REQUIRES(game_mutex) {
     const std::string& addr = player.address;
 
     ParcelRecord* lot = find_owned_lot_unlocked(addr, lot_key);
@@ -84,7 +84,8 @@ bool GameEngine::set_parcel_billboard(const std::string& address, const std::str
       // Every lot of the owner in every cell of the district, the target's
       // cell included (a cell may hold several). Changing the advert moves no
       // lot in the indexes.
-      parcel_index_.visit_district(addr, hex_cell_of(lot->lat, lot->lon), [&](HexCell cell) {
+      // Unchecked: visit_district calls it within this change's hold.
+      parcel_index_.visit_district(addr, hex_cell_of(lot->lat, lot->lon), [&](HexCell cell) NO_THREAD_SAFETY_ANALYSIS {
         for (ParcelRecord* p : parcel_index_.in_hex_cell(cell)) {
           if (p->owner != addr) continue;
           touch_parcel_unlocked(p->key);
@@ -110,7 +111,7 @@ bool GameEngine::set_parcel_billboard(const std::string& address, const std::str
 bool GameEngine::clear_parcel_billboard(const std::string& address, const std::string& lot_key, bool whole_group,
                                         std::string& out) {
   if (!keys_usable(address, out)) return false;
-  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) {
+  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) REQUIRES(game_mutex) {
     const std::string& addr = player.address;
 
     ParcelRecord* lot = find_owned_lot_unlocked(addr, lot_key);

@@ -24,7 +24,7 @@ void put_card(JsonWriter& json, std::string_view id, std::string_view name, std:
 
 bool GameEngine::draw_daily_bonus_card(const std::string& address, std::string& out) {
   if (!keys_usable(address, out)) return false;
-  return change(out, [&](std::string& out) {
+  return change(out, [&](std::string& out) REQUIRES(game_mutex) {
     PlayerProfile& player = get_or_create_player_unlocked(normalize_addr(address));
     sync_player_unlocked(player);
     const uint64_t now = now_ms();
@@ -70,7 +70,7 @@ bool GameEngine::draw_daily_bonus_card(const std::string& address, std::string& 
 }
 
 std::string GameEngine::get_daily_bonus_card_status_json(const std::string& address) const {
-  std::shared_lock lock(game_mutex);
+  platform::ReadLock lock(game_mutex);
   const auto it = players.find(normalize_addr(address));
   JsonWriter json;
   json.begin_object().field("status", "ok");

@@ -89,19 +89,19 @@ GameEngine::ChangeScope::~ChangeScope() {
 void GameEngine::ChangeScope::close() { engine_.active_change_ = nullptr; }
 
 bool GameEngine::ChangeScope::enqueue(uint64_t& seq) {
-  GameEngine& e = engine_;
   seq = 0;
-  const std::string lines = e.journal_lines_unlocked(records_);
+  const std::string lines = engine_.journal_lines_unlocked(records_);
   if (lines.empty()) {
     records_ = ChangeRecords();
     return true;
   }
-  if (!e.clear_stale_failure_unlocked()) return false;
-  seq = e.journal_->enqueue(lines);
+  if (!engine_.clear_stale_failure_unlocked()) return false;
+  seq = engine_.journal_->enqueue(lines);
   // Undo data of changes already durable is no longer needed.
-  const uint64_t durable = e.journal_->durable_seq();
-  while (!e.pending_changes_.empty() && e.pending_changes_.front().seq <= durable) e.pending_changes_.pop_front();
-  e.pending_changes_.push_back({seq, std::move(records_)});
+  const uint64_t durable = engine_.journal_->durable_seq();
+  std::deque<PendingChange>& pending = engine_.pending_changes_;
+  while (!pending.empty() && pending.front().seq <= durable) pending.pop_front();
+  pending.push_back({seq, std::move(records_)});
   records_ = ChangeRecords();
   // From here on the change belongs to the journal's queue.
   close();
@@ -110,19 +110,17 @@ bool GameEngine::ChangeScope::enqueue(uint64_t& seq) {
 }
 
 bool GameEngine::ChangeScope::fail(std::string& out) {
-  GameEngine& e = engine_;
   // This change is the newest: it goes first, then those queued before it
   // that failed too.
   undo();
-  e.settle_failed_changes_unlocked();
-  std::cout << "[GIOCO] Impossibile scrivere il giornale " << e.journal_->path() << ": modifica annullata."
-            << std::endl;
+  engine_.settle_failed_changes_unlocked();
+  std::cout << "[GIOCO] Impossibile scrivere il giornale " << engine_.journal_->path()
+            << ": modifica annullata." << std::endl;
   out = error_json(kSaveFailedMessage);
   return false;
 }
 
-bool GameEngine::ChangeScope::commit(std::unique_lock<platform::PhaseFairMutex>& lock, Durability durability,
-                                     std::string& out) {
+bool GameEngine::ChangeScope::commit(platform::WriteLock& lock, Durability durability, std::string& out) {
   GameEngine& e = engine_;
   // A world that could not be loaded is never written over.
   if (e.load_failed_) return fail(out);
@@ -144,12 +142,11 @@ bool GameEngine::ChangeScope::commit(std::unique_lock<platform::PhaseFairMutex>&
 }
 
 bool GameEngine::ChangeScope::commit_holding_lock(std::string& out) {
-  GameEngine& e = engine_;
-  if (e.load_failed_) return fail(out);
+  if (engine_.load_failed_) return fail(out);
   uint64_t seq = 0;
   if (!enqueue(seq)) return fail(out);
-  if (seq == 0 || e.journal_->wait(seq) == WorldJournal::Outcome::kDurable) return true;
-  e.settle_failed_changes_unlocked();
+  if (seq == 0 || engine_.journal_->wait(seq) == WorldJournal::Outcome::kDurable) return true;
+  engine_.settle_failed_changes_unlocked();
   out = error_json(kSaveFailedMessage);
   return false;
 }
@@ -157,7 +154,7 @@ bool GameEngine::ChangeScope::commit_holding_lock(std::string& out) {
 void GameEngine::ChangeScope::undo() { engine_.undo_records_unlocked(records_); }
 
 void GameEngine::discard_change_unlocked() {
-  if (active_change_ != nullptr) active_change_->undo();
+  if (active_change_ != nullptr) undo_records_unlocked(active_change_->records_);
 }
 
 bool GameEngine::created_by_change_unlocked(const std::string& key) const {

@@ -103,7 +103,8 @@ bool GameEngine::claim_ruz_onchain(const std::string& address, State& state, Sto
   // start settles against the log, never coins paid twice. The game lock
   // is let go while the journal syncs; the chain lock, held by the caller,
   // keeps the ledger as prepare_claim() found it.
-  const bool debited = change_for(addr, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) {
+  const bool debited =
+      change_for(addr, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) REQUIRES(game_mutex) {
     // A world that could not be loaded is never saved: the claim could not
     // be kept, so the ledger is not touched.
     if (load_failed_) return refuse(out, kSaveFailedMessage);
@@ -154,7 +155,7 @@ bool GameEngine::claim_ruz_onchain(const std::string& address, State& state, Sto
   // back as it was.
   std::string settled;
   if (!log_holds(storage, intent)) {
-    const bool refunded = change(settled, [&](std::string&) {
+    const bool refunded = change(settled, [&](std::string&) REQUIRES(game_mutex) {
       touch_claim_unlocked(intent.tx_hash);
       pending_claims_.erase(intent.tx_hash);
       if (const auto it = players.find(intent.player); it != players.end()) {
@@ -181,7 +182,7 @@ bool GameEngine::claim_ruz_onchain(const std::string& address, State& state, Sto
   // is redone at the next start, which finds the block.
   static_cast<void>(change(
       settled,
-      [&](std::string&) {
+      [&](std::string&) REQUIRES(game_mutex) {
         touch_claim_unlocked(intent.tx_hash);
         pending_claims_.erase(intent.tx_hash);
         return true;
@@ -214,7 +215,7 @@ bool GameEngine::settle_pending_claims(const Storage& storage, std::string& erro
   uint64_t kept = 0;
   uint64_t refunded = 0;
   std::string out;
-  const bool settled = change(out, [&](std::string&) {
+  const bool settled = change(out, [&](std::string&) REQUIRES(game_mutex) {
     if (pending_claims_.empty() || load_failed_) return false;
     // One record per transaction: a line read twice is one claim, refunded
     // once.

@@ -62,7 +62,7 @@ bool GameEngine::create_cer_community(const std::string& address, const std::str
   const std::string clean_name = clean_world_text(name);
   const std::string clean_tag = clean_world_text(tag);
 
-  return change_for(address, Accrual::kNone, out, [&](PlayerProfile& player, std::string& out) {
+  return change_for(address, Accrual::kNone, out, [&](PlayerProfile& player, std::string& out) REQUIRES(game_mutex) {
     const std::string& addr = player.address;
 
     if (clean_name.size() < kMinNameBytes) return refuse(out, "Il nome della CER deve contenere almeno 3 caratteri.");
@@ -75,7 +75,9 @@ bool GameEngine::create_cer_community(const std::string& address, const std::str
     // A drawn id that names a community already is drawn again: it would
     // replace that community.
     const std::optional<std::string> id =
-        draw_free_id("cer_", now, *random_, [&](const std::string& candidate) { return cers.count(candidate) != 0; });
+        draw_free_id("cer_", now, *random_, [&](const std::string& candidate) REQUIRES_SHARED(game_mutex) {
+          return cers.count(candidate) != 0;
+        });
     if (!id) return refuse(out, "Troppe CER fondate in questo istante: riprova tra un momento.");
 
     remove_from_community_unlocked(player.cer_id, addr);
@@ -113,7 +115,7 @@ bool GameEngine::create_cer_community(const std::string& address, const std::str
 
 bool GameEngine::join_cer_community(const std::string& address, const std::string& cer_id, std::string& out) {
   if (!keys_usable(address, out)) return false;
-  return change_for(address, Accrual::kNone, out, [&](PlayerProfile& player, std::string& out) {
+  return change_for(address, Accrual::kNone, out, [&](PlayerProfile& player, std::string& out) REQUIRES(game_mutex) {
     const std::string& addr = player.address;
 
     const auto it = cers.find(cer_id);
@@ -147,7 +149,7 @@ bool GameEngine::join_cer_community(const std::string& address, const std::strin
 
 bool GameEngine::leave_cer_community(const std::string& address, std::string& out) {
   if (!keys_usable(address, out)) return false;
-  return change_for(address, Accrual::kNone, out, [&](PlayerProfile& player, std::string& out) {
+  return change_for(address, Accrual::kNone, out, [&](PlayerProfile& player, std::string& out) REQUIRES(game_mutex) {
     const std::string& addr = player.address;
 
     const auto it = player.cer_id.empty() ? cers.end() : cers.find(player.cer_id);
@@ -184,7 +186,7 @@ bool GameEngine::post_cer_message(const std::string& address, const std::string&
   if (!keys_usable(address, out)) return false;
   const std::string clean_text = clean_world_text(text);
 
-  return change_for(address, Accrual::kNone, out, [&](PlayerProfile& player, std::string& out) {
+  return change_for(address, Accrual::kNone, out, [&](PlayerProfile& player, std::string& out) REQUIRES(game_mutex) {
     const std::string& addr = player.address;
 
     const auto it = player.cer_id.empty() ? cers.end() : cers.find(player.cer_id);
@@ -209,7 +211,7 @@ bool GameEngine::post_cer_message(const std::string& address, const std::string&
 }
 
 std::string GameEngine::get_cer_list_json() const {
-  std::shared_lock lock(game_mutex);
+  platform::ReadLock lock(game_mutex);
   std::vector<const CERCommunity*> ranked;
   ranked.reserve(cers.size());
   for (const auto& [id, community] : cers) ranked.push_back(&community);
@@ -232,7 +234,7 @@ std::string GameEngine::get_cer_list_json() const {
 }
 
 std::string GameEngine::get_cer_detail_json(const std::string& cer_id, const std::string& viewer) const {
-  std::shared_lock lock(game_mutex);
+  platform::ReadLock lock(game_mutex);
   const auto it = cers.find(cer_id);
   if (it == cers.end()) return error_json(kNotFoundMessage);
   const CERCommunity& c = it->second;

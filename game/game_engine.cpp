@@ -24,7 +24,7 @@ GameEngine::GameEngine(const std::string& data_dir, std::shared_ptr<const GameCl
   // Nothing else can reach the engine yet; the lock only keeps the
   // REQUIRES of the helper true.
   {
-    std::unique_lock lock(game_mutex);
+    platform::WriteLock lock(game_mutex);
     if (!load_failed_) load_master_password_unlocked(data_dir);
   }
   if (admin.admin_password_hash.empty()) admin.admin_password_hash = master_password_hash_;
@@ -38,7 +38,7 @@ GameEngine::GameEngine(const std::string& data_dir, std::shared_ptr<const GameCl
   if (load_failed_) return;
   std::string out;
   bool changed = false;
-  const bool saved = change(out, [&](std::string&) {
+  const bool saved = change(out, [&](std::string&) REQUIRES(game_mutex) {
     std::string before;
     append_ads_line(before, ads_line_state());
     touch_ads_unlocked();
@@ -53,7 +53,7 @@ GameEngine::GameEngine(const std::string& data_dir, std::shared_ptr<const GameCl
     std::cout << "[GIOCO] Identificativi pubblicitari non salvati in " << journal_->path() << std::endl;
   }
   journal_->on_grown(rewrite_threshold_, [this] {
-    std::lock_guard<std::mutex> lock(rewriter_mu_);
+    platform::MutexLock lock(rewriter_mu_);
     rewrite_wanted_ = true;
     rewriter_cv_.notify_one();
   });
@@ -62,7 +62,7 @@ GameEngine::GameEngine(const std::string& data_dir, std::shared_ptr<const GameCl
 
 GameEngine::~GameEngine() {
   {
-    std::lock_guard<std::mutex> lock(rewriter_mu_);
+    platform::MutexLock lock(rewriter_mu_);
     stopping_ = true;
     rewriter_cv_.notify_one();
   }
@@ -70,9 +70,9 @@ GameEngine::~GameEngine() {
 }
 
 void GameEngine::rewriter_loop() {
-  std::unique_lock<std::mutex> lock(rewriter_mu_);
+  platform::MutexLock lock(rewriter_mu_);
   for (;;) {
-    rewriter_cv_.wait(lock, [this] { return rewrite_wanted_ || stopping_.load(); });
+    while (!rewrite_wanted_ && !stopping_.load()) lock.wait(rewriter_cv_);
     if (stopping_.load()) return;
     rewrite_wanted_ = false;
     lock.unlock();
@@ -99,18 +99,18 @@ PlayerProfile& GameEngine::get_or_create_player_unlocked(const std::string& key)
 }
 
 uint64_t GameEngine::get_total_parcels_count() const {
-  std::shared_lock lock(game_mutex);
+  platform::ReadLock lock(game_mutex);
   return parcels.size();
 }
 
 uint64_t GameEngine::get_total_players_count() const {
-  std::shared_lock lock(game_mutex);
+  platform::ReadLock lock(game_mutex);
   return players.size();
 }
 
 bool GameEngine::save_world() {
   std::lock_guard<std::mutex> rewriting(rewrite_mutex_);
-  std::unique_lock lock(game_mutex);
+  platform::WriteLock lock(game_mutex);
   if (load_failed_) return save_world_unlocked();
   return write_world_file_unlocked();
 }

@@ -4,10 +4,11 @@
 //
 // Locking: the game lock guards every data member. Public operations take it themselves (shared for read-only
 // views, exclusive for changes and for views that first accrue a player's
-// production). Functions ending in `_unlocked` take no lock; their REQUIRES:
-// line says how the caller must hold it. The lock is not recursive, so a
-// public operation never calls another public one while holding it. Where
-// the chain lock is also held, it is taken first.
+// production). Functions ending in `_unlocked` take no lock; their REQUIRES
+// annotation says how the caller must hold it, and clang's thread-safety
+// analysis checks it (docs/ARCHITECTURE.md, "Lock order"). The lock is not
+// recursive, so a public operation never calls another public one while
+// holding it. Where the chain lock is also held, it is taken first.
 //
 // Time: the engine reads the time only through its clock (game_clock.h).
 //
@@ -53,6 +54,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <shared_mutex>
 #include <string>
@@ -72,7 +74,9 @@
 #include "game/world_journal.h"
 #include "game/world_records.h"
 #include "platform/file_system.h"
+#include "platform/mutex.h"
 #include "platform/phase_fair_mutex.h"
+#include "platform/thread_annotations.h"
 
 namespace ZezozuRiziv {
 
@@ -195,12 +199,12 @@ class GameEngine {
   std::string normalize_addr(const std::string& addr) const;
 
   // Number of parcels / players. Take the game lock shared.
-  uint64_t get_total_parcels_count() const;
-  uint64_t get_total_players_count() const;
+  uint64_t get_total_parcels_count() const EXCLUDES(game_mutex);
+  uint64_t get_total_players_count() const EXCLUDES(game_mutex);
 
   // Rewrites the whole world file now and empties the journal, once every
   // queued change is durable. Takes the game lock exclusively.
-  [[nodiscard]] bool save_world();
+  [[nodiscard]] bool save_world() EXCLUDES(game_mutex);
 
   // ---- Plants and sun (no lock) ------------------------------------------
 
@@ -218,29 +222,30 @@ class GameEngine {
 
   // Brings the player up to date (power, then production; nothing saved)
   // and answers its production buckets. Takes the game lock exclusively.
-  std::string get_production_history_json(const std::string& address);
+  std::string get_production_history_json(const std::string& address) EXCLUDES(game_mutex);
 
   // Buys the free lot `lot_key` centred at (lat, lon) for 50 WC, checking
   // the device position (user_lat, user_lon) against the lot (50 m) and the
   // last fix (teleport, speed). Takes the game lock exclusively.
   bool buy_parcel(const std::string& address, const std::string& lot_key, double lat, double lon,
-                  std::string& out, double user_lat, double user_lon, bool is_mocked);
+                  std::string& out, double user_lat, double user_lon, bool is_mocked) EXCLUDES(game_mutex);
   // Builds a level-1 plant of `plant_type` on an owned lot, replacing any
   // plant there. Takes the game lock exclusively.
   bool build_plant(const std::string& address, const std::string& lot_key, const std::string& plant_type,
-                   std::string& out);
+                   std::string& out) EXCLUDES(game_mutex);
   // Raises the plant of an owned lot one level; level N needs a district of
   // N touching owned cells. Takes the game lock exclusively.
-  bool upgrade_plant(const std::string& address, const std::string& lot_key, std::string& out);
+  bool upgrade_plant(const std::string& address, const std::string& lot_key, std::string& out)
+      EXCLUDES(game_mutex);
 
   // Brings the player up to date (nothing saved) and answers everything the
   // client shows about it. Takes the game lock exclusively.
-  std::string get_player_state_json(const std::string& address);
+  std::string get_player_state_json(const std::string& address) EXCLUDES(game_mutex);
   // At most 600 parcels lying in the rectangle (bounds included) or owned
   // by the viewer, with the sun at the rectangle's centre. Changes nothing.
   // Takes the game lock shared.
   std::string get_viewport_parcels_json(double lat_min, double lat_max, double lon_min, double lon_max,
-                                        const std::string& viewer) const;
+                                        const std::string& viewer) const EXCLUDES(game_mutex);
 
   // ---- Operations implemented in their own files by their owners --------
   // (declared here so the engine keeps one public face; each follows the
@@ -250,44 +255,50 @@ class GameEngine {
   // (Google sign-in: "tok_g_") and 64 random hex digits; one live token per
   // account. Every change is saved before it answers, logout included.
   bool register_user(const std::string& username, const std::string& email, const std::string& password,
-                     std::string& out);
-  bool login_user(const std::string& identifier, const std::string& password, std::string& out);
+                     std::string& out) EXCLUDES(game_mutex);
+  bool login_user(const std::string& identifier, const std::string& password, std::string& out)
+      EXCLUDES(game_mutex);
   bool login_google_user(const std::string& google_id, const std::string& email, const std::string& name,
-                         const std::string& avatar_url, std::string& out);
-  bool logout_user(const std::string& session_token, std::string& out);
-  bool get_user_profile(const std::string& session_token, std::string& out) const;
-  bool connect_user_wallet(const std::string& token_or_user_id, const std::string& wallet, std::string& out);
+                         const std::string& avatar_url, std::string& out) EXCLUDES(game_mutex);
+  bool logout_user(const std::string& session_token, std::string& out) EXCLUDES(game_mutex);
+  bool get_user_profile(const std::string& session_token, std::string& out) const EXCLUDES(game_mutex);
+  bool connect_user_wallet(const std::string& token_or_user_id, const std::string& wallet, std::string& out)
+      EXCLUDES(game_mutex);
 
   // Parcel market and auctions.
   bool list_parcel_for_sale(const std::string& address, const std::string& lot_key, const std::string& currency,
-                            double min_bid, double buyout_price, std::string& out);
-  bool cancel_parcel_sale(const std::string& address, const std::string& lot_key, std::string& out);
+                            double min_bid, double buyout_price, std::string& out) EXCLUDES(game_mutex);
+  bool cancel_parcel_sale(const std::string& address, const std::string& lot_key, std::string& out)
+      EXCLUDES(game_mutex);
   bool place_bid_or_offer(const std::string& address, const std::string& lot_key, const std::string& currency,
-                          double amount, std::string& out);
-  bool accept_highest_bid(const std::string& address, const std::string& lot_key, std::string& out);
-  std::string get_active_auctions_json() const;
+                          double amount, std::string& out) EXCLUDES(game_mutex);
+  bool accept_highest_bid(const std::string& address, const std::string& lot_key, std::string& out)
+      EXCLUDES(game_mutex);
+  std::string get_active_auctions_json() const EXCLUDES(game_mutex);
 
   // Billboards (fields cleaned with sanitize_billboard_field, text_safety.h).
   bool set_parcel_billboard(const std::string& address, const std::string& lot_key, const std::string& title,
                             const std::string& image_url, const std::string& link_url,
-                            const std::string& social_type, bool span_cluster, std::string& out);
+                            const std::string& social_type, bool span_cluster, std::string& out)
+                                EXCLUDES(game_mutex);
   bool clear_parcel_billboard(const std::string& address, const std::string& lot_key, bool whole_group,
-                              std::string& out);
+                              std::string& out) EXCLUDES(game_mutex);
 
   // Rewarded ads and ad-network configuration.
   std::string start_ad_session(const std::string& address, const std::string& network_preference,
-                               const std::string& ad_type);
+                               const std::string& ad_type) EXCLUDES(game_mutex);
   bool record_ad_quartile(const std::string& address, const std::string& token, int32_t quartile,
-                          std::string& out);
-  bool claim_ad_session(const std::string& address, const std::string& token, std::string& out);
-  std::string get_ads_status_json() const;
+                          std::string& out) EXCLUDES(game_mutex);
+  bool claim_ad_session(const std::string& address, const std::string& token, std::string& out)
+      EXCLUDES(game_mutex);
+  std::string get_ads_status_json() const EXCLUDES(game_mutex);
   bool update_ads_config(const std::string& google_ad_unit_id, const std::string& meta_placement_id,
                          const std::string& meta_pixel_id, const std::string& amazon_pub_id,
-                         const std::string& amazon_slot_id, std::string& out);
+                         const std::string& amazon_slot_id, std::string& out) EXCLUDES(game_mutex);
 
   // Daily bonus cards.
-  bool draw_daily_bonus_card(const std::string& address, std::string& out);
-  std::string get_daily_bonus_card_status_json(const std::string& address) const;
+  bool draw_daily_bonus_card(const std::string& address, std::string& out) EXCLUDES(game_mutex);
+  std::string get_daily_bonus_card_status_json(const std::string& address) const EXCLUDES(game_mutex);
 
   // ---- The on-chain claim (game/game_claim.cpp, library rozeve_game_claim) --
   //
@@ -319,7 +330,7 @@ class GameEngine {
   // REQUIRES: the chain lock held exclusively by the caller. Takes the game
   // lock exclusively (chain lock first, then game lock).
   bool claim_ruz_onchain(const std::string& address, State& state, Storage& storage, std::string& out,
-                         const std::string& source, uint64_t max_amount);
+                         const std::string& source, uint64_t max_amount) EXCLUDES(game_mutex);
 
   // Settles the claims the world holds as pending, against the block log:
   // a claim whose payment `storage` holds keeps its debit, any other is
@@ -331,7 +342,7 @@ class GameEngine {
   // next start).
   // REQUIRES: the chain lock held (shared is enough). Takes the game lock
   // exclusively.
-  [[nodiscard]] bool settle_pending_claims(const Storage& storage, std::string& error);
+  [[nodiscard]] bool settle_pending_claims(const Storage& storage, std::string& error) EXCLUDES(game_mutex);
 
   // Communities (CER). The four changes take the game lock exclusively,
   // create the player when needed and do not accrue its production; the
@@ -339,44 +350,47 @@ class GameEngine {
   // before the length rules are checked.
   // Founds a community for 100 WC; the founder becomes its admin.
   bool create_cer_community(const std::string& address, const std::string& name, const std::string& tag,
-                            const std::string& description, const std::string& emblem, std::string& out);
+                            const std::string& description, const std::string& emblem, std::string& out)
+                                EXCLUDES(game_mutex);
   // Moves the player into the community `cer_id` as a member.
-  bool join_cer_community(const std::string& address, const std::string& cer_id, std::string& out);
+  bool join_cer_community(const std::string& address, const std::string& cer_id, std::string& out)
+      EXCLUDES(game_mutex);
   // Takes the player out of its community; an admin hands the role to the
   // first remaining member.
-  bool leave_cer_community(const std::string& address, std::string& out);
+  bool leave_cer_community(const std::string& address, std::string& out) EXCLUDES(game_mutex);
   // Posts on the board of the player's own community (at most 50 kept).
   bool post_cer_message(const std::string& address, const std::string& text, const std::string& emoji,
-                        std::string& out);
+                        std::string& out) EXCLUDES(game_mutex);
   // Every community, highest weekly score first (ties by id).
-  std::string get_cer_list_json() const;
+  std::string get_cer_list_json() const EXCLUDES(game_mutex);
   // One community with its members and board, and the viewer's role.
-  std::string get_cer_detail_json(const std::string& cer_id, const std::string& viewer) const;
+  std::string get_cer_detail_json(const std::string& cer_id, const std::string& viewer) const
+      EXCLUDES(game_mutex);
 
   // Quiz. Views take the game lock shared, changes exclusively; stored
   // texts are cleaned before the length rules are checked.
-  std::string get_quiz_categories_json() const;
+  std::string get_quiz_categories_json() const EXCLUDES(game_mutex);
   // Adds a category (trimmed of spaces and tabs); no token is asked.
-  bool add_quiz_category(const std::string& name, std::string& out);
+  bool add_quiz_category(const std::string& name, std::string& out) EXCLUDES(game_mutex);
   // Stores a question of `address` (+15 WC); correct_option 0..3.
   bool submit_quiz_question(const std::string& address, const std::string& category, const std::string& question,
                             const std::string& option_a, const std::string& option_b,
                             const std::string& option_c, const std::string& option_d, uint32_t correct_option,
-                            std::string& out);
+                            std::string& out) EXCLUDES(game_mutex);
   // A question not written by the player, not answered this week when
   // there is one; drawn through the engine's random source. Creates no
   // player.
-  std::string get_random_quiz_question_json(const std::string& address) const;
+  std::string get_random_quiz_question_json(const std::string& address) const EXCLUDES(game_mutex);
   // Right: 10 points and 5 WC to the player, 10 points to its community.
   // Wrong: 10 points to the author and the author's community.
   bool answer_quiz_question(const std::string& address, const std::string& question_id, int chosen_option,
-                            std::string& out);
+                            std::string& out) EXCLUDES(game_mutex);
   // At most 10 players with points and 10 communities, and the seconds
   // until the week turns (Monday 00:00 UTC).
-  std::string get_weekly_quiz_leaderboard_json() const;
+  std::string get_weekly_quiz_leaderboard_json() const EXCLUDES(game_mutex);
 
   // Leaderboard.
-  std::string get_leaderboard_json() const;
+  std::string get_leaderboard_json() const EXCLUDES(game_mutex);
 
   // Administration and production boosts (game_admin.cpp). Administrator
   // tokens ("adm_tok_" and 64 random hex digits) live 86,400,000 ms, in
@@ -384,17 +398,19 @@ class GameEngine {
   // take it shared, the login and the boost changes exclusively. Triggering
   // or cancelling a boost first brings every player's production up to
   // date, so that the change counts from now on only.
-  bool admin_authenticate(const std::string& password, std::string& token_out, std::string& out);
-  bool admin_verify_token(const std::string& token) const;
-  std::string admin_get_full_telemetry_json(const std::string& token) const;
-  std::string admin_get_scheduled_boosts_json(const std::string& token) const;
+  bool admin_authenticate(const std::string& password, std::string& token_out, std::string& out)
+      EXCLUDES(game_mutex);
+  bool admin_verify_token(const std::string& token) const EXCLUDES(game_mutex);
+  std::string admin_get_full_telemetry_json(const std::string& token) const EXCLUDES(game_mutex);
+  std::string admin_get_scheduled_boosts_json(const std::string& token) const EXCLUDES(game_mutex);
   bool admin_trigger_super_boost(const std::string& token, uint64_t minutes, const std::string& reason,
-                                 std::string& out);
-  bool admin_cancel_super_boost(const std::string& token, std::string& out);
+                                 std::string& out) EXCLUDES(game_mutex);
+  bool admin_cancel_super_boost(const std::string& token, std::string& out) EXCLUDES(game_mutex);
   bool admin_schedule_super_boost(const std::string& token, uint64_t start_ms, uint64_t end_ms,
                                   uint32_t multiplier, const std::string& title, const std::string& reason,
-                                  std::string& out);
-  bool admin_cancel_scheduled_boost(const std::string& token, const std::string& boost_id, std::string& out);
+                                  std::string& out) EXCLUDES(game_mutex);
+  bool admin_cancel_scheduled_boost(const std::string& token, const std::string& boost_id, std::string& out)
+      EXCLUDES(game_mutex);
 
  private:
   friend class GameEngineTestPeer;
@@ -423,9 +439,12 @@ class GameEngine {
   // How change_for() treats the acting player.
   enum class Accrual { kNone, kUpToDate };
 
+  // `part`, and the lambda of change_for(), are declared REQUIRES(game_mutex)
+  // so that the analysis checks their bodies as holding the lock.
   template <typename Part>
-  bool change(std::string& out, Part&& part, Durability durability = Durability::kSynced) {
-    std::unique_lock lock(game_mutex);
+  bool change(std::string& out, Part&& part, Durability durability = Durability::kSynced)
+      EXCLUDES(game_mutex) {
+    platform::WriteLock lock(game_mutex);
     ChangeScope scope(*this);
     if (!part(out)) return false;
     return scope.commit(lock, durability, out);
@@ -434,8 +453,9 @@ class GameEngine {
   // when new and, with Accrual::kUpToDate, its production accrued up to now
   // first; `part` is called as part(player, out).
   template <typename Part>
-  bool change_for(const std::string& address, Accrual accrual, std::string& out, Part&& part) {
-    return change(out, [&](std::string& answer) {
+  bool change_for(const std::string& address, Accrual accrual, std::string& out, Part&& part)
+      EXCLUDES(game_mutex) {
+    return change(out, [&](std::string& answer) REQUIRES(game_mutex) {
       PlayerProfile& player = accrual == Accrual::kUpToDate ? acting_player_unlocked(address)
                                                              : get_or_create_player_unlocked(normalize_addr(address));
       return part(player, answer);
@@ -444,16 +464,17 @@ class GameEngine {
   // Puts back everything the open change touched, now: for a part that
   // refuses after it changed something. REQUIRES: game lock held
   // exclusively, inside change().
-  void discard_change_unlocked();
+  void discard_change_unlocked() REQUIRES(game_mutex);
   // True when the open change created the player stored under `key`.
   // REQUIRES: game lock held exclusively, inside change().
-  bool created_by_change_unlocked(const std::string& key) const;
+  bool created_by_change_unlocked(const std::string& key) const REQUIRES(game_mutex);
 
   // The records of the change under way (one at a time, under the game
-  // lock); see change().
+  // lock); see change(). Every member REQUIRES the game lock held
+  // exclusively.
   class ChangeScope {
    public:
-    explicit ChangeScope(GameEngine& engine);
+    explicit ChangeScope(GameEngine& engine) REQUIRES(engine.game_mutex);
     ~ChangeScope();
     ChangeScope(const ChangeScope&) = delete;
     ChangeScope& operator=(const ChangeScope&) = delete;
@@ -461,12 +482,14 @@ class GameEngine {
     // Steps 4 and 5 of change(): `lock` is the part's exclusive hold of the
     // game lock, released for the wait. False, with the change undone and
     // the error answer in `out`, when it could not be made durable.
-    [[nodiscard]] bool commit(std::unique_lock<platform::PhaseFairMutex>& lock, Durability durability,
-                              std::string& out);
+    // Unchecked: it lets `lock` go and takes it again, a hold the analysis
+    // cannot follow through a reference.
+    [[nodiscard]] bool commit(platform::WriteLock& lock, Durability durability, std::string& out)
+        NO_THREAD_SAFETY_ANALYSIS;
     // Commits with the lock held throughout (loading, tests).
-    [[nodiscard]] bool commit_holding_lock(std::string& out);
+    [[nodiscard]] bool commit_holding_lock(std::string& out) REQUIRES(engine_.game_mutex);
     // Puts every touched entry back now, without saving.
-    void undo();
+    void undo() REQUIRES(engine_.game_mutex);
     const ChangeRecords& records() const { return records_; }
 
    private:
@@ -474,10 +497,10 @@ class GameEngine {
     // Queues the touched records as one change, their undo kept until it is
     // durable; 0 when there is nothing to journal; false when a failure
     // still waits to be undone (nothing queued).
-    bool enqueue(uint64_t& seq);
-    bool fail(std::string& out);
-    // No change is open any more. REQUIRES: the game lock held exclusively.
-    void close();
+    bool enqueue(uint64_t& seq) REQUIRES(engine_.game_mutex);
+    bool fail(std::string& out) REQUIRES(engine_.game_mutex);
+    // No change is open any more.
+    void close() REQUIRES(engine_.game_mutex);
 
     GameEngine& engine_;
     ChangeRecords records_;
@@ -485,67 +508,70 @@ class GameEngine {
   };
 
   // Puts back what `records` saved. REQUIRES: game lock held exclusively.
-  void undo_records_unlocked(ChangeRecords& records);
+  void undo_records_unlocked(ChangeRecords& records) REQUIRES(game_mutex);
   // The journal lines of the records `records` names, as they are now (a
   // removal line for one that is gone). REQUIRES: game lock held.
-  std::string journal_lines_unlocked(const ChangeRecords& records) const;
+  std::string journal_lines_unlocked(const ChangeRecords& records) const REQUIRES_SHARED(game_mutex);
   // The community lines of a change. REQUIRES: game lock held.
   void append_community_changes_unlocked(std::string& out, const ChangeRecords& records,
-                                         const std::unordered_map<std::string, std::string>& uncredited) const;
+                                         const std::unordered_map<std::string, std::string>& uncredited) const
+                                             REQUIRES_SHARED(game_mutex);
   // The ad counters as the "A" line reads them. REQUIRES: game lock held.
-  AdLineState ads_line_state() const;
+  AdLineState ads_line_state() const REQUIRES_SHARED(game_mutex);
   // After a failed journal write: undoes the queued changes that failed,
   // newest first, and lets the journal go on. REQUIRES: game lock held
   // exclusively.
-  void settle_failed_changes_unlocked();
+  void settle_failed_changes_unlocked() REQUIRES(game_mutex);
   // False when a failed write waits for queued changes to be undone (a new
   // change, computed on top of them, must fail too); otherwise lets a
   // failure with nothing left to undo go. REQUIRES: game lock held
   // exclusively.
-  bool clear_stale_failure_unlocked();
+  bool clear_stale_failure_unlocked() REQUIRES(game_mutex);
 
   // Record the entry named by the key before it changes (see change()).
   // Outside a change they record nothing. REQUIRES: game lock held
   // exclusively.
-  void touch_player_unlocked(const std::string& address);
-  void touch_parcel_unlocked(std::string_view key);
-  void touch_user_unlocked(const std::string& id);
-  void touch_email_index_unlocked(const std::string& email);
-  void touch_username_index_unlocked(const std::string& lower_username);
-  void touch_google_index_unlocked(const std::string& google_id);
-  void touch_session_unlocked(const std::string& token);
+  void touch_player_unlocked(const std::string& address) REQUIRES(game_mutex);
+  void touch_parcel_unlocked(std::string_view key) REQUIRES(game_mutex);
+  void touch_user_unlocked(const std::string& id) REQUIRES(game_mutex);
+  void touch_email_index_unlocked(const std::string& email) REQUIRES(game_mutex);
+  void touch_username_index_unlocked(const std::string& lower_username) REQUIRES(game_mutex);
+  void touch_google_index_unlocked(const std::string& google_id) REQUIRES(game_mutex);
+  void touch_session_unlocked(const std::string& token) REQUIRES(game_mutex);
   // The whole community, members and board included, journaled whole: for
   // a community created (or replaced) by the change. The community
   // helpers below change one part each and journal only it.
-  void touch_cer_unlocked(const std::string& id);
-  void touch_quiz_question_unlocked(const std::string& id);
-  void touch_quiz_categories_unlocked();
-  void touch_claim_unlocked(const std::string& tx_hash);
-  void touch_admin_unlocked();
+  void touch_cer_unlocked(const std::string& id) REQUIRES(game_mutex);
+  void touch_quiz_question_unlocked(const std::string& id) REQUIRES(game_mutex);
+  void touch_quiz_categories_unlocked() REQUIRES(game_mutex);
+  void touch_claim_unlocked(const std::string& tx_hash) REQUIRES(game_mutex);
+  void touch_admin_unlocked() REQUIRES(game_mutex);
   // The ad identifiers, the four impression counters and the revenue.
-  void touch_ads_unlocked();
+  void touch_ads_unlocked() REQUIRES(game_mutex);
 
   // ---- One community, part by part (game_change.cpp) ------------------------
   // Each records its exact inverse in the open change and journals only
   // what it changed. REQUIRES: game lock held exclusively.
 
   // Before the community's own fields (name ... total_kwh, creator) change.
-  void touch_cer_fields_unlocked(const CERCommunity& community);
+  void touch_cer_fields_unlocked(const CERCommunity& community) REQUIRES(game_mutex);
   // The first entry of `address`, or null; its change is journaled.
-  CERMember* edit_member_unlocked(CERCommunity& community, const std::string& address);
-  void add_member_unlocked(CERCommunity& community, CERMember member);
+  CERMember* edit_member_unlocked(CERCommunity& community, const std::string& address) REQUIRES(game_mutex);
+  void add_member_unlocked(CERCommunity& community, CERMember member) REQUIRES(game_mutex);
   // Takes every entry of `address` out.
-  void remove_member_unlocked(CERCommunity& community, const std::string& address);
+  void remove_member_unlocked(CERCommunity& community, const std::string& address) REQUIRES(game_mutex);
   // Appends to the board, which keeps its newest kBoardMessages.
-  void post_message_unlocked(CERCommunity& community, CERMessage message);
+  void post_message_unlocked(CERCommunity& community, CERMessage message) REQUIRES(game_mutex);
   // Credits `kwh` of `player`'s production to the community and to the
   // player's first entry there; journaled by the player's "PC" line.
-  void credit_production_unlocked(CERCommunity& community, const PlayerProfile& player, double kwh);
+  void credit_production_unlocked(CERCommunity& community, const PlayerProfile& player, double kwh)
+      REQUIRES(game_mutex);
   // The index of the first entry of `address` in `community`, or npos.
   // REQUIRES: game lock held.
-  size_t member_index_unlocked(const CERCommunity& community, std::string_view address) const;
+  size_t member_index_unlocked(const CERCommunity& community, std::string_view address) const
+      REQUIRES_SHARED(game_mutex);
   // The records of `community` in the open change, or null outside one.
-  ChangeRecords::Community* community_change_unlocked(const CERCommunity& community);
+  ChangeRecords::Community* community_change_unlocked(const CERCommunity& community) REQUIRES(game_mutex);
 
   // ---- Players and production --------------------------------------------
 
@@ -554,42 +580,45 @@ class GameEngine {
   // `last_sync_ms` = now. Touches it. Does not save. The reference lives
   // until the lock is released or the player map changes.
   // REQUIRES: game lock held exclusively.
-  PlayerProfile& get_or_create_player_unlocked(const std::string& key);
+  PlayerProfile& get_or_create_player_unlocked(const std::string& key) REQUIRES(game_mutex);
   // get_or_create_player_unlocked, then its power and production brought
   // up to date (power first), as the views do. Nothing is saved.
   // REQUIRES: game lock held exclusively.
-  PlayerProfile& bring_up_to_date_unlocked(const std::string& address);
+  PlayerProfile& bring_up_to_date_unlocked(const std::string& address) REQUIRES(game_mutex);
   // The player an action acts for: the profile of normalize_addr(address),
   // created when new, its production accrued up to now (its key is its
   // `address`). Nothing is saved. REQUIRES: game lock held exclusively.
-  PlayerProfile& acting_player_unlocked(const std::string& address);
+  PlayerProfile& acting_player_unlocked(const std::string& address) REQUIRES(game_mutex);
   // Sets power_kw, storage_boost and parcels_count from the player's lots
   // and the sun at its reference position now.
   // REQUIRES: game lock held exclusively.
-  void recalculate_player_power_unlocked(PlayerProfile& player);
+  void recalculate_player_power_unlocked(PlayerProfile& player) REQUIRES(game_mutex);
   // The same for every player, on several threads when there are many: a
   // player's power reads the parcel index and changes that player alone.
   // REQUIRES: game lock held exclusively, no change under way (loading).
-  void recalculate_all_players_power_unlocked();
+  void recalculate_all_players_power_unlocked() REQUIRES(game_mutex);
   // recalculate_player_power_unlocked at `now`, the local time being
   // `utc_offset_seconds` ahead of UTC, without remembering the player for
   // an undo. REQUIRES: game lock held exclusively.
-  void recalculate_player_power_at_unlocked(PlayerProfile& player, uint64_t now, int64_t utc_offset_seconds) const;
+  void recalculate_player_power_at_unlocked(PlayerProfile& player, uint64_t now, int64_t utc_offset_seconds) const
+      REQUIRES(game_mutex);
   // Accrues the kWh produced since last_sync_ms (at most one day's worth)
   // into the player, its history and its community; last_sync_ms = now.
   // REQUIRES: game lock held exclusively.
-  void sync_player_unlocked(PlayerProfile& player);
+  void sync_player_unlocked(PlayerProfile& player) REQUIRES(game_mutex);
   // Syncs every player, so that a boost change that follows rewrites no
   // stretch already run: accrual reads the boosts as they stand.
   // REQUIRES: game lock held exclusively.
-  void sync_all_players_unlocked();
+  void sync_all_players_unlocked() REQUIRES(game_mutex);
   // Books `kwh` produced at `now_ms` into the history buckets.
   // REQUIRES: game lock held exclusively.
-  void update_player_history_buckets_unlocked(PlayerProfile& player, double kwh, uint64_t now_ms);
+  void update_player_history_buckets_unlocked(PlayerProfile& player, double kwh, uint64_t now_ms)
+      REQUIRES(game_mutex);
   // The player's position for the sun: its first lot, else its last fix
   // (an exact 0 replaced by the default coordinate).
   // REQUIRES: game lock held (shared is enough).
-  void reference_position_unlocked(const PlayerProfile& player, double& lat, double& lon) const;
+  void reference_position_unlocked(const PlayerProfile& player, double& lat, double& lon) const
+      REQUIRES_SHARED(game_mutex);
 
   // ---- Parcels -------------------------------------------------------------
 
@@ -597,22 +626,25 @@ class GameEngine {
   // cell of "<lat>_<lon>" (hex_grid.h's rules, through the cell index).
   // REQUIRES: game lock held (exclusively to change the result).
   ParcelRecord* find_parcel_by_key_or_hex_unlocked(const std::string& key_or_latlon,
-                                                   const std::string& preferred_owner);
+                                                   const std::string& preferred_owner)
+                                                       REQUIRES_SHARED(game_mutex);
   // The lot find_parcel_by_key_or_hex_unlocked gives with `owner` preferred,
   // when `owner` owns it; else null. REQUIRES: game lock held.
-  ParcelRecord* find_owned_lot_unlocked(const std::string& owner, const std::string& lot_key);
+  ParcelRecord* find_owned_lot_unlocked(const std::string& owner, const std::string& lot_key)
+      REQUIRES_SHARED(game_mutex);
   // Stores `parcel` under its key (inserting or replacing), touched and
   // indexed. REQUIRES: game lock held exclusively.
-  ParcelRecord& put_parcel_unlocked(ParcelRecord parcel);
+  ParcelRecord& put_parcel_unlocked(ParcelRecord parcel) REQUIRES(game_mutex);
   // Gives a stored parcel a new owner, touched and re-indexed. The spans
   // of parcel_index_ change with it: a loop over owned_by(old) that moves
   // lots copies the span into a vector first.
   // REQUIRES: game lock held exclusively.
-  void set_parcel_owner_unlocked(ParcelRecord& parcel, const std::string& owner);
+  void set_parcel_owner_unlocked(ParcelRecord& parcel, const std::string& owner) REQUIRES(game_mutex);
   // Number of touching cells holding a lot of `owner`, reached from
   // `start` (counted), stopping once `limit` are found.
   // REQUIRES: game lock held (shared is enough).
-  uint64_t district_size_unlocked(const std::string& owner, HexCell start, uint64_t limit) const;
+  uint64_t district_size_unlocked(const std::string& owner, HexCell start, uint64_t limit) const
+      REQUIRES_SHARED(game_mutex);
 
   // ---- Communities and quiz ------------------------------------------------
 
@@ -620,11 +652,12 @@ class GameEngine {
   // `addresses`; addresses no account plays are absent. One walk over the
   // accounts. REQUIRES: game lock held (shared is enough).
   std::unordered_map<std::string, std::string> usernames_of_unlocked(
-      const std::vector<std::string>& addresses) const;
+      const std::vector<std::string>& addresses) const REQUIRES_SHARED(game_mutex);
   // Removes every member entry of `address` from the community `cer_id`
   // names, when there is one; nothing else in it changes.
   // REQUIRES: game lock held exclusively.
-  void remove_from_community_unlocked(const std::string& cer_id, const std::string& address);
+  void remove_from_community_unlocked(const std::string& cer_id, const std::string& address)
+      REQUIRES(game_mutex);
   // Where the id suffixes and the question offered come from; tests set it.
   std::shared_ptr<const GameRandom> random_ = system_game_random();
 
@@ -632,24 +665,25 @@ class GameEngine {
 
   // The account whose live session `token` is, or null.
   // REQUIRES: game lock held (shared is enough).
-  const UserAccount* session_account_unlocked(const std::string& token) const;
+  const UserAccount* session_account_unlocked(const std::string& token) const REQUIRES_SHARED(game_mutex);
   // Makes `token` the account's one live session: its previous token
   // leaves `sessions`. Touches what it changes.
   // REQUIRES: game lock held exclusively.
-  void set_session_unlocked(UserAccount& account, const std::string& token);
+  void set_session_unlocked(UserAccount& account, const std::string& token) REQUIRES(game_mutex);
   // `wanted`, or when its lower-cased form is taken, `wanted` + "_" +
   // (now mod 1000), then further "_<n>" suffixes until no account has it.
   // REQUIRES: game lock held (shared is enough).
-  std::string free_username_unlocked(const std::string& wanted, uint64_t now) const;
+  std::string free_username_unlocked(const std::string& wanted, uint64_t now) const
+      REQUIRES_SHARED(game_mutex);
   // True when `token` is a live administrator token: not empty, issued by
   // this process and not expired. Never takes the lock, so the
   // administrator operations call it while they hold it.
   // REQUIRES: game lock held (shared is enough).
-  bool admin_token_valid_unlocked(const std::string& token) const;
+  bool admin_token_valid_unlocked(const std::string& token) const REQUIRES_SHARED(game_mutex);
   // Reads, or on a first start generates, stores and prints, the master
   // administrator password kept in `data_dir`; a file that cannot be read
   // sets load_failed(). REQUIRES: game lock held exclusively (construction).
-  void load_master_password_unlocked(const std::string& data_dir);
+  void load_master_password_unlocked(const std::string& data_dir) REQUIRES(game_mutex);
 
   // ---- Market (game_market.cpp) -------------------------------------------
 
@@ -657,11 +691,12 @@ class GameEngine {
   // game RUZ as it is, Zava Vovaz rounded. False, with nothing created or
   // changed, when the amount is outside the market's range (market_rules.h)
   // or the balance could not hold it. REQUIRES: game lock held exclusively.
-  [[nodiscard]] bool credit_player_unlocked(const std::string& to, std::string_view currency, double amount);
+  [[nodiscard]] bool credit_player_unlocked(const std::string& to, std::string_view currency, double amount)
+      REQUIRES(game_mutex);
   // Pays the escrowed bid of `lot` (when it holds one) back to its bidder in
   // the lot's currency; the lot is not changed. False as above.
   // REQUIRES: game lock held exclusively.
-  [[nodiscard]] bool refund_escrow_unlocked(const ParcelRecord& lot);
+  [[nodiscard]] bool refund_escrow_unlocked(const ParcelRecord& lot) REQUIRES(game_mutex);
 
   // ---- World file and seeding ----------------------------------------------
 
@@ -677,41 +712,45 @@ class GameEngine {
   // Reads the journal at `path` (missing: nothing) into the world. False,
   // with the load failed, when it is damaged. REQUIRES: game lock held
   // exclusively (loading).
-  bool replay_journal_unlocked(const std::string& path, bool current, TextPool& texts);
+  bool replay_journal_unlocked(const std::string& path, bool current, TextPool& texts) REQUIRES(game_mutex);
   // Reads the snapshot `content` into the empty world and its lots into the
   // empty parcel index, in pieces on several threads, leaving exactly what
   // reading it line by line leaves. Counts the lines of known tags and the
   // unreadable ones among them. REQUIRES: game lock held exclusively
   // (loading).
   void load_snapshot_unlocked(std::string_view content, TextPool& texts, uint64_t& known_lines,
-                              uint64_t& skipped);
+                              uint64_t& skipped) REQUIRES(game_mutex);
   // Stores the login account `u`, replacing an earlier one of its id and
   // its index entries. REQUIRES: game lock held exclusively (loading).
-  void store_loaded_user_unlocked(UserAccount&& u);
+  void store_loaded_user_unlocked(UserAccount&& u) REQUIRES(game_mutex);
   // Applies one record line of the world file or of the journal. Returns
   // false for a known tag whose line could not be read; `known` says
   // whether the tag is one of the file's. Lots take their repeated texts
   // from `texts`, and the parcel index follows them. REQUIRES: game lock
   // held exclusively (loading).
-  bool apply_world_line_unlocked(std::string_view line, WorldFields& fields, TextPool& texts, bool& known);
+  bool apply_world_line_unlocked(std::string_view line, WorldFields& fields, TextPool& texts, bool& known)
+      REQUIRES(game_mutex);
   // Applies a removal line ("X"); false when it cannot be read. REQUIRES:
   // game lock held exclusively (loading).
-  bool apply_removal_line_unlocked(const WorldFields& fields);
+  bool apply_removal_line_unlocked(const WorldFields& fields) REQUIRES(game_mutex);
   // With the lock held, outside a change: the whole world file rewritten
   // (seeding). False, with one console line, when nothing durable was
   // written; always false after a failed load. REQUIRES: game lock held
   // exclusively.
-  [[nodiscard]] bool save_world_unlocked();
+  [[nodiscard]] bool save_world_unlocked() REQUIRES(game_mutex);
   // Writes the full world file through "<file>.tmp" and a rename, then
   // empties the journals. REQUIRES: game lock held exclusively, every
   // queued change durable.
-  [[nodiscard]] bool write_world_file_unlocked();
+  [[nodiscard]] bool write_world_file_unlocked() REQUIRES(game_mutex);
   // Formats the whole world into `file`, piece by piece. With `lock_each`
   // the shared game lock is taken around each piece (a background rewrite;
   // false when a map was rehashed meanwhile), else the caller holds it.
   // `last_seq` receives the last change queued when the last piece was read
   // (the "J" line: the communities are exactly as they stood after it).
-  bool write_snapshot(platform::AppendFile& file, bool lock_each, uint64_t& last_seq) const;
+  // Unchecked: whether it or its caller holds the lock is `lock_each`'s,
+  // a choice made at run time.
+  bool write_snapshot(platform::AppendFile& file, bool lock_each, uint64_t& last_seq) const
+      NO_THREAD_SAFETY_ANALYSIS;
   // The background rewrite: a fresh world file from the world in memory,
   // read in pieces under the shared lock, then the journal it folds in
   // removed. Takes rewrite_mutex_, then the game lock shared per piece.
@@ -719,64 +758,71 @@ class GameEngine {
   void rewriter_loop();
   // The four seeded owners and their 19 lots, when there is no parcel.
   // REQUIRES: game lock held exclusively.
-  void seed_initial_multiplayer_world_unlocked();
+  void seed_initial_multiplayer_world_unlocked() REQUIRES(game_mutex);
   // The six categories, three communities and six questions, each
   // collection only when it is empty. REQUIRES: game lock held exclusively.
-  void seed_default_quiz_and_cer_unlocked();
-  void fail_load_unlocked(const std::string& reason);
+  void seed_default_quiz_and_cer_unlocked() REQUIRES(game_mutex);
+  void fail_load_unlocked(const std::string& reason) REQUIRES(game_mutex);
 
   std::string world_file_path;  // data directory + "/game_world.dat"
   // The game lock (phase-fair: a stream of views never keeps an action
   // out, nor a stream of actions a view); guards everything below.
   mutable platform::PhaseFairMutex game_mutex;
 
-  AdNetworksConfig ads_config;
+  AdNetworksConfig ads_config GUARDED_BY(game_mutex);
   // Claimed ad views per network.
-  uint64_t google_impressions = 0;
-  uint64_t meta_impressions = 0;
-  uint64_t amazon_impressions = 0;
-  uint64_t moloco_impressions = 0;
-  double total_revenue_eur = 0.0;  // ad revenue in euro
+  uint64_t google_impressions GUARDED_BY(game_mutex) = 0;
+  uint64_t meta_impressions GUARDED_BY(game_mutex) = 0;
+  uint64_t amazon_impressions GUARDED_BY(game_mutex) = 0;
+  uint64_t moloco_impressions GUARDED_BY(game_mutex) = 0;
+  double total_revenue_eur GUARDED_BY(game_mutex) = 0.0;  // ad revenue in euro
 
-  std::unordered_map<std::string, PlayerProfile> players;  // by player key
-  ParcelMap parcels;                                       // by parcel key
-  std::unordered_map<std::string, UserAccount> users;      // by account id
-  std::unordered_map<std::string, std::string> email_index;     // lower-cased e-mail -> id
-  std::unordered_map<std::string, std::string> username_index;  // lower-cased username -> id
-  std::unordered_map<std::string, std::string> google_index;    // Google id -> id
-  std::unordered_map<std::string, std::string> sessions;        // session token -> id
-  std::unordered_map<std::string, CERCommunity> cers;           // by community id
-  std::unordered_map<std::string, QuizQuestion> quiz_questions;  // by question id
-  std::vector<std::string> quiz_categories;                     // in insertion order
-  std::unordered_map<std::string, uint64_t> admin_tokens;  // token -> expiry ms; memory only
-  AdminConfig admin;
+  // By player key.
+  std::unordered_map<std::string, PlayerProfile> players GUARDED_BY(game_mutex);
+  ParcelMap parcels GUARDED_BY(game_mutex);  // by parcel key
+  // By account id.
+  std::unordered_map<std::string, UserAccount> users GUARDED_BY(game_mutex);
+  // Lower-cased e-mail, lower-cased username, Google id, session token -> account id.
+  std::unordered_map<std::string, std::string> email_index GUARDED_BY(game_mutex);
+  std::unordered_map<std::string, std::string> username_index GUARDED_BY(game_mutex);
+  std::unordered_map<std::string, std::string> google_index GUARDED_BY(game_mutex);
+  std::unordered_map<std::string, std::string> sessions GUARDED_BY(game_mutex);
+  // By community id, by question id; the categories in insertion order.
+  std::unordered_map<std::string, CERCommunity> cers GUARDED_BY(game_mutex);
+  std::unordered_map<std::string, QuizQuestion> quiz_questions GUARDED_BY(game_mutex);
+  std::vector<std::string> quiz_categories GUARDED_BY(game_mutex);
+  // Token -> expiry ms; memory only.
+  std::unordered_map<std::string, uint64_t> admin_tokens GUARDED_BY(game_mutex);
+  AdminConfig admin GUARDED_BY(game_mutex);
   // SHA-256 text of the node's master administrator password, accepted
   // beside admin.admin_password_hash; empty when none could be kept.
-  std::string master_password_hash_;
+  std::string master_password_hash_ GUARDED_BY(game_mutex);
 
   // ---- Rewarded ads and daily cards -----------------------------------------
 
   // The answer of get_ads_status_json(). REQUIRES: game lock held.
-  std::string ads_status_json_unlocked() const;
+  std::string ads_status_json_unlocked() const REQUIRES_SHARED(game_mutex);
   // Applies the ad-network configuration file at `path` over ads_config; a
   // missing, unreadable or oversized file changes nothing. Called by the
   // constructor, last. REQUIRES: game lock held exclusively (or no other
   // thread can reach the engine yet).
-  void read_ads_publisher_conf_unlocked(const std::string& path);
+  void read_ads_publisher_conf_unlocked(const std::string& path) REQUIRES(game_mutex);
 
   // Beside the world: the clock, the parcel indexes, the open change.
   std::shared_ptr<const GameClock> clock_;
-  ParcelIndex parcel_index_;
-  ChangeScope* active_change_ = nullptr;
+  ParcelIndex parcel_index_ GUARDED_BY(game_mutex);
+  ChangeScope* active_change_ GUARDED_BY(game_mutex) = nullptr;
   // Each large community's entries by address (the first of each), made
   // by the first change that needs it, kept up by appends and dropped when
   // an entry leaves, a change rewrites the community or is undone. Used
   // and changed only inside a change (the lock held exclusively).
-  mutable std::unordered_map<std::string, std::unordered_map<std::string, size_t>> member_slots_;
+  mutable std::unordered_map<std::string, std::unordered_map<std::string, size_t>> member_slots_
+      GUARDED_BY(game_mutex);
   // Claims whose debit is saved but whose block may not be in the log yet
   // (the world's "CLAIM" records), by transaction hash: those loaded until
   // the start has settled them, and a claim's own while it runs.
-  std::unordered_map<std::string, ClaimIntent> pending_claims_;
+  std::unordered_map<std::string, ClaimIntent> pending_claims_ GUARDED_BY(game_mutex);
+  // Set while the constructor loads the world, read-only after.
   bool load_failed_ = false;
   std::string load_error_;
 
@@ -788,23 +834,25 @@ class GameEngine {
     uint64_t seq;
     ChangeRecords records;
   };
-  std::deque<PendingChange> pending_changes_;
+  std::deque<PendingChange> pending_changes_ GUARDED_BY(game_mutex);
+  // Made by the load, then kept: it has a lock of its own.
   std::unique_ptr<WorldJournal> journal_;
   // One rewrite of the world file at a time; taken before the game lock.
   std::mutex rewrite_mutex_;
   // The background rewriter: woken when the journal has grown past
   // rewrite_threshold_ bytes; stopped and joined by the destructor.
-  std::mutex rewriter_mu_;
+  platform::Mutex rewriter_mu_;
   std::condition_variable rewriter_cv_;
-  bool rewrite_wanted_ = false;
+  bool rewrite_wanted_ GUARDED_BY(rewriter_mu_) = false;
   std::atomic<bool> stopping_{false};
   uint64_t rewrite_threshold_ = 0;
   // While a journal is replayed: the last change the world file's
   // communities include (its "J" line), and whether the change being
   // replayed is one of those, whose community lines are then skipped.
-  uint64_t snapshot_mark_ = 0;
-  bool replaying_covered_change_ = false;
-  uint64_t last_replayed_seq_ = 0;  // the highest change number a journal held
+  uint64_t snapshot_mark_ GUARDED_BY(game_mutex) = 0;
+  bool replaying_covered_change_ GUARDED_BY(game_mutex) = false;
+  // The highest change number a journal held.
+  uint64_t last_replayed_seq_ GUARDED_BY(game_mutex) = 0;
   std::thread rewriter_;
 };
 

@@ -15,7 +15,7 @@ constexpr size_t kLeaderboardSize = 20;
 }  // namespace
 
 std::string GameEngine::get_leaderboard_json() const {
-  std::shared_lock lock(game_mutex);
+  platform::ReadLock lock(game_mutex);
   // Only the first few are written, so they are picked in one pass over the
   // players instead of copying and sorting them all; the pick holds each
   // player once even where the comparison is not a strict order.

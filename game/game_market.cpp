@@ -89,7 +89,7 @@ bool GameEngine::list_parcel_for_sale(const std::string& address, const std::str
                                       const std::string& currency, double min_bid, double buyout_price,
                                       std::string& out) {
   if (!keys_usable(address, out)) return false;
-  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) {
+  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) REQUIRES(game_mutex) {
     const std::string& addr = player.address;
 
     ParcelRecord* lot = find_owned_lot_unlocked(addr, lot_key);
@@ -127,7 +127,7 @@ bool GameEngine::list_parcel_for_sale(const std::string& address, const std::str
 
 bool GameEngine::cancel_parcel_sale(const std::string& address, const std::string& lot_key, std::string& out) {
   if (!keys_usable(address, out)) return false;
-  return change(out, [&](std::string& out) {
+  return change(out, [&](std::string& out) REQUIRES(game_mutex) {
     // The caller is neither created nor brought up to date here.
     ParcelRecord* lot = find_owned_lot_unlocked(normalize_addr(address), lot_key);
     if (lot == nullptr) return refuse(out, kNotLotOwnerMessage);
@@ -151,7 +151,7 @@ bool GameEngine::cancel_parcel_sale(const std::string& address, const std::strin
 bool GameEngine::place_bid_or_offer(const std::string& address, const std::string& lot_key,
                                     const std::string& currency, double amount, std::string& out) {
   if (!keys_usable(address, out)) return false;
-  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& bidder, std::string& out) {
+  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& bidder, std::string& out) REQUIRES(game_mutex) {
     const std::string& addr = bidder.address;
 
     ParcelRecord* lot = find_parcel_by_key_or_hex_unlocked(lot_key, "");
@@ -261,7 +261,7 @@ bool GameEngine::place_bid_or_offer(const std::string& address, const std::strin
 
 bool GameEngine::accept_highest_bid(const std::string& address, const std::string& lot_key, std::string& out) {
   if (!keys_usable(address, out)) return false;
-  return change(out, [&](std::string& out) {
+  return change(out, [&](std::string& out) REQUIRES(game_mutex) {
     const std::string addr = normalize_addr(address);
     // The exact key only: a sale is never made on a lot found by its place.
     const auto it = parcels.find(lot_key);
@@ -296,7 +296,7 @@ bool GameEngine::accept_highest_bid(const std::string& address, const std::strin
 }
 
 std::string GameEngine::get_active_auctions_json() const {
-  std::shared_lock lock(game_mutex);
+  platform::ReadLock lock(game_mutex);
   // The market's own index, in key order: the view does not walk every lot.
   std::vector<const ParcelRecord*> lots(parcel_index_.on_market().begin(), parcel_index_.on_market().end());
   std::sort(lots.begin(), lots.end(), [](const ParcelRecord* a, const ParcelRecord* b) { return a->key < b->key; });

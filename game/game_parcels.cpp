@@ -60,8 +60,9 @@ std::string plant_answer(const std::string& message, const PlayerProfile& player
 
 ParcelRecord* GameEngine::find_parcel_by_key_or_hex_unlocked(const std::string& key_or_latlon,
                                                              const std::string& preferred_owner) {
+  // Unchecked: the lookup calls it within the caller's hold.
   return find_parcel_by_key_or_hex_with(parcels, key_or_latlon, preferred_owner,
-                                        [&](HexCell cell, ParcelLookupBest& best) {
+                                        [&](HexCell cell, ParcelLookupBest& best) NO_THREAD_SAFETY_ANALYSIS {
                                           for (ParcelRecord* p : parcel_index_.in_hex_cell(cell)) best.offer(*p);
                                         });
 }
@@ -104,7 +105,7 @@ bool GameEngine::buy_parcel(const std::string& address, const std::string& lot_k
   // Refused before anything exists: no player is created for such text.
   if (!keys_usable(address, lot_key, out)) return false;
 
-  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) {
+  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) REQUIRES(game_mutex) {
     const std::string& addr = player.address;
 
     if (is_mocked) {
@@ -210,7 +211,7 @@ bool GameEngine::buy_parcel(const std::string& address, const std::string& lot_k
 bool GameEngine::build_plant(const std::string& address, const std::string& lot_key,
                              const std::string& plant_type, std::string& out) {
   if (!keys_usable(address, lot_key, out)) return false;
-  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) {
+  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) REQUIRES(game_mutex) {
     const std::string& addr = player.address;
 
     ParcelRecord* lot = find_owned_lot_unlocked(addr, lot_key);
@@ -234,7 +235,7 @@ bool GameEngine::build_plant(const std::string& address, const std::string& lot_
 
 bool GameEngine::upgrade_plant(const std::string& address, const std::string& lot_key, std::string& out) {
   if (!keys_usable(address, lot_key, out)) return false;
-  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) {
+  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) REQUIRES(game_mutex) {
     const std::string& addr = player.address;
 
     ParcelRecord* lot = find_owned_lot_unlocked(addr, lot_key);

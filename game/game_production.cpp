@@ -59,7 +59,8 @@ void GameEngine::recalculate_all_players_power_unlocked() {
   const int64_t offset = local_utc_offset_seconds(now / 1000).value_or(0);
   const size_t threads =
       std::min(platform::bulk_threads(kMaxPowerThreads), players.size() / kMinPlayersPerThread + 1);
-  platform::visit_in_parallel(players, threads, [&](PlayerProfile& player) {
+  // Unchecked: the workers run within the hold of the caller, which waits for them.
+  platform::visit_in_parallel(players, threads, [&](PlayerProfile& player) NO_THREAD_SAFETY_ANALYSIS {
     recalculate_player_power_at_unlocked(player, now, offset);
   });
 }
@@ -102,7 +103,7 @@ PlayerProfile& GameEngine::acting_player_unlocked(const std::string& address) {
 
 std::string GameEngine::get_production_history_json(const std::string& address) {
   if (!is_safe_record_key(address)) return error_json(kBadAddressMessage);
-  std::unique_lock lock(game_mutex);
+  platform::WriteLock lock(game_mutex);
   const std::string addr = normalize_addr(address);
   const PlayerProfile& p = bring_up_to_date_unlocked(addr);
 

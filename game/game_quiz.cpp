@@ -46,7 +46,7 @@ void keep_best(std::vector<const T*>& items, size_t limit, Before before) {
 }  // namespace
 
 std::string GameEngine::get_quiz_categories_json() const {
-  std::shared_lock lock(game_mutex);
+  platform::ReadLock lock(game_mutex);
   JsonWriter json;
   json.begin_object().field("status", "ok").key("categories").begin_array();
   for (const std::string& name : quiz_categories) json.value(name);
@@ -60,7 +60,7 @@ bool GameEngine::add_quiz_category(const std::string& name, std::string& out) {
   if (clean.size() < kMinCategoryBytes) {
     return refuse(out, "Il nome della categoria deve contenere almeno 3 caratteri.");
   }
-  return change(out, [&](std::string& out) {
+  return change(out, [&](std::string& out) REQUIRES(game_mutex) {
     if (std::find(quiz_categories.begin(), quiz_categories.end(), clean) != quiz_categories.end()) {
       return refuse(out, "Categoria gia' esistente.");
     }
@@ -92,7 +92,7 @@ bool GameEngine::submit_quiz_question(const std::string& address, const std::str
   q.option_c = clean_world_text(option_c);
   q.option_d = clean_world_text(option_d);
 
-  return change_for(address, Accrual::kNone, out, [&](PlayerProfile& player, std::string& out) {
+  return change_for(address, Accrual::kNone, out, [&](PlayerProfile& player, std::string& out) REQUIRES(game_mutex) {
     const std::string& addr = player.address;
 
     if (q.question.size() <= kShortQuestionBytes) {
@@ -109,7 +109,8 @@ bool GameEngine::submit_quiz_question(const std::string& address, const std::str
     // A drawn id that names a stored question is drawn again: it would
     // replace another player's question.
     const std::optional<std::string> id = draw_free_id(
-        "qq_", now, *random_, [&](const std::string& candidate) { return quiz_questions.count(candidate) != 0; });
+        "qq_", now, *random_,
+        [&](const std::string& candidate) REQUIRES_SHARED(game_mutex) { return quiz_questions.count(candidate) != 0; });
     if (!id) return refuse(out, "Troppe domande inviate in questo istante: riprova tra un momento.");
 
     const auto names = usernames_of_unlocked({addr});
@@ -136,7 +137,7 @@ bool GameEngine::submit_quiz_question(const std::string& address, const std::str
 }
 
 std::string GameEngine::get_random_quiz_question_json(const std::string& address) const {
-  std::shared_lock lock(game_mutex);
+  platform::ReadLock lock(game_mutex);
   if (quiz_questions.empty()) return no_question_json();
   const std::string addr = normalize_addr(address);
 
@@ -170,7 +171,7 @@ std::string GameEngine::get_random_quiz_question_json(const std::string& address
 bool GameEngine::answer_quiz_question(const std::string& address, const std::string& question_id,
                                       int chosen_option, std::string& out) {
   if (!keys_usable(address, out)) return false;
-  return change_for(address, Accrual::kNone, out, [&](PlayerProfile& player, std::string& out) {
+  return change_for(address, Accrual::kNone, out, [&](PlayerProfile& player, std::string& out) REQUIRES(game_mutex) {
     const auto it = quiz_questions.find(question_id);
     if (it == quiz_questions.end()) return refuse(out, "Domanda quiz non trovata.");
     touch_quiz_question_unlocked(question_id);
@@ -185,7 +186,7 @@ bool GameEngine::answer_quiz_question(const std::string& address, const std::str
     }
 
     // The community of `member` (when it exists) and its entry there score.
-    const auto credit_community = [&](const PlayerProfile& member) {
+    const auto credit_community = [&](const PlayerProfile& member) REQUIRES(game_mutex) {
       const auto community = member.cer_id.empty() ? cers.end() : cers.find(member.cer_id);
       if (community == cers.end()) return;
       touch_cer_fields_unlocked(community->second);
@@ -232,7 +233,7 @@ bool GameEngine::answer_quiz_question(const std::string& address, const std::str
 }
 
 std::string GameEngine::get_weekly_quiz_leaderboard_json() const {
-  std::shared_lock lock(game_mutex);
+  platform::ReadLock lock(game_mutex);
   std::vector<const PlayerProfile*> players_ranked;
   for (const auto& [key, p] : players) {
     if (p.weekly_quiz_score != 0) players_ranked.push_back(&p);

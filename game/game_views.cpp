@@ -52,7 +52,7 @@ std::string GameEngine::get_player_state_json(const std::string& address) {
   // Bringing the player up to date changes it, so the lock is exclusive:
   // it is held only to do that and to copy what the answer shows, and the
   // sun and the text are worked out after it, beside other views.
-  std::unique_lock lock(game_mutex);
+  platform::WriteLock lock(game_mutex);
   const std::string addr = normalize_addr(address);
   const PlayerProfile p = bring_up_to_date_unlocked(addr);
   const uint64_t now = now_ms();
@@ -159,7 +159,7 @@ std::string GameEngine::get_viewport_parcels_json(double lat_min, double lat_max
   json.field("sunrise", env.sunrise).field("sunset", env.sunset);
   json.field("weather_desc", env.weather_desc).field("weather_icon", env.weather_icon).end_object();
 
-  std::shared_lock lock(game_mutex);
+  platform::ReadLock lock(game_mutex);
   json.key("parcels").begin_array();
   int written = 0;
   const auto write = [&](const ParcelRecord& p) {

@@ -135,38 +135,20 @@ bool open_world_append_file(platform::AppendFile& file, const std::string& path,
 }
 
 uint64_t WorldJournal::enqueue(std::string_view records) {
-  std::lock_guard<std::mutex> lock(mu_);
-  const uint64_t seq = ++last_seq_;
   // A change queued after a failure was computed on top of failed ones: it
-  // fails with them and is never written.
-  if (failed_from_ != 0) return seq;
-  if (queued_.empty()) queued_first_ = seq;
-  uint64_t count = 0;
-  size_t pos = 0;
-  while (pos < records.size()) {
-    size_t lf = records.find('\n', pos);
-    if (lf == std::string_view::npos) lf = records.size();
-    append_journal_line(queued_, records.substr(pos, lf - pos));
-    ++count;
-    pos = lf + 1;
-  }
-  append_journal_line(queued_, std::string(kChangeEndTag) + "|" + std::to_string(count) + "|" + std::to_string(seq));
-  return seq;
-}
-
-void WorldJournal::continue_after(uint64_t seq) {
-  std::lock_guard<std::mutex> lock(mu_);
-  if (seq <= last_seq_) return;
-  last_seq_ = seq;
-  durable_seq_ = seq;
-}
-
-bool WorldJournal::in_failed_range(uint64_t seq) const {
-  if (failed_from_ != 0 && seq >= failed_from_) return true;
-  for (const auto& [first, last] : failed_ranges_) {
-    if (seq >= first && seq <= last) return true;
-  }
-  return false;
+  // fails with them and is never written (the commit gathers nothing then).
+  return commit_.add([records](std::string& queued, uint64_t seq) {
+    uint64_t count = 0;
+    size_t pos = 0;
+    while (pos < records.size()) {
+      size_t lf = records.find('\n', pos);
+      if (lf == std::string_view::npos) lf = records.size();
+      append_journal_line(queued, records.substr(pos, lf - pos));
+      ++count;
+      pos = lf + 1;
+    }
+    append_journal_line(queued, std::string(kChangeEndTag) + "|" + std::to_string(count) + "|" + std::to_string(seq));
+  });
 }
 
 bool WorldJournal::write_batch(const std::string& batch, bool fail) {
@@ -198,131 +180,66 @@ WorldJournal::Outcome WorldJournal::wait(uint64_t seq) {
   // Whether it writes or waits for another caller's write, the caller waits
   // for the disk: its thread pool may give its place to another thread.
   const platform::BlockingScope waiting;
-  std::unique_lock<std::mutex> lock(mu_);
-  for (;;) {
-    if (in_failed_range(seq)) return Outcome::kFailed;
-    if (seq <= durable_seq_) return Outcome::kDurable;
-    if (!writing_) {
-      writing_ = true;
-      std::string batch;
-      batch.swap(queued_);
-      const uint64_t first = queued_first_;
-      const uint64_t last = last_seq_;
-      const bool fail = fail_writes_;
-      lock.unlock();
-      const bool ok = write_batch(batch, fail);
-      const uint64_t size = file_.size();
-      lock.lock();
-      writing_ = false;
-      file_size_ = size;
-      if (ok) {
-        durable_seq_ = last;
-      } else {
-        failed_from_ = first;
-        ++failures_;
-      }
-      std::function<void()> grown;
-      if (ok && on_grown_ && file_size_ > grown_bytes_) grown = on_grown_;
-      written_.notify_all();
-      if (grown) {
-        lock.unlock();
-        grown();
-        lock.lock();
-      }
-      continue;
-    }
-    written_.wait(lock);
-  }
-}
-
-uint64_t WorldJournal::failed_from() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return failed_from_;
-}
-
-void WorldJournal::clear_failure() {
-  std::lock_guard<std::mutex> lock(mu_);
-  if (failed_from_ == 0) return;
-  failed_ranges_.emplace_back(failed_from_, last_seq_);
-  failed_from_ = 0;
-  queued_.clear();
-  written_.notify_all();
-}
-
-uint64_t WorldJournal::failures() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return failures_;
-}
-
-uint64_t WorldJournal::last_seq() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return last_seq_;
-}
-
-uint64_t WorldJournal::durable_seq() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return durable_seq_;
-}
-
-uint64_t WorldJournal::file_size() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return file_size_;
+  std::function<void()> grown;
+  const Outcome outcome = commit_.wait(seq, [&](const std::string& batch) {
+    const bool ok = write_batch(batch, fail_writes_.load());
+    if (ok && on_grown_ && file_.size() > grown_bytes_) grown = on_grown_;
+    return ok;
+  });
+  // Once the write is over: the callback may start a rewrite, which waits
+  // for it.
+  if (grown) grown();
+  return outcome;
 }
 
 bool WorldJournal::begin_rewrite() {
-  std::unique_lock<std::mutex> lock(mu_);
-  written_.wait(lock, [this] { return !writing_; });
-  if (platform::path_kind(old_path()) != platform::PathKind::kMissing) return true;
-  if (platform::path_kind(path_) == platform::PathKind::kMissing) return true;
-  file_.close();
-  if (!platform::rename_durably(path_, old_path())) return false;
-  file_size_ = 0;
-  whole_size_ = 0;
-  whole_size_known_ = true;
-  // The fresh journal's name is made durable here, so that a change synced
-  // into it cannot lose its file.
-  if (!open_world_append_file(file_, path_, true) || !platform::sync_parent_directory(path_)) {
+  return commit_.when_idle([this] {
+    if (platform::path_kind(old_path()) != platform::PathKind::kMissing) return true;
+    if (platform::path_kind(path_) == platform::PathKind::kMissing) return true;
     file_.close();
-    return false;
-  }
-  return true;
+    if (!platform::rename_durably(path_, old_path())) return false;
+    whole_size_ = 0;
+    whole_size_known_ = true;
+    // The fresh journal's name is made durable here, so that a change synced
+    // into it cannot lose its file.
+    if (!open_world_append_file(file_, path_, true) || !platform::sync_parent_directory(path_)) {
+      file_.close();
+      return false;
+    }
+    return true;
+  });
 }
 
 bool WorldJournal::end_rewrite(bool empty_current) {
-  std::unique_lock<std::mutex> lock(mu_);
-  written_.wait(lock, [this] { return !writing_; });
-  if (!platform::remove_durably(old_path())) return false;
-  if (!empty_current) return true;
-  if (!file_.is_open() && platform::path_kind(path_) == platform::PathKind::kMissing) return true;
-  if (!file_.is_open() && !open_world_append_file(file_, path_, false)) return false;
-  if (!file_.truncate(0)) return false;
-  file_size_ = 0;
-  whole_size_ = 0;
-  whole_size_known_ = true;
-  return true;
+  return commit_.when_idle([this, empty_current] {
+    if (!platform::remove_durably(old_path())) return false;
+    if (!empty_current) return true;
+    if (!file_.is_open() && platform::path_kind(path_) == platform::PathKind::kMissing) return true;
+    if (!file_.is_open() && !open_world_append_file(file_, path_, false)) return false;
+    if (!file_.truncate(0)) return false;
+    whole_size_ = 0;
+    whole_size_known_ = true;
+    return true;
+  });
 }
 
 bool WorldJournal::cut_to(uint64_t size) {
-  std::lock_guard<std::mutex> lock(mu_);
-  if (!open_world_append_file(file_, path_, false) || !file_.truncate(size)) {
-    file_.close();
-    return false;
-  }
-  file_size_ = size;
-  whole_size_ = size;
-  whole_size_known_ = true;
-  return true;
+  return commit_.when_idle([this, size] {
+    if (!open_world_append_file(file_, path_, false) || !file_.truncate(size)) {
+      file_.close();
+      return false;
+    }
+    whole_size_ = size;
+    whole_size_known_ = true;
+    return true;
+  });
 }
 
 void WorldJournal::on_grown(uint64_t bytes, std::function<void()> callback) {
-  std::lock_guard<std::mutex> lock(mu_);
-  grown_bytes_ = bytes;
-  on_grown_ = std::move(callback);
-}
-
-void WorldJournal::fail_writes_for_test(bool fail) {
-  std::lock_guard<std::mutex> lock(mu_);
-  fail_writes_ = fail;
+  commit_.when_idle([&] {
+    grown_bytes_ = bytes;
+    on_grown_ = std::move(callback);
+  });
 }
 
 }  // namespace ZezozuRiziv

@@ -10,29 +10,31 @@
 // happened. Change numbers grow across restarts and rewrites, so that a
 // world file can say up to which change it holds ("J" line).
 //
-// Group commit: changes are queued in memory (enqueue, under the game lock)
-// and written by whichever waiting caller finds no write under way; that
-// caller writes everything queued so far with one write and one sync, so
-// concurrent changes share a sync. No game lock is needed to wait or write.
+// Group commit (platform/group_commit.h): changes are queued in memory
+// (enqueue, under the game lock) and written by whichever waiting caller
+// finds no write under way; that caller writes everything queued so far
+// with one write and one sync, so concurrent changes share a sync. No game
+// lock is needed to wait or write.
 //
 // A failed write or sync cuts the file back to where the batch began and
 // fails every change from the batch's first one on, including those queued
 // later (they were computed on top of it), until clear_failure() says their
 // undo is done.
 //
-// Thread-safe: one internal mutex; never calls back into the engine.
+// Thread-safe: the group commit's mutex; never calls back into the engine
+// but through on_grown's callback.
 #pragma once
 
-#include <condition_variable>
+#include <atomic>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/group_commit.h"
 
 namespace ZezozuRiziv {
 
@@ -74,7 +76,7 @@ JournalScan scan_journal(std::string_view text);
 
 class WorldJournal {
  public:
-  enum class Outcome { kDurable, kFailed };
+  using Outcome = platform::CommitOutcome;
 
   explicit WorldJournal(std::string path) : path_(std::move(path)) {}
 
@@ -84,7 +86,7 @@ class WorldJournal {
 
   // The next change is numbered `seq` + 1: after a start that read changes
   // up to `seq`. Call before the first enqueue.
-  void continue_after(uint64_t seq);
+  void continue_after(uint64_t seq) { commit_.continue_after(seq); }
   // Queues one change: `records` holds whole record lines, each ending in
   // LF. Returns the change's number (increasing). Does no I/O.
   uint64_t enqueue(std::string_view records);
@@ -95,17 +97,16 @@ class WorldJournal {
 
   // The first failed change while a failure waits for clear_failure(); 0
   // when none does.
-  uint64_t failed_from() const;
+  uint64_t failed_from() const { return commit_.failed_from(); }
   // The failed changes have been undone: forgets them and every change
   // queued after them, and lets writes go on.
-  void clear_failure();
+  void clear_failure() { commit_.recover(); }
   // Number of failed writes so far.
-  uint64_t failures() const;
-  // The number of the last change queued, and of the last durable one.
-  uint64_t last_seq() const;
-  uint64_t durable_seq() const;
-  // Bytes in the journal file (0 before the first write).
-  uint64_t file_size() const;
+  uint64_t failures() const { return commit_.failures(); }
+  // The number of the last change queued, and the change up to which every
+  // one is durable or failed.
+  uint64_t last_seq() const { return commit_.last_ticket(); }
+  uint64_t durable_seq() const { return commit_.settled(); }
 
   // Starts a rewrite: when no journal waits at old_path(), the journal is
   // renamed there and later changes go to a fresh file; otherwise (an
@@ -125,34 +126,25 @@ class WorldJournal {
   void on_grown(uint64_t bytes, std::function<void()> callback);
 
   // Tests: makes every write fail while set.
-  void fail_writes_for_test(bool fail);
+  void fail_writes_for_test(bool fail) { fail_writes_.store(fail); }
 
  private:
-  bool in_failed_range(uint64_t seq) const;
   // Writes and syncs `batch` (or fails at once when `fail`); on failure
   // cuts the file back.
   bool write_batch(const std::string& batch, bool fail);
 
   const std::string path_;
-  mutable std::mutex mu_;
-  std::condition_variable written_;
-  platform::AppendFile file_;  // touched only by the one writer
+  // Its batch: the checksummed lines of the changes not yet written.
+  platform::GroupCommit<std::string> commit_;
+  // The fields below are touched by the caller leading a write, or under
+  // commit_.when_idle() (a rewrite moving files, start-up).
+  platform::AppendFile file_;
   // Bytes of whole changes in the file; known once the file was opened.
   uint64_t whole_size_ = 0;
   bool whole_size_known_ = false;
-  bool writing_ = false;       // a caller is writing, or a rewrite moves files
-  std::string queued_;         // checksummed lines not yet written
-  uint64_t queued_first_ = 0;  // number of the first change in `queued_`
-  uint64_t last_seq_ = 0;
-  uint64_t durable_seq_ = 0;
-  uint64_t failed_from_ = 0;
-  uint64_t failures_ = 0;
-  // Closed ranges of changes that failed and were undone.
-  std::vector<std::pair<uint64_t, uint64_t>> failed_ranges_;
-  uint64_t file_size_ = 0;
-  bool fail_writes_ = false;
   uint64_t grown_bytes_ = 0;
   std::function<void()> on_grown_;
+  std::atomic<bool> fail_writes_{false};
 };
 
 }  // namespace ZezozuRiziv

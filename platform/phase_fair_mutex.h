@@ -6,7 +6,8 @@
 // queued writers pass them one after the other). The standard shared_mutex
 // promises no such thing (glibc's prefers readers). Meets the standard's
 // SharedMutex requirements, so that std::unique_lock and std::shared_lock
-// work with it.
+// work with it; WriteLock and ReadLock below hold it so that clang's
+// thread-safety analysis sees the hold (the standard ones it cannot see).
 #pragma once
 
 #include <atomic>
@@ -14,15 +15,17 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/thread_annotations.h"
+
 namespace platform {
 
-class PhaseFairMutex {
+class CAPABILITY("mutex") PhaseFairMutex {
  public:
   PhaseFairMutex() = default;
   PhaseFairMutex(const PhaseFairMutex&) = delete;
   PhaseFairMutex& operator=(const PhaseFairMutex&) = delete;
 
-  void lock() {
+  void lock() ACQUIRE() {
     // One writer at a time. Holds are short (an action, a state view), and
     // a sleep and a wake-up cost more than most holds: a writer first yields
     // a few times, then sleeps until the writer inside leaves.
@@ -35,7 +38,7 @@ class PhaseFairMutex {
     enter_writer();
   }
 
-  bool try_lock() {
+  bool try_lock() TRY_ACQUIRE(true) {
     if (!writers_.try_lock()) return false;
     uint32_t in = readers_in_.load();
     // Free only when every reader that came in has gone out.
@@ -46,7 +49,7 @@ class PhaseFairMutex {
     return true;
   }
 
-  void unlock() {
+  void unlock() RELEASE() {
     // The readers who queued behind this writer go in now; a writer that
     // comes next waits for them.
     readers_in_.fetch_and(~kWriterBits);
@@ -56,7 +59,7 @@ class PhaseFairMutex {
     writers_.unlock();
   }
 
-  void lock_shared() {
+  void lock_shared() ACQUIRE_SHARED() {
     const uint32_t writer = readers_in_.fetch_add(kReader) & kWriterBits;
     if (writer == 0) return;
     // Counted already: the writer inside lets this reader in as it leaves,
@@ -68,7 +71,7 @@ class PhaseFairMutex {
     }
   }
 
-  bool try_lock_shared() {
+  bool try_lock_shared() TRY_ACQUIRE_SHARED(true) {
     uint32_t in = readers_in_.load();
     while ((in & kWriterBits) == 0) {
       if (readers_in_.compare_exchange_weak(in, in + kReader)) return true;
@@ -76,7 +79,7 @@ class PhaseFairMutex {
     return false;
   }
 
-  void unlock_shared() {
+  void unlock_shared() RELEASE_SHARED() {
     const uint32_t out = readers_out_.fetch_add(kReader) + kReader;
     // Only the last reader a writer waits for wakes it.
     if ((readers_in_.load() & kWriterPresent) != 0 && out == drained_at_.load()) readers_out_.notify_one();
@@ -117,6 +120,45 @@ class PhaseFairMutex {
   std::atomic<uint32_t> readers_out_{0};
   std::atomic<uint32_t> drained_at_{0};  // readers_out_ once the readers a writer waits for are out
   std::atomic<uint32_t> phase_{0};       // moves on as each writer leaves
+};
+
+// Holds `mutex` exclusively for its scope. unlock() lets it go early (for a
+// wait that must not hold it) and lock() takes it again.
+class SCOPED_CAPABILITY WriteLock {
+ public:
+  explicit WriteLock(PhaseFairMutex& mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
+  ~WriteLock() RELEASE() {
+    if (held_) mutex_.unlock();
+  }
+  WriteLock(const WriteLock&) = delete;
+  WriteLock& operator=(const WriteLock&) = delete;
+
+  void unlock() RELEASE() {
+    mutex_.unlock();
+    held_ = false;
+  }
+  void lock() ACQUIRE() {
+    mutex_.lock();
+    held_ = true;
+  }
+
+ private:
+  PhaseFairMutex& mutex_;
+  bool held_ = true;
+};
+
+// Holds `mutex` shared for its scope.
+class SCOPED_CAPABILITY ReadLock {
+ public:
+  explicit ReadLock(PhaseFairMutex& mutex) ACQUIRE_SHARED(mutex) : mutex_(mutex) {
+    mutex_.lock_shared();
+  }
+  ~ReadLock() RELEASE() { mutex_.unlock_shared(); }
+  ReadLock(const ReadLock&) = delete;
+  ReadLock& operator=(const ReadLock&) = delete;
+
+ private:
+  PhaseFairMutex& mutex_;
 };
 
 }  // namespace platform

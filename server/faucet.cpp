@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <iostream>
-#include <mutex>
 #include <optional>
 
 #include "chain/accounts.h"
@@ -11,18 +10,19 @@
 
 namespace ZezozuRiziv {
 
-LedgerResult fund_account(State& state, Storage& storage, platform::PhaseFairMutex& chain_lock,
-                          const std::string& address, uint64_t coins, FundReceipt& receipt) {
+LedgerResult fund_account(const RouteContext& context, const std::string& address, uint64_t coins,
+                          FundReceipt& receipt) {
   const std::optional<std::string> key = writable_account_key(address);
   if (!key) return LedgerResult::failure(kUnusableAddressMessage);
   // Capped before multiplying: 10,000 coins cannot wrap.
   const uint64_t granted = std::min(coins, kFundMaxCoins);
-  RequestBatch batch(storage, state, chain_lock);
+  RequestBatch batch = context.open_batch();
   {
-    std::unique_lock lock(chain_lock);
+    platform::WriteLock lock(context.chain_lock);
     // A credit of nothing would only leave an empty entry behind.
     if (granted > 0) {
-      if (LedgerResult credited = Ledger(storage, state).credit(*key, granted * kAtomicPerCoin);
+      if (LedgerResult credited =
+              Ledger(context.storage, context.state).credit(*key, granted * kAtomicPerCoin);
           !credited) {
         return credited;
       }

@@ -3,13 +3,11 @@
 #pragma once
 
 #include <cstdint>
-#include <shared_mutex>
 #include <string>
 
-#include "chain/state.h"
-#include "platform/phase_fair_mutex.h"
+#include "platform/thread_annotations.h"
+#include "server/router.h"
 #include "storage/block_rules.h"
-#include "storage/storage.h"
 
 namespace ZezozuRiziv {
 
@@ -28,10 +26,9 @@ struct FundReceipt {
 // Refused with nothing changed: an address that cannot hold coins
 // (kUnusableAddressMessage), a balance that would pass 64 bits, a save that
 // fails (undone). Zero coins change and save nothing.
-// Takes chain_lock exclusively: REQUIRES the caller not to hold it.
-[[nodiscard]] LedgerResult fund_account(State& state, Storage& storage,
-                                        platform::PhaseFairMutex& chain_lock,
-                                        const std::string& address, uint64_t coins,
-                                        FundReceipt& receipt);
+// Takes the chain lock exclusively, so the caller must not hold it.
+[[nodiscard]] LedgerResult fund_account(const RouteContext& context, const std::string& address,
+                                        uint64_t coins, FundReceipt& receipt)
+    EXCLUDES(context.chain_lock);
 
 }  // namespace ZezozuRiziv

@@ -57,9 +57,9 @@ std::string parse_error(JsonError why) {
 // before any answer is sent. When that sync fails every change not yet
 // durable is undone, and no answer given from the first change on may show
 // what is gone: those become the error.
-// REQUIRES: no chain lock held.
-std::vector<Answered> answer_all(RPCServer& server, const std::vector<JsonValue>& requests) {
-  RequestBatch batch(server.storage, server.state, server.chain_lock);
+std::vector<Answered> answer_all(RPCServer& server, const std::vector<JsonValue>& requests)
+    EXCLUDES(server.chain_lock) {
+  RequestBatch batch = server.open_batch();
   std::vector<Answered> answers;
   answers.reserve(requests.size());
   std::optional<size_t> first_change;
@@ -70,7 +70,7 @@ std::vector<Answered> answer_all(RPCServer& server, const std::vector<JsonValue>
   }
   if (LedgerResult saved = batch.close(); !saved) {
     std::cout << "[RPC] " << saved.error << ": modifiche della richiesta annullate" << std::endl;
-    std::unique_lock lock(server.chain_lock);
+    platform::WriteLock lock(server.chain_lock);
     for (size_t i = first_change.value_or(0); i < answers.size(); ++i) {
       Answer& answer = answers[i].answer;
       if (answer.error_code != 0) continue;

@@ -2,7 +2,6 @@
 // reads, with the welcome credit a new wallet gets on its first balance query.
 #include <iostream>
 #include <mutex>
-#include <shared_mutex>
 
 #include "crypto/json_writer.h"
 #include "server/json_rpc.h"
@@ -22,11 +21,11 @@ Answer get_balance(RPCServer& server, const JsonValue& request) {
   if (address.empty()) return Answer::ok("\"0x0\"");
   uint64_t balance;
   {
-    std::shared_lock lock(server.chain_lock);
+    platform::ReadLock lock(server.chain_lock);
     balance = server.state.get_balance(address);
   }
   if (balance == 0) {
-    std::unique_lock lock(server.chain_lock);
+    platform::WriteLock lock(server.chain_lock);
     server.current_wallet_address = address;
     balance = server.state.get_balance(address);
     // Checked again under the exclusive lock: another request may have credited it.
@@ -46,14 +45,14 @@ Answer get_balance(RPCServer& server, const JsonValue& request) {
 }
 
 Answer block_number(RPCServer& server) {
-  std::shared_lock lock(server.chain_lock);
+  platform::ReadLock lock(server.chain_lock);
   const auto& chain = server.storage.get_blocks_cached();
   return Answer::ok(quoted(to_hex_quantity(chain.empty() ? 0 : chain.back().index)));
 }
 
 Answer transaction_count(RPCServer& server, const JsonValue& request) {
   const std::string address = address_param(request);
-  std::shared_lock lock(server.chain_lock);
+  platform::ReadLock lock(server.chain_lock);
   return Answer::ok(quoted(to_hex_quantity(address.empty() ? 0 : server.state.get_nonce(address))));
 }
 

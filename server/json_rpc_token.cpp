@@ -1,7 +1,6 @@
 // The token contract a wallet shows RUZ through: eth_call answers its
 // total supply, decimals, symbol, name and balances; eth_getCode gives it
 // code so that wallets treat its address as a contract.
-#include <shared_mutex>
 
 #include "crypto/json_writer.h"
 #include "crypto/sha256.h"
@@ -57,7 +56,7 @@ Answer token_call(RPCServer& server, const JsonValue& request) {
   if (selector == "95d89b41") return Answer::ok(abi_string("RUZ"));
   if (selector == "06fdde03") return Answer::ok(abi_string("Rozeve"));
   if (selector == "70a08231") {
-    std::shared_lock lock(server.chain_lock);
+    platform::ReadLock lock(server.chain_lock);
     // The address word follows the selector: 24 zero digits, then 40 digits.
     const std::string owner = data.size() >= 72 ? "0x" + data.substr(32, 40)
                                                 : server.current_wallet_address;

@@ -1,6 +1,5 @@
 // What a wallet reads of the chain: blocks, transactions and receipts, from
 // the stored chain and the server's records of wallet transfers.
-#include <shared_mutex>
 
 #include "chain/accounts.h"
 #include "crypto/json_writer.h"
@@ -84,8 +83,8 @@ struct FoundTx {
   uint64_t nonce = 0, value = 0, block_number = 0;
 };
 
-// REQUIRES: the chain lock held.
-std::optional<FoundTx> find_transaction(const RPCServer& server, std::string_view hash) {
+std::optional<FoundTx> find_transaction(const RPCServer& server, std::string_view hash)
+    REQUIRES_SHARED(server.chain_lock) {
   if (hash.empty()) return std::nullopt;
   const std::string key = ascii_lower(hash);
   if (const auto it = server.evm_transactions.find(key); it != server.evm_transactions.end()) {
@@ -113,13 +112,13 @@ Answer block_view(RPCServer& server, const JsonValue& request) {
                          "esadecimale, un'etichetta (latest, earliest, pending, safe, finalized) "
                          "o l'hash del blocco");
   }
-  std::shared_lock lock(server.chain_lock);
+  platform::ReadLock lock(server.chain_lock);
   const Block* block = find_block(server.storage, *asked);
   return Answer::ok(block ? block_object(*block) : "null");
 }
 
 Answer transaction_view(RPCServer& server, const JsonValue& request) {
-  std::shared_lock lock(server.chain_lock);
+  platform::ReadLock lock(server.chain_lock);
   const auto found = find_transaction(server, hash_param(request));
   if (!found) return Answer::ok("null");
   const auto signature = decode_wallet_signature(found->signature);
@@ -147,7 +146,7 @@ Answer transaction_view(RPCServer& server, const JsonValue& request) {
 }
 
 Answer receipt_view(RPCServer& server, const JsonValue& request) {
-  std::shared_lock lock(server.chain_lock);
+  platform::ReadLock lock(server.chain_lock);
   const auto found = find_transaction(server, hash_param(request));
   if (!found) return Answer::ok("null");
   const bool plain_recipient =

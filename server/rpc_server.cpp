@@ -8,7 +8,7 @@
 namespace ZezozuRiziv {
 
 RPCServer::RPCServer(State& state, Mempool& mempool, Storage& storage,
-                     platform::PhaseFairMutex& chain_lock, uint16_t port, uint64_t chain_id,
+                     ChainLock& chain_lock, uint16_t port, uint64_t chain_id,
                      ServerOptions options, std::shared_ptr<const GameClock> clock)
     : state(state),
       mempool(mempool),
@@ -34,7 +34,7 @@ RPCServer::RPCServer(State& state, Mempool& mempool, Storage& storage,
           [this](const HttpExchange& exchange) { return router_.is_change_request(exchange.reader.request()); }) {
   // Loaded now, before any worker can read it concurrently; under the chain
   // lock, because the peer listener may already be appending blocks.
-  std::unique_lock lock(chain_lock);
+  platform::WriteLock lock(chain_lock);
   storage.get_blocks_cached();
 }
 
@@ -55,7 +55,7 @@ void RPCServer::stop() { transport_.stop(); }
 
 LedgerResult RPCServer::fund_metamask_account(const std::string& address, uint64_t coins,
                                               FundReceipt& receipt) {
-  return fund_account(state, storage, chain_lock, address, coins, receipt);
+  return fund_account(route_context_, address, coins, receipt);
 }
 
 }  // namespace ZezozuRiziv

@@ -15,11 +15,12 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "chain/chain_lock.h"
 #include "chain/mempool.h"
 #include "chain/state.h"
 #include "game/game_clock.h"
 #include "game/game_engine.h"
-#include "platform/phase_fair_mutex.h"
+#include "platform/thread_annotations.h"
 #include "server/faucet.h"
 #include "server/http_transport.h"
 #include "server/router.h"
@@ -54,7 +55,7 @@ class RPCServer {
   // block cache, so the first request pays no disk read. The chain lock
   // belongs to the caller and must outlive the server. `clock` is the time
   // of the game and of the routes (null: the system clock).
-  RPCServer(State& state, Mempool& mempool, Storage& storage, platform::PhaseFairMutex& chain_lock,
+  RPCServer(State& state, Mempool& mempool, Storage& storage, ChainLock& chain_lock,
             uint16_t port, uint64_t chain_id, ServerOptions options = {},
             std::shared_ptr<const GameClock> clock = nullptr);
   // Stops the server if it still runs.
@@ -80,10 +81,12 @@ class RPCServer {
   // minted to `address`, saved, and a console line. Takes the chain lock
   // exclusively: REQUIRES the caller not to hold it.
   [[nodiscard]] LedgerResult fund_metamask_account(const std::string& address, uint64_t coins,
-                                                   FundReceipt& receipt);
+                                                   FundReceipt& receipt) EXCLUDES(chain_lock);
 
   // The answer text to one JSON-RPC request (or batch).
   std::string process_json_rpc(const std::string& body);
+  // The batch of one request's ledger changes, opened without the chain lock.
+  RequestBatch open_batch() const EXCLUDES(chain_lock) { return route_context_.open_batch(); }
 
   // Sends the file when it exists and is a regular file; false when nothing
   // was sent. Files are cached in RAM by path and modification time.
@@ -91,21 +94,23 @@ class RPCServer {
                                         const std::string& content_type);
 
   // What the JSON-RPC and the routes share.
-  State& state;  // guarded by chain_lock
+  State& state GUARDED_BY(chain_lock);
   Mempool& mempool;
-  Storage& storage;  // guarded by chain_lock
+  // Its blocks, logs and indexes are guarded by chain_lock; not annotated
+  // as a whole, since its group commit is waited for without it.
+  Storage& storage;
   GameEngine game;
   const uint16_t port;
   const uint64_t chain_id;
-  platform::PhaseFairMutex& chain_lock;
+  ChainLock& chain_lock;
   // Set by the node before start when its validator qualifies; read-only after.
   std::string node_validator_address;
   // Guarded by the chain lock: wallet transfers by hash, the last address
   // whose eth_getBalance met a zero balance, and the time (Unix seconds) of
   // the last faucet grant per lower-cased address.
-  std::unordered_map<std::string, StoredEvmTx> evm_transactions;
-  std::string current_wallet_address;
-  FaucetRateMap faucet_rate_map;
+  std::unordered_map<std::string, StoredEvmTx> evm_transactions GUARDED_BY(chain_lock);
+  std::string current_wallet_address GUARDED_BY(chain_lock);
+  FaucetRateMap faucet_rate_map GUARDED_BY(chain_lock);
 
   ServerCounters counters;
 

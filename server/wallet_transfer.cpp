@@ -50,7 +50,7 @@ Answer send_raw_transaction(RPCServer& server, const JsonValue& request) {
   const std::string& sender = tx->from;
   const std::string recipient = "0x" + RozeveCrypto::bytes_to_hex(tx->to);
 
-  std::unique_lock lock(server.chain_lock);
+  platform::WriteLock lock(server.chain_lock);
   State& state = server.state;
   const uint64_t nonce = state.get_nonce(sender);
   if (!tx->nonce_fits || tx->nonce != nonce) {

@@ -49,9 +49,9 @@ class BalanceChanges {
   }
   uint64_t balance(const std::string& account) { return entry(account); }
 
-  void apply(State& state, StateJournal& journal) const {
+  void apply(State& state, StateUndo& undo) const {
     for (const auto& [account, balance] : changed_) {
-      journal.remember(account);
+      undo.remember(account);
       state.balances[account] = balance;
     }
   }
@@ -90,32 +90,32 @@ std::optional<uint64_t> gross_of(const Transaction& tx) {
   return std::nullopt;
 }
 
-void bump_nonce(State& state, StateJournal& journal, const std::string& account) {
-  journal.remember(account);
+void bump_nonce(State& state, StateUndo& undo, const std::string& account) {
+  undo.remember(account);
   ++state.nonces[account];
 }
 
-LedgerResult genesis_rule(const Block& block, State& state, StateJournal& journal) {
+LedgerResult genesis_rule(const Block& block, State& state, StateUndo& undo) {
   if (block.index != 0 || !is_single(block, TxType::GENESIS)) return LedgerResult::failure(kMalformed);
   const std::string& treasury = block.transactions.front().recipient;
   if (!is_state_key_safe(treasury)) return LedgerResult::failure(kUnsafeKeyMessage);
-  journal.remember_block_accounts(block);
-  journal.remember(kRewardPoolAddress);
+  undo.remember_block_accounts(block);
+  undo.remember(kRewardPoolAddress);
   if (!state.apply_block(block, 0)) return LedgerResult::failure(kOverflowMessage);
   // The game's reward pool starts with its share of the supply.
   BalanceChanges changes(state);
   if (changes.balance(treasury) >= kRewardPoolFunding && treasury != kRewardPoolAddress) {
     if (!changes.debit(treasury, kRewardPoolFunding) ||
         !changes.credit(kRewardPoolAddress, kRewardPoolFunding)) {
-      journal.restore();
+      undo.restore();
       return LedgerResult::failure(kOverflowMessage);
     }
-    changes.apply(state, journal);
+    changes.apply(state, undo);
   }
   return LedgerResult::success();
 }
 
-LedgerResult peer_rule(const Block& block, State& state, StateJournal& journal) {
+LedgerResult peer_rule(const Block& block, State& state, StateUndo& undo) {
   const bool mints = std::any_of(block.transactions.begin(), block.transactions.end(),
                                  [](const Transaction& tx) {
                                    return tx.type == TxType::GENESIS ||
@@ -133,13 +133,13 @@ LedgerResult peer_rule(const Block& block, State& state, StateJournal& journal) 
   if (!block.validator.empty() && !is_state_key_safe(block.validator)) {
     return LedgerResult::failure(kUnsafeKeyMessage);
   }
-  journal.remember_block_accounts(block);
+  undo.remember_block_accounts(block);
   // apply_block undoes itself when it refuses.
   if (!state.apply_block(block, 0)) return LedgerResult::failure(kPeerRefused);
   return LedgerResult::success();
 }
 
-LedgerResult wallet_rule(const Block& block, State& state, StateJournal& journal) {
+LedgerResult wallet_rule(const Block& block, State& state, StateUndo& undo) {
   const Transaction& tx = block.transactions.front();
   const std::optional<uint64_t> gross = gross_of(tx);
   if (!gross) return LedgerResult::failure(kMalformed);
@@ -158,12 +158,12 @@ LedgerResult wallet_rule(const Block& block, State& state, StateJournal& journal
       !credit_fee_shares(changes, fee, block.validator)) {
     return LedgerResult::failure(kOverflowMessage);
   }
-  changes.apply(state, journal);
-  bump_nonce(state, journal, tx.sender);
+  changes.apply(state, undo);
+  bump_nonce(state, undo, tx.sender);
   return LedgerResult::success();
 }
 
-LedgerResult stake_rule(const Block& block, State& state, StateJournal& journal) {
+LedgerResult stake_rule(const Block& block, State& state, StateUndo& undo) {
   const Transaction& tx = block.transactions.front();
   if (!is_state_key_safe(tx.sender) || !is_state_key_safe(block.validator)) {
     return LedgerResult::failure(kUnsafeKeyMessage);
@@ -175,7 +175,7 @@ LedgerResult stake_rule(const Block& block, State& state, StateJournal& journal)
     return LedgerResult::failure(kStakeFundsMessage);
   }
   if (state.get_stake(tx.sender) > kMax - tx.amount) return LedgerResult::failure(kOverflowMessage);
-  journal.remember(tx.sender);
+  undo.remember(tx.sender);
   state.balances[tx.sender] -= tx.amount;
   state.staked[tx.sender] += tx.amount;
   ++state.nonces[tx.sender];
@@ -201,7 +201,7 @@ void top_up_pool(BalanceChanges& changes, const State& state, uint64_t gross,
   if (after <= kMaxSupply) (void)changes.credit(kRewardPoolAddress, top_up);
 }
 
-LedgerResult claim_rule(const Block& block, State& state, StateJournal& journal,
+LedgerResult claim_rule(const Block& block, State& state, StateUndo& undo,
                         const RuleContext& context) {
   const Transaction& tx = block.transactions.front();
   const std::string& claimant = tx.recipient;
@@ -223,8 +223,8 @@ LedgerResult claim_rule(const Block& block, State& state, StateJournal& journal,
       !credit_fee_shares(changes, fee, kGameValidatorAddress)) {
     return LedgerResult::failure(kOverflowMessage);
   }
-  changes.apply(state, journal);
-  bump_nonce(state, journal, kRewardPoolAddress);
+  changes.apply(state, undo);
+  bump_nonce(state, undo, kRewardPoolAddress);
   return LedgerResult::success();
 }
 
@@ -295,30 +295,30 @@ BlockKind classify_block(const Block& block) {
 }
 
 LedgerResult apply_block_rule(BlockKind kind, const Block& block, State& state,
-                              StateJournal& journal, const RuleContext& context) {
+                              StateUndo& undo, const RuleContext& context) {
   if (block.transactions.size() > kMaxBlockTransactions) return LedgerResult::failure(kMalformed);
   if (kind != classify_block(block)) return LedgerResult::failure(kMalformed);
   LedgerResult result;
   switch (kind) {
     case BlockKind::kGenesis:
-      result = genesis_rule(block, state, journal);
+      result = genesis_rule(block, state, undo);
       break;
     case BlockKind::kWalletTransfer:
-      result = wallet_rule(block, state, journal);
+      result = wallet_rule(block, state, undo);
       break;
     case BlockKind::kStake:
-      result = stake_rule(block, state, journal);
+      result = stake_rule(block, state, undo);
       break;
     case BlockKind::kGameClaim:
-      result = claim_rule(block, state, journal, context);
+      result = claim_rule(block, state, undo, context);
       break;
     case BlockKind::kPeer:
-      result = peer_rule(block, state, journal);
+      result = peer_rule(block, state, undo);
       break;
   }
   // Every rule changes the state only once all its checks pass; restoring
   // covers any path that failed after a change.
-  if (!result) journal.restore();
+  if (!result) undo.restore();
   return result;
 }
 

@@ -8,7 +8,7 @@
 
 #include "chain/block.h"
 #include "chain/state.h"
-#include "chain/state_journal.h"
+#include "chain/state_undo.h"
 
 namespace ZezozuRiziv {
 
@@ -76,11 +76,11 @@ inline constexpr uint64_t kRewardPoolFunding = 500'000ULL * 1'000'000ULL;
 inline constexpr uint64_t kMaxSupply = 21'000'000ULL * 1'000'000ULL;
 
 // Applies `block` to `state` by the rule of `kind`. Every entry it changes is
-// saved in `journal` before it changes; on failure the journal is restored
+// saved in `undo` before it changes; on failure `undo` is restored
 // (the state is exactly as before) and the Italian reason returned.
 // REQUIRES: the chain lock held exclusively.
 LedgerResult apply_block_rule(BlockKind kind, const Block& block, State& state,
-                              StateJournal& journal, const RuleContext& context);
+                              StateUndo& undo, const RuleContext& context);
 
 // The Italian messages the rules answer with, shared with their callers.
 inline constexpr char kUnsafeKeyMessage[] =

@@ -15,12 +15,12 @@ bool checkpoint_due(uint64_t changes, uint64_t accounts) {
   return changes >= kCheckpointMinChanges && changes >= accounts / kAccountsPerCheckpointChange;
 }
 
-Checkpointer::Checkpointer(Storage& storage, const State& state, platform::PhaseFairMutex& chain_lock)
+Checkpointer::Checkpointer(Storage& storage, const State& state, ChainLock& chain_lock)
     : storage_(storage), state_(state), chain_lock_(chain_lock), thread_([this] { run(); }) {}
 
 Checkpointer::~Checkpointer() {
   {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     stopping_ = true;
   }
   wake_.notify_all();
@@ -29,13 +29,13 @@ Checkpointer::~Checkpointer() {
 
 void Checkpointer::run() {
   bool failing = false;  // said once per run of failures
-  std::unique_lock lock(mutex_);
-  while (!wake_.wait_for(lock, kPollInterval, [this] { return stopping_; })) {
+  platform::MutexLock lock(mutex_);
+  while (!lock.wait_for(wake_, kPollInterval, [this]() REQUIRES(mutex_) { return stopping_; })) {
     lock.unlock();
     Storage::Checkpoint checkpoint;
     bool due = false;
     {
-      std::shared_lock chain(chain_lock_);
+      platform::ReadLock chain(chain_lock_);
       due = checkpoint_due(storage_.changes_since_checkpoint(), state_.balances.size());
       if (due) checkpoint = storage_.take_checkpoint(state_);
     }

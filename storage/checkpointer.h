@@ -6,12 +6,12 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <mutex>
-#include <shared_mutex>
 #include <thread>
 
+#include "chain/chain_lock.h"
 #include "chain/state.h"
-#include "platform/phase_fair_mutex.h"
+#include "platform/mutex.h"
+#include "platform/thread_annotations.h"
 #include "storage/storage.h"
 
 namespace ZezozuRiziv {
@@ -29,21 +29,23 @@ inline constexpr uint64_t kAccountsPerCheckpointChange = 4;
 class Checkpointer {
  public:
   // Starts the thread. `storage`, `state` and `chain_lock` must outlive it.
-  Checkpointer(Storage& storage, const State& state, platform::PhaseFairMutex& chain_lock);
+  Checkpointer(Storage& storage, const State& state, ChainLock& chain_lock);
   // Stops and joins the thread (a checkpoint being written is finished).
   ~Checkpointer();
   Checkpointer(const Checkpointer&) = delete;
   Checkpointer& operator=(const Checkpointer&) = delete;
 
  private:
-  void run();
+  // The thread: copies the state under the chain lock held shared, writes
+  // it without either lock.
+  void run() EXCLUDES(mutex_, chain_lock_);
 
   Storage& storage_;
-  const State& state_;
-  platform::PhaseFairMutex& chain_lock_;
-  std::mutex mutex_;
+  const State& state_ GUARDED_BY(chain_lock_);
+  ChainLock& chain_lock_;
+  platform::Mutex mutex_;
   std::condition_variable wake_;
-  bool stopping_ = false;  // GUARDED_BY(mutex_)
+  bool stopping_ GUARDED_BY(mutex_) = false;
   std::thread thread_;
 };
 

@@ -131,7 +131,7 @@ CreditsRead read_credits_log(const std::string& path, CreditsLogContent& out,
   return CreditsRead::kRead;
 }
 
-LedgerResult apply_credit_rule(const CreditRecord& record, State& state, StateJournal& journal) {
+LedgerResult apply_credit_rule(const CreditRecord& record, State& state, StateUndo& undo) {
   const std::string& account = record.account;
   if (!is_state_key_safe(account)) return LedgerResult::failure(kUnsafeKeyMessage);
   switch (record.kind) {
@@ -140,7 +140,7 @@ LedgerResult apply_credit_rule(const CreditRecord& record, State& state, StateJo
       if (state.get_balance(account) > UINT64_MAX - record.amount) {
         return LedgerResult::failure(kOverflowMessage);
       }
-      journal.remember(account);
+      undo.remember(account);
       state.balances[account] += record.amount;
       return LedgerResult::success();
     case CreditKind::kUnstake:
@@ -150,7 +150,7 @@ LedgerResult apply_credit_rule(const CreditRecord& record, State& state, StateJo
       if (state.get_balance(account) > UINT64_MAX - record.amount) {
         return LedgerResult::failure(kOverflowMessage);
       }
-      journal.remember(account);
+      undo.remember(account);
       state.staked[account] -= record.amount;
       state.balances[account] += record.amount;
       return LedgerResult::success();
@@ -161,8 +161,8 @@ LedgerResult apply_credit_rule(const CreditRecord& record, State& state, StateJo
       if (state.get_balance(kRewardPoolAddress) > UINT64_MAX - record.amount) {
         return LedgerResult::failure(kOverflowMessage);
       }
-      journal.remember(account);
-      journal.remember(kRewardPoolAddress);
+      undo.remember(account);
+      undo.remember(kRewardPoolAddress);
       state.balances[account] -= record.amount;
       state.balances[kRewardPoolAddress] += record.amount;
       return LedgerResult::success();

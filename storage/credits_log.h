@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "chain/state.h"
-#include "chain/state_journal.h"
+#include "chain/state_undo.h"
 #include "storage/block_rules.h"
 
 namespace ZezozuRiziv {
@@ -67,9 +67,9 @@ inline constexpr char kRefillFundsMessage[] =
     "Tesoreria Genesis insufficiente per dotare il Game Reward Pool";
 
 // Applies one change by the rule of its kind, for the live path and the
-// catch-up alike. Every entry it changes is saved in `journal` first; on
+// catch-up alike. Every entry it changes is saved in `undo` first; on
 // failure nothing changed and the Italian reason is returned.
 // REQUIRES: the chain lock held exclusively.
-LedgerResult apply_credit_rule(const CreditRecord& record, State& state, StateJournal& journal);
+LedgerResult apply_credit_rule(const CreditRecord& record, State& state, StateUndo& undo);
 
 }  // namespace ZezozuRiziv

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <iostream>
-#include <mutex>
 
 #include "chain/accounts.h"
 #include "chain/tokenomics.h"
@@ -53,17 +52,17 @@ LedgerResult Ledger::commit_block(BlockKind kind, const Block& block, CommittedB
                                   Durability durability) {
   RuleContext context{genesis_treasury()};
   if (kind == BlockKind::kGenesis) context.genesis_treasury = block.transactions.front().recipient;
-  StateJournal journal(state_);
-  if (LedgerResult applied = apply_block_rule(kind, block, state_, journal, context); !applied) {
+  StateUndo undo(state_);
+  if (LedgerResult applied = apply_block_rule(kind, block, state_, undo, context); !applied) {
     return applied;
   }
   uint64_t size_before = 0;
   if (!storage_.append_block(block, &size_before)) {
-    journal.restore();
+    undo.restore();
     return LedgerResult::failure(kAppendFailedMessage);
   }
-  StateJournal kept = journal;
-  const uint64_t ticket = storage_.add_pending(true, size_before, std::move(journal));
+  StateUndo kept = undo;
+  const uint64_t ticket = storage_.add_pending(true, size_before, std::move(undo));
   if (LedgerResult settled = settle(ticket, durability, kAppendFailedMessage); !settled) {
     return settled;
   }
@@ -143,7 +142,7 @@ LedgerResult Ledger::prepare_claim(const std::string& claimant, uint64_t coins, 
   Block block = next_block(kGameValidatorAddress, payment, payment.timestamp);
   // Applied and undone at once: the rule's refusals (an empty pool that
   // cannot be topped up) come now, before the caller records anything.
-  StateJournal trial(state_);
+  StateUndo trial(state_);
   const LedgerResult applies =
       apply_block_rule(BlockKind::kGameClaim, block, state_, trial, RuleContext{genesis_treasury()});
   trial.restore();
@@ -178,7 +177,7 @@ LedgerResult Ledger::undo_block(BlockUndo& undo) {
   }
   const bool checkpointed = storage_.checkpoint_includes_last_block();
   if (!storage_.undo_last_block(undo.log_size_before)) return LedgerResult::failure(kUndoCutFailed);
-  undo.journal.restore();
+  undo.saved.restore();
   // A checkpoint naming the block would name a block the log lacks.
   if (checkpointed && !storage_.save_state(state_)) {
     std::cout << "[STORAGE] Attenzione: state.json non aggiornato dopo l'annullamento di un blocco"
@@ -194,14 +193,14 @@ LedgerResult Ledger::commit_credit(CreditKind kind, const std::string& account, 
   const std::vector<Block>& chain = storage_.get_blocks_cached();
   if (chain.empty()) return LedgerResult::failure(kNoChainMessage);
   CreditRecord record{0, chain.back().index, kind, account, amount};
-  StateJournal journal(state_);
-  if (LedgerResult applied = apply_credit_rule(record, state_, journal); !applied) return applied;
+  StateUndo undo(state_);
+  if (LedgerResult applied = apply_credit_rule(record, state_, undo); !applied) return applied;
   uint64_t size_before = 0;
   if (!storage_.append_credit(record, &size_before)) {
-    journal.restore();
+    undo.restore();
     return LedgerResult::failure(kStateSaveFailedMessage);
   }
-  const uint64_t ticket = storage_.add_pending(false, size_before, std::move(journal));
+  const uint64_t ticket = storage_.add_pending(false, size_before, std::move(undo));
   return settle(ticket, Durability::kWithRequest, kStateSaveFailedMessage);
 }
 
@@ -241,19 +240,31 @@ LedgerResult Ledger::refill_reward_pool(bool& refilled) {
 
 // --- start-up -----------------------------------------------------------------
 
-LedgerResult Ledger::load_and_catch_up(CatchUpReport& report, bool save, bool writer) {
+LedgerResult Ledger::load_and_catch_up(CatchUpReport& report) {
   report = CatchUpReport{};
+  StartFiles files;
+  if (LedgerResult read = read_start_files(files, report); !read) return read;
+  LogPosition next;
+  if (LedgerResult found = find_replay_start(files, report.state_missing, next); !found) {
+    return found;
+  }
+  if (LedgerResult replayed = replay_logged_changes(files, next, report); !replayed) {
+    return replayed;
+  }
+  note_crash_traces(files.credits, next.credit, report);
+  state_ = std::move(files.state);
+  return LedgerResult::success();
+}
+
+LedgerResult Ledger::read_start_files(StartFiles& files, CatchUpReport& report) {
   if (std::optional<std::string> log_damage = storage_.check_block_log()) {
     return LedgerResult::failure(*log_damage);
   }
-  CreditsLogContent credits;
   std::string damage;
-  if (storage_.read_credits(credits, damage) == CreditsRead::kDamaged) {
+  if (storage_.read_credits(files.credits, damage) == CreditsRead::kDamaged) {
     return LedgerResult::failure(damaged_file_message(storage_.credits_path(), damage));
   }
-  State loaded;
-  std::optional<StateTip> tip;
-  switch (storage_.load_state(loaded, &tip)) {
+  switch (storage_.load_state(files.state, &files.tip)) {
     case StateLoad::kDamaged:
       return LedgerResult::failure(damaged_file_message(
           storage_.state_path(), "non e' uno stato completo o non si legge"));
@@ -263,13 +274,18 @@ LedgerResult Ledger::load_and_catch_up(CatchUpReport& report, bool save, bool wr
     case StateLoad::kLoaded:
       break;
   }
+  return LedgerResult::success();
+}
+
+LedgerResult Ledger::find_replay_start(const StartFiles& files, bool state_missing,
+                                       LogPosition& from) const {
   const std::vector<Block>& chain = storage_.get_blocks_cached();
-  // Position of the first block the state does not include. A state file
-  // from before tips were written covers the whole log.
-  uint64_t from = report.state_missing ? 0 : chain.size();
+  const std::vector<CreditRecord>& credits = files.credits.records;
+  // A state file from before tips were written covers the whole log.
+  from.block = state_missing ? 0 : chain.size();
   // Credit lines the state includes: none in a file from before the log.
-  const uint64_t credits_from = tip ? tip->credits : 0;
-  if (tip) {
+  from.credit = files.tip ? files.tip->credits : 0;
+  if (const std::optional<StateTip>& tip = files.tip) {
     uint64_t position = chain.size();
     if (tip->index < chain.size() && chain[tip->index].block_hash == tip->hash) {
       position = tip->index;
@@ -282,83 +298,98 @@ LedgerResult Ledger::load_and_catch_up(CatchUpReport& report, bool save, bool wr
           "state.json include il blocco #" + std::to_string(tip->index) +
           " che " + storage_.blocks_path() + " non contiene");
     }
-    from = position + 1;
+    from.block = position + 1;
   }
-  if (credits_from > credits.records.size()) {
-    return LedgerResult::failure("state.json include " + std::to_string(credits_from) +
+  if (from.credit > credits.size()) {
+    return LedgerResult::failure("state.json include " + std::to_string(from.credit) +
                                  " righe di " + storage_.credits_path() + ", che ne contiene " +
-                                 std::to_string(credits.records.size()));
+                                 std::to_string(credits.size()));
   }
   // A credit line follows the block at position after_block (indexes are
   // positions in a chain this node wrote). One the state lacks cannot fall
   // before a block the state includes.
-  if (credits_from < credits.records.size() && from > 0 &&
-      credits.records[credits_from].after_block + 1 < from) {
-    return LedgerResult::failure("La riga " + std::to_string(credits_from + 1) + " di " +
+  if (from.credit < credits.size() && from.block > 0 &&
+      credits[from.credit].after_block + 1 < from.block) {
+    return LedgerResult::failure("La riga " + std::to_string(from.credit + 1) + " di " +
                                  storage_.credits_path() +
                                  " precede l'ultimo blocco incluso in state.json");
   }
+  return LedgerResult::success();
+}
 
-  RuleContext context{genesis_treasury()};
-  uint64_t next_credit = credits_from;
-  uint64_t block = from;
+LedgerResult Ledger::replay_logged_changes(StartFiles& files, LogPosition& next,
+                                           CatchUpReport& report) const {
+  const std::vector<Block>& chain = storage_.get_blocks_cached();
+  const std::vector<CreditRecord>& credits = files.credits.records;
+  const RuleContext context{genesis_treasury()};
   while (true) {
-    const bool credit_next = next_credit < credits.records.size() &&
-                             credits.records[next_credit].after_block < block;
-    if (credit_next) {
-      const CreditRecord& record = credits.records[next_credit];
-      StateJournal journal(loaded);
-      if (LedgerResult applied = apply_credit_rule(record, loaded, journal); !applied) {
-        return LedgerResult::failure("La riga " + std::to_string(record.seq) + " di " +
-                                     storage_.credits_path() +
-                                     " non si applica allo stato salvato (" + applied.error + ")");
+    if (next.credit < credits.size() && credits[next.credit].after_block < next.block) {
+      if (LedgerResult applied = replay_credit(credits[next.credit], files.state); !applied) {
+        return applied;
       }
-      ++next_credit;
+      ++next.credit;
       ++report.credits_replayed;
       continue;
     }
-    if (block >= chain.size()) break;
-    StateJournal journal(loaded);
-    const Block& logged = chain[block];
+    if (next.block >= chain.size()) return LedgerResult::success();
     if (LedgerResult applied =
-            apply_block_rule(classify_block(logged), logged, loaded, journal, context);
+            replay_block(chain[next.block], files.state, context, report.state_missing);
         !applied) {
-      if (report.state_missing) {
-        const std::string& state_path = storage_.state_path();
-        // Credits made before credits.dat existed (faucet, wallet welcome,
-        // unstake) live only in state.json: the logs cannot give them back.
-        return LedgerResult::failure(
-            "Manca " + state_path + " e " + storage_.blocks_path() + " con " +
-            storage_.credits_path() + " non bastano a ricostruirlo: il blocco #" +
-            std::to_string(logged.index) + " non si applica (" + applied.error +
-            "), perche' gli accrediti fatti senza blocco (faucet, benvenuto dei wallet, "
-            "unstake) prima che esistesse " + storage_.credits_path() + " stavano solo in " +
-            state_path + ". Ripristina " + state_path + " da una copia di sicurezza");
-      }
-      return LedgerResult::failure("Il blocco #" + std::to_string(logged.index) + " di " +
-                                   storage_.blocks_path() + " non si applica allo stato salvato (" +
-                                   applied.error + ")");
+      return applied;
     }
-    ++block;
+    ++next.block;
     ++report.replayed;
   }
+}
+
+LedgerResult Ledger::replay_credit(const CreditRecord& record, State& state) const {
+  StateUndo undo(state);
+  if (LedgerResult applied = apply_credit_rule(record, state, undo); !applied) {
+    return LedgerResult::failure("La riga " + std::to_string(record.seq) + " di " +
+                                 storage_.credits_path() +
+                                 " non si applica allo stato salvato (" + applied.error + ")");
+  }
+  return LedgerResult::success();
+}
+
+LedgerResult Ledger::replay_block(const Block& logged, State& state, const RuleContext& context,
+                                  bool state_missing) const {
+  StateUndo undo(state);
+  LedgerResult applied = apply_block_rule(classify_block(logged), logged, state, undo, context);
+  if (applied) return applied;
+  if (state_missing) {
+    const std::string& state_path = storage_.state_path();
+    // Credits made before credits.dat existed (faucet, wallet welcome,
+    // unstake) live only in state.json: the logs cannot give them back.
+    return LedgerResult::failure(
+        "Manca " + state_path + " e " + storage_.blocks_path() + " con " +
+        storage_.credits_path() + " non bastano a ricostruirlo: il blocco #" +
+        std::to_string(logged.index) + " non si applica (" + applied.error +
+        "), perche' gli accrediti fatti senza blocco (faucet, benvenuto dei wallet, "
+        "unstake) prima che esistesse " + storage_.credits_path() + " stavano solo in " +
+        state_path + ". Ripristina " + state_path + " da una copia di sicurezza");
+  }
+  return LedgerResult::failure("Il blocco #" + std::to_string(logged.index) + " di " +
+                               storage_.blocks_path() + " non si applica allo stato salvato (" +
+                               applied.error + ")");
+}
+
+void Ledger::note_crash_traces(const CreditsLogContent& credits, uint64_t next_credit,
+                               CatchUpReport& report) const {
   // Lines after the last block were written beside a block whose sync never
   // finished: none of them was acknowledged.
   report.credits_dropped = credits.records.size() - next_credit;
-  if (report.credits_dropped > 0 || credits.torn_tail) {
-    std::cout << "[STORAGE] " << storage_.credits_path() << ": ignorate "
-              << report.credits_dropped + (credits.torn_tail ? 1 : 0)
-              << " righe finali non registrate per intero (arresto improvviso)" << std::endl;
-    if (writer) {
-      const uint64_t keep = next_credit == 0 ? 0 : credits.ends[next_credit - 1];
-      if (!storage_.cut_credits(keep)) {
-        return LedgerResult::failure("Impossibile ripulire " + storage_.credits_path());
-      }
-    }
-  }
-  state_ = std::move(loaded);
-  if (save && report.replayed + report.credits_replayed > 0 && !storage_.save_state(state_)) {
-    return LedgerResult::failure(kStateSaveFailedMessage);
+  if (report.credits_dropped == 0 && !credits.torn_tail) return;
+  std::cout << "[STORAGE] " << storage_.credits_path() << ": ignorate "
+            << report.credits_dropped + (credits.torn_tail ? 1 : 0)
+            << " righe finali non registrate per intero (arresto improvviso)" << std::endl;
+  report.credits_cut_at = next_credit == 0 ? 0 : credits.ends[next_credit - 1];
+}
+
+LedgerResult Ledger::cut_crash_traces(const CatchUpReport& report) {
+  if (!report.credits_cut_at) return LedgerResult::success();
+  if (!storage_.cut_credits(*report.credits_cut_at)) {
+    return LedgerResult::failure("Impossibile ripulire " + storage_.credits_path());
   }
   return LedgerResult::success();
 }
@@ -371,7 +402,7 @@ LedgerResult Ledger::checkpoint() {
 // --- request batches ------------------------------------------------------------
 
 RequestBatch::RequestBatch(Storage& storage, State& state,
-                           platform::PhaseFairMutex& chain_lock)
+                           ChainLock& chain_lock)
     : storage_(storage), state_(state), chain_lock_(chain_lock), outer_(g_open_batch) {
   g_open_batch = this;
 }
@@ -391,7 +422,7 @@ LedgerResult RequestBatch::close() {
     return LedgerResult::failure(kStateSaveFailedMessage);
   }
   if (storage_.checkpoint_every_change()) {
-    std::unique_lock lock(chain_lock_);
+    platform::WriteLock lock(chain_lock_);
     if (!storage_.save_state(state_)) {
       std::cout << "[STORAGE] Attenzione: checkpoint " << storage_.state_path() << " non scritto"
                 << std::endl;

@@ -5,7 +5,7 @@
 // durable before it counts: at once, or inside an open RequestBatch when the
 // batch closes (one sync shared by concurrent writers). "state.json" is only
 // a checkpoint of the two logs (see Checkpointer). When persisting fails, the
-// change is undone exactly (from a journal, never by reloading a file) and
+// change is undone exactly (from the entries it saved, never by reloading a file) and
 // the caller gets the Italian reason to report. Nothing is acknowledged that
 // is not on disk.
 //
@@ -15,14 +15,15 @@
 #pragma once
 
 #include <cstdint>
-#include <shared_mutex>
+#include <optional>
 #include <string>
 
 #include "chain/block.h"
+#include "chain/chain_lock.h"
 #include "chain/state.h"
-#include "chain/state_journal.h"
+#include "chain/state_undo.h"
 #include "chain/tokenomics.h"
-#include "platform/phase_fair_mutex.h"
+#include "platform/thread_annotations.h"
 #include "storage/block_rules.h"
 #include "storage/credits_log.h"
 #include "storage/storage.h"
@@ -42,7 +43,7 @@ inline constexpr char kNoChainMessage[] = "Nessuna catena: il blocco Genesis non
 struct BlockUndo {
   uint64_t log_size_before = 0;  // blocks.dat before the append
   std::string block_hash;
-  StateJournal journal;  // the entries the block changed, as they were
+  StateUndo saved;  // the entries the block changed, as they were
 };
 
 // A block the ledger appended.
@@ -86,6 +87,12 @@ struct CatchUpReport {
   uint64_t credits_replayed = 0;  // credit lines applied again
   uint64_t credits_dropped = 0;   // crash traces of credits.dat left aside
   bool state_missing = false;     // no state.json: rebuilt from block 0
+  // Where the crash traces of credits.dat begin (the end of the last line
+  // applied); none when it has no trace.
+  std::optional<uint64_t> credits_cut_at;
+
+  // The state moved past what state.json held.
+  bool replayed_any() const { return replayed + credits_replayed > 0; }
 };
 
 class Ledger {
@@ -150,7 +157,7 @@ class Ledger {
 
   // Takes back the last committed block, once durable (for a caller whose
   // own save failed after it): cuts blocks.dat back, drops the block from
-  // the cache and indexes, restores the state from the journal (and the
+  // the cache and indexes, puts back the state entries it saved (and the
   // checkpoint, when it included the block). Refused when `undo` is not
   // the last block's.
   LedgerResult undo_block(BlockUndo& undo);
@@ -172,21 +179,26 @@ class Ledger {
   LedgerResult refill_reward_pool(bool& refilled);
 
   // --- Start-up ------------------------------------------------------------
+  // A start runs load_and_catch_up, then, in the process that appends,
+  // cut_crash_traces, and checkpoint when report.replayed_any(). Before any
+  // other thread runs, or REQUIRES: the chain lock held exclusively.
 
   // Loads state.json into the state and applies, by the same rules and in
   // the order they were made, the logged blocks and credit lines after the
   // place it names (all of them when it is missing). The traces of a crash
-  // are left aside: a torn last credit line, and credit lines after the
-  // last block (never acknowledged: their sync covered that block too);
-  // `writer` also cuts them from credits.dat, so that appends can follow.
-  // With `save`, a state that moved is saved. Refused, with the file
-  // named and every file left as it was, when blocks.dat does not pass
+  // are left aside, with one console line: a torn last credit line, and
+  // credit lines after the last block (never acknowledged: their sync
+  // covered that block too). Writes no file. Refused, with the file named
+  // and the state unchanged, when blocks.dat does not pass
   // Storage::check_block_log, when credits.dat or state.json exists but
   // cannot be read whole, when credits.dat is damaged before its last
   // line, when state.json names a place the logs lack, or when a logged
   // change does not apply (without state.json: the logs cannot rebuild it,
   // as in a data directory whose credits were kept in state.json alone).
-  LedgerResult load_and_catch_up(CatchUpReport& report, bool save, bool writer = false);
+  LedgerResult load_and_catch_up(CatchUpReport& report);
+  // Cuts the crash traces the catch-up of `report` left aside from
+  // credits.dat, so that appends can follow; nothing when it found none.
+  LedgerResult cut_crash_traces(const CatchUpReport& report);
   // Writes the checkpoint state.json now (after the catch-up, or on demand).
   LedgerResult checkpoint();
 
@@ -211,6 +223,42 @@ class Ledger {
   // it was undone. `failure` is the message then.
   LedgerResult settle(uint64_t ticket, Durability durability, const char* failure);
 
+  // The steps of load_and_catch_up, in its order. Like it, each runs before
+  // any other thread, or REQUIRES: the chain lock held exclusively (the
+  // first two may load the block cache; the others read it and change only
+  // the state they are given).
+
+  // What a start reads before it applies anything.
+  struct StartFiles {
+    CreditsLogContent credits;
+    State state;                  // state.json's; empty when it is missing
+    std::optional<StateTip> tip;  // the place it names; none: the whole block log
+  };
+  // The first block (its position in the cache) and credit line not applied.
+  struct LogPosition {
+    uint64_t block = 0;
+    uint64_t credit = 0;
+  };
+  // blocks.dat checked (its cache loaded), credits.dat and state.json read
+  // whole; refused naming the first that cannot be trusted.
+  LedgerResult read_start_files(StartFiles& files, CatchUpReport& report);
+  // The first change state.json lacks, checked against both logs.
+  LedgerResult find_replay_start(const StartFiles& files, bool state_missing,
+                                 LogPosition& from) const;
+  // Applies to files.state every logged change from `next` on, in the order
+  // they were made, moving `next` past each; stops at the first that does
+  // not apply.
+  LedgerResult replay_logged_changes(StartFiles& files, LogPosition& next,
+                                     CatchUpReport& report) const;
+  // One logged change applied by its rule, or the refusal naming it.
+  LedgerResult replay_credit(const CreditRecord& record, State& state) const;
+  LedgerResult replay_block(const Block& logged, State& state, const RuleContext& context,
+                            bool state_missing) const;
+  // Counts and reports the credit lines from `next_credit` on, and a torn
+  // tail, as crash traces, and where cut_crash_traces cuts them.
+  void note_crash_traces(const CreditsLogContent& credits, uint64_t next_credit,
+                         CatchUpReport& report) const;
+
   Storage& storage_;
   State& state_;
 };
@@ -228,12 +276,12 @@ class Ledger {
 // Batches do not nest. A batch that changed nothing closes at once.
 class RequestBatch {
  public:
-  RequestBatch(Storage& storage, State& state, platform::PhaseFairMutex& chain_lock);
+  RequestBatch(Storage& storage, State& state, ChainLock& chain_lock) EXCLUDES(chain_lock);
   ~RequestBatch();
   RequestBatch(const RequestBatch&) = delete;
   RequestBatch& operator=(const RequestBatch&) = delete;
 
-  LedgerResult close();
+  LedgerResult close() EXCLUDES(chain_lock_);
   // How many changes were made in this batch so far; read on the batch's
   // own thread.
   uint64_t changes() const { return changes_; }
@@ -243,8 +291,8 @@ class RequestBatch {
  private:
   friend class Ledger;
   Storage& storage_;
-  State& state_;
-  platform::PhaseFairMutex& chain_lock_;
+  State& state_ GUARDED_BY(chain_lock_);
+  ChainLock& chain_lock_;
   uint64_t last_ticket_ = 0;
   uint64_t changes_ = 0;  // touched only on the batch's own thread
   bool closed_ = false;

@@ -150,11 +150,8 @@ void Storage::reset_all_data() {
   blocks_file_.close();
   credits_file_.close();
   credit_lines_.reset();
-  {
-    std::lock_guard lock(sync_mutex_);
-    pending_.clear();
-    settled_ = issued_;
-  }
+  pending_.clear();
+  commit_.settle_all();
 
   // remove() of a missing file is no error; any other error ends the reset,
   // so a block log that could not go keeps its state beside it.
@@ -181,13 +178,13 @@ bool Storage::save_state(const State& state) {
   // from the logs.
   if (!wait_durable(last_ticket(), nullptr)) return false;
   const Checkpoint checkpoint = take_checkpoint(state);
-  std::lock_guard lock(checkpoint_mutex_);
+  platform::MutexLock lock(checkpoint_mutex_);
   return replace_state_file(checkpoint);
 }
 
-bool Storage::write_checkpoint(const Checkpoint& checkpoint, platform::PhaseFairMutex& chain_lock) {
+bool Storage::write_checkpoint(const Checkpoint& checkpoint, ChainLock& chain_lock) {
   if (!wait_durable(checkpoint.ticket, &chain_lock)) return false;
-  std::lock_guard lock(checkpoint_mutex_);
+  platform::MutexLock lock(checkpoint_mutex_);
   if (checkpoint.ticket < checkpoint_ticket_.load()) return true;
   return replace_state_file(checkpoint);
 }
@@ -197,7 +194,7 @@ uint64_t Storage::changes_since_checkpoint() const {
 }
 
 bool Storage::checkpoint_includes_last_block() const {
-  std::lock_guard lock(checkpoint_mutex_);
+  platform::MutexLock lock(checkpoint_mutex_);
   return !cache_.empty() && checkpoint_blocks_ >= cache_.size();
 }
 

@@ -6,15 +6,13 @@
 // Callers hold the chain lock (shared for the reads, exclusive for every
 // append, save_state, load_state and reset_all_data). The first read may
 // load the cache, so the owner loads it before readers run concurrently.
-// The group commit (wait_durable) has a lock of its own, taken inside the
-// chain lock.
+// The group commit (wait_durable, platform/group_commit.h) has a lock of
+// its own, taken inside the chain lock.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -22,11 +20,14 @@
 #include <vector>
 
 #include "chain/block.h"
+#include "chain/chain_lock.h"
 #include "chain/state.h"
-#include "chain/state_journal.h"
+#include "chain/state_undo.h"
 #include "chain/transaction.h"
 #include "platform/file_system.h"
-#include "platform/phase_fair_mutex.h"
+#include "platform/group_commit.h"
+#include "platform/mutex.h"
+#include "platform/thread_annotations.h"
 #include "storage/credits_log.h"
 
 namespace ZezozuRiziv {
@@ -68,7 +69,7 @@ class Storage {
   // be written (the old file then stays as it was). REQUIRES: the chain
   // lock held exclusively; `state` includes every cached block and credit
   // line and no other.
-  [[nodiscard]] bool save_state(const State& state);
+  [[nodiscard]] bool save_state(const State& state) EXCLUDES(checkpoint_mutex_);
   // A checkpoint taken but not yet written.
   struct Checkpoint {
     std::string text;     // the state text with its place in the logs
@@ -82,7 +83,8 @@ class Storage {
   // older than the last written is skipped (true). False when a change it
   // includes was undone or the file could not be written.
   // REQUIRES: the chain lock NOT held.
-  [[nodiscard]] bool write_checkpoint(const Checkpoint& checkpoint, platform::PhaseFairMutex& chain_lock);
+  [[nodiscard]] bool write_checkpoint(const Checkpoint& checkpoint, ChainLock& chain_lock)
+      EXCLUDES(chain_lock, checkpoint_mutex_);
   // Changes appended since the last checkpoint was written.
   uint64_t changes_since_checkpoint() const;
   // When set, every change writes the checkpoint before it is answered (as
@@ -90,7 +92,7 @@ class Storage {
   void set_checkpoint_every_change(bool on) { checkpoint_every_change_ = on; }
   bool checkpoint_every_change() const { return checkpoint_every_change_; }
   // True when the last written checkpoint includes the last cached block.
-  bool checkpoint_includes_last_block() const;
+  bool checkpoint_includes_last_block() const EXCLUDES(checkpoint_mutex_);
   // How many times save_state has written "state.json" through this object.
   uint64_t state_saves() const { return state_saves_; }
   // Reads "state.json" whole and strictly; `state` (and `tip`) change only
@@ -127,11 +129,11 @@ class Storage {
 
   // --- Group commit ------------------------------------------------------
   // A change is appended (block or credit line) under the chain lock, then
-  // registered here with the journal that undoes it; its ticket is waited
+  // registered here with the StateUndo that undoes it; its ticket is waited
   // for before it is answered. One sync of the logs serves every waiting
   // writer. When a sync fails, every change not yet durable is undone,
-  // newest first (logs cut back, blocks dropped from the cache, journals
-  // restored), and its waiters learn it.
+  // newest first (logs cut back, blocks dropped from the cache, state
+  // entries put back), and its waiters learn it.
 
   // How many syncs of the logs the group commit has run.
   uint64_t log_syncs() const { return log_syncs_.load(); }
@@ -139,13 +141,14 @@ class Storage {
   void fail_syncs(bool on) { fail_syncs_.store(on); }
 
   // REQUIRES: the chain lock held exclusively, the change just appended.
-  uint64_t add_pending(bool is_block, uint64_t size_before, StateJournal journal);
+  uint64_t add_pending(bool is_block, uint64_t size_before, StateUndo undo);
   // The ticket of the last change registered.
-  uint64_t last_ticket() const;
+  uint64_t last_ticket() const { return commit_.last_ticket(); }
   // True once the change of `ticket` (and every earlier one) is durable;
   // false when it was undone. With `chain_lock` null the caller holds the
-  // chain lock exclusively; otherwise it must not hold it at all.
-  [[nodiscard]] bool wait_durable(uint64_t ticket, platform::PhaseFairMutex* chain_lock);
+  // chain lock exclusively; otherwise it must not hold it at all (a choice
+  // made at run time, which the annotation cannot say).
+  [[nodiscard]] bool wait_durable(uint64_t ticket, ChainLock* chain_lock);
 
   // Reads "blocks.dat" into the cache once. Lines that do not hold a whole
   // block record are skipped (and counted on standard error); check_block_log
@@ -193,17 +196,16 @@ class Storage {
     uint64_t ticket = 0;
     bool is_block = false;
     uint64_t size_before = 0;
-    StateJournal journal;
+    StateUndo undo;
   };
 
   void index_block_in_ram(uint64_t position) const;
   // Opens a log for appending once; a torn tail gets a line feed first.
   bool open_log(platform::AppendFile& file, const std::string& path);
-  // REQUIRES: the chain lock held exclusively and sync_mutex_.
-  void undo_pending();
-  bool is_undone(uint64_t ticket) const;
-  // REQUIRES: checkpoint_mutex_.
-  bool replace_state_file(const Checkpoint& checkpoint);
+  // Undoes the changes of a failed sync, if no other waiter did.
+  // REQUIRES: the chain lock held exclusively.
+  void undo_failed();
+  bool replace_state_file(const Checkpoint& checkpoint) REQUIRES(checkpoint_mutex_);
 
   // A line of "blocks.dat" that held no block.
   struct UnreadableLine {
@@ -225,22 +227,21 @@ class Storage {
   // Set when undone changes could not be cut from a log: no more appends.
   bool logs_broken_ = false;
 
-  mutable std::mutex sync_mutex_;
-  std::condition_variable sync_cv_;
-  uint64_t issued_ = 0;    // last ticket given; GUARDED_BY(sync_mutex_)
-  uint64_t settled_ = 0;   // every ticket up to it is durable or undone
-  bool leading_ = false;   // a sync of the logs is running
-  bool sync_failed_ = false;
+  // The logs a sync must cover.
+  struct LogsToSync {
+    bool blocks = false;
+    bool credits = false;
+  };
+  platform::GroupCommit<LogsToSync> commit_;
   std::atomic<bool> fail_syncs_{false};
   std::atomic<uint64_t> log_syncs_{0};
-  bool blocks_dirty_ = false;
-  bool credits_dirty_ = false;
-  std::vector<std::pair<uint64_t, uint64_t>> undone_;  // ticket ranges undone
-  std::deque<PendingChange> pending_;  // tickets above settled_, oldest first
+  // Changes not yet known to be durable, oldest first (durable ones go at
+  // the next add_pending). GUARDED_BY the chain lock.
+  std::deque<PendingChange> pending_;
 
   // Taken inside the chain lock, never around it.
-  mutable std::mutex checkpoint_mutex_;
-  uint64_t checkpoint_blocks_ = 0;  // GUARDED_BY(checkpoint_mutex_)
+  mutable platform::Mutex checkpoint_mutex_;
+  uint64_t checkpoint_blocks_ GUARDED_BY(checkpoint_mutex_) = 0;
   std::atomic<uint64_t> checkpoint_ticket_{0};  // the last change the file includes
 
   mutable bool cache_loaded_ = false;

@@ -8,11 +8,11 @@
 
 #include "app/peer_handlers.h"
 #include "app_test_support.h"
+#include "chain/chain_lock.h"
 #include "chain/mempool.h"
 #include "chain/tokenomics.h"
 #include "chain/wallet.h"
 #include "p2p/p2p_node.h"
-#include "platform/phase_fair_mutex.h"
 #include "storage/storage.h"
 
 namespace {
@@ -100,7 +100,7 @@ class PeerHandlersTest : public ::testing::Test {
   Block genesis_;
   State state_;
   Mempool mempool_;
-  platform::PhaseFairMutex chain_lock_;
+  ChainLock chain_lock_;
   std::unique_ptr<Storage> storage_;
   std::unique_ptr<P2PNode> p2p_;
   platform::SocketHandle peer_ = platform::kInvalidSocket;

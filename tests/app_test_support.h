@@ -25,7 +25,7 @@ inline ZezozuRiziv::State logged_state(const std::filesystem::path& data_dir) {
   ZezozuRiziv::State state;
   ZezozuRiziv::CatchUpReport report;
   const ZezozuRiziv::LedgerResult read =
-      ZezozuRiziv::Ledger(storage, state).load_and_catch_up(report, false);
+      ZezozuRiziv::Ledger(storage, state).load_and_catch_up(report);
   EXPECT_TRUE(read.ok) << read.error;
   return read.ok ? state : ZezozuRiziv::State();
 }

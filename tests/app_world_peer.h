@@ -15,19 +15,19 @@ namespace ZezozuRiziv {
 class GameEngineTestPeer {
  public:
   static std::unordered_map<std::string, PlayerProfile> players(GameEngine& e) {
-    std::shared_lock lock(e.game_mutex);
+    platform::ReadLock lock(e.game_mutex);
     return e.players;
   }
   static ParcelMap parcels(GameEngine& e) {
-    std::shared_lock lock(e.game_mutex);
+    platform::ReadLock lock(e.game_mutex);
     return e.parcels;
   }
   static std::unordered_map<std::string, UserAccount> users(GameEngine& e) {
-    std::shared_lock lock(e.game_mutex);
+    platform::ReadLock lock(e.game_mutex);
     return e.users;
   }
   static std::unordered_map<std::string, CERCommunity> cers(GameEngine& e) {
-    std::shared_lock lock(e.game_mutex);
+    platform::ReadLock lock(e.game_mutex);
     return e.cers;
   }
 };

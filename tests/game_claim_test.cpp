@@ -144,7 +144,7 @@ TEST_F(GameClaim, OneRuzPaysTheFeeSplitFromThePool) {
   State saved;
   Storage reread(dir());
   CatchUpReport report;
-  ASSERT_TRUE(Ledger(reread, saved).load_and_catch_up(report, false).ok);
+  ASSERT_TRUE(Ledger(reread, saved).load_and_catch_up(report).ok);
   EXPECT_EQ(saved.balances, state_.balances);
   EXPECT_EQ(saved.nonces, state_.nonces);
   EXPECT_NE(game_test::read_file(dir() + "/blocks.dat").find(tx.tx_hash), std::string::npos);
@@ -506,7 +506,11 @@ TEST_F(GameClaim, TheStartSettlesAClaimACrashCutShort) {
     storage_ = std::make_unique<Storage>(dir());
     state_ = State();
     CatchUpReport report;
-    ASSERT_TRUE(Ledger(*storage_, state_).load_and_catch_up(report, true).ok);
+    Ledger ledger(*storage_, state_);
+    ASSERT_TRUE(ledger.load_and_catch_up(report).ok);
+    if (report.replayed_any()) {
+      ASSERT_TRUE(ledger.checkpoint().ok);
+    }
     engine_ = make_engine();
     const bool was_pending = c.files.world == pending;
     testing::internal::CaptureStdout();

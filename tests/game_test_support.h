@@ -34,7 +34,7 @@ namespace ZezozuRiziv {
 
 class GameEngineTestPeer {
  public:
-  using Lock = std::unique_lock<platform::PhaseFairMutex>;
+  using Lock = platform::WriteLock;
 
   static platform::PhaseFairMutex& game_lock(GameEngine& engine) { return engine.game_mutex; }
   // The source of the engine's random draws (ids, the question offered).
@@ -118,58 +118,59 @@ class GameEngineTestPeer {
     change(engine);
   }
 
-  // Direct access for with_lock bodies.
-  static PlayerProfile& get_or_create(GameEngine& e, const std::string& key) {
+  // Direct access for with_lock bodies, which hold the lock: unchecked,
+  // since the analysis does not follow the hold into the tests' lambdas.
+  static PlayerProfile& get_or_create(GameEngine& e, const std::string& key) NO_THREAD_SAFETY_ANALYSIS {
     return e.get_or_create_player_unlocked(key);
   }
-  static std::unordered_map<std::string, PlayerProfile>& players_of(GameEngine& e) { return e.players; }
-  static ParcelMap& parcels_of(GameEngine& e) { return e.parcels; }
-  static std::unordered_map<std::string, UserAccount>& users_of(GameEngine& e) { return e.users; }
-  static std::unordered_map<std::string, std::string>& email_index_of(GameEngine& e) { return e.email_index; }
-  static std::unordered_map<std::string, std::string>& username_index_of(GameEngine& e) {
+  static std::unordered_map<std::string, PlayerProfile>& players_of(GameEngine& e) NO_THREAD_SAFETY_ANALYSIS { return e.players; }
+  static ParcelMap& parcels_of(GameEngine& e) NO_THREAD_SAFETY_ANALYSIS { return e.parcels; }
+  static std::unordered_map<std::string, UserAccount>& users_of(GameEngine& e) NO_THREAD_SAFETY_ANALYSIS { return e.users; }
+  static std::unordered_map<std::string, std::string>& email_index_of(GameEngine& e) NO_THREAD_SAFETY_ANALYSIS { return e.email_index; }
+  static std::unordered_map<std::string, std::string>& username_index_of(GameEngine& e) NO_THREAD_SAFETY_ANALYSIS {
     return e.username_index;
   }
-  static std::unordered_map<std::string, std::string>& google_index_of(GameEngine& e) { return e.google_index; }
-  static std::unordered_map<std::string, std::string>& sessions_of(GameEngine& e) { return e.sessions; }
-  static std::unordered_map<std::string, CERCommunity>& cers_of(GameEngine& e) { return e.cers; }
-  static std::unordered_map<std::string, QuizQuestion>& questions_of(GameEngine& e) { return e.quiz_questions; }
-  static std::vector<std::string>& categories_of(GameEngine& e) { return e.quiz_categories; }
-  static AdminConfig& admin_of(GameEngine& e) { return e.admin; }
-  static AdNetworksConfig& ads_config_of(GameEngine& e) { return e.ads_config; }
-  static uint64_t& google_impressions_of(GameEngine& e) { return e.google_impressions; }
-  static uint64_t& meta_impressions_of(GameEngine& e) { return e.meta_impressions; }
-  static uint64_t& amazon_impressions_of(GameEngine& e) { return e.amazon_impressions; }
-  static uint64_t& moloco_impressions_of(GameEngine& e) { return e.moloco_impressions; }
-  static double& total_revenue_of(GameEngine& e) { return e.total_revenue_eur; }
+  static std::unordered_map<std::string, std::string>& google_index_of(GameEngine& e) NO_THREAD_SAFETY_ANALYSIS { return e.google_index; }
+  static std::unordered_map<std::string, std::string>& sessions_of(GameEngine& e) NO_THREAD_SAFETY_ANALYSIS { return e.sessions; }
+  static std::unordered_map<std::string, CERCommunity>& cers_of(GameEngine& e) NO_THREAD_SAFETY_ANALYSIS { return e.cers; }
+  static std::unordered_map<std::string, QuizQuestion>& questions_of(GameEngine& e) NO_THREAD_SAFETY_ANALYSIS { return e.quiz_questions; }
+  static std::vector<std::string>& categories_of(GameEngine& e) NO_THREAD_SAFETY_ANALYSIS { return e.quiz_categories; }
+  static AdminConfig& admin_of(GameEngine& e) NO_THREAD_SAFETY_ANALYSIS { return e.admin; }
+  static AdNetworksConfig& ads_config_of(GameEngine& e) NO_THREAD_SAFETY_ANALYSIS { return e.ads_config; }
+  static uint64_t& google_impressions_of(GameEngine& e) NO_THREAD_SAFETY_ANALYSIS { return e.google_impressions; }
+  static uint64_t& meta_impressions_of(GameEngine& e) NO_THREAD_SAFETY_ANALYSIS { return e.meta_impressions; }
+  static uint64_t& amazon_impressions_of(GameEngine& e) NO_THREAD_SAFETY_ANALYSIS { return e.amazon_impressions; }
+  static uint64_t& moloco_impressions_of(GameEngine& e) NO_THREAD_SAFETY_ANALYSIS { return e.moloco_impressions; }
+  static double& total_revenue_of(GameEngine& e) NO_THREAD_SAFETY_ANALYSIS { return e.total_revenue_eur; }
 
-  static ParcelRecord& put_parcel(GameEngine& e, const ParcelRecord& p) { return e.put_parcel_unlocked(p); }
-  static void set_owner(GameEngine& e, ParcelRecord& p, const std::string& owner) {
+  static ParcelRecord& put_parcel(GameEngine& e, const ParcelRecord& p) NO_THREAD_SAFETY_ANALYSIS { return e.put_parcel_unlocked(p); }
+  static void set_owner(GameEngine& e, ParcelRecord& p, const std::string& owner) NO_THREAD_SAFETY_ANALYSIS {
     e.set_parcel_owner_unlocked(p, owner);
   }
-  static ParcelRecord* find_parcel(GameEngine& e, const std::string& key, const std::string& owner) {
+  static ParcelRecord* find_parcel(GameEngine& e, const std::string& key, const std::string& owner) NO_THREAD_SAFETY_ANALYSIS {
     return e.find_parcel_by_key_or_hex_unlocked(key, owner);
   }
-  static void sync(GameEngine& e, PlayerProfile& p) { e.sync_player_unlocked(p); }
-  static void recalc(GameEngine& e, PlayerProfile& p) { e.recalculate_player_power_unlocked(p); }
-  static void book(GameEngine& e, PlayerProfile& p, double kwh, uint64_t now) {
+  static void sync(GameEngine& e, PlayerProfile& p) NO_THREAD_SAFETY_ANALYSIS { e.sync_player_unlocked(p); }
+  static void recalc(GameEngine& e, PlayerProfile& p) NO_THREAD_SAFETY_ANALYSIS { e.recalculate_player_power_unlocked(p); }
+  static void book(GameEngine& e, PlayerProfile& p, double kwh, uint64_t now) NO_THREAD_SAFETY_ANALYSIS {
     e.update_player_history_buckets_unlocked(p, kwh, now);
   }
-  static const ParcelIndex& index_of(GameEngine& e) { return e.parcel_index_; }
-  static bool save_unlocked(GameEngine& e) { return e.save_world_unlocked(); }
+  static const ParcelIndex& index_of(GameEngine& e) NO_THREAD_SAFETY_ANALYSIS { return e.parcel_index_; }
+  static bool save_unlocked(GameEngine& e) NO_THREAD_SAFETY_ANALYSIS { return e.save_world_unlocked(); }
 
   // The touch_* calls, for tests of the undo journal.
-  static void touch_player(GameEngine& e, const std::string& k) { e.touch_player_unlocked(k); }
-  static void touch_parcel(GameEngine& e, std::string_view k) { e.touch_parcel_unlocked(k); }
-  static void touch_user(GameEngine& e, const std::string& k) { e.touch_user_unlocked(k); }
-  static void touch_email(GameEngine& e, const std::string& k) { e.touch_email_index_unlocked(k); }
-  static void touch_username(GameEngine& e, const std::string& k) { e.touch_username_index_unlocked(k); }
-  static void touch_google(GameEngine& e, const std::string& k) { e.touch_google_index_unlocked(k); }
-  static void touch_session(GameEngine& e, const std::string& k) { e.touch_session_unlocked(k); }
-  static void touch_cer(GameEngine& e, const std::string& k) { e.touch_cer_unlocked(k); }
-  static void touch_question(GameEngine& e, const std::string& k) { e.touch_quiz_question_unlocked(k); }
-  static void touch_categories(GameEngine& e) { e.touch_quiz_categories_unlocked(); }
-  static void touch_admin(GameEngine& e) { e.touch_admin_unlocked(); }
-  static void touch_ads(GameEngine& e) { e.touch_ads_unlocked(); }
+  static void touch_player(GameEngine& e, const std::string& k) NO_THREAD_SAFETY_ANALYSIS { e.touch_player_unlocked(k); }
+  static void touch_parcel(GameEngine& e, std::string_view k) NO_THREAD_SAFETY_ANALYSIS { e.touch_parcel_unlocked(k); }
+  static void touch_user(GameEngine& e, const std::string& k) NO_THREAD_SAFETY_ANALYSIS { e.touch_user_unlocked(k); }
+  static void touch_email(GameEngine& e, const std::string& k) NO_THREAD_SAFETY_ANALYSIS { e.touch_email_index_unlocked(k); }
+  static void touch_username(GameEngine& e, const std::string& k) NO_THREAD_SAFETY_ANALYSIS { e.touch_username_index_unlocked(k); }
+  static void touch_google(GameEngine& e, const std::string& k) NO_THREAD_SAFETY_ANALYSIS { e.touch_google_index_unlocked(k); }
+  static void touch_session(GameEngine& e, const std::string& k) NO_THREAD_SAFETY_ANALYSIS { e.touch_session_unlocked(k); }
+  static void touch_cer(GameEngine& e, const std::string& k) NO_THREAD_SAFETY_ANALYSIS { e.touch_cer_unlocked(k); }
+  static void touch_question(GameEngine& e, const std::string& k) NO_THREAD_SAFETY_ANALYSIS { e.touch_quiz_question_unlocked(k); }
+  static void touch_categories(GameEngine& e) NO_THREAD_SAFETY_ANALYSIS { e.touch_quiz_categories_unlocked(); }
+  static void touch_admin(GameEngine& e) NO_THREAD_SAFETY_ANALYSIS { e.touch_admin_unlocked(); }
+  static void touch_ads(GameEngine& e) NO_THREAD_SAFETY_ANALYSIS { e.touch_ads_unlocked(); }
 
   // Runs `change(engine)` as the part of an action, through the engine's
   // one road of a change; returns what it answered in `out`.

@@ -249,11 +249,14 @@ TEST_F(ExplorerLockTest, AnswerIsSentAfterTheChainLockIsReleased) {
   bool locked = false;
   const auto lock_deadline = std::chrono::steady_clock::now() + 2s;
   while (!locked && std::chrono::steady_clock::now() < lock_deadline) {
-    locked = chain_lock_.try_lock();
-    if (!locked) std::this_thread::sleep_for(5ms);
+    if (chain_lock_.try_lock()) {
+      chain_lock_.unlock();
+      locked = true;
+    } else {
+      std::this_thread::sleep_for(5ms);
+    }
   }
   ASSERT_TRUE(locked);
-  chain_lock_.unlock();
   EXPECT_EQ(body_of(client.read_all(8000)), big.serialize());
 }
 

@@ -591,6 +591,11 @@ class WalletTransferTest : public JsonRpcTest {
     return "{\"jsonrpc\":\"2.0\",\"id\":9,\"error\":{\"code\":" + std::to_string(code) +
            ",\"message\":\"" + message + "\"}}";
   }
+  // The transfers the server keeps by hash, read under the chain lock.
+  size_t stored_transfers() {
+    platform::ReadLock lock(server_->chain_lock);
+    return server_->evm_transactions.size();
+  }
 };
 
 TEST_F(WalletTransferTest, SignedTransfersMoveCoinsFromTheirSigner) {
@@ -674,7 +679,7 @@ TEST_F(WalletTransferTest, RefusalsChangeNothing) {
   EXPECT_EQ(state_.get_nonce(legacy.from), 0u);
   EXPECT_EQ(state_file(), saved);
   EXPECT_EQ(log_lines(), 1u);
-  EXPECT_TRUE(server_->evm_transactions.empty());
+  EXPECT_EQ(stored_transfers(), 0u);
 
   // The same transfer is applied once: a replay meets a used nonce.
   ASSERT_NE(send(legacy).find("\"result\""), std::string::npos);
@@ -725,13 +730,13 @@ TEST_F(WalletTransferTest, ReEncodedCopiesAreRefusedAndChangeNothing) {
   };
 
   refuse_all(legacy_copies);
-  EXPECT_TRUE(server_->evm_transactions.empty());
+  EXPECT_EQ(stored_transfers(), 0u);
   EXPECT_EQ(send(legacy), "{\"jsonrpc\":\"2.0\",\"id\":9,\"result\":\"" + legacy.hash + "\"}");
   ASSERT_NE(send(type1).find("\"result\""), std::string::npos);
   refuse_all(type2_copies);
   EXPECT_EQ(send(type2), "{\"jsonrpc\":\"2.0\",\"id\":9,\"result\":\"" + type2.hash + "\"}");
   EXPECT_EQ(state_.get_nonce(legacy.from), 3u);
-  EXPECT_EQ(server_->evm_transactions.size(), 3u);
+  EXPECT_EQ(stored_transfers(), 3u);
 }
 
 // Every coin the ledger holds: balances and stakes.
@@ -768,7 +773,7 @@ TEST_F(WalletTransferTest, TransfersThatWouldMintAreRefusedAndAcceptedOnesOnlyMo
   EXPECT_EQ(all_coins(state_), coins);
   EXPECT_EQ(state_file(), file_before);
   EXPECT_EQ(log_lines(), 1u);
-  EXPECT_TRUE(server_->evm_transactions.empty());
+  EXPECT_EQ(stored_transfers(), 0u);
 
   // The smallest amount taken, and an ordinary one: coins move, none appear.
   uint64_t nonce = 0;

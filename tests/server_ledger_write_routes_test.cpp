@@ -67,7 +67,7 @@ class LedgerWriteRoutesTest : public SmallChainFixture {
     return state_;
   }
   size_t rate_entries() {
-    std::shared_lock lock(chain_lock_);
+    platform::ReadLock lock(server_->chain_lock);
     return server_->faucet_rate_map.size();
   }
   // Every coin that exists: balances and stakes.

@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "chain/block.h"
+#include "chain/chain_lock.h"
 #include "chain/mempool.h"
 #include "chain/state.h"
 #include "chain/transaction.h"
 #include "platform/socket.h"
-#include "platform/phase_fair_mutex.h"
 #include "server/rpc_server.h"
 #include "storage/ledger.h"
 #include "storage/storage.h"
@@ -76,7 +76,7 @@ inline ZezozuRiziv::State saved_state(ZezozuRiziv::Storage& storage) {
   ZezozuRiziv::Storage reopened(storage.data_dir());
   ZezozuRiziv::State saved;
   ZezozuRiziv::CatchUpReport report;
-  EXPECT_TRUE(ZezozuRiziv::Ledger(reopened, saved).load_and_catch_up(report, false).ok);
+  EXPECT_TRUE(ZezozuRiziv::Ledger(reopened, saved).load_and_catch_up(report).ok);
   return saved;
 }
 
@@ -154,7 +154,7 @@ class ServerFixture : public ::testing::Test {
   std::shared_ptr<const ZezozuRiziv::GameClock> clock_;
   ZezozuRiziv::State state_;
   ZezozuRiziv::Mempool mempool_;
-  platform::PhaseFairMutex chain_lock_;
+  ZezozuRiziv::ChainLock chain_lock_;
   std::unique_ptr<ZezozuRiziv::Storage> storage_;
   std::unique_ptr<ZezozuRiziv::RPCServer> server_;
 };

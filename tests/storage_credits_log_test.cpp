@@ -149,9 +149,9 @@ TEST_F(CreditsLogTest, EachKindHasItsRule) {
   };
   for (const Case& c : cases) {
     const State before = state;
-    StateJournal journal(state);
+    StateUndo undo(state);
     const CreditRecord record{1, 0, c.kind, c.account, c.amount};
-    const LedgerResult result = apply_credit_rule(record, state, journal);
+    const LedgerResult result = apply_credit_rule(record, state, undo);
     EXPECT_EQ(result.error, c.error) << format_credit_line(record);
     if (!result) {
       EXPECT_EQ(state.balances, before.balances);

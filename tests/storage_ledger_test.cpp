@@ -1,4 +1,4 @@
-#include "platform/phase_fair_mutex.h"
+#include "chain/chain_lock.h"
 #include "storage/ledger.h"
 
 #include <gtest/gtest.h>
@@ -94,7 +94,7 @@ class LedgerTest : public ::testing::Test {
     Storage storage((dir_ / "data").string());
     State state;
     CatchUpReport ignored;
-    EXPECT_TRUE(Ledger(storage, state).load_and_catch_up(report ? *report : ignored, false).ok);
+    EXPECT_TRUE(Ledger(storage, state).load_and_catch_up(report ? *report : ignored).ok);
     return state;
   }
   static void expect_same(const State& a, const State& b) {
@@ -516,7 +516,7 @@ TEST_F(LedgerTest, RefillComesFromTheGenesisTreasuryOnly) {
 // ---- request batches ----
 
 TEST_F(LedgerTest, RequestBatchMakesItsChangesDurableWhenItCloses) {
-  platform::PhaseFairMutex chain_lock;
+  ChainLock chain_lock;
   const std::string saved = read_file(state_path());
   const uint64_t saves = storage_->state_saves();
   {
@@ -544,7 +544,7 @@ TEST_F(LedgerTest, RequestBatchMakesItsChangesDurableWhenItCloses) {
 }
 
 TEST_F(LedgerTest, RequestBatchWithoutChangesClosesWithoutTheLock) {
-  platform::PhaseFairMutex chain_lock;
+  ChainLock chain_lock;
   std::unique_lock held(chain_lock);  // a writer of another request holds it
   auto closing = std::async(std::launch::async, [&] {
     RequestBatch batch(*storage_, state_, chain_lock);
@@ -557,7 +557,7 @@ TEST_F(LedgerTest, RequestBatchWithoutChangesClosesWithoutTheLock) {
 }
 
 TEST_F(LedgerTest, ABatchWhoseSyncFailsUndoesItsCreditsAndTheBlocksBuiltOnThem) {
-  platform::PhaseFairMutex chain_lock;
+  ChainLock chain_lock;
   state_.balances[kBob] = 0;  // an entry at 0 stays at 0
   const State before = state_;
   const std::string on_disk = logs();
@@ -579,7 +579,7 @@ TEST_F(LedgerTest, ABatchWhoseSyncFailsUndoesItsCreditsAndTheBlocksBuiltOnThem) 
 }
 
 TEST_F(LedgerTest, ConcurrentBatchesShareSyncsAndAllBecomeDurable) {
-  platform::PhaseFairMutex chain_lock;
+  ChainLock chain_lock;
   constexpr int kWriters = 8;
   constexpr int kEach = 50;
   std::vector<std::future<bool>> writers;
@@ -622,7 +622,7 @@ TEST(CheckpointDue, AfterEnoughChangesForTheStatesSize) {
 }
 
 TEST_F(LedgerTest, TheCheckpointerWritesStateJsonOnceTheLogsHaveGrown) {
-  platform::PhaseFairMutex chain_lock;
+  ChainLock chain_lock;
   const std::string first = read_file(state_path());
   Checkpointer checkpointer(*storage_, state_, chain_lock);
   for (uint64_t i = 0; i < kCheckpointMinChanges; ++i) {
@@ -680,10 +680,13 @@ TEST_F(CatchUpTest, BlocksAfterTheNamedOneAreAppliedByTheirRules) {
   EXPECT_EQ(report.replayed, 5u);
   EXPECT_EQ(report.credits_replayed, 2u);
   EXPECT_FALSE(report.state_missing);
-  // With `save`, the caught-up state is written and names the last block.
+  // Checkpointed after the catch-up, the state names the last block.
   Storage storage((dir_ / "data").string());
   State state;
-  ASSERT_TRUE(Ledger(storage, state).load_and_catch_up(report, true).ok);
+  Ledger caught_up(storage, state);
+  ASSERT_TRUE(caught_up.load_and_catch_up(report).ok);
+  ASSERT_TRUE(report.replayed_any());
+  ASSERT_TRUE(caught_up.checkpoint().ok);
   std::optional<StateTip> tip;
   ASSERT_TRUE(State::parse_saved(read_file(state_path()), tip).has_value());
   ASSERT_TRUE(tip.has_value());
@@ -731,7 +734,7 @@ TEST_F(CatchUpTest, ABlockThatDoesNotApplyStopsTheCatchUp) {
   Storage storage((dir_ / "data").string());
   State state;
   CatchUpReport report;
-  const LedgerResult refused = Ledger(storage, state).load_and_catch_up(report, true);
+  const LedgerResult refused = Ledger(storage, state).load_and_catch_up(report);
   EXPECT_FALSE(refused.ok);
   // It says what is missing, why the log cannot stand in, and what to do.
   EXPECT_EQ(refused.error.find("Manca " + state_path() + " e " + blocks_path() + " con " +
@@ -786,7 +789,10 @@ TEST_F(CatchUpTest, CrashTracesOfTheCreditsLogAreLeftAsideAndCutByAWriter) {
   EXPECT_EQ(read_file(credits_path()), whole + traces);  // a reader changes nothing
   Storage storage((dir_ / "data").string());
   State state;
-  ASSERT_TRUE(Ledger(storage, state).load_and_catch_up(report, false, true).ok);
+  Ledger writer(storage, state);
+  ASSERT_TRUE(writer.load_and_catch_up(report).ok);
+  EXPECT_EQ(read_file(credits_path()), whole + traces);
+  ASSERT_TRUE(writer.cut_crash_traces(report).ok);
   EXPECT_EQ(read_file(credits_path()), whole);
   // The next line follows the last good one.
   ASSERT_TRUE(Ledger(storage, state).credit(kBob, 7).ok);
@@ -823,7 +829,7 @@ TEST_F(CatchUpTest, DamagedFilesStopTheCatchUpAndStayAsTheyAre) {
     Storage storage((dir_ / "data").string());
     State state;
     CatchUpReport report;
-    const LedgerResult refused = Ledger(storage, state).load_and_catch_up(report, true);
+    const LedgerResult refused = Ledger(storage, state).load_and_catch_up(report);
     EXPECT_FALSE(refused.ok);
     EXPECT_NE(refused.error.find("state.json"), std::string::npos) << refused.error;
     EXPECT_EQ(read_file(state_path()), c.state_text);
@@ -838,7 +844,7 @@ TEST_F(CatchUpTest, DamagedFilesStopTheCatchUpAndStayAsTheyAre) {
     Storage storage((dir_ / "data").string());
     State state;
     CatchUpReport report;
-    const LedgerResult refused = Ledger(storage, state).load_and_catch_up(report, true, true);
+    const LedgerResult refused = Ledger(storage, state).load_and_catch_up(report);
     EXPECT_NE(refused.error.find("File danneggiato: " + credits_path() + " (riga 1"),
               std::string::npos)
         << refused.error;
@@ -852,7 +858,7 @@ TEST_F(CatchUpTest, DamagedFilesStopTheCatchUpAndStayAsTheyAre) {
   Storage storage((dir_ / "data").string());
   State state;
   CatchUpReport report;
-  const LedgerResult refused = Ledger(storage, state).load_and_catch_up(report, true);
+  const LedgerResult refused = Ledger(storage, state).load_and_catch_up(report);
   EXPECT_NE(refused.error.find("blocks.dat"), std::string::npos) << refused.error;
   EXPECT_TRUE(fs::is_directory(blocks_path()));
   EXPECT_EQ(read_file(state_path()), whole);

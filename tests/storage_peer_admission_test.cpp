@@ -289,7 +289,7 @@ TEST_F(PeerAdmissionLedgerTest, AcceptedBlocksKeepTheSupplyExactly) {
   Storage reopened(dir_.string());
   State saved;
   CatchUpReport report;
-  ASSERT_TRUE(Ledger(reopened, saved).load_and_catch_up(report, false).ok);
+  ASSERT_TRUE(Ledger(reopened, saved).load_and_catch_up(report).ok);
   EXPECT_EQ(saved.get_total_circulating(), supply);
 }
 
@@ -299,8 +299,8 @@ TEST_F(PeerAdmissionLedgerTest, ABlockLoggedBeforeTheCheckStillReplays) {
   Transaction old(TxType::TRANSFER, treasury_.address(), bob_.address(), 10 * kCoin, 1'000, 0, 1);
   old.sign(treasury_.private_key());
   const Block block = next({old});
-  StateJournal journal(state_);
-  ASSERT_TRUE(apply_block_rule(BlockKind::kPeer, block, state_, journal,
+  StateUndo undo(state_);
+  ASSERT_TRUE(apply_block_rule(BlockKind::kPeer, block, state_, undo,
                                RuleContext{treasury_.address()})
                   .ok);
   ASSERT_TRUE(storage_->save_block(block));
@@ -308,7 +308,7 @@ TEST_F(PeerAdmissionLedgerTest, ABlockLoggedBeforeTheCheckStillReplays) {
   Storage reopened(dir_.string());
   State rebuilt;
   CatchUpReport report;
-  ASSERT_TRUE(Ledger(reopened, rebuilt).load_and_catch_up(report, false).ok);
+  ASSERT_TRUE(Ledger(reopened, rebuilt).load_and_catch_up(report).ok);
   EXPECT_EQ(rebuilt.get_balance(bob_.address()), 10 * kCoin);
 }
 

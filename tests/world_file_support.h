@@ -109,7 +109,7 @@ inline std::string saved_world_text(const std::string& data_dir) {
       // The player as a "P" line; its community's totals into the
       // community's lines.
       line = "P|" + join(f, 1, 30);
-      tag = "P";
+      tag = 'P';  // a char: GCC 12 warns falsely (-Wrestrict) on copying "P" here
       const std::string cer_id = f.size() > 20 ? f[20] : std::string();
       if (!covered && !cer_id.empty()) {
         if (Line* c = find("CER", cer_id, nullptr); c != nullptr && f.size() > 30) set_field(*c, 9, f[30]);

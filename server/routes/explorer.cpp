@@ -4,7 +4,6 @@
 // live only until the next save_block.
 #include <algorithm>
 #include <mutex>
-#include <shared_mutex>
 
 #include "chain/tokenomics.h"
 #include "server/routes/route_groups.h"
@@ -62,8 +61,8 @@ void write_transaction(JsonWriter& json, const Block& block, const Transaction& 
 
 RouteAnswer stats_route(const RouteContext& context, const ApiRequest&) {
   JsonWriter json;
-  std::shared_lock lock(context.chain_lock);
-  const State& state = context.state;
+  platform::ReadLock lock(context.chain_lock);
+  State& state = context.state;
   const uint64_t burned = state.get_balance(kBurnAddress);
   const uint64_t treasury = state.get_balance(kFeeTreasuryAddress);
   const uint64_t incubator = state.get_balance(kIncubatorAddress);
@@ -89,7 +88,7 @@ RouteAnswer blocks_route(const RouteContext& context, const ApiRequest& request)
   const uint64_t limit = limit_param(request, kDefaultBlockLimit);
   JsonWriter json;
   json.begin_array();
-  std::shared_lock lock(context.chain_lock);
+  platform::ReadLock lock(context.chain_lock);
   const std::vector<Block>& chain = context.storage.get_blocks_cached();
   uint64_t listed = 0;
   for (auto it = chain.rbegin(); it != chain.rend() && listed < limit; ++it, ++listed) {
@@ -109,7 +108,7 @@ RouteAnswer blocks_route(const RouteContext& context, const ApiRequest& request)
 
 RouteAnswer block_route(const RouteContext& context, const ApiRequest& request) {
   const std::string id = request.get_param("id");
-  std::shared_lock lock(context.chain_lock);
+  platform::ReadLock lock(context.chain_lock);
   const Block* block = context.storage.find_block_by_id(id);
   if (block == nullptr) return error_json(kBlockNotFound);
   // The record text, exactly as the block log and the peers carry it.
@@ -120,7 +119,7 @@ RouteAnswer txs_route(const RouteContext& context, const ApiRequest& request) {
   const uint64_t limit = limit_param(request, kDefaultTxLimit);
   JsonWriter json;
   json.begin_array();
-  std::shared_lock lock(context.chain_lock);
+  platform::ReadLock lock(context.chain_lock);
   const std::vector<Block>& chain = context.storage.get_blocks_cached();
   uint64_t listed = 0;
   for (auto block = chain.rbegin(); block != chain.rend() && listed < limit; ++block) {
@@ -136,7 +135,7 @@ RouteAnswer txs_route(const RouteContext& context, const ApiRequest& request) {
 RouteAnswer tx_route(const RouteContext& context, const ApiRequest& request) {
   const std::string hash = request.get_param("hash");
   JsonWriter json;
-  std::shared_lock lock(context.chain_lock);
+  platform::ReadLock lock(context.chain_lock);
   const Block* block = nullptr;
   const Transaction* tx = nullptr;
   if (!context.storage.find_tx_by_hash(hash, block, tx)) return error_json(kTxNotFound);
@@ -148,8 +147,8 @@ RouteAnswer address_route(const RouteContext& context, const ApiRequest& request
   const std::string address = request.get_param("addr");
   const std::string key = account_key(address);
   JsonWriter json;
-  std::shared_lock lock(context.chain_lock);
-  const State& state = context.state;
+  platform::ReadLock lock(context.chain_lock);
+  State& state = context.state;
   const uint64_t balance = state.get_balance(key);
   const uint64_t staked = state.get_stake(key);
   const auto txs = context.storage.get_address_txs(key, kAddressTxLimit);

@@ -7,7 +7,6 @@
 #include <iostream>
 #include <mutex>
 #include <optional>
-#include <shared_mutex>
 
 #include "server/faucet.h"
 #include "server/http_request.h"
@@ -35,8 +34,8 @@ constexpr char kFaucetRateLimited[] =
 RouteAnswer info_route(const RouteContext& context, const ApiRequest& request) {
   const std::string key = account_key(request.get_param("addr"));
   JsonWriter json;
-  std::shared_lock lock(context.chain_lock);
-  const State& state = context.state;
+  platform::ReadLock lock(context.chain_lock);
+  State& state = context.state;
   // The getters create no entry; an empty address reports nothing at all.
   const uint64_t balance = key.empty() ? 0 : state.get_balance(key);
   const uint64_t stake = key.empty() ? 0 : state.get_stake(key);
@@ -66,7 +65,7 @@ RouteAnswer fund_route(const RouteContext& context, const ApiRequest& request) {
 
   std::optional<uint64_t> previous_grant;
   {
-    std::unique_lock lock(context.chain_lock);
+    platform::WriteLock lock(context.chain_lock);
     FaucetRateMap& rates = context.faucet_rate_map;
     const auto it = rates.find(*key);
     if (it != rates.end()) {
@@ -78,10 +77,8 @@ RouteAnswer fund_route(const RouteContext& context, const ApiRequest& request) {
   }
   // The lock is released: fund_account takes it again by itself.
   FundReceipt receipt;
-  if (LedgerResult funded = fund_account(context.state, context.storage, context.chain_lock,
-                                         address, coins, receipt);
-      !funded) {
-    std::unique_lock lock(context.chain_lock);
+  if (LedgerResult funded = fund_account(context, address, coins, receipt); !funded) {
+    platform::WriteLock lock(context.chain_lock);
     // Nothing was granted, so the address may ask again at once; a stamp
     // that a later grant has replaced meanwhile stays.
     FaucetRateMap& rates = context.faucet_rate_map;
@@ -167,8 +164,8 @@ StakeRequest read_stake_request(const ApiRequest& request, const char* funds_mes
 }
 
 // The node's validator when its stake qualifies it, else the staker.
-// REQUIRES: chain lock held.
-std::string stake_block_validator(const RouteContext& context, const std::string& staker) {
+std::string stake_block_validator(const RouteContext& context, const std::string& staker)
+    REQUIRES_SHARED(context.chain_lock) {
   const std::string& node = context.node_validator_address;
   if (!node.empty() && is_validator_stake(context.state.get_stake(node))) return node;
   return staker;
@@ -177,10 +174,10 @@ std::string stake_block_validator(const RouteContext& context, const std::string
 RouteAnswer stake_route(const RouteContext& context, const ApiRequest& request) {
   const StakeRequest stake = read_stake_request(request, kStakeFundsMessage);
   if (stake.refusal) return stake.refusal;
-  RequestBatch batch(context.storage, context.state, context.chain_lock);
+  RequestBatch batch = context.open_batch();
   uint64_t staked = 0;
   {
-    std::unique_lock lock(context.chain_lock);
+    platform::WriteLock lock(context.chain_lock);
     CommittedBlock committed;
     if (LedgerResult done = Ledger(context.storage, context.state)
                                 .commit_stake(stake.key, stake.atomic,
@@ -198,10 +195,10 @@ RouteAnswer stake_route(const RouteContext& context, const ApiRequest& request) 
 RouteAnswer unstake_route(const RouteContext& context, const ApiRequest& request) {
   const StakeRequest unstake = read_stake_request(request, kUnstakeFundsMessage);
   if (unstake.refusal) return unstake.refusal;
-  RequestBatch batch(context.storage, context.state, context.chain_lock);
+  RequestBatch batch = context.open_batch();
   uint64_t staked = 0;
   {
-    std::unique_lock lock(context.chain_lock);
+    platform::WriteLock lock(context.chain_lock);
     if (LedgerResult done =
             Ledger(context.storage, context.state).unstake(unstake.key, unstake.atomic);
         !done) {

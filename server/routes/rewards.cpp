@@ -4,7 +4,6 @@
 // and the reward-pool view reads four balances under it taken shared.
 #include <mutex>
 #include <optional>
-#include <shared_mutex>
 
 #include "server/routes/route_groups.h"
 #include "server/routes/route_support.h"
@@ -73,7 +72,7 @@ RouteAnswer claim_route(const RouteContext& context, const ApiRequest& request) 
   std::string out;
   {
     // Chain lock first, then the engine's game lock inside the call.
-    std::unique_lock lock(context.chain_lock);
+    platform::WriteLock lock(context.chain_lock);
     (void)context.game.claim_ruz_onchain(addr, context.state, context.storage, out, source, *amount);
   }
   return out;
@@ -85,8 +84,8 @@ RouteAnswer reward_pool_route(const RouteContext& context, const ApiRequest&) {
   uint64_t incubator = 0;
   uint64_t burned = 0;
   {
-    std::shared_lock lock(context.chain_lock);
-    const State& state = context.state;
+    platform::ReadLock lock(context.chain_lock);
+    State& state = context.state;
     pool = state.get_balance(kRewardPoolAddress);
     treasury = state.get_balance(kFeeTreasuryAddress);
     incubator = state.get_balance(kIncubatorAddress);

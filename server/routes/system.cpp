@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <chrono>
 #include <mutex>
-#include <shared_mutex>
 
 #include "crypto/sha256.h"
 #include "server/routes/route_groups.h"
@@ -39,7 +38,7 @@ RouteAnswer metrics_route(const RouteContext& context, const ApiRequest&) {
   uint64_t blocks = 0;
   uint64_t txs = 0;
   {
-    std::shared_lock lock(context.chain_lock);
+    platform::ReadLock lock(context.chain_lock);
     blocks = context.storage.get_blocks_cached().size();
     txs = context.storage.get_total_txs_cached();
   }
@@ -68,7 +67,7 @@ RouteAnswer benchmark_route(const RouteContext& context, const ApiRequest&) {
   const auto start = Clock::now();
   uint64_t checksum = 0;
   {
-    std::shared_lock lock(context.chain_lock);
+    platform::ReadLock lock(context.chain_lock);
     const uint64_t base =
         context.storage.get_blocks_cached().size() + context.state.balances.size();
     // Unsigned arithmetic: wrapping is part of the formula.
@@ -106,8 +105,8 @@ void write_table(JsonWriter& json, std::string_view name, uint64_t rows,
 
 RouteAnswer overview_route(const RouteContext& context, const ApiRequest&) {
   JsonWriter json;
-  std::shared_lock lock(context.chain_lock);
-  const State& state = context.state;
+  platform::ReadLock lock(context.chain_lock);
+  State& state = context.state;
   const Storage& storage = context.storage;
   json.begin_object()
       .field("status", "ok")

@@ -1,10 +1,10 @@
-#include "chain/state_journal.h"
+#include "chain/state_undo.h"
 
 #include "chain/accounts.h"
 
 namespace ZezozuRiziv {
 
-void StateJournal::remember(const std::string& key) {
+void StateUndo::remember(const std::string& key) {
   for (auto* map : {&state_->balances, &state_->staked, &state_->nonces}) {
     const auto it = map->find(key);
     saved_.push_back(
@@ -12,7 +12,7 @@ void StateJournal::remember(const std::string& key) {
   }
 }
 
-void StateJournal::remember_block_accounts(const Block& block) {
+void StateUndo::remember_block_accounts(const Block& block) {
   for (const Transaction& tx : block.transactions) {
     remember(tx.sender);
     remember(tx.recipient);
@@ -23,7 +23,7 @@ void StateJournal::remember_block_accounts(const Block& block) {
   remember(block.validator);
 }
 
-void StateJournal::restore() {
+void StateUndo::restore() {
   // Newest first: when a key was saved twice, its oldest value is the one
   // that stays.
   for (auto entry = saved_.rbegin(); entry != saved_.rend(); ++entry) {

@@ -1,5 +1,6 @@
 // The entries of a State that a change may touch, as they were before it,
-// so that the change can be undone exactly without copying whole maps.
+// so that the change can be undone exactly without copying whole maps. It
+// lives in memory only, beside the change it undoes; nothing of it is written.
 #pragma once
 
 #include <cstdint>
@@ -13,11 +14,11 @@
 
 namespace ZezozuRiziv {
 
-// Holds a pointer to the State it journals: the State must outlive it.
+// Holds a pointer to the State it saves from: the State must outlive it.
 // Holds no lock: the caller holds the chain lock exclusively.
-class StateJournal {
+class StateUndo {
  public:
-  explicit StateJournal(State& state) : state_(&state) {}
+  explicit StateUndo(State& state) : state_(&state) {}
 
   // Saves the key's entries in the three maps as they are now. Call it for
   // every key before changing it; saving a key twice is harmless.
