@@ -730,6 +730,9 @@ class GameEngine {
   // held exclusively (loading).
   bool apply_world_line_unlocked(std::string_view line, WorldFields& fields, TextPool& texts, bool& known)
       REQUIRES(game_mutex);
+  // Applies a removal line ("X"); false when it cannot be read. REQUIRES:
+  // game lock held exclusively (loading).
+  bool apply_removal_line_unlocked(const WorldFields& fields) REQUIRES(game_mutex);
   // With the lock held, outside a change: the whole world file rewritten
   // (seeding). False, with one console line, when nothing durable was
   // written; always false after a failed load. REQUIRES: game lock held

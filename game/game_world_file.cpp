@@ -125,7 +125,7 @@ void append_touched(std::string& out, const Touched& touched, const Map& live, s
 
 std::string GameEngine::journal_lines_unlocked(const ChangeRecords& r) const {
   std::string out;
-  append_touched(out, r.users, users, "U", append_user_line);
+  append_touched(out, r.users, users, kUserTag, append_user_line);
   // A player whose production went to its community carries the
   // community's totals in its own line; where it cannot (it left that
   // community meanwhile), the community's lines carry them.
@@ -133,7 +133,7 @@ std::string GameEngine::journal_lines_unlocked(const ChangeRecords& r) const {
   for (const auto& [key, before] : r.players) {
     const auto it = players.find(key);
     if (it == players.end()) {
-      append_removal_line(out, "P", key);
+      append_removal_line(out, kPlayerTag, key);
       continue;
     }
     const PlayerProfile& p = it->second;
@@ -152,19 +152,19 @@ std::string GameEngine::journal_lines_unlocked(const ChangeRecords& r) const {
   for (const auto& [key, cer_id] : r.credited) {
     if (r.players.count(key) == 0) uncredited.emplace(key, cer_id);
   }
-  append_touched(out, r.parcels, parcels, "L", append_parcel_line);
+  append_touched(out, r.parcels, parcels, kParcelTag, append_parcel_line);
   if (r.admin) {
     // The boosts are a list: given anew, whole.
-    append_removal_line(out, "SB");
+    append_removal_line(out, kBoostTag);
     append_admin_lines(out, admin);
   }
   if (r.quiz_categories) {
-    append_removal_line(out, "QC");
+    append_removal_line(out, kCategoryTag);
     for (const std::string& category : quiz_categories) append_category_line(out, category);
   }
-  append_touched(out, r.quiz_questions, quiz_questions, "QQ", append_question_line);
+  append_touched(out, r.quiz_questions, quiz_questions, kQuestionTag, append_question_line);
   append_community_changes_unlocked(out, r, uncredited);
-  append_touched(out, r.claims, pending_claims_, "CLAIM", append_claim_intent_line);
+  append_touched(out, r.claims, pending_claims_, kClaimTag, append_claim_intent_line);
   if (r.ads) append_ads_line(out, ads_line_state());
   return out;
 }
@@ -341,162 +341,183 @@ void GameEngine::store_loaded_user_unlocked(UserAccount&& u) {
 
 bool GameEngine::apply_world_line_unlocked(std::string_view line, WorldFields& f, TextPool& texts, bool& known) {
   split_world_line(line, f);
-  const std::string_view tag = f[0];
-  known = true;
-  if (tag == "A") {
-    apply_ads_fields(f, {&ads_config, &google_impressions, &meta_impressions, &amazon_impressions,
-                         &total_revenue_eur});
-    return true;
-  }
-  if (tag == "U") {
-    UserAccount u;
-    if (!read_user_fields(f, u)) return false;
-    store_loaded_user_unlocked(std::move(u));
-    return true;
-  }
-  if (tag == "P") {
-    PlayerProfile p;
-    if (!read_player_fields(f, p)) return false;
-    std::string key = p.address;
-    players.insert_or_assign(std::move(key), std::move(p));
-    return true;
-  }
-  if (tag == "L") {
-    ParcelRecord l;
-    if (!read_parcel_fields(f, l, texts)) return false;
-    put_parcel_unlocked(std::move(l));  // the index follows the lots as they are read
-    return true;
-  }
-  if (tag == "ADM") {
-    apply_admin_fields(f, admin);
-    return true;
-  }
-  if (tag == "SB") {
-    ScheduledSuperBoost b;
-    if (!read_boost_fields(f, b)) return false;
-    admin.scheduled_boosts.push_back(std::move(b));
-    return true;
-  }
-  if (tag == "QC") {
-    std::optional<std::string> category = read_category_fields(f);
-    if (!category) return false;
-    quiz_categories.push_back(std::move(*category));
-    return true;
-  }
-  if (tag == "QQ") {
-    QuizQuestion q;
-    if (!read_question_fields(f, q)) return false;
-    const std::string id = q.id;
-    quiz_questions.insert_or_assign(id, std::move(q));
-    return true;
-  }
-  if (tag == kPlayerProductionTag) {
-    PlayerProfile p;
-    double community_kwh = 0.0;
-    std::optional<double> member_kwh;
-    if (!read_player_production_fields(f, p, community_kwh, member_kwh)) return false;
-    if (!replaying_covered_change_) {
-      if (const auto c = cers.find(p.cer_id); c != cers.end()) {
-        c->second.total_kwh = community_kwh;
-        if (member_kwh) {
-          if (CERMember* m = first_member(c->second, p.address)) m->total_kwh = *member_kwh;
-        }
-      }
+  const RecordKind kind = record_kind(f[0]);
+  known = kind != RecordKind::kUnknown;
+  // Accounts, players and lots read line by line go straight into the
+  // engine, the parcel index following the lots. Unchecked, as clang cannot
+  // follow the engine through the keeper: it is only called within this
+  // function's hold.
+  struct Keep {
+    GameEngine& engine;
+    TextPool& texts;
+    void user(UserAccount&& u) NO_THREAD_SAFETY_ANALYSIS { engine.store_loaded_user_unlocked(std::move(u)); }
+    void player(PlayerProfile&& p) NO_THREAD_SAFETY_ANALYSIS {
+      std::string key = p.address;
+      engine.players.insert_or_assign(std::move(key), std::move(p));
     }
-    std::string key = p.address;
-    players.insert_or_assign(std::move(key), std::move(p));
-    return true;
-  }
-  if (tag == kCommunityTag || tag == kCommunityOwnTag) {
-    CERCommunity c;
-    if (!read_community_fields(f, c)) return false;
-    // The world file holds a replayed change's communities already.
-    if (replaying_covered_change_) return true;
-    const auto it = cers.find(c.id);
-    if (tag == kCommunityOwnTag && it != cers.end()) {
-      // Its own fields only: members and board stay.
-      assign_own_fields(it->second, std::move(c));
+    void lot(ParcelRecord&& l, std::string_view owner) NO_THREAD_SAFETY_ANALYSIS {
+      l.owner = texts.share(owner);
+      engine.put_parcel_unlocked(std::move(l));
+    }
+  } keep{*this, texts};
+  switch (kind) {
+    case RecordKind::kUnknown:
+      return true;  // lines of other tags are ignored
+    case RecordKind::kUser:
+    case RecordKind::kPlayer:
+    case RecordKind::kParcel:
+      return read_bulk_record(kind, f, texts, keep);
+    case RecordKind::kAds:
+      apply_ads_fields(f, ads_line_state());
+      return true;
+    case RecordKind::kAdmin:
+      apply_admin_fields(f, admin);
+      return true;
+    case RecordKind::kBoost: {
+      ScheduledSuperBoost b;
+      if (!read_boost_fields(f, b)) return false;
+      admin.scheduled_boosts.push_back(std::move(b));
       return true;
     }
-    const std::string id = c.id;
-    cers.insert_or_assign(id, std::move(c));
-    return true;
-  }
-  if (tag == kMemberTag || tag == kMemberUpdateTag) {
-    CERMember m;
-    if (!read_member_fields(f, m)) return false;
-    // A member of a community not (yet) loaded is dropped.
-    const auto it = cers.find(std::string(f[1]));
-    if (it == cers.end() || replaying_covered_change_) return true;
-    CERMember* entry = tag == kMemberUpdateTag ? first_member(it->second, m.address) : nullptr;
-    if (entry != nullptr) {
-      *entry = std::move(m);
-    } else {
-      it->second.members.push_back(std::move(m));
+    case RecordKind::kCategory: {
+      std::optional<std::string> category = read_category_fields(f);
+      if (!category) return false;
+      quiz_categories.push_back(std::move(*category));
+      return true;
     }
-    return true;
+    case RecordKind::kQuestion: {
+      QuizQuestion q;
+      if (!read_question_fields(f, q)) return false;
+      const std::string id = q.id;
+      quiz_questions.insert_or_assign(id, std::move(q));
+      return true;
+    }
+    case RecordKind::kPlayerProduction: {
+      PlayerProfile p;
+      double community_kwh = 0.0;
+      std::optional<double> member_kwh;
+      if (!read_player_production_fields(f, p, community_kwh, member_kwh)) return false;
+      if (!replaying_covered_change_) {
+        if (const auto c = cers.find(p.cer_id); c != cers.end()) {
+          c->second.total_kwh = community_kwh;
+          if (member_kwh) {
+            if (CERMember* m = first_member(c->second, p.address)) m->total_kwh = *member_kwh;
+          }
+        }
+      }
+      keep.player(std::move(p));
+      return true;
+    }
+    case RecordKind::kCommunity:
+    case RecordKind::kCommunityOwn: {
+      CERCommunity c;
+      if (!read_community_fields(f, c)) return false;
+      // The world file holds a replayed change's communities already.
+      if (replaying_covered_change_) return true;
+      const auto it = cers.find(c.id);
+      if (kind == RecordKind::kCommunityOwn && it != cers.end()) {
+        // Its own fields only: members and board stay.
+        assign_own_fields(it->second, std::move(c));
+        return true;
+      }
+      const std::string id = c.id;
+      cers.insert_or_assign(id, std::move(c));
+      return true;
+    }
+    case RecordKind::kMember:
+    case RecordKind::kMemberUpdate: {
+      std::string_view cer_id;
+      CERMember m;
+      if (!read_member_fields(f, cer_id, m)) return false;
+      // A member of a community not (yet) loaded is dropped.
+      const auto it = cers.find(std::string(cer_id));
+      if (it == cers.end() || replaying_covered_change_) return true;
+      CERMember* entry = kind == RecordKind::kMemberUpdate ? first_member(it->second, m.address) : nullptr;
+      if (entry != nullptr) {
+        *entry = std::move(m);
+      } else {
+        it->second.members.push_back(std::move(m));
+      }
+      return true;
+    }
+    case RecordKind::kMessage: {
+      std::string_view cer_id;
+      CERMessage m;
+      if (!read_message_fields(f, cer_id, m)) return false;
+      const auto it = cers.find(std::string(cer_id));
+      if (it != cers.end() && !replaying_covered_change_) it->second.messages.push_back(std::move(m));
+      return true;
+    }
+    case RecordKind::kJournalMark:
+      return read_journal_mark_fields(f, snapshot_mark_);
+    case RecordKind::kClaim: {
+      ClaimIntent c;
+      if (!read_claim_intent_fields(f, c)) return false;
+      std::string hash = c.tx_hash;
+      pending_claims_.insert_or_assign(std::move(hash), std::move(c));
+      return true;
+    }
+    case RecordKind::kRemoval:
+      return apply_removal_line_unlocked(f);
   }
-  if (tag == kMessageTag) {
-    CERMessage m;
-    if (!read_message_fields(f, m)) return false;
-    const auto it = cers.find(std::string(f[1]));
-    if (it != cers.end() && !replaying_covered_change_) it->second.messages.push_back(std::move(m));
-    return true;
-  }
-  if (tag == kJournalMarkTag) {
-    return read_journal_mark_fields(f, snapshot_mark_);
-  }
-  if (tag == "CLAIM") {
-    ClaimIntent c;
-    if (!read_claim_intent_fields(f, c)) return false;
-    std::string hash = c.tx_hash;
-    pending_claims_.insert_or_assign(std::move(hash), std::move(c));
-    return true;
-  }
-  if (tag == kRemovalTag) {
-    if (f.size() < 2) return false;
-    const std::string_view kind = f[1];
-    const std::string key(f.size() >= 3 ? f[2] : std::string_view());
-    if (kind == "U") {
+  return true;
+}
+
+bool GameEngine::apply_removal_line_unlocked(const WorldFields& f) {
+  RemovalFields removal;
+  if (!read_removal_fields(f, removal)) return false;
+  const RecordKind kind = record_kind(removal.tag);
+  const std::string key(removal.key.value_or(std::string_view()));
+  switch (kind) {
+    case RecordKind::kUser:
       if (const auto it = users.find(key); it != users.end()) {
         unindex_account(it->second, email_index, username_index, google_index, sessions);
         users.erase(it);
       }
-    } else if (kind == "P") {
+      return true;
+    case RecordKind::kPlayer:
       players.erase(key);
-    } else if (kind == "L") {
+      return true;
+    case RecordKind::kParcel:
       if (const auto it = parcels.find(key); it != parcels.end()) {
         parcel_index_.remove(it->second);
         parcels.erase(it);
       }
-    } else if (kind == "QQ") {
+      return true;
+    case RecordKind::kQuestion:
       quiz_questions.erase(key);
-    } else if (kind == kCommunityTag || kind == kMemberTag || kind == kMessageTag) {
-      if (replaying_covered_change_) return true;
-      const auto c = cers.find(key);
-      if (kind == kCommunityTag) {
-        if (c != cers.end()) cers.erase(c);
-      } else if (c != cers.end() && f.size() >= 4) {
-        if (kind == kMemberTag) {
-          std::erase_if(c->second.members, [&](const CERMember& m) { return m.address == f[3]; });
-        } else {
-          uint64_t dropped = 0;
-          if (!read_u64_prefix(f[3], dropped)) return false;
-          std::vector<CERMessage>& board = c->second.messages;
-          board.erase(board.begin(), board.begin() + static_cast<std::ptrdiff_t>(std::min<uint64_t>(dropped, board.size())));
-        }
-      }
-    } else if (kind == "CLAIM") {
+      return true;
+    case RecordKind::kClaim:
       pending_claims_.erase(key);
-    } else if (kind == "QC") {
+      return true;
+    case RecordKind::kCategory:
       quiz_categories.clear();
-    } else if (kind == "SB") {
+      return true;
+    case RecordKind::kBoost:
       admin.scheduled_boosts.clear();
+      return true;
+    case RecordKind::kCommunity:
+      if (!replaying_covered_change_) cers.erase(key);
+      return true;
+    case RecordKind::kMember:
+    case RecordKind::kMessage: {
+      if (replaying_covered_change_ || !removal.second) return true;
+      const auto c = cers.find(key);
+      if (c == cers.end()) return true;
+      if (kind == RecordKind::kMember) {
+        std::erase_if(c->second.members, [&](const CERMember& m) { return m.address == *removal.second; });
+        return true;
+      }
+      uint64_t dropped = 0;
+      if (!read_u64_prefix(*removal.second, dropped)) return false;
+      std::vector<CERMessage>& board = c->second.messages;
+      const auto oldest = static_cast<std::ptrdiff_t>(std::min<uint64_t>(dropped, board.size()));
+      board.erase(board.begin(), board.begin() + oldest);
+      return true;
     }
-    return true;
+    default:
+      return true;  // a line removing nothing this file holds
   }
-  known = false;  // lines of other tags are ignored
-  return true;
 }
 
 bool GameEngine::replay_journal_unlocked(const std::string& path, bool current, TextPool& texts) {
@@ -560,23 +581,12 @@ void for_each_line(std::string_view text, Line line) {
   }
 }
 
-// The tags of the records a world file holds besides lots, players and
-// accounts (apply_world_line_unlocked reads them). A line with any other
-// tag is ignored by the reader, so it is not kept while the file is read:
-// a file of short unknown lines must not cost many times its size.
-bool is_other_record_tag(std::string_view tag) {
-  static constexpr std::string_view kTags[] = {"A",          "ADM",          "SB",
-                                               "QC",         "QQ",           kCommunityTag,
-                                               kMemberTag,   kMessageTag,    kCommunityOwnTag,
-                                               kMemberUpdateTag, kPlayerProductionTag, "CLAIM",
-                                               kJournalMarkTag,  kRemovalTag};
-  return std::find(std::begin(kTags), std::end(kTags), tag) != std::end(kTags);
-}
-
 // A piece of a snapshot, whole lines, read on a thread of its own: its
 // lots and players parsed into maps of its own (whose nodes then move into
 // the engine's maps without a copy), its accounts into a list, every other
-// record line left for later (lines of unknown tags are dropped here).
+// record line left for later. Lines of unknown tags, which the reader
+// ignores, are not kept: a file of short unknown lines must not cost many
+// times its size.
 struct SnapshotPiece {
   std::string_view text;
   ParcelMap lots;
@@ -599,9 +609,19 @@ struct SnapshotPiece {
     size_t player_lines = 0;
     size_t user_lines = 0;
     for_each_line(text, [&](std::string_view line) {
-      if (line.starts_with("L|")) ++lot_lines;
-      if (line.starts_with("P|")) ++player_lines;
-      if (line.starts_with("U|")) ++user_lines;
+      switch (record_kind(line_tag(line))) {
+        case RecordKind::kParcel:
+          ++lot_lines;
+          break;
+        case RecordKind::kPlayer:
+          ++player_lines;
+          break;
+        case RecordKind::kUser:
+          ++user_lines;
+          break;
+        default:
+          break;
+      }
     });
     lots.reserve(lot_lines);
     owners.reserve(lot_lines);
@@ -610,41 +630,33 @@ struct SnapshotPiece {
 
     WorldFields f;
     for_each_line(text, [&](std::string_view line) {
-      const std::string_view tag = line.substr(0, line.find('|'));
-      if (tag != "L" && tag != "P" && tag != "U") {
+      const RecordKind kind = record_kind(line_tag(line));
+      if (!is_bulk_kind(kind)) {
         // A removal, or a player line carrying community totals, reaches
         // beyond its own kind.
-        removals = removals || tag == kRemovalTag || tag == kPlayerProductionTag;
-        if (is_other_record_tag(tag)) other_lines.push_back(line);
+        removals = removals || kind == RecordKind::kRemoval || kind == RecordKind::kPlayerProduction;
+        if (kind != RecordKind::kUnknown) other_lines.push_back(line);
         return;
       }
       split_world_line(line, f);
       ++known;
-      bool ok = false;
-      if (tag == "L") {
-        ParcelRecord lot;
-        ok = read_parcel_fields(f, lot, texts, OwnerText::kLeftOut);
-        if (ok) {
-          SharedText key = lot.key;  // the map key shares the record's text
-          // A lot given again replaces the earlier one in its place: the
-          // later owner comes later in `owners`.
-          const auto [stored, fresh] = lots.insert_or_assign(std::move(key), std::move(lot));
-          replaced = replaced || !fresh;
-          owners.emplace_back(&stored->second, f[4]);
-        }
-      } else if (tag == "P") {
-        PlayerProfile player;
-        ok = read_player_fields(f, player);
-        if (ok) {
-          std::string key = player.address;
-          players.insert_or_assign(std::move(key), std::move(player));
-        }
-      } else {
-        ok = read_user_fields(f, users.emplace_back());
-        if (!ok) users.pop_back();
-      }
-      if (!ok) ++skipped;
+      if (!read_bulk_record(kind, f, texts, *this)) ++skipped;
     });
+  }
+
+  // Where read_bulk_record hands the records.
+  void user(UserAccount&& u) { users.push_back(std::move(u)); }
+  void player(PlayerProfile&& p) {
+    std::string key = p.address;
+    players.insert_or_assign(std::move(key), std::move(p));
+  }
+  void lot(ParcelRecord&& l, std::string_view owner) {
+    SharedText key = l.key;  // the map key shares the record's text
+    // A lot given again replaces the earlier one in its place: the later
+    // owner comes later in `owners`.
+    const auto [stored, fresh] = lots.insert_or_assign(std::move(key), std::move(l));
+    replaced = replaced || !fresh;
+    owners.emplace_back(&stored->second, owner);
   }
 };
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 
+#include "game/world_records.h"
 #include "platform/blocking_scope.h"
 
 namespace ZezozuRiziv {
@@ -42,9 +43,9 @@ bool checked_record(std::string_view line, std::string_view& record) {
 // The number of record lines a closing line announces, and the change's
 // number (0 when it has none), when it is one.
 bool change_end(std::string_view record, uint64_t& count, uint64_t& seq) {
-  const std::string_view prefix = "K|";
-  if (record.substr(0, prefix.size()) != prefix) return false;
-  const std::string_view rest = record.substr(prefix.size());
+  constexpr std::string_view tag = kChangeEndTag;
+  if (!record.starts_with(tag) || record.size() == tag.size() || record[tag.size()] != '|') return false;
+  const std::string_view rest = record.substr(tag.size() + 1);
   const size_t bar = rest.find('|');
   const std::string_view digits = rest.substr(0, bar);
   const auto whole_number = [](std::string_view text, uint64_t& value) {

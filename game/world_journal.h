@@ -43,9 +43,6 @@ namespace ZezozuRiziv {
 inline constexpr char kJournalFileName[] = "game_world.journal";
 inline constexpr char kOldJournalSuffix[] = ".old";
 
-// The tag of the line that closes a change.
-inline constexpr char kChangeEndTag[] = "K";
-
 // CRC-32 (IEEE 802.3, as zlib computes it) of `bytes`.
 uint32_t crc32_of(std::string_view bytes);
 

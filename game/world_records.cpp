@@ -1,5 +1,6 @@
 #include "game/world_records.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -10,87 +11,466 @@ namespace ZezozuRiziv {
 
 namespace {
 
-// Fields per kind, tag included, as the writer writes them; a reader needs
-// at least the minimum.
-constexpr size_t kAdsFields = 10;
-constexpr size_t kUserFields = 12;
-constexpr size_t kPlayerMinFields = 7;
-constexpr size_t kPlayerFields = 30;
-// A player line, then its community's production total (and its entry's).
-constexpr size_t kPlayerProductionFields = kPlayerFields + 1;
-constexpr size_t kParcelMinFields = 10;
-constexpr size_t kParcelMarketFields = 16;
-constexpr size_t kParcelFields = 23;
-constexpr size_t kAdminFields = 5;
-constexpr size_t kBoostMinFields = 8;
-constexpr size_t kBoostFields = 9;
-constexpr size_t kCategoryFields = 2;
-constexpr size_t kQuestionFields = 15;
-constexpr size_t kCommunityFields = 10;
-constexpr size_t kMemberFields = 7;
-constexpr size_t kMessageFields = 8;
-constexpr size_t kClaimIntentFields = 7;
+// The tag of each kind, the most frequent first: nearly every line of a
+// large world is a lot, a player or an account.
+constexpr std::pair<std::string_view, RecordKind> kKindOfTag[] = {
+    {kParcelTag, RecordKind::kParcel},
+    {kPlayerTag, RecordKind::kPlayer},
+    {kUserTag, RecordKind::kUser},
+    {kPlayerProductionTag, RecordKind::kPlayerProduction},
+    {kRemovalTag, RecordKind::kRemoval},
+    {kMemberTag, RecordKind::kMember},
+    {kMemberUpdateTag, RecordKind::kMemberUpdate},
+    {kMessageTag, RecordKind::kMessage},
+    {kCommunityTag, RecordKind::kCommunity},
+    {kCommunityOwnTag, RecordKind::kCommunityOwn},
+    {kQuestionTag, RecordKind::kQuestion},
+    {kCategoryTag, RecordKind::kCategory},
+    {kBoostTag, RecordKind::kBoost},
+    {kClaimTag, RecordKind::kClaim},
+    {kAdminTag, RecordKind::kAdmin},
+    {kAdsTag, RecordKind::kAds},
+    {kJournalMarkTag, RecordKind::kJournalMark},
+};
+
+// Lines of a kind that grew keep their old length readable: the fields
+// added later are read only from lines of at least this many fields (tag
+// included), and a shorter line leaves them at the record's defaults.
+constexpr size_t kPlayerFields = 30;        // history, community and card after the first six
+constexpr size_t kParcelMarketFields = 16;  // the market after the plant
+constexpr size_t kParcelFields = 23;        // the billboard after the market
+constexpr size_t kBoostFields = 9;          // the reason after the title
 
 // Doubles are written in fixed notation with this many decimals.
 constexpr int kWorldDecimals = 6;
-
-// A text field: '|', CR and LF never reach the file.
-void put_text(std::string& out, std::string_view text) {
-  out += '|';
-  size_t start = 0;
-  while (start < text.size()) {
-    const size_t bad = text.find_first_of("|\r\n", start);
-    if (bad == std::string_view::npos) {
-      out.append(text.substr(start));
-      return;
-    }
-    out.append(text.substr(start, bad - start));
-    start = bad + 1;
-  }
-}
-
-void put_u64(std::string& out, uint64_t v) {
-  std::array<char, 24> buffer;
-  const auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), v);
-  out += '|';
-  out.append(buffer.data(), end);
-}
-
-void put_i32(std::string& out, int32_t v) {
-  std::array<char, 16> buffer;
-  const auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), v);
-  out += '|';
-  out.append(buffer.data(), end);
-}
-
-void put_bool(std::string& out, bool v) {
-  out += '|';
-  out += v ? '1' : '0';
-}
-
-// Fixed, 6 decimals. A value that is not finite is never stored; if one
-// slipped through it is written as 0 rather than as text no reader takes.
-void put_double(std::string& out, double v) {
-  if (!std::isfinite(v)) v = 0.0;
-  std::array<char, 360> buffer;
-  const auto [end, ec] =
-      std::to_chars(buffer.data(), buffer.data() + buffer.size(), v, std::chars_format::fixed, kWorldDecimals);
-  out += '|';
-  if (ec != std::errc()) {
-    out += "0.000000";
-    return;
-  }
-  out.append(buffer.data(), end);
-}
-
-std::string text_of(std::string_view field) { return std::string(field); }
 
 // A record key the writer writes back as it is. A CR is part of a field
 // as read but never written, so two keys differing by one would be one
 // record at the next load: such a line is refused whole instead.
 bool is_storable_key(std::string_view key) { return key.find('\r') == std::string_view::npos; }
 
+// Each kind's fields, in file order, are listed once, by a function of a
+// field visitor `io` and the record: LineWriter appends them to a line,
+// LineReader reads them back from one, FieldCounter counts those every
+// line of the kind holds. The visitor's calls name the kind of a field:
+//   key(k)           the record's key (a reader refuses one holding a CR)
+//   owner(o)         a lot's owner (a reader may leave it to the caller)
+//   field(v)         a text, a number or a flag, by the type of `v`
+//   field(t, dflt)   a text written, and read, as dflt() when empty
+//   optional(v)      a last field written only when there is one
+//   more(n)          false when the line ends here: it is shorter than n
+//                    fields, as the lines of an older writer are
+
+// Appends fields to a line: '|', then the field's text.
+class LineWriter {
+ public:
+  explicit LineWriter(std::string& out) : out_(out) {}
+
+  void key(std::string_view text) { field(text); }
+  void owner(std::string_view text) { field(text); }
+  // '|', CR and LF never reach the file.
+  void field(std::string_view text) {
+    std::string& out = out_;  // held in a register: a char written may alias *this
+    out += '|';
+    size_t start = 0;
+    while (start < text.size()) {
+      const size_t bad = text.find_first_of("|\r\n", start);
+      if (bad == std::string_view::npos) {
+        out.append(text.substr(start));
+        return;
+      }
+      out.append(text.substr(start, bad - start));
+      start = bad + 1;
+    }
+  }
+  void field(std::string_view text, const SharedText& (*when_empty)()) {
+    field(text.empty() ? when_empty().view() : text);
+  }
+  void field(uint64_t v) { put_integer(v); }
+  void field(uint32_t v) { put_integer(v); }
+  void field(int32_t v) { put_integer(v); }
+  void field(bool v) {
+    const char text[2] = {'|', v ? '1' : '0'};
+    out_.append(text, sizeof text);
+  }
+  // Fixed, 6 decimals. A value that is not finite is never stored; if one
+  // slipped through it is written as 0 rather than as text no reader takes.
+  void field(double v) {
+    if (!std::isfinite(v)) v = 0.0;
+    std::array<char, 360> buffer;
+    buffer[0] = '|';
+    const auto [end, ec] = std::to_chars(buffer.data() + 1, buffer.data() + buffer.size(), v,
+                                         std::chars_format::fixed, kWorldDecimals);
+    if (ec != std::errc()) {
+      out_ += "|0.000000";
+      return;
+    }
+    out_.append(buffer.data(), end);
+  }
+  void optional(std::string_view text) {
+    if (!text.empty()) field(text);
+  }
+  void optional(const std::optional<double>& v) {
+    if (v) field(*v);
+  }
+  static bool more(size_t) { return true; }
+
+ private:
+  template <typename Integer>
+  void put_integer(Integer v) {
+    std::array<char, 24> buffer;
+    buffer[0] = '|';
+    const auto [end, ec] = std::to_chars(buffer.data() + 1, buffer.data() + buffer.size(), v);
+    out_.append(buffer.data(), end);
+  }
+
+  std::string& out_;
+};
+
+// Counts the fields every line of a kind holds, tag included: those before
+// its first more().
+class FieldCounter {
+ public:
+  size_t count() const { return count_; }
+  template <typename... Value>
+  void key(const Value&...) {
+    ++count_;
+  }
+  template <typename... Value>
+  void owner(const Value&...) {
+    ++count_;
+  }
+  template <typename... Value>
+  void field(const Value&...) {
+    ++count_;
+  }
+  template <typename Value>
+  void optional(const Value&) {}
+  static bool more(size_t) { return false; }
+
+ private:
+  size_t count_ = 1;
+};
+
+template <typename Fields, typename... Record>
+size_t fields_always(Fields fields, Record&... record) {
+  FieldCounter counter;
+  fields(counter, record...);
+  return counter.count();
+}
+
+// Reads the fields of one line, from fields[1] on, in the order they are
+// listed. A line shorter than the `required` fields of its kind is not read
+// at all; otherwise the first field that cannot be read (missing, or a
+// number that does not read) fails the line, and nothing after it is read.
+class LineReader {
+ public:
+  // SharedText fields take their text from `texts`; with `owner_text` a
+  // lot's owner is not read but its text handed there.
+  LineReader(const WorldFields& fields, size_t required, TextPool* texts = nullptr,
+             std::string_view* owner_text = nullptr)
+      : fields_(fields),
+        limit_(fields.size() >= required ? fields.size() : 0),
+        ok_(limit_ != 0),
+        texts_(texts),
+        owner_text_(owner_text) {}
+
+  bool ok() const { return ok_; }
+
+  // Texts are built, then moved in: cheaper than assigning over the old one.
+  void key(std::string& k) {
+    std::string_view text;
+    if (next_key(text)) k = std::string(text);
+  }
+  void key(SharedText& k) {
+    std::string_view text;
+    if (next_key(text)) k = text;
+  }
+  void owner(SharedText& o) {
+    std::string_view text;
+    if (!next(text)) return;
+    if (owner_text_ != nullptr) {
+      *owner_text_ = text;
+    } else {
+      o = texts_->share(text);
+    }
+  }
+  void field(std::string_view& v) { next(v); }
+  void field(std::string& v) {
+    std::string_view text;
+    if (next(text)) v = std::string(text);
+  }
+  void field(SharedText& v) {
+    std::string_view text;
+    if (next(text)) v = texts_->share(text);
+  }
+  void field(SharedText& v, const SharedText& (*when_empty)()) {
+    field(v);
+    if (v.empty()) v = when_empty();
+  }
+  void field(uint64_t& v) { number(v, read_u64_prefix); }
+  void field(uint32_t& v) { number(v, read_u32_prefix); }
+  void field(int32_t& v) { number(v, read_i32_prefix); }
+  void field(double& v) { number(v, read_double_prefix); }
+  void field(bool& v) {
+    std::string_view text;
+    if (next(text)) v = text == "1";
+  }
+  void optional(std::optional<std::string_view>& v) {
+    if (at_ < limit_) v = fields_[at_++];
+  }
+  void optional(std::optional<double>& v) {
+    if (at_ >= limit_) return;
+    double read = 0.0;
+    field(read);
+    if (ok_) v = read;
+  }
+  bool more(size_t fields) {
+    if (ok_ && fields_.size() >= fields) return true;
+    // A field listed after the end of the line is missing.
+    limit_ = std::min(limit_, at_);
+    return false;
+  }
+
+ private:
+  bool next(std::string_view& text) {
+    if (at_ >= limit_) {
+      fail();
+      return false;
+    }
+    text = fields_[at_++];
+    return true;
+  }
+  bool next_key(std::string_view& text) {
+    if (!next(text)) return false;
+    if (is_storable_key(text)) return true;
+    fail();
+    return false;
+  }
+  template <typename Number, typename Read>
+  void number(Number& v, Read read) {
+    std::string_view text;
+    if (next(text) && !read(text, v)) fail();
+  }
+  void fail() {
+    ok_ = false;
+    limit_ = 0;
+  }
+
+  const WorldFields& fields_;
+  size_t at_ = 1;  // after the tag
+  size_t limit_;   // fields past it are missing
+  bool ok_;
+  TextPool* texts_;
+  std::string_view* owner_text_;
+};
+
+// Appends the line of `tag` whose fields `fields` lists.
+template <typename Fields, typename... Record>
+void append_line(std::string& out, std::string_view tag, Fields fields, const Record&... record) {
+  out += tag;
+  LineWriter writer(out);
+  fields(writer, record...);
+  out += '\n';
+}
+
+// Reads the line `f` into `record` as `fields` lists it.
+template <typename Fields, typename... Record>
+bool read_line(const WorldFields& f, Fields fields, Record&... record) {
+  LineReader reader(f, fields_always(fields, record...));
+  fields(reader, record...);
+  return reader.ok();
+}
+
+// The field lists, one per kind.
+
+constexpr auto ads_fields = [](auto& io, const AdLineState& a) {
+  io.field(a.config->google_ad_unit_id);
+  io.field(a.config->meta_placement_id);
+  io.field(a.config->meta_pixel_id);
+  io.field(a.config->amazon_pub_id);
+  io.field(a.config->amazon_slot_id);
+  io.field(*a.google_impressions);
+  io.field(*a.meta_impressions);
+  io.field(*a.amazon_impressions);
+  io.field(*a.total_revenue_eur);
+};
+
+constexpr auto user_fields = [](auto& io, auto& u) {
+  io.key(u.id);
+  io.field(u.username);
+  io.field(u.email);
+  io.field(u.password_hash);
+  io.field(u.salt);
+  io.field(u.google_id);
+  io.field(u.avatar_url);
+  io.field(u.wallet_address);
+  io.field(u.session_token);
+  io.field(u.created_at);
+  io.field(u.last_login);
+};
+
+constexpr auto player_fields = [](auto& io, auto& p) {
+  io.key(p.address);
+  io.field(p.coins);
+  io.field(p.kwh);
+  io.field(p.ruz);
+  io.field(p.last_sync_ms);
+  io.field(p.ads_watched);
+  if (!io.more(kPlayerFields)) return;
+  io.field(p.today_kwh);
+  io.field(p.yesterday_kwh);
+  io.field(p.this_week_kwh);
+  io.field(p.last_week_kwh);
+  io.field(p.this_month_kwh);
+  io.field(p.last_month_kwh);
+  io.field(p.all_time_kwh);
+  io.field(p.solar_kwh);
+  io.field(p.wind_kwh);
+  io.field(p.storage_kwh);
+  io.field(p.hydrogen_kwh);
+  io.field(p.last_wc_ad_ms);
+  io.field(p.boost_10x_until_ms);
+  io.field(p.cer_id);
+  io.field(p.cer_role);
+  io.field(p.card_draw_ms);
+  io.field(p.card_id);
+  io.field(p.card_name);
+  io.field(p.card_desc);
+  io.field(p.card_type);
+  io.field(p.card_value);
+  io.field(p.card_until_ms);
+  io.field(p.weekly_quiz_score);
+};
+
+// A "PC" line always holds the whole player.
+constexpr auto player_production_fields = [](auto& io, auto& p, auto& community_kwh, auto& member_kwh) {
+  player_fields(io, p);
+  io.field(community_kwh);
+  io.optional(member_kwh);
+};
+
+constexpr auto parcel_fields = [](auto& io, auto& l) {
+  io.key(l.key);
+  io.field(l.lat);
+  io.field(l.lon);
+  io.owner(l.owner);
+  io.field(l.plant_type);
+  io.field(l.plant_level);
+  io.field(l.power_kw);
+  io.field(l.storage_boost);
+  io.field(l.plant_name);
+  if (!io.more(kParcelMarketFields)) return;
+  io.field(l.for_sale);
+  io.field(l.sale_currency, default_sale_currency);
+  io.field(l.min_bid);
+  io.field(l.buyout_price);
+  io.field(l.highest_bid);
+  io.field(l.highest_bidder);
+  if (!io.more(kParcelFields)) return;
+  io.field(l.billboard_active);
+  io.field(l.span_cluster);
+  io.field(l.group_id);
+  io.field(l.title);
+  io.field(l.image_url);
+  io.field(l.link_url);
+  io.field(l.social_type, default_social_type);
+};
+
+constexpr auto admin_fields = [](auto& io, auto& a) {
+  io.field(a.admin_password_hash);
+  io.field(a.super_boost_until_ms);
+  io.field(a.super_boost_reason);
+  io.field(a.reserved);
+};
+
+constexpr auto boost_fields = [](auto& io, auto& b) {
+  io.field(b.id);
+  io.field(b.start_ms);
+  io.field(b.end_ms);
+  io.field(b.multiplier);
+  io.field(b.cancelled);
+  io.field(b.created_ms);
+  io.field(b.title);
+  if (!io.more(kBoostFields)) return;
+  io.field(b.reason);
+};
+
+constexpr auto category_fields = [](auto& io, auto& name) { io.field(name); };
+
+constexpr auto question_fields = [](auto& io, auto& q) {
+  io.key(q.id);
+  io.field(q.author_addr);
+  io.field(q.author_name);
+  io.field(q.category);
+  io.field(q.question);
+  io.field(q.option_a);
+  io.field(q.option_b);
+  io.field(q.option_c);
+  io.field(q.option_d);
+  io.field(q.correct_option);
+  io.field(q.times_answered);
+  io.field(q.times_correct);
+  io.field(q.times_wrong);
+  io.field(q.created_at);
+};
+
+constexpr auto community_fields = [](auto& io, auto& c) {
+  io.key(c.id);
+  io.field(c.name);
+  io.field(c.tag);
+  io.field(c.description);
+  io.field(c.emblem);
+  io.field(c.creator);
+  io.field(c.created_at);
+  io.field(c.weekly_score);
+  io.field(c.total_kwh);
+};
+
+constexpr auto member_fields = [](auto& io, auto& cer_id, auto& m) {
+  io.field(cer_id);
+  io.field(m.address);
+  io.field(m.role);
+  io.field(m.joined_at);
+  io.field(m.weekly_points);
+  io.field(m.total_kwh);
+};
+
+constexpr auto message_fields = [](auto& io, auto& cer_id, auto& m) {
+  io.field(cer_id);
+  io.field(m.id);
+  io.field(m.author_addr);
+  io.field(m.author_name);
+  io.field(m.text);
+  io.field(m.emoji);
+  io.field(m.timestamp);
+};
+
+constexpr auto journal_mark_fields = [](auto& io, auto& last_change) { io.field(last_change); };
+
+constexpr auto claim_intent_fields = [](auto& io, auto& c) {
+  io.field(c.tx_hash);
+  io.field(c.block_index);
+  io.field(c.player);
+  io.field(c.source);
+  io.field(c.units);
+  io.field(c.net_atomic);
+};
+
+constexpr auto removal_fields = [](auto& io, auto& tag, auto& key, auto& second) {
+  io.field(tag);
+  io.optional(key);
+  io.optional(second);
+};
+
 }  // namespace
+
+RecordKind record_kind(std::string_view tag) {
+  for (const auto& [text, kind] : kKindOfTag) {
+    if (text == tag) return kind;
+  }
+  return RecordKind::kUnknown;
+}
 
 void split_world_line(std::string_view line, WorldFields& fields) {
   fields.clear();
@@ -107,196 +487,43 @@ void split_world_line(std::string_view line, WorldFields& fields) {
   }
 }
 
-void append_ads_line(std::string& out, const AdLineState& ads) {
-  out += 'A';
-  put_text(out, ads.config->google_ad_unit_id);
-  put_text(out, ads.config->meta_placement_id);
-  put_text(out, ads.config->meta_pixel_id);
-  put_text(out, ads.config->amazon_pub_id);
-  put_text(out, ads.config->amazon_slot_id);
-  put_u64(out, *ads.google_impressions);
-  put_u64(out, *ads.meta_impressions);
-  put_u64(out, *ads.amazon_impressions);
-  put_double(out, *ads.total_revenue_eur);
-  out += '\n';
-}
+void append_ads_line(std::string& out, const AdLineState& ads) { append_line(out, kAdsTag, ads_fields, ads); }
 
-void append_user_line(std::string& out, const UserAccount& u) {
-  out += 'U';
-  put_text(out, u.id);
-  put_text(out, u.username);
-  put_text(out, u.email);
-  put_text(out, u.password_hash);
-  put_text(out, u.salt);
-  put_text(out, u.google_id);
-  put_text(out, u.avatar_url);
-  put_text(out, u.wallet_address);
-  put_text(out, u.session_token);
-  put_u64(out, u.created_at);
-  put_u64(out, u.last_login);
-  out += '\n';
-}
+void append_user_line(std::string& out, const UserAccount& u) { append_line(out, kUserTag, user_fields, u); }
 
-namespace {
-
-// The fields of a player line after its tag, without the LF.
-void put_player_fields(std::string& out, const PlayerProfile& p) {
-  put_text(out, p.address);
-  put_u64(out, p.coins);
-  put_double(out, p.kwh);
-  put_double(out, p.ruz);
-  put_u64(out, p.last_sync_ms);
-  put_u64(out, p.ads_watched);
-  put_double(out, p.today_kwh);
-  put_double(out, p.yesterday_kwh);
-  put_double(out, p.this_week_kwh);
-  put_double(out, p.last_week_kwh);
-  put_double(out, p.this_month_kwh);
-  put_double(out, p.last_month_kwh);
-  put_double(out, p.all_time_kwh);
-  put_double(out, p.solar_kwh);
-  put_double(out, p.wind_kwh);
-  put_double(out, p.storage_kwh);
-  put_double(out, p.hydrogen_kwh);
-  put_u64(out, p.last_wc_ad_ms);
-  put_u64(out, p.boost_10x_until_ms);
-  put_text(out, p.cer_id);
-  put_text(out, p.cer_role);
-  put_u64(out, p.card_draw_ms);
-  put_text(out, p.card_id);
-  put_text(out, p.card_name);
-  put_text(out, p.card_desc);
-  put_text(out, p.card_type);
-  put_double(out, p.card_value);
-  put_u64(out, p.card_until_ms);
-  put_u64(out, p.weekly_quiz_score);
-}
-
-}  // namespace
-
-void append_player_line(std::string& out, const PlayerProfile& p) {
-  out += 'P';
-  put_player_fields(out, p);
-  out += '\n';
-}
+void append_player_line(std::string& out, const PlayerProfile& p) { append_line(out, kPlayerTag, player_fields, p); }
 
 void append_player_production_line(std::string& out, const PlayerProfile& p, double community_kwh,
                                    const double* member_kwh) {
-  out += kPlayerProductionTag;
-  put_player_fields(out, p);
-  put_double(out, community_kwh);
-  if (member_kwh != nullptr) put_double(out, *member_kwh);
-  out += '\n';
+  const std::optional<double> member = member_kwh != nullptr ? std::optional<double>(*member_kwh) : std::nullopt;
+  append_line(out, kPlayerProductionTag, player_production_fields, p, community_kwh, member);
 }
 
-void append_parcel_line(std::string& out, const ParcelRecord& l) {
-  out += 'L';
-  put_text(out, l.key);
-  put_double(out, l.lat);
-  put_double(out, l.lon);
-  put_text(out, l.owner);
-  put_text(out, l.plant_type);
-  put_i32(out, l.plant_level);
-  put_double(out, l.power_kw);
-  put_double(out, l.storage_boost);
-  put_text(out, l.plant_name);
-  put_bool(out, l.for_sale);
-  put_text(out, l.sale_currency.empty() ? std::string_view("WC") : l.sale_currency.view());
-  put_double(out, l.min_bid);
-  put_double(out, l.buyout_price);
-  put_double(out, l.highest_bid);
-  put_text(out, l.highest_bidder);
-  put_bool(out, l.billboard_active);
-  put_bool(out, l.span_cluster);
-  put_text(out, l.group_id);
-  put_text(out, l.title);
-  put_text(out, l.image_url);
-  put_text(out, l.link_url);
-  put_text(out, l.social_type.empty() ? std::string_view("web") : l.social_type.view());
-  out += '\n';
-}
+void append_parcel_line(std::string& out, const ParcelRecord& l) { append_line(out, kParcelTag, parcel_fields, l); }
 
 void append_admin_lines(std::string& out, const AdminConfig& a) {
-  out += "ADM";
-  put_text(out, a.admin_password_hash);
-  put_u64(out, a.super_boost_until_ms);
-  put_text(out, a.super_boost_reason);
-  put_u64(out, a.reserved);
-  out += '\n';
-  for (const ScheduledSuperBoost& b : a.scheduled_boosts) {
-    out += "SB";
-    put_text(out, b.id);
-    put_u64(out, b.start_ms);
-    put_u64(out, b.end_ms);
-    put_u64(out, b.multiplier);
-    put_bool(out, b.cancelled);
-    put_u64(out, b.created_ms);
-    put_text(out, b.title);
-    put_text(out, b.reason);
-    out += '\n';
-  }
+  append_line(out, kAdminTag, admin_fields, a);
+  for (const ScheduledSuperBoost& b : a.scheduled_boosts) append_line(out, kBoostTag, boost_fields, b);
 }
 
 void append_category_line(std::string& out, const std::string& category) {
-  out += "QC";
-  put_text(out, category);
-  out += '\n';
+  append_line(out, kCategoryTag, category_fields, category);
 }
 
 void append_question_line(std::string& out, const QuizQuestion& q) {
-  out += "QQ";
-  put_text(out, q.id);
-  put_text(out, q.author_addr);
-  put_text(out, q.author_name);
-  put_text(out, q.category);
-  put_text(out, q.question);
-  put_text(out, q.option_a);
-  put_text(out, q.option_b);
-  put_text(out, q.option_c);
-  put_text(out, q.option_d);
-  put_i32(out, q.correct_option);
-  put_u64(out, q.times_answered);
-  put_u64(out, q.times_correct);
-  put_u64(out, q.times_wrong);
-  put_u64(out, q.created_at);
-  out += '\n';
+  append_line(out, kQuestionTag, question_fields, q);
 }
 
 void append_community_own_line(std::string& out, const CERCommunity& c, std::string_view tag) {
-  out += tag;
-  put_text(out, c.id);
-  put_text(out, c.name);
-  put_text(out, c.tag);
-  put_text(out, c.description);
-  put_text(out, c.emblem);
-  put_text(out, c.creator);
-  put_u64(out, c.created_at);
-  put_u64(out, c.weekly_score);
-  put_double(out, c.total_kwh);
-  out += '\n';
+  append_line(out, tag, community_fields, c);
 }
 
 void append_member_line(std::string& out, const std::string& cer_id, const CERMember& m, std::string_view tag) {
-  out += tag;
-  put_text(out, cer_id);
-  put_text(out, m.address);
-  put_text(out, m.role);
-  put_u64(out, m.joined_at);
-  put_u64(out, m.weekly_points);
-  put_double(out, m.total_kwh);
-  out += '\n';
+  append_line(out, tag, member_fields, cer_id, m);
 }
 
 void append_message_line(std::string& out, const std::string& cer_id, const CERMessage& m) {
-  out += kMessageTag;
-  put_text(out, cer_id);
-  put_text(out, m.id);
-  put_text(out, m.author_addr);
-  put_text(out, m.author_name);
-  put_text(out, m.text);
-  put_text(out, m.emoji);
-  put_u64(out, m.timestamp);
-  out += '\n';
+  append_line(out, kMessageTag, message_fields, cer_id, m);
 }
 
 void append_community_lines(std::string& out, const CERCommunity& c) {
@@ -306,226 +533,104 @@ void append_community_lines(std::string& out, const CERCommunity& c) {
 }
 
 void append_journal_mark_line(std::string& out, uint64_t last_change) {
-  out += kJournalMarkTag;
-  put_u64(out, last_change);
-  out += '\n';
+  append_line(out, kJournalMarkTag, journal_mark_fields, last_change);
 }
 
 void append_claim_intent_line(std::string& out, const ClaimIntent& c) {
-  out += "CLAIM";
-  put_text(out, c.tx_hash);
-  put_u64(out, c.block_index);
-  put_text(out, c.player);
-  put_text(out, c.source);
-  put_u64(out, c.units);
-  put_u64(out, c.net_atomic);
-  out += '\n';
+  append_line(out, kClaimTag, claim_intent_fields, c);
 }
 
-bool read_user_fields(const WorldFields& f, UserAccount& u) {
-  if (f.size() < kUserFields || !is_storable_key(f[1])) return false;
-  u.id = text_of(f[1]);
-  u.username = text_of(f[2]);
-  u.email = text_of(f[3]);
-  u.password_hash = text_of(f[4]);
-  u.salt = text_of(f[5]);
-  u.google_id = text_of(f[6]);
-  u.avatar_url = text_of(f[7]);
-  u.wallet_address = text_of(f[8]);
-  u.session_token = text_of(f[9]);
-  return read_u64_prefix(f[10], u.created_at) && read_u64_prefix(f[11], u.last_login);
+void append_removal_line(std::string& out, std::string_view tag, std::string_view key, std::string_view second) {
+  append_line(out, kRemovalTag, removal_fields, tag, key, second);
 }
 
-bool read_player_fields(const WorldFields& f, PlayerProfile& p) {
-  if (f.size() < kPlayerMinFields || !is_storable_key(f[1])) return false;
-  p = PlayerProfile();  // the defaults, last_sync_ms 0
-  p.address = text_of(f[1]);
-  bool ok = read_u64_prefix(f[2], p.coins) && read_double_prefix(f[3], p.kwh) &&
-            read_double_prefix(f[4], p.ruz) && read_u64_prefix(f[5], p.last_sync_ms) &&
-            read_u64_prefix(f[6], p.ads_watched);
-  if (ok && f.size() >= kPlayerFields) {
-    ok = read_double_prefix(f[7], p.today_kwh) && read_double_prefix(f[8], p.yesterday_kwh) &&
-         read_double_prefix(f[9], p.this_week_kwh) && read_double_prefix(f[10], p.last_week_kwh) &&
-         read_double_prefix(f[11], p.this_month_kwh) && read_double_prefix(f[12], p.last_month_kwh) &&
-         read_double_prefix(f[13], p.all_time_kwh) && read_double_prefix(f[14], p.solar_kwh) &&
-         read_double_prefix(f[15], p.wind_kwh) && read_double_prefix(f[16], p.storage_kwh) &&
-         read_double_prefix(f[17], p.hydrogen_kwh) && read_u64_prefix(f[18], p.last_wc_ad_ms) &&
-         read_u64_prefix(f[19], p.boost_10x_until_ms);
-    p.cer_id = text_of(f[20]);
-    p.cer_role = text_of(f[21]);
-    ok = ok && read_u64_prefix(f[22], p.card_draw_ms);
-    p.card_id = text_of(f[23]);
-    p.card_name = text_of(f[24]);
-    p.card_desc = text_of(f[25]);
-    p.card_type = text_of(f[26]);
-    ok = ok && read_double_prefix(f[27], p.card_value) && read_u64_prefix(f[28], p.card_until_ms) &&
-         read_u64_prefix(f[29], p.weekly_quiz_score);
-  }
+// The readers of the bulk kinds run a million times at a start: each has
+// its field list and the visitor inlined whole (flatten), so that the
+// fields are read as a hand-written reader would.
+[[gnu::flatten]] bool read_user_fields(const WorldFields& f, UserAccount& u) { return read_line(f, user_fields, u); }
+
+namespace {
+
+// What the reader has always made of a player line: no RUZ reads as the
+// starting 5, no role as a member.
+bool settle_read_player(bool ok, PlayerProfile& p) {
   if (p.ruz <= 0.0) p.ruz = 5.0;
   if (p.cer_role.empty()) p.cer_role = "member";
   return ok;
 }
 
+}  // namespace
+
+[[gnu::flatten]] bool read_player_fields(const WorldFields& f, PlayerProfile& p) {
+  p = PlayerProfile();  // the defaults, last_sync_ms 0
+  return settle_read_player(read_line(f, player_fields, p), p);
+}
+
 bool read_player_production_fields(const WorldFields& f, PlayerProfile& p, double& community_kwh,
                                    std::optional<double>& member_kwh) {
-  if (f.size() < kPlayerProductionFields) return false;
+  p = PlayerProfile();
   member_kwh.reset();
-  if (!read_player_fields(f, p) || !read_double_prefix(f[kPlayerFields], community_kwh)) return false;
-  if (f.size() > kPlayerProductionFields) {
-    double member = 0.0;
-    if (!read_double_prefix(f[kPlayerProductionFields], member)) return false;
-    member_kwh = member;
-  }
-  return true;
+  return settle_read_player(read_line(f, player_production_fields, p, community_kwh, member_kwh), p);
 }
 
 bool read_journal_mark_fields(const WorldFields& f, uint64_t& last_change) {
-  return f.size() >= 2 && read_u64_prefix(f[1], last_change);
+  return read_line(f, journal_mark_fields, last_change);
 }
 
-bool read_parcel_fields(const WorldFields& f, ParcelRecord& l, TextPool& texts, OwnerText owner) {
-  if (f.size() < kParcelMinFields || !is_storable_key(f[1])) return false;
+[[gnu::flatten]] bool read_parcel_fields(const WorldFields& f, ParcelRecord& l, TextPool& texts,
+                                        std::string_view* owner_text) {
   l = ParcelRecord();
-  l.key = f[1];
-  if (owner == OwnerText::kShared) l.owner = texts.share(f[4]);
-  l.plant_type = texts.share(f[5]);
-  l.plant_name = texts.share(f[9]);
-  bool ok = read_double_prefix(f[2], l.lat) && read_double_prefix(f[3], l.lon) &&
-            read_i32_prefix(f[6], l.plant_level) && read_double_prefix(f[7], l.power_kw) &&
-            read_double_prefix(f[8], l.storage_boost);
-  if (ok && f.size() >= kParcelMarketFields) {
-    l.for_sale = f[10] == "1";
-    l.sale_currency = texts.share(f[11]);
-    ok = read_double_prefix(f[12], l.min_bid) && read_double_prefix(f[13], l.buyout_price) &&
-         read_double_prefix(f[14], l.highest_bid);
-    l.highest_bidder = texts.share(f[15]);
-  }
-  if (ok && f.size() >= kParcelFields) {
-    l.billboard_active = f[16] == "1";
-    l.span_cluster = f[17] == "1";
-    l.group_id = texts.share(f[18]);
-    l.title = texts.share(f[19]);
-    l.image_url = texts.share(f[20]);
-    l.link_url = texts.share(f[21]);
-    l.social_type = texts.share(f[22]);
-  }
-  if (l.sale_currency.empty()) l.sale_currency = default_sale_currency();
-  if (l.social_type.empty()) l.social_type = default_social_type();
-  return ok;
+  LineReader reader(f, fields_always(parcel_fields, l), &texts, owner_text);
+  parcel_fields(reader, l);
+  return reader.ok();
 }
 
 bool read_boost_fields(const WorldFields& f, ScheduledSuperBoost& b) {
-  if (f.size() < kBoostMinFields) return false;
   b = ScheduledSuperBoost();
-  b.id = text_of(f[1]);
-  const bool ok = read_u64_prefix(f[2], b.start_ms) && read_u64_prefix(f[3], b.end_ms) &&
-                  read_u32_prefix(f[4], b.multiplier) && read_u64_prefix(f[6], b.created_ms);
-  b.cancelled = f[5] == "1";
-  b.title = text_of(f[7]);
-  b.reason = f.size() >= kBoostFields ? text_of(f[8]) : std::string();
-  return ok;
+  return read_line(f, boost_fields, b);
 }
 
 std::optional<std::string> read_category_fields(const WorldFields& f) {
-  if (f.size() < kCategoryFields) return std::nullopt;
+  std::string_view text;
+  if (!read_line(f, category_fields, text)) return std::nullopt;
   std::string name;
-  for (const char c : f[1]) {
+  for (const char c : text) {
     if (c != '\r') name += c;
   }
   if (name.empty()) return std::nullopt;
   return name;
 }
 
-bool read_question_fields(const WorldFields& f, QuizQuestion& q) {
-  if (f.size() < kQuestionFields || !is_storable_key(f[1])) return false;
-  q.id = text_of(f[1]);
-  q.author_addr = text_of(f[2]);
-  q.author_name = text_of(f[3]);
-  q.category = text_of(f[4]);
-  q.question = text_of(f[5]);
-  q.option_a = text_of(f[6]);
-  q.option_b = text_of(f[7]);
-  q.option_c = text_of(f[8]);
-  q.option_d = text_of(f[9]);
-  return read_i32_prefix(f[10], q.correct_option) && read_u64_prefix(f[11], q.times_answered) &&
-         read_u64_prefix(f[12], q.times_correct) && read_u64_prefix(f[13], q.times_wrong) &&
-         read_u64_prefix(f[14], q.created_at);
-}
+bool read_question_fields(const WorldFields& f, QuizQuestion& q) { return read_line(f, question_fields, q); }
 
 bool read_community_fields(const WorldFields& f, CERCommunity& c) {
-  if (f.size() < kCommunityFields || !is_storable_key(f[1])) return false;
   c = CERCommunity();
-  c.id = text_of(f[1]);
-  c.name = text_of(f[2]);
-  c.tag = text_of(f[3]);
-  c.description = text_of(f[4]);
-  c.emblem = text_of(f[5]);
-  c.creator = text_of(f[6]);
-  return read_u64_prefix(f[7], c.created_at) && read_u64_prefix(f[8], c.weekly_score) &&
-         read_double_prefix(f[9], c.total_kwh);
+  return read_line(f, community_fields, c);
 }
 
-bool read_member_fields(const WorldFields& f, CERMember& m) {
-  if (f.size() < kMemberFields) return false;
-  m.address = text_of(f[2]);
-  m.role = text_of(f[3]);
-  return read_u64_prefix(f[4], m.joined_at) && read_u64_prefix(f[5], m.weekly_points) &&
-         read_double_prefix(f[6], m.total_kwh);
+bool read_member_fields(const WorldFields& f, std::string_view& cer_id, CERMember& m) {
+  return read_line(f, member_fields, cer_id, m);
 }
 
-bool read_message_fields(const WorldFields& f, CERMessage& m) {
-  if (f.size() < kMessageFields) return false;
-  m.id = text_of(f[2]);
-  m.author_addr = text_of(f[3]);
-  m.author_name = text_of(f[4]);
-  m.text = text_of(f[5]);
-  m.emoji = text_of(f[6]);
-  return read_u64_prefix(f[7], m.timestamp);
+bool read_message_fields(const WorldFields& f, std::string_view& cer_id, CERMessage& m) {
+  return read_line(f, message_fields, cer_id, m);
 }
 
 bool read_claim_intent_fields(const WorldFields& f, ClaimIntent& c) {
-  if (f.size() < kClaimIntentFields) return false;
-  c.tx_hash = text_of(f[1]);
-  c.player = text_of(f[3]);
-  c.source = text_of(f[4]);
+  if (!read_line(f, claim_intent_fields, c)) return false;
   // Settling a record it cannot trust would pay or take the wrong amount.
-  if (c.tx_hash.empty() || c.player.empty() || (c.source != "WC" && c.source != "KWH")) return false;
-  return read_u64_prefix(f[2], c.block_index) && read_u64_prefix(f[5], c.units) && c.units > 0 &&
-         read_u64_prefix(f[6], c.net_atomic);
+  return !c.tx_hash.empty() && !c.player.empty() && (c.source == "WC" || c.source == "KWH") && c.units > 0;
 }
 
-void apply_ads_fields(const WorldFields& f, const AdLineState& ads) {
-  if (f.size() < kAdsFields) return;
-  ads.config->google_ad_unit_id = text_of(f[1]);
-  ads.config->meta_placement_id = text_of(f[2]);
-  ads.config->meta_pixel_id = text_of(f[3]);
-  ads.config->amazon_pub_id = text_of(f[4]);
-  ads.config->amazon_slot_id = text_of(f[5]);
-  // Up to the first number that cannot be read.
-  if (!read_u64_prefix(f[6], *ads.google_impressions)) return;
-  if (!read_u64_prefix(f[7], *ads.meta_impressions)) return;
-  if (!read_u64_prefix(f[8], *ads.amazon_impressions)) return;
-  read_double_prefix(f[9], *ads.total_revenue_eur);
+bool read_removal_fields(const WorldFields& f, RemovalFields& r) {
+  r = RemovalFields();
+  return read_line(f, removal_fields, r.tag, r.key, r.second);
 }
 
-void apply_admin_fields(const WorldFields& f, AdminConfig& a) {
-  if (f.size() < kAdminFields) return;
-  a.admin_password_hash = text_of(f[1]);
-  if (!read_u64_prefix(f[2], a.super_boost_until_ms)) return;
-  a.super_boost_reason = text_of(f[3]);
-  read_u64_prefix(f[4], a.reserved);
-}
+// Read in place: a short line changes nothing, a longer one its fields up
+// to the first that does not read.
+void apply_ads_fields(const WorldFields& f, const AdLineState& ads) { read_line(f, ads_fields, ads); }
 
-}  // namespace ZezozuRiziv
-
-namespace ZezozuRiziv {
-
-void append_removal_line(std::string& out, std::string_view tag, std::string_view key, std::string_view second) {
-  out += kRemovalTag;
-  put_text(out, tag);
-  if (!key.empty()) put_text(out, key);
-  if (!second.empty()) put_text(out, second);
-  out += '\n';
-}
+void apply_admin_fields(const WorldFields& f, AdminConfig& a) { read_line(f, admin_fields, a); }
 
 }  // namespace ZezozuRiziv

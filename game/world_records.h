@@ -2,7 +2,9 @@
 // line, nothing quoted or escaped. Writers append whole lines (LF included)
 // and drop '|', CR and LF from every text, so no stored text can ever start
 // a line of its own; readers fill a record from the fields of one line.
-// Pure functions; the engine calls them under its lock.
+// Each kind lists its fields once (world_records.cpp), and that one list
+// both writes and reads it. Pure functions; the engine calls them under its
+// lock.
 #pragma once
 
 #include <cstdint>
@@ -10,11 +12,62 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "game/game_records.h"
 
 namespace ZezozuRiziv {
+
+// The tag of each kind of line: its first field.
+inline constexpr char kAdsTag[] = "A";
+inline constexpr char kUserTag[] = "U";
+inline constexpr char kPlayerTag[] = "P";
+inline constexpr char kParcelTag[] = "L";
+inline constexpr char kAdminTag[] = "ADM";
+inline constexpr char kBoostTag[] = "SB";
+inline constexpr char kCategoryTag[] = "QC";
+inline constexpr char kQuestionTag[] = "QQ";
+inline constexpr char kCommunityTag[] = "CER";
+inline constexpr char kMemberTag[] = "CERM";
+inline constexpr char kMessageTag[] = "CERMSG";
+inline constexpr char kClaimTag[] = "CLAIM";
+inline constexpr char kJournalMarkTag[] = "J";
+// The lines only a journal holds: a player crediting its community, a
+// community's own fields, a member put in place, a removal (see
+// append_removal_line), and the line that closes a change (world_journal.h).
+inline constexpr char kPlayerProductionTag[] = "PC";
+inline constexpr char kCommunityOwnTag[] = "CERH";
+inline constexpr char kMemberUpdateTag[] = "CERMU";
+inline constexpr char kRemovalTag[] = "X";
+inline constexpr char kChangeEndTag[] = "K";
+
+// The kind of a record line, told by its tag. A line of any other tag
+// (kUnknown) is ignored by every reader; the closing line of a journal's
+// change never reaches them.
+enum class RecordKind : uint8_t {
+  kUnknown,
+  kAds,
+  kUser,
+  kPlayer,
+  kParcel,
+  kAdmin,
+  kBoost,
+  kCategory,
+  kQuestion,
+  kCommunity,
+  kMember,
+  kMessage,
+  kClaim,
+  kJournalMark,
+  kPlayerProduction,
+  kCommunityOwn,
+  kMemberUpdate,
+  kRemoval,
+};
+RecordKind record_kind(std::string_view tag);
+// The first field of `line`, its tag.
+inline std::string_view line_tag(std::string_view line) { return line.substr(0, line.find('|')); }
 
 using WorldFields = std::vector<std::string_view>;
 
@@ -64,6 +117,14 @@ void append_journal_mark_line(std::string& out, uint64_t last_change);
 // A pending claim: "CLAIM|<tx hash>|<block index>|<player>|<WC or KWH>|
 // <units debited>|<net atomic units>".
 void append_claim_intent_line(std::string& out, const ClaimIntent& intent);
+// A line that removes records (a journal line): "X|<tag>|<key>" removes the
+// record of kind <tag> (U, P, L, QQ, CER, CLAIM) stored under <key>; "X|QC"
+// empties the category list and "X|SB" the scheduled boosts, before the
+// lines that give them anew; "X|CERM|<cer id>|<address>" takes every entry
+// of that address out of the community, and "X|CERMSG|<cer id>|<n>" the n
+// oldest messages off its board. An empty key or second is left out.
+void append_removal_line(std::string& out, std::string_view tag, std::string_view key = {},
+                         std::string_view second = {});
 
 // Readers. `fields[0]` is the tag. Each returns false, leaving `out` in an
 // unspecified state, when the line has fewer fields than its kind needs,
@@ -79,49 +140,70 @@ bool read_player_production_fields(const WorldFields& fields, PlayerProfile& out
                                    std::optional<double>& member_kwh);
 bool read_journal_mark_fields(const WorldFields& fields, uint64_t& last_change);
 // The lot's texts other than its key come from `texts`, so that lots
-// repeating an owner or a plant share it. With kLeftOut the owner stays
-// empty for the caller to share (fields[4] holds it).
-enum class OwnerText { kShared, kLeftOut };
+// repeating an owner or a plant share it. With `owner_text` the owner stays
+// empty and the text of its field goes there, for the caller to share.
 bool read_parcel_fields(const WorldFields& fields, ParcelRecord& out, TextPool& texts,
-                        OwnerText owner = OwnerText::kShared);
+                        std::string_view* owner_text = nullptr);
 bool read_boost_fields(const WorldFields& fields, ScheduledSuperBoost& out);
 bool read_question_fields(const WorldFields& fields, QuizQuestion& out);
 // A community without members or messages.
 bool read_community_fields(const WorldFields& fields, CERCommunity& out);
-// fields[1] names the community; the caller appends the result to it.
-bool read_member_fields(const WorldFields& fields, CERMember& out);
-bool read_message_fields(const WorldFields& fields, CERMessage& out);
+// A member or a message of the community `cer_id` names (the caller adds
+// it there).
+bool read_member_fields(const WorldFields& fields, std::string_view& cer_id, CERMember& out);
+bool read_message_fields(const WorldFields& fields, std::string_view& cer_id, CERMessage& out);
 // Also false for a source other than "WC" or "KWH", an empty hash or
 // player, or no units.
 bool read_claim_intent_fields(const WorldFields& fields, ClaimIntent& out);
+// A removal line: the tag of what it removes, and its key and second field
+// when the line has them. False without a tag.
+struct RemovalFields {
+  std::string_view tag;
+  std::optional<std::string_view> key;
+  std::optional<std::string_view> second;
+};
+bool read_removal_fields(const WorldFields& fields, RemovalFields& out);
 
 // "A" and "ADM" lines apply their fields one by one, stopping at the first
 // number that cannot be read; a line shorter than its kind is ignored.
 void apply_ads_fields(const WorldFields& fields, const AdLineState& ads);
 void apply_admin_fields(const WorldFields& fields, AdminConfig& admin);
 
-}  // namespace ZezozuRiziv
+// The kinds a world holds by the hundred thousand: accounts, players and
+// lots, which a large world file reads in pieces on several threads.
+constexpr bool is_bulk_kind(RecordKind kind) {
+  return kind == RecordKind::kUser || kind == RecordKind::kPlayer || kind == RecordKind::kParcel;
+}
 
-namespace ZezozuRiziv {
-
-// The tag of a line that removes a record (a journal line): "X|<tag>|<key>"
-// removes the record of kind <tag> (U, P, L, QQ, CER, CLAIM) stored under
-// <key>; "X|QC" empties the category list and "X|SB" the scheduled boosts,
-// before the lines that give them anew; "X|CERM|<cer id>|<address>" takes
-// every entry of that address out of the community, and
-// "X|CERMSG|<cer id>|<n>" the n oldest messages off its board.
-inline constexpr char kRemovalTag[] = "X";
-void append_removal_line(std::string& out, std::string_view tag, std::string_view key = {},
-                         std::string_view second = {});
-
-// The tags of the community records, and of the lines only a journal (or
-// the mark of a world file) holds.
-inline constexpr char kCommunityTag[] = "CER";
-inline constexpr char kMemberTag[] = "CERM";
-inline constexpr char kMessageTag[] = "CERMSG";
-inline constexpr char kCommunityOwnTag[] = "CERH";
-inline constexpr char kMemberUpdateTag[] = "CERMU";
-inline constexpr char kPlayerProductionTag[] = "PC";
-inline constexpr char kJournalMarkTag[] = "J";
+// Reads a line of a bulk kind and hands its record to `keep`:
+// keep.user(UserAccount&&), keep.player(PlayerProfile&&), or
+// keep.lot(ParcelRecord&&, owner text), the lot's owner left empty for the
+// keeper to share. False, handing nothing, when the line cannot be read.
+template <typename Keep>
+bool read_bulk_record(RecordKind kind, const WorldFields& fields, TextPool& texts, Keep& keep) {
+  switch (kind) {
+    case RecordKind::kUser: {
+      UserAccount user;
+      if (!read_user_fields(fields, user)) return false;
+      keep.user(std::move(user));
+      return true;
+    }
+    case RecordKind::kPlayer: {
+      PlayerProfile player;
+      if (!read_player_fields(fields, player)) return false;
+      keep.player(std::move(player));
+      return true;
+    }
+    case RecordKind::kParcel: {
+      ParcelRecord lot;
+      std::string_view owner;
+      if (!read_parcel_fields(fields, lot, texts, &owner)) return false;
+      keep.lot(std::move(lot), owner);
+      return true;
+    }
+    default:
+      return false;
+  }
+}
 
 }  // namespace ZezozuRiziv

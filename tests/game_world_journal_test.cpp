@@ -184,6 +184,20 @@ TEST_F(GameWorldJournal, RemovalLinesTakeRecordsOutAndResetLists) {
   EXPECT_EQ(Peer::cers(*engine).count("cer_solare_italia"), 0u);
 }
 
+// A journal with every kind of record line (tests/data/world_every_record.journal:
+// changes closed by "K|<n>" and by "K|<n>|<seq>", one of them covered by the
+// world file's "J|42", a line of an unknown tag) read on top of the world file of
+// every record kind: the world those changes leave is written byte for byte.
+TEST_F(GameWorldJournal, EveryRecordKindOfAJournalIsReadOntoTheWorld) {
+  plant_world(read_file(ROZEVE_TEST_DATA_DIR "/world_every_record.dat"));
+  write_file(journal_path(), read_file(ROZEVE_TEST_DATA_DIR "/world_every_record.journal"));
+  auto engine = make_engine();
+  ASSERT_FALSE(engine->load_failed()) << engine->load_error();
+  ASSERT_TRUE(engine->save_world());
+  EXPECT_EQ(read_file(world_path()), read_file(ROZEVE_TEST_DATA_DIR "/world_every_record_replayed.dat"));
+  EXPECT_EQ(read_file(journal_path()), "");
+}
+
 TEST_F(GameWorldJournal, AFailedWriteUndoesEveryChangeQueuedWithIt) {
   auto engine = make_engine();
   ASSERT_TRUE(buy(*engine, 0));
