@@ -120,12 +120,14 @@ EOF
 PORT[nginx]=$(cat "$TMP/nginx.port")
 "$NGINX_BIN" -e "$TMP/nginx_error.log" -p "$TMP" -c "$TMP/nginx.conf" >"$TMP/nginx.out" 2>&1 &
 PIDS+=($!)
+PID[nginx]=$!
 wait_listening "${PORT[nginx]}" "$!" || { echo "nginx did not start" >&2; exit 1; }
 
 if [[ -n "$ANVIL_BIN" && -x "$ANVIL_BIN" ]]; then
   PORT[anvil]=$(free_port)
   "$ANVIL_BIN" --host 127.0.0.1 --port "${PORT[anvil]}" --silent >"$TMP/anvil.out" 2>&1 &
   PIDS+=($!)
+  PID[anvil]=$!
   wait_listening "${PORT[anvil]}" "$!" || { echo "anvil did not start" >&2; cat "$TMP/anvil.out" >&2; exit 1; }
 fi
 
@@ -230,13 +232,32 @@ to_ms() {
     printf "%.3f", n }'
 }
 
-declare -A RIGHT SECONDS_RUN P99 WRONG
+# CPU time (clock ticks) of a server and every process it started: nginx's
+# workers, anvil's binary under its launcher.
+cpu_ticks() {  # pid
+  local pids=("$1") i=0 total=0 task
+  while ((i < ${#pids[@]})); do
+    mapfile -t -O "${#pids[@]}" pids < <(pgrep -P "${pids[i]}" || true)
+    ((i += 1))
+  done
+  for pid in "${pids[@]}"; do
+    for task in /proc/"$pid"/task/*/stat; do
+      total=$((total + $(awk '{print $14 + $15}' "$task" 2>/dev/null || echo 0)))
+    done
+  done
+  echo "$total"
+}
+
+declare -A RIGHT SECONDS_RUN P99 WRONG TICKS
 measure() {  # server case body
   local script out
   script=$(prepare "$1" "$2" "$3")
   run_wrk "$1" "$2" "$script" "$WARMUP_S" "$TMP/warmup.out" || true
   out="$TMP/$1.$2.$RANDOM.wrk"
+  local ticks_before
+  ticks_before=$(cpu_ticks "${PID[$1]}")
   run_wrk "$1" "$2" "$script" "$DURATION_S" "$out" || { cat "$out" >&2; exit 1; }
+  TICKS[$1/$2]=$(( ${TICKS[$1/$2]:-0} + $(cpu_ticks "${PID[$1]}") - ticks_before ))
   local right wrong secs p99
   right=$(awk '/^checked:/ {print $2}' "$out")
   wrong=$(awk '/^checked:/ {print $4}' "$out")
@@ -292,5 +313,21 @@ for name in "${CASES[@]}"; do
       failed=1
     fi
   done
+done
+
+# What each answer cost the server itself, on every core: wrk shares the
+# machine, so at these rates the load generator's own CPU bounds the figures
+# above; this is each server's side of it.
+echo
+echo "server CPU per right answer (microseconds, all threads and processes)"
+printf '%-18s %10s %10s %12s\n' case this other nginx/anvil
+TICK_US=$((1000000 / $(getconf CLK_TCK)))
+cpu_per_answer() { awk -v t="${TICKS[$1]:-0}" -v n="${RIGHT[$1]:-0}" -v u="$TICK_US" 'BEGIN { if (n > 0) printf "%.1f", t * u / n; else print "-" }'; }
+for name in "${CASES[@]}"; do
+  peer_cpu=-
+  for peer in nginx anvil; do
+    [[ -n "${RIGHT[$peer/$name]:-}" ]] && peer_cpu=$(cpu_per_answer "$peer/$name")
+  done
+  printf '%-18s %10s %10s %12s\n' "$name" "$(cpu_per_answer "this/$name")" "$(cpu_per_answer "other/$name")" "$peer_cpu"
 done
 exit $failed
