@@ -224,7 +224,7 @@ bool send_last(SocketHandle socket, std::string_view data, int timeout_ms) {
   // The tail held back (MSG_MORE) leaves with the FIN the shutdown adds: one
   // packet less for both ends of every one-answer connection.
   const bool sent = send_with_flags(socket, data, timeout_ms, MSG_MORE);
-  ::shutdown(fd(socket), SHUT_WR);
+  shutdown_sending(socket);
   return sent;
 }
 
