@@ -9,12 +9,15 @@
 #   bench/http_compare.sh <build_dir> <other_build_dir> [seconds]
 # Besides: a 4 KB page against nginx at 64 and 256 connections, and, when
 # anvil (foundry) is on the PATH or in $ANVIL, the JSON-RPC reads against it.
+# SERVER_CPUS and CLIENT_CPUS (taskset lists, e.g. 0-2 and 3-7) put every
+# server on one set of cores and wrk on another, so that the rate is the
+# server's and not the load generator's.
 set -euo pipefail
 
 BUILD=${1:?usage: http_compare.sh <build_dir> <other_build_dir> [seconds]}
 OTHER=${2:?usage: http_compare.sh <build_dir> <other_build_dir> [seconds]}
 DURATION_S=${3:-5}
-THREADS=4
+THREADS=${WRK_THREADS:-4}
 WARMUP_S=2
 WRK_GRACE_S=15
 START_TIMEOUT_S=60
@@ -34,6 +37,9 @@ command -v wrk >/dev/null || { echo "wrk is missing (apt-get install -y wrk)" >&
 NGINX_BIN=$(command -v nginx || echo /usr/sbin/nginx)
 [[ -x "$NGINX_BIN" ]] || { echo "nginx is missing (apt-get install -y nginx)" >&2; exit 1; }
 ANVIL_BIN=${ANVIL:-$(command -v anvil || true)}
+SERVER_PIN=() CLIENT_PIN=()
+[[ -n ${SERVER_CPUS:-} ]] && SERVER_PIN=(taskset -c "$SERVER_CPUS")
+[[ -n ${CLIENT_CPUS:-} ]] && CLIENT_PIN=(taskset -c "$CLIENT_CPUS")
 
 TMP=$(mktemp -d /tmp/http_compare.XXXXXX)
 chmod 755 "$TMP"
@@ -82,7 +88,7 @@ start_server() {  # name binary
   port=$(free_port)
   # Standard input stays open until the script ends: the server stops at its end.
   mkfifo "$TMP/$1.in"
-  (cd "$TMP" && exec "$2" "$port" "$TMP/dapp" "$TMP/$1" "$CHAIN_BLOCKS") \
+  (cd "$TMP" && exec "${SERVER_PIN[@]}" "$2" "$port" "$TMP/dapp" "$TMP/$1" "$CHAIN_BLOCKS") \
     <"$TMP/$1.in" >"$TMP/$1.out" 2>&1 &
   PIDS+=($!)
   local held
@@ -118,14 +124,14 @@ http {
 }
 EOF
 PORT[nginx]=$(cat "$TMP/nginx.port")
-"$NGINX_BIN" -e "$TMP/nginx_error.log" -p "$TMP" -c "$TMP/nginx.conf" >"$TMP/nginx.out" 2>&1 &
+"${SERVER_PIN[@]}" "$NGINX_BIN" -e "$TMP/nginx_error.log" -p "$TMP" -c "$TMP/nginx.conf" >"$TMP/nginx.out" 2>&1 &
 PIDS+=($!)
 PID[nginx]=$!
 wait_listening "${PORT[nginx]}" "$!" || { echo "nginx did not start" >&2; exit 1; }
 
 if [[ -n "$ANVIL_BIN" && -x "$ANVIL_BIN" ]]; then
   PORT[anvil]=$(free_port)
-  "$ANVIL_BIN" --host 127.0.0.1 --port "${PORT[anvil]}" --silent >"$TMP/anvil.out" 2>&1 &
+  "${SERVER_PIN[@]}" "$ANVIL_BIN" --host 127.0.0.1 --port "${PORT[anvil]}" --silent >"$TMP/anvil.out" 2>&1 &
   PIDS+=($!)
   PID[anvil]=$!
   wait_listening "${PORT[anvil]}" "$!" || { echo "anvil did not start" >&2; cat "$TMP/anvil.out" >&2; exit 1; }
@@ -222,7 +228,7 @@ prepare() {  # server case body -> script path
 }
 
 run_wrk() {  # server case script seconds output
-  timeout $(($4 + WRK_GRACE_S)) wrk -t"$THREADS" -c"${CASE_CONN[$2]}" -d"$4"s -H 'Connection: close' \
+  timeout $(($4 + WRK_GRACE_S)) "${CLIENT_PIN[@]}" wrk -t"$THREADS" -c"${CASE_CONN[$2]}" -d"$4"s -H 'Connection: close' \
     --latency -s "$3" "http://127.0.0.1:${PORT[$1]}${CASE_TARGET[$2]}" >"$5" 2>&1
 }
 
@@ -293,6 +299,7 @@ echo
 echo "wrk -t$THREADS, Connection: close, ${ROUNDS} alternating runs of ${DURATION_S}s each; only right answers count"
 echo "this:  $THIS_BIN"
 echo "other: $OTHER_BIN"
+[[ -n ${SERVER_CPUS:-}${CLIENT_CPUS:-} ]] && echo "servers on cores ${SERVER_CPUS:-all}, wrk on cores ${CLIENT_CPUS:-all}"
 printf '%-18s %5s %10s %10s %10s %10s %8s %9s %12s %12s\n' case conns "this/s" "other/s" "this p99" "other p99" ratio "p99 ratio" "nginx/anvil" "this/peer"
 failed=0
 for name in "${CASES[@]}"; do
