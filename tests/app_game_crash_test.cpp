@@ -17,8 +17,8 @@
 #include "app_node_process.h"
 #include "app_test_support.h"
 #include "app_world_peer.h"
-#include "game/game_engine.h"
-#include "game/world_journal.h"
+#include "game/engine/game_engine.h"
+#include "game/store/world_journal.h"
 #include "node_client_support.h"
 
 namespace ZezozuRiziv {

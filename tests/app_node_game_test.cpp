@@ -16,7 +16,7 @@
 #include "node_client_support.h"
 #include "app_node_process.h"
 #include "world_file_support.h"
-#include "game/hex_grid.h"
+#include "game/rules/hex_grid.h"
 #include "server/json_reader.h"
 
 namespace {

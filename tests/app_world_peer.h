@@ -8,7 +8,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "game/game_engine.h"
+#include "game/engine/game_engine.h"
 
 namespace ZezozuRiziv {
 

@@ -10,7 +10,7 @@
 #include "crypto/crypto_keys.h"
 #include "crypto/sha256.h"
 #include "crypto/text.h"
-#include "game/text_safety.h"
+#include "game/model/text_safety.h"
 #include "game_test_support.h"
 
 namespace ZezozuRiziv {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "crypto/sha256.h"
-#include "game/text_safety.h"
+#include "game/model/text_safety.h"
 #include "game_test_support.h"
 
 namespace ZezozuRiziv {

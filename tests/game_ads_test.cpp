@@ -4,8 +4,8 @@
 #include <string>
 
 #include "crypto/sha256.h"
-#include "game/ad_networks.h"
-#include "game/text_safety.h"
+#include "game/model/text_safety.h"
+#include "game/rules/ad_networks.h"
 #include "game_test_support.h"
 
 namespace ZezozuRiziv {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "crypto/json_writer.h"
-#include "game/text_safety.h"
+#include "game/model/text_safety.h"
 #include "game_test_support.h"
 
 namespace ZezozuRiziv {

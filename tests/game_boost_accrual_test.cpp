@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "game/production.h"
+#include "game/rules/production.h"
 #include "game_test_support.h"
 
 namespace ZezozuRiziv {

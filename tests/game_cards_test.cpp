@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "game/daily_cards.h"
-#include "game/game_random.h"
-#include "game/text_safety.h"
+#include "game/model/game_random.h"
+#include "game/model/text_safety.h"
+#include "game/rules/daily_cards.h"
 #include "game_test_support.h"
 
 namespace ZezozuRiziv {

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "game/world_journal.h"
-#include "game/world_records.h"
+#include "game/store/world_journal.h"
+#include "game/store/world_records.h"
 #include "game_test_support.h"
 
 namespace ZezozuRiziv {

@@ -12,7 +12,7 @@
 #include "chain/state.h"
 #include "crypto/crypto_keys.h"
 #include "crypto/text.h"
-#include "game/text_safety.h"
+#include "game/model/text_safety.h"
 #include "game_test_support.h"
 #include "small_tmpfs.h"
 #include "storage/ledger.h"

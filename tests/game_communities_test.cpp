@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "game/text_safety.h"
-#include "game/world_records.h"
+#include "game/model/text_safety.h"
+#include "game/store/world_records.h"
 #include "game_test_support.h"
 
 namespace ZezozuRiziv {

@@ -5,8 +5,8 @@
 #include <set>
 #include <string>
 
-#include "game/community_quiz_rules.h"
-#include "game/game_random.h"
+#include "game/model/game_random.h"
+#include "game/rules/community_quiz_rules.h"
 
 namespace ZezozuRiziv {
 namespace {

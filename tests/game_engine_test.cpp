@@ -1,4 +1,4 @@
-#include "game/game_engine.h"
+#include "game/engine/game_engine.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,7 @@
 #include "crypto/crypto_keys.h"
 #include "crypto/sha256.h"
 #include "crypto/text.h"
-#include "game/game_records.h"
+#include "game/model/game_records.h"
 #include "game_test_support.h"
 
 namespace fs = std::filesystem;

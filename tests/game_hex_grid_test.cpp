@@ -1,4 +1,4 @@
-#include "game/hex_grid.h"
+#include "game/rules/hex_grid.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "game/number_text.h"
+#include "game/model/number_text.h"
 
 namespace ZezozuRiziv {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "game/market_rules.h"
-#include "game/text_safety.h"
+#include "game/model/text_safety.h"
+#include "game/rules/market_rules.h"
 #include "game_test_support.h"
 
 namespace ZezozuRiziv {

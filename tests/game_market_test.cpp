@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "crypto/json_writer.h"
-#include "game/market_rules.h"
-#include "game/text_safety.h"
+#include "game/model/text_safety.h"
+#include "game/rules/market_rules.h"
 #include "game_test_support.h"
 
 namespace ZezozuRiziv {

@@ -1,4 +1,4 @@
-#include "game/parcel_index.h"
+#include "game/model/parcel_index.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "game/hex_grid.h"
+#include "game/rules/hex_grid.h"
 
 namespace ZezozuRiziv {
 namespace {

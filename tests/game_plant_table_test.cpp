@@ -1,4 +1,4 @@
-#include "game/plant_table.h"
+#include "game/rules/plant_table.h"
 
 #include <gtest/gtest.h>
 

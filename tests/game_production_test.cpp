@@ -1,4 +1,4 @@
-#include "game/production.h"
+#include "game/rules/production.h"
 
 #include <gtest/gtest.h>
 

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "crypto/json_writer.h"
-#include "game/community_quiz_rules.h"
-#include "game/text_safety.h"
-#include "game/world_records.h"
+#include "game/model/text_safety.h"
+#include "game/rules/community_quiz_rules.h"
+#include "game/store/world_records.h"
 #include "game_test_support.h"
 
 namespace ZezozuRiziv {

@@ -1,4 +1,4 @@
-#include "game/shared_text.h"
+#include "game/model/shared_text.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "game/world_records.h"
+#include "game/store/world_records.h"
 
 namespace ZezozuRiziv {
 namespace {

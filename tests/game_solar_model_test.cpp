@@ -1,4 +1,4 @@
-#include "game/solar_model.h"
+#include "game/rules/solar_model.h"
 
 #include <gtest/gtest.h>
 

@@ -20,13 +20,13 @@
 #include <string>
 #include <vector>
 
-#include "game/game_clock.h"
-#include "game/game_engine.h"
-#include "game/game_random.h"
-#include "game/game_records.h"
-#include "game/hex_grid.h"
-#include "game/world_journal.h"
-#include "game/world_records.h"
+#include "game/engine/game_engine.h"
+#include "game/model/game_clock.h"
+#include "game/model/game_random.h"
+#include "game/model/game_records.h"
+#include "game/rules/hex_grid.h"
+#include "game/store/world_journal.h"
+#include "game/store/world_records.h"
 #include "platform/phase_fair_mutex.h"
 #include "world_file_support.h"
 

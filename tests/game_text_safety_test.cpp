@@ -1,4 +1,4 @@
-#include "game/text_safety.h"
+#include "game/model/text_safety.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "game/world_records.h"
+#include "game/store/world_records.h"
 #include "game_test_support.h"
 
 namespace ZezozuRiziv {

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "game/game_engine.h"
+#include "game/engine/game_engine.h"
 #include "game_test_support.h"
 
 namespace ZezozuRiziv {

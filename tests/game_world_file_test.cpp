@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "game/game_engine.h"
-#include "game/world_records.h"
+#include "game/engine/game_engine.h"
+#include "game/store/world_records.h"
 #include "game_test_support.h"
 
 namespace ZezozuRiziv {

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "game/world_journal.h"
+#include "game/store/world_journal.h"
 #include "game_test_support.h"
 #include "small_tmpfs.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "game/world_journal.h"
+#include "game/store/world_journal.h"
 #include "game_test_support.h"
 
 namespace ZezozuRiziv {

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "game/world_journal.h"
-#include "game/world_records.h"
+#include "game/store/world_journal.h"
+#include "game/store/world_records.h"
 #include "game_test_support.h"
 
 namespace ZezozuRiziv {

@@ -9,7 +9,7 @@
 
 #include "crypto/crypto_keys.h"
 #include "crypto/text.h"
-#include "game/game_clock.h"
+#include "game/model/game_clock.h"
 #include "server/account_keys.h"
 #include "server_route_fixture.h"
 #include "storage/ledger.h"

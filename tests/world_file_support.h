@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "game/world_journal.h"
-#include "game/world_records.h"
+#include "game/store/world_journal.h"
+#include "game/store/world_records.h"
 
 namespace rozeve_test {
 
