@@ -1,5 +1,5 @@
 // The node and address summary over a real server, GET and POST alike
-// (the write routes: server_ledger_write_routes_test.cpp).
+// (the write routes: ledger_write_routes_test.cpp).
 #include <string>
 #include <vector>
 
