@@ -67,7 +67,7 @@
 #include "game/model/game_clock.h"
 #include "game/model/game_random.h"
 #include "game/model/game_records.h"
-#include "game/model/parcel_index.h"
+#include "game/engine/parcel_index.h"
 #include "game/rules/hex_grid.h"
 #include "game/rules/plant_table.h"
 #include "game/rules/solar_model.h"

@@ -1,4 +1,4 @@
-#include "game/model/parcel_index.h"
+#include "game/engine/parcel_index.h"
 
 #include <algorithm>
 
