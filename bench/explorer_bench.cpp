@@ -18,7 +18,7 @@
 #include "chain/mempool.h"
 #include "chain/state.h"
 #include "chain_fixture.h"
-#include "game/game_engine.h"
+#include "game/engine/game_engine.h"
 #include "server/router.h"
 #include "storage/storage.h"
 

@@ -57,11 +57,11 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "game/game_clock.h"
-#include "game/game_engine.h"
-#include "game/hex_grid.h"
-#include "game/market_rules.h"
-#include "game/plant_table.h"
+#include "game/engine/game_engine.h"
+#include "game/model/game_clock.h"
+#include "game/rules/hex_grid.h"
+#include "game/rules/market_rules.h"
+#include "game/rules/plant_table.h"
 
 namespace fs = std::filesystem;
 using namespace ZezozuRiziv;

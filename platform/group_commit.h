@@ -12,7 +12,8 @@
 // then calls recover(), and later changes are synced again.
 //
 // Used by the ledger's logs (storage/log_sync.cpp) and the game world's
-// journal (game/world_journal.cpp); each keeps its own file format and undo.
+// journal (game/store/world_journal.cpp); each keeps its own file format
+// and undo.
 //
 // Thread-safe: one internal mutex, held while `gather` and `when_idle`'s
 // callback run, never while the leader syncs.

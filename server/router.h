@@ -43,7 +43,7 @@
 #include "chain/chain_lock.h"
 #include "chain/mempool.h"
 #include "chain/state.h"
-#include "game/game_engine.h"
+#include "game/engine/game_engine.h"
 #include "platform/thread_annotations.h"
 #include "server/http_request.h"
 #include "server/http_transport.h"
