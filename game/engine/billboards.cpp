@@ -60,11 +60,8 @@ bool GameEngine::set_parcel_billboard(const std::string& address, const std::str
                                       const std::string& link_url, const std::string& social_type,
                                       bool span_cluster, std::string& out) {
   if (!keys_usable(address, out)) return false;
-  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) REQUIRES(game_mutex) {
+  return change_owned_lot(address, lot_key, out, [&](PlayerProfile& player, ParcelRecord* lot, std::string& out) REQUIRES(game_mutex) {
     const std::string& addr = player.address;
-
-    ParcelRecord* lot = find_owned_lot_unlocked(addr, lot_key);
-    if (lot == nullptr) return refuse(out, kNotLotOwnerMessage);
     Advert advert{sanitize_billboard_field(title, kTitleMaxBytes),
                   sanitize_billboard_field(image_url, kImageUrlMaxBytes),
                   sanitize_billboard_field(link_url, kLinkUrlMaxBytes),
@@ -111,11 +108,8 @@ bool GameEngine::set_parcel_billboard(const std::string& address, const std::str
 bool GameEngine::clear_parcel_billboard(const std::string& address, const std::string& lot_key, bool whole_group,
                                         std::string& out) {
   if (!keys_usable(address, out)) return false;
-  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) REQUIRES(game_mutex) {
+  return change_owned_lot(address, lot_key, out, [&](PlayerProfile& player, ParcelRecord* lot, std::string& out) REQUIRES(game_mutex) {
     const std::string& addr = player.address;
-
-    ParcelRecord* lot = find_owned_lot_unlocked(addr, lot_key);
-    if (lot == nullptr) return refuse(out, kNotLotOwnerMessage);
 
     const uint64_t now = now_ms();
     uint64_t cleared = 0;

@@ -64,10 +64,11 @@
 #include <unordered_set>
 #include <vector>
 
+#include "game/engine/parcel_index.h"
 #include "game/model/game_clock.h"
 #include "game/model/game_random.h"
 #include "game/model/game_records.h"
-#include "game/engine/parcel_index.h"
+#include "game/model/text_safety.h"
 #include "game/rules/hex_grid.h"
 #include "game/rules/plant_table.h"
 #include "game/rules/solar_model.h"
@@ -460,6 +461,20 @@ class GameEngine {
                                                              : get_or_create_player_unlocked(normalize_addr(address));
       return part(player, answer);
     });
+  }
+  // change_for() with Accrual::kUpToDate on the lot the acting player owns
+  // under `lot_key` (find_owned_lot_unlocked), refused with
+  // kNotLotOwnerMessage when there is none; `part` is called as
+  // part(player, lot, out) with lot never null.
+  template <typename Part>
+  bool change_owned_lot(const std::string& address, const std::string& lot_key, std::string& out,
+                        Part&& part) EXCLUDES(game_mutex) {
+    return change_for(address, Accrual::kUpToDate, out,
+                      [&](PlayerProfile& player, std::string& answer) REQUIRES(game_mutex) {
+                        ParcelRecord* lot = find_owned_lot_unlocked(player.address, lot_key);
+                        if (lot == nullptr) return refuse(answer, kNotLotOwnerMessage);
+                        return part(player, lot, answer);
+                      });
   }
   // Puts back everything the open change touched, now: for a part that
   // refuses after it changed something. REQUIRES: game lock held

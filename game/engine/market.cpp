@@ -89,11 +89,7 @@ bool GameEngine::list_parcel_for_sale(const std::string& address, const std::str
                                       const std::string& currency, double min_bid, double buyout_price,
                                       std::string& out) {
   if (!keys_usable(address, out)) return false;
-  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) REQUIRES(game_mutex) {
-    const std::string& addr = player.address;
-
-    ParcelRecord* lot = find_owned_lot_unlocked(addr, lot_key);
-    if (lot == nullptr) return refuse(out, kNotLotOwnerMessage);
+  return change_owned_lot(address, lot_key, out, [&](PlayerProfile&, ParcelRecord* lot, std::string& out) REQUIRES(game_mutex) {
     const char* listed_in = market_currency(currency);
     if (!market_amount_in_range(min_bid, listed_in)) return refuse(out, kBadMinBidMessage);
     if (std::isnan(buyout_price) || buyout_price < 0.0) buyout_price = 0.0;

@@ -211,11 +211,7 @@ bool GameEngine::buy_parcel(const std::string& address, const std::string& lot_k
 bool GameEngine::build_plant(const std::string& address, const std::string& lot_key,
                              const std::string& plant_type, std::string& out) {
   if (!keys_usable(address, lot_key, out)) return false;
-  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) REQUIRES(game_mutex) {
-    const std::string& addr = player.address;
-
-    ParcelRecord* lot = find_owned_lot_unlocked(addr, lot_key);
-    if (lot == nullptr) return refuse(out, kNotLotOwnerMessage);
+  return change_owned_lot(address, lot_key, out, [&](PlayerProfile& player, ParcelRecord* lot, std::string& out) REQUIRES(game_mutex) {
     const PlantLevelSpec* spec = get_plant_spec(plant_type, 1);
     if (spec == nullptr) return refuse(out, "Tipologia di impianto energetico non riconosciuta");
     if (player.coins < spec->cost_wc) {
@@ -235,11 +231,8 @@ bool GameEngine::build_plant(const std::string& address, const std::string& lot_
 
 bool GameEngine::upgrade_plant(const std::string& address, const std::string& lot_key, std::string& out) {
   if (!keys_usable(address, lot_key, out)) return false;
-  return change_for(address, Accrual::kUpToDate, out, [&](PlayerProfile& player, std::string& out) REQUIRES(game_mutex) {
+  return change_owned_lot(address, lot_key, out, [&](PlayerProfile& player, ParcelRecord* lot, std::string& out) REQUIRES(game_mutex) {
     const std::string& addr = player.address;
-
-    ParcelRecord* lot = find_owned_lot_unlocked(addr, lot_key);
-    if (lot == nullptr) return refuse(out, kNotLotOwnerMessage);
     if (lot->plant_type.empty() || lot->plant_level < 1) {
       return refuse(out, "Nessun impianto presente su questo lotto da potenziare");
     }
